@@ -1,0 +1,89 @@
+// The backlight driver "BKL1:": keeps the level it is given and, when the registry names one,
+// drives a Linux backlight with it.
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cstring>
+#include <string>
+
+#include "platform/host/handheld.h"
+#include "platform/host/objects.h"
+#include "platform/host/power.h"
+
+namespace host {
+namespace {
+
+// Whatever goes wrong on the Linux side, the handheld's driver has taken the level.
+void DriveSysfsBacklight(DWORD level) {
+    auto setting = ReadHardwareSetting(u"Software\\Handheld\\Backlight", u"Sysfs");
+    if (!setting || setting->empty()) return;
+    std::string folder = SysfsFolder(*setting, "/sys/class/backlight");
+    auto max = ReadSysfsNumber(folder + "/max_brightness");
+    if (!max || *max <= 0) return;
+    DWORD clamped = level > PowerDevices::kBacklightLevels ? PowerDevices::kBacklightLevels : level;
+    long brightness = static_cast<long>(clamped) * *max / static_cast<long>(PowerDevices::kBacklightLevels);
+    std::string text = std::to_string(brightness) + "\n";
+    int fd = open((folder + "/brightness").c_str(), O_WRONLY | O_TRUNC | O_CLOEXEC);
+    if (fd < 0) return;
+    ssize_t written = write(fd, text.data(), text.size());
+    (void)written;
+    close(fd);
+}
+
+// Device names are case-insensitive; only the first instance is fitted.
+bool IsFirstBacklight(const std::u16string& name) {
+    static const char16_t kName[] = u"BKL1:";
+    if (name.size() != 5) return false;
+    for (std::size_t i = 0; i < 5; ++i) {
+        char16_t c = name[i];
+        if (c >= u'a' && c <= u'z') c = static_cast<char16_t>(c - u'a' + u'A');
+        if (c != kName[i]) return false;
+    }
+    return true;
+}
+
+class BacklightDevice final : public FileDevice {
+public:
+    explicit BacklightDevice(PowerDevices& power) : power_(power) {}
+
+    BOOL IoControl(DWORD code, void* in, DWORD in_size, void*, DWORD, DWORD* returned) override {
+        *returned = 0;
+        if (!power_.backlight_present()) {
+            SetLastError(ERROR_DEV_NOT_EXIST);
+            return FALSE;
+        }
+        if (code != kIoctlBklSetLevel) {
+            SetLastError(kInvalidFunction);
+            return FALSE;
+        }
+        DWORD request[2] = {0, 0};
+        if (!in || in_size != sizeof request) {
+            SetLastError(ERROR_INVALID_PARAMETER);
+            return FALSE;
+        }
+        std::memcpy(request, in, sizeof request);
+        if (request[0] != kBklSetLevelTag) {
+            SetLastError(ERROR_INVALID_PARAMETER);
+            return FALSE;
+        }
+        power_.BacklightLevelSet(request[1]);
+        DriveSysfsBacklight(request[1]);
+        return TRUE;
+    }
+
+private:
+    PowerDevices& power_;
+};
+
+}  // namespace
+
+std::shared_ptr<FileDevice> OpenBacklightDevice(const std::u16string& name, DWORD, DWORD* error) {
+    PowerDevices& power = Handheld::Current().power();
+    if (!IsFirstBacklight(name) || !power.backlight_present()) {
+        *error = ERROR_FILE_NOT_FOUND;
+        return nullptr;
+    }
+    return std::make_shared<BacklightDevice>(power);
+}
+
+}  // namespace host

@@ -1,0 +1,156 @@
+// CreateFile, ReadFile, WriteFile, DeviceIoControl and CloseHandle over the device namespace.
+#include <algorithm>
+
+#include "platform/host/handheld.h"
+#include "platform/host/objects.h"
+#include "platform/host/trace.h"
+
+namespace host {
+
+BOOL FileDevice::Read(void*, DWORD, DWORD*) {
+    SetLastError(kInvalidFunction);
+    return FALSE;
+}
+
+BOOL FileDevice::Write(const void*, DWORD, DWORD*) {
+    SetLastError(kInvalidFunction);
+    return FALSE;
+}
+
+BOOL FileDevice::IoControl(DWORD, void*, DWORD, void*, DWORD, DWORD*) {
+    SetLastError(kInvalidFunction);
+    return FALSE;
+}
+
+HANDLE HandleTable::Add(std::shared_ptr<KernelObject> object) {
+    next_ += 4;
+    objects_[next_] = std::move(object);
+    return reinterpret_cast<HANDLE>(next_);
+}
+
+std::shared_ptr<KernelObject> HandleTable::Get(HANDLE h) const {
+    auto it = objects_.find(reinterpret_cast<std::uintptr_t>(h));
+    return it == objects_.end() ? nullptr : it->second;
+}
+
+bool HandleTable::Remove(HANDLE h) { return objects_.erase(reinterpret_cast<std::uintptr_t>(h)) > 0; }
+
+namespace {
+
+bool StartsWithNoCase(const std::u16string& s, const char* prefix) {
+    std::size_t i = 0;
+    for (; prefix[i]; ++i) {
+        if (i >= s.size()) return false;
+        char16_t c = s[i];
+        if (c >= u'a' && c <= u'z') c = static_cast<char16_t>(c - 32);
+        if (c != static_cast<char16_t>(prefix[i])) return false;
+    }
+    return true;
+}
+
+// "COM1:" and "BKL1:" style names: three letters, a digit, a colon.
+bool IsDeviceName(const std::u16string& s, const char* prefix) {
+    return s.size() == 5 && StartsWithNoCase(s, prefix) && s[3] >= u'0' && s[3] <= u'9' && s[4] == u':';
+}
+
+}  // namespace
+}  // namespace host
+
+using host::ApiCall;
+using host::Handheld;
+
+namespace {
+host::HandleTable& Handles() { return Handheld::Current().handles(); }
+}  // namespace
+
+HANDLE CreateFile(LPCWSTR name, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES sa, DWORD disposition, DWORD flags,
+                  HANDLE templ) {
+    ApiCall c("CreateFile");
+    c.ArgW("lpFileName", name).ArgHex("dwDesiredAccess", access).ArgHex("dwShareMode", share);
+    c.ArgPtr("lpSecurityAttributes", sa).Arg("dwCreationDisposition", disposition);
+    c.ArgHex("dwFlagsAndAttributes", flags).ArgPtr("hTemplateFile", templ);
+    if (DWORD e; c.Injected(&e)) return c.Result(INVALID_HANDLE_VALUE);
+    std::u16string device = name ? name : u"";
+    DWORD error = ERROR_FILE_NOT_FOUND;
+    std::shared_ptr<host::FileDevice> opened;
+    if (disposition != OPEN_EXISTING) {
+        error = ERROR_ACCESS_DENIED;  // the handheld's devices are opened, never created
+    } else if (host::IsDeviceName(device, "COM")) {
+        opened = host::OpenSerialDevice(device, access, &error);
+    } else if (host::IsDeviceName(device, "BKL")) {
+        opened = host::OpenBacklightDevice(device, access, &error);
+    }
+    if (!opened) {
+        SetLastError(error);
+        return c.Result(INVALID_HANDLE_VALUE);
+    }
+    return c.Result(Handles().Add(std::move(opened)));
+}
+
+BOOL CloseHandle(HANDLE h) {
+    ApiCall c("CloseHandle");
+    c.ArgPtr("hObject", h);
+    if (DWORD e; c.Injected(&e)) return c.Result(FALSE);
+    auto object = Handles().Get(h);
+    if (!object) {
+        SetLastError(ERROR_INVALID_HANDLE);
+        return c.Result(FALSE);
+    }
+    Handles().Remove(h);
+    if (auto device = std::dynamic_pointer_cast<host::FileDevice>(object); device && device.use_count() == 1)
+        return c.Result(device->Close());
+    return c.Result(TRUE);
+}
+
+BOOL ReadFile(HANDLE h, LPVOID buffer, DWORD size, LPDWORD read, LPOVERLAPPED overlapped) {
+    ApiCall c("ReadFile");
+    c.ArgPtr("hFile", h).Arg("nNumberOfBytesToRead", size).ArgPtr("lpOverlapped", overlapped);
+    if (read) *read = 0;
+    if (DWORD e; c.Injected(&e)) return c.Result(FALSE);
+    auto device = Handles().GetAs<host::FileDevice>(h);
+    if (!device) {
+        SetLastError(ERROR_INVALID_HANDLE);
+        return c.Result(FALSE);
+    }
+    DWORD n = 0;
+    BOOL ok = device->Read(buffer, size, &n);
+    if (read) *read = n;
+    if (c.on()) c.Out("data", host::json::Bytes(buffer, n));
+    return c.Result(ok);
+}
+
+BOOL WriteFile(HANDLE h, LPCVOID buffer, DWORD size, LPDWORD written, LPOVERLAPPED overlapped) {
+    ApiCall c("WriteFile");
+    c.ArgPtr("hFile", h).Arg("lpBuffer", host::json::Bytes(buffer, c.on() ? size : 0));
+    c.Arg("nNumberOfBytesToWrite", size).ArgPtr("lpOverlapped", overlapped);
+    if (written) *written = 0;
+    if (DWORD e; c.Injected(&e)) return c.Result(FALSE);
+    auto device = Handles().GetAs<host::FileDevice>(h);
+    if (!device) {
+        SetLastError(ERROR_INVALID_HANDLE);
+        return c.Result(FALSE);
+    }
+    DWORD n = 0;
+    BOOL ok = device->Write(buffer, size, &n);
+    if (written) *written = n;
+    return c.Result(ok);
+}
+
+BOOL DeviceIoControl(HANDLE h, DWORD code, LPVOID in, DWORD in_size, LPVOID out, DWORD out_size, LPDWORD returned,
+                     LPOVERLAPPED overlapped) {
+    ApiCall c("DeviceIoControl");
+    c.ArgPtr("hDevice", h).Arg("dwIoControlCode", code);
+    if (c.on()) c.Arg("lpInBuffer", host::json::Bytes(in, in ? in_size : 0));
+    c.Arg("nInBufferSize", in_size).ArgPtr("lpOutBuffer", out).Arg("nOutBufferSize", out_size);
+    c.ArgPtr("lpBytesReturned", returned).ArgPtr("lpOverlapped", overlapped);
+    if (DWORD e; c.Injected(&e)) return c.Result(FALSE);
+    auto device = Handles().GetAs<host::FileDevice>(h);
+    if (!device) {
+        SetLastError(ERROR_INVALID_HANDLE);
+        return c.Result(FALSE);
+    }
+    DWORD n = 0;
+    BOOL ok = device->IoControl(code, in, in_size, out, out_size, &n);
+    if (returned) *returned = n;
+    return c.Result(ok);
+}

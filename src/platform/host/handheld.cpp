@@ -1,0 +1,114 @@
+#include "platform/host/handheld.h"
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+
+#include "platform/host/gpio.h"
+#include "platform/host/power.h"
+#include "platform/host/registry_store.h"
+#include "platform/host/serial.h"
+#include "platform/host/shell.h"
+#include "platform/host/windows.h"
+
+namespace host {
+namespace {
+
+Handheld* g_device = nullptr;
+thread_local DWORD g_last_error = 0;
+
+// Nobody is at the device: whatever modal box is open gets acknowledged.
+class Nobody final : public User {
+public:
+    bool Act() override { return Handheld::Current().windows().AcknowledgeTopModal(); }
+};
+
+void MakeFolder(const std::string& path) {
+    // Create every missing parent; the device folder itself is its owner's alone.
+    for (std::size_t i = 1; i <= path.size(); ++i) {
+        if (i != path.size() && path[i] != '/') continue;
+        std::string part = path.substr(0, i);
+        bool last = i == path.size();
+        if (mkdir(part.c_str(), last ? 0700 : 0755) != 0 && errno != EEXIST)
+            throw DeviceError("cannot create the device folder " + part + ": " + std::strerror(errno));
+    }
+    struct stat st {};
+    if (stat(path.c_str(), &st) != 0 || !S_ISDIR(st.st_mode))
+        throw DeviceError("the device folder " + path + " is not a folder");
+}
+
+std::string ExecutableName() {
+    char buf[4096];
+    ssize_t n = readlink("/proc/self/exe", buf, sizeof buf - 1);
+    if (n <= 0) return "app";
+    std::string path(buf, static_cast<std::size_t>(n));
+    return path.substr(path.find_last_of('/') + 1);
+}
+
+}  // namespace
+
+std::string DefaultDeviceFolder() {
+    if (const char* dev = std::getenv("PELORN_DEVICE"); dev && *dev) return dev;
+    if (const char* state = std::getenv("XDG_STATE_HOME"); state && *state) return std::string(state) + "/pelorn";
+    const char* home = std::getenv("HOME");
+    return std::string(home && *home ? home : ".") + "/.local/state/pelorn";
+}
+
+Handheld::Handheld(const BootOptions& options)
+    : folder_(options.folder.empty() ? DefaultDeviceFolder() : options.folder),
+      program_(options.program.empty() ? ExecutableName() : options.program),
+      resources_(options.resources) {
+    if (options.virtual_clock)
+        clock_ = std::make_unique<VirtualClock>();
+    else
+        clock_ = std::make_unique<RealClock>();
+    MakeFolder(folder_);
+    registry_ = std::make_unique<RegistryStore>(folder_);
+    windows_ = std::make_unique<WindowManager>(*this);
+    shell_ = std::make_unique<Shell>(*this);
+    gpio_ = std::make_unique<GpioBlock>(*this);
+    power_ = std::make_unique<PowerDevices>(*this);
+    serial_ = std::make_unique<SerialPorts>(*this);
+}
+
+Handheld::~Handheld() = default;
+
+Handheld& Handheld::Boot(const BootOptions& options) {
+    if (g_device) throw DeviceError("a handheld is already switched on in this process");
+    g_device = new Handheld(options);
+    return *g_device;
+}
+
+Handheld* Handheld::IfBooted() { return g_device; }
+
+Handheld& Handheld::Current() {
+    if (!g_device) {
+        std::fputs("the virtual handheld is not switched on\n", stderr);
+        std::abort();
+    }
+    return *g_device;
+}
+
+void Handheld::PowerOff() {
+    Handheld* d = g_device;
+    if (!d) return;
+    // Windows go first, while the device is still on: their handlers may call into it.
+    d->windows_->DestroyAll();
+    d->windows_.reset();
+    d->handles_ = HandleTable{};
+    g_device = nullptr;
+    delete d;
+}
+
+User& Handheld::user() {
+    static Nobody nobody;
+    return user_ ? *user_ : nobody;
+}
+
+}  // namespace host
+
+DWORD GetLastError() { return host::g_last_error; }
+void SetLastError(DWORD error) { host::g_last_error = error; }

@@ -1,0 +1,103 @@
+// The virtual handheld: one device per process, its folder, clock, registry, windows and shell.
+//
+// Tools and tests boot a device, run the system on it and look at what a person or another
+// program could see. The system itself only ever sees the Win32 seam.
+#pragma once
+
+#include <memory>
+#include <stdexcept>
+#include <string>
+
+#include "platform/host/clock.h"
+#include "platform/host/objects.h"
+#include "platform/host/trace.h"
+
+namespace host {
+
+class RegistryStore;
+class WindowManager;
+class Shell;
+class GpioBlock;
+class PowerDevices;
+class SerialPorts;
+struct ResourceTable;
+
+// A device folder that cannot be used: not creatable, damaged, or not a handheld's.
+class DeviceError : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+
+// The person at the handheld. Whichever message loop is innermost asks the user what happens
+// next when it has nothing to do: a scripted user (tests, scenarios) presses OK, taps, waits; the
+// default user is nobody, who acknowledges any message box so that nothing hangs unattended.
+class User {
+public:
+    virtual ~User() = default;
+    // Called with nothing queued and no timer due. Return true when the user did something
+    // (the loop looks again at once), false to let time run on to the next timer.
+    virtual bool Act() = 0;
+};
+
+struct BootOptions {
+    std::string folder;         // device folder; empty: DefaultDeviceFolder()
+    bool virtual_clock = true;  // tests and scenarios; the running program uses the real one
+    std::string program = "";   // module name, as "Pelorn" for \Windows\Pelorn.exe; empty: this executable's
+    const ResourceTable* resources = nullptr;  // the application module's resources
+};
+
+// PELORN_DEVICE, else $XDG_STATE_HOME/pelorn, else ~/.local/state/pelorn.
+std::string DefaultDeviceFolder();
+
+class Handheld {
+public:
+    // Switches the handheld on: opens (creating on first use) the device folder. Throws
+    // DeviceError with a message naming the file at fault.
+    static Handheld& Boot(const BootOptions& options);
+    static Handheld* IfBooted();
+    static Handheld& Current();
+    // Switches it off again: every window, timer, open key and handle is gone.
+    static void PowerOff();
+
+    ~Handheld();
+    Handheld(const Handheld&) = delete;
+    Handheld& operator=(const Handheld&) = delete;
+
+    const std::string& folder() const { return folder_; }
+    const std::string& program() const { return program_; }
+    Clock& clock() { return *clock_; }
+    Trace& trace() { return trace_; }
+    Faults& faults() { return faults_; }
+    RegistryStore& registry() { return *registry_; }
+    WindowManager& windows() { return *windows_; }
+    HandleTable& handles() { return handles_; }
+    Shell& shell() { return *shell_; }
+    GpioBlock& gpio() { return *gpio_; }
+    PowerDevices& power() { return *power_; }
+    SerialPorts& serial() { return *serial_; }
+    const ResourceTable* resources() const { return resources_; }
+
+    User& user();
+    // nullptr restores the default user.
+    void SetUser(User* user) { user_ = user; }
+
+private:
+    explicit Handheld(const BootOptions& options);
+
+    std::string folder_;
+    std::string program_;
+    std::unique_ptr<Clock> clock_;
+    Trace trace_;
+    Faults faults_;
+    std::unique_ptr<RegistryStore> registry_;
+    std::unique_ptr<WindowManager> windows_;
+    std::unique_ptr<Shell> shell_;
+    std::unique_ptr<GpioBlock> gpio_;
+    std::unique_ptr<PowerDevices> power_;
+    std::unique_ptr<SerialPorts> serial_;
+    HandleTable handles_;
+    const ResourceTable* resources_ = nullptr;
+    User* user_ = nullptr;
+};
+
+}  // namespace host

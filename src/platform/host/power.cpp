@@ -1,0 +1,191 @@
+// The battery, the hardware layer's I/O control, and what the virtual hardware reads for itself.
+#include "platform/host/power.h"
+
+#include <cerrno>
+#include <cstdlib>
+#include <fstream>
+#include <utility>
+
+#include "platform/host/handheld.h"
+#include "platform/host/trace.h"
+
+namespace host {
+namespace {
+
+constexpr BYTE kBatteryFlagHigh = 0x01;
+constexpr BYTE kBatteryFlagLow = 0x02;
+constexpr BYTE kBatteryFlagCritical = 0x04;
+constexpr BYTE kBatteryFlagCharging = 0x08;
+constexpr DWORD kBatteryLifeUnknown = 0xFFFFFFFF;
+
+// The hardware's own registry reads are not the system's calls: they must not show in the trace,
+// use up a fault a test has armed for the system, or change the system's last error.
+class QuietCalls {
+public:
+    explicit QuietCalls(Handheld& device)
+        : device_(device),
+          tracing_(device.trace().enabled()),
+          faults_(std::move(device.faults())),
+          error_(GetLastError()) {
+        device_.trace().Enable(false);
+        device_.faults() = Faults{};
+    }
+    ~QuietCalls() {
+        device_.trace().Enable(tracing_);
+        device_.faults() = std::move(faults_);
+        SetLastError(error_);
+    }
+    QuietCalls(const QuietCalls&) = delete;
+    QuietCalls& operator=(const QuietCalls&) = delete;
+
+private:
+    Handheld& device_;
+    bool tracing_;
+    Faults faults_;
+    DWORD error_;
+};
+
+BYTE SysfsAcLine(const std::string& folder) {
+    auto online = ReadSysfsNumber(folder + "/online");
+    if (!online) return AC_LINE_UNKNOWN;
+    if (*online == 1) return AC_LINE_ONLINE;
+    if (*online == 0) return AC_LINE_OFFLINE;
+    return AC_LINE_UNKNOWN;
+}
+
+}  // namespace
+
+std::optional<std::u16string> ReadHardwareSetting(const WCHAR* key, const WCHAR* value) {
+    Handheld* device = Handheld::IfBooted();
+    if (!device) return std::nullopt;
+    QuietCalls quiet(*device);
+    HKEY k = nullptr;
+    if (RegOpenKeyEx(HKEY_LOCAL_MACHINE, key, 0, KEY_READ, &k) != ERROR_SUCCESS) return std::nullopt;
+    WCHAR data[512];
+    DWORD type = REG_NONE;
+    DWORD size = sizeof data;
+    LONG status = RegQueryValueEx(k, value, nullptr, &type, reinterpret_cast<BYTE*>(data), &size);
+    RegCloseKey(k);
+    if (status != ERROR_SUCCESS || type != REG_SZ) return std::nullopt;
+    std::size_t n = size / sizeof(WCHAR);
+    while (n > 0 && data[n - 1] == u'\0')
+        --n;
+    return std::u16string(data, n);
+}
+
+std::string SysfsFolder(const std::u16string& setting, const char* class_folder) {
+    if (setting.empty()) return {};
+    std::string path = json::Utf8(setting);
+    if (path.find('/') != std::string::npos) return path;
+    return std::string(class_folder) + "/" + path;
+}
+
+std::optional<long> ReadSysfsNumber(const std::string& path) {
+    std::ifstream in(path);
+    if (!in) return std::nullopt;
+    std::string text;
+    std::getline(in, text);
+    const char* begin = text.c_str();
+    char* end = nullptr;
+    errno = 0;
+    long v = std::strtol(begin, &end, 10);
+    if (end == begin || errno != 0) return std::nullopt;
+    while (*end == ' ' || *end == '\t' || *end == '\r')
+        ++end;
+    if (*end != '\0') return std::nullopt;
+    return v;
+}
+
+PowerDevices::PowerDevices(Handheld& device) : device_(device) {}
+PowerDevices::~PowerDevices() = default;
+
+void PowerDevices::BacklightLevelSet(DWORD level) {
+    backlight_level_ = level;
+    ++backlight_level_sets_;
+}
+
+SYSTEM_POWER_STATUS_EX PowerDevices::CurrentPowerStatus() const {
+    SYSTEM_POWER_STATUS_EX s{};
+    s.ACLineStatus = ac_line_;
+    if (auto setting = ReadHardwareSetting(u"Software\\Handheld\\Power", u"Sysfs"); setting && !setting->empty())
+        s.ACLineStatus = SysfsAcLine(SysfsFolder(*setting, "/sys/class/power_supply"));
+    BYTE percent = battery_percent_;
+    if (percent > 66)
+        s.BatteryFlag = kBatteryFlagHigh;
+    else if (percent < 5)
+        s.BatteryFlag = kBatteryFlagCritical;
+    else if (percent < 33)
+        s.BatteryFlag = kBatteryFlagLow;
+    if (s.ACLineStatus == AC_LINE_ONLINE && percent < 100) s.BatteryFlag |= kBatteryFlagCharging;
+    s.BatteryLifePercent = percent;
+    s.BatteryLifeTime = kBatteryLifeUnknown;
+    s.BatteryFullLifeTime = kBatteryLifeUnknown;
+    s.BackupBatteryFlag = kBatteryFlagHigh;
+    s.BackupBatteryLifePercent = 100;
+    s.BackupBatteryLifeTime = kBatteryLifeUnknown;
+    s.BackupBatteryFullLifeTime = kBatteryLifeUnknown;
+    return s;
+}
+
+SYSTEM_POWER_STATUS_EX PowerDevices::PowerStatus(bool update) {
+    if (update || !last_status_) last_status_ = CurrentPowerStatus();
+    return *last_status_;
+}
+
+BOOL PowerDevices::HalIoControl(DWORD code, void* in, DWORD in_size, void* out, DWORD out_size, DWORD* error) {
+    HalCall call;
+    call.t = device_.clock().Now();
+    call.code = code;
+    call.in = reinterpret_cast<std::uintptr_t>(in);
+    call.in_size = in_size;
+    call.out = reinterpret_cast<std::uintptr_t>(out);
+    call.out_size = out_size;
+    if (hal_failing_)
+        *error = hal_error_;
+    else if (code != kIoctlHalOem4008)
+        *error = ERROR_NOT_SUPPORTED;
+    else
+        call.succeeded = true;
+    // What 4008 does inside the OEM layer is not ours to know; the input is never dereferenced,
+    // since the system passes the value 1 where a buffer would be.
+    hal_calls_.push_back(call);
+    return call.succeeded ? TRUE : FALSE;
+}
+
+}  // namespace host
+
+using host::ApiCall;
+using host::Handheld;
+
+BOOL GetSystemPowerStatusEx(PSYSTEM_POWER_STATUS_EX pstatus, BOOL fUpdate) {
+    ApiCall c("GetSystemPowerStatusEx");
+    c.ArgPtr("pstatus", pstatus).Arg("fUpdate", fUpdate);
+    if (DWORD e; c.Injected(&e)) return c.Result(FALSE);
+    if (!pstatus) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return c.Result(FALSE);
+    }
+    *pstatus = Handheld::Current().power().PowerStatus(fUpdate != FALSE);
+    if (c.on()) {
+        c.Out("ACLineStatus", std::to_string(pstatus->ACLineStatus));
+        c.Out("BatteryFlag", std::to_string(pstatus->BatteryFlag));
+        c.Out("BatteryLifePercent", std::to_string(pstatus->BatteryLifePercent));
+    }
+    return c.Result(TRUE);
+}
+
+BOOL KernelIoControl(DWORD dwIoControlCode, LPVOID lpInBuf, DWORD nInBufSize, LPVOID lpOutBuf, DWORD nOutBufSize,
+                     LPDWORD lpBytesReturned) {
+    ApiCall c("KernelIoControl");
+    c.Arg("dwIoControlCode", dwIoControlCode).ArgPtr("lpInBuf", lpInBuf).Arg("nInBufSize", nInBufSize);
+    c.ArgPtr("lpOutBuf", lpOutBuf).Arg("nOutBufSize", nOutBufSize).ArgPtr("lpBytesReturned", lpBytesReturned);
+    if (DWORD e; c.Injected(&e)) return c.Result(FALSE);
+    DWORD error = ERROR_SUCCESS;
+    if (!Handheld::Current().power().HalIoControl(dwIoControlCode, lpInBuf, nInBufSize, lpOutBuf, nOutBufSize,
+                                                  &error)) {
+        SetLastError(error);
+        return c.Result(FALSE);
+    }
+    if (lpBytesReturned) *lpBytesReturned = 0;
+    return c.Result(TRUE);
+}

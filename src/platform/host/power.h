@@ -1,0 +1,158 @@
+// The backlight driver "BKL1:", the battery, the hardware layer's I/O control and named events.
+//
+// Tools and tests set up the hardware here (backlight fitted or not, AC line, battery charge, a
+// failing hardware layer) and read back what the system did to it (the brightness level, the
+// I/O controls issued, the events set). The system itself reaches these only through the seam.
+//
+// Two registry values of the device link them to the Linux machine underneath, both REG_SZ and
+// both read again on every use, so they can be changed while the system runs:
+//   HKLM\Software\Handheld\Backlight  "Sysfs"  a folder of /sys/class/backlight, by name
+//                                              ("intel_backlight") or as a full path
+//   HKLM\Software\Handheld\Power      "Sysfs"  a Mains supply of /sys/class/power_supply, by
+//                                              name ("AC") or as a full path
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "platform/host/clock.h"
+#include "platform/host/seam.h"
+
+namespace host {
+
+class Handheld;
+class EventObject;
+
+// One SetEvent on a named event.
+struct EventSignal {
+    std::u16string name;
+    Millis t = 0;  // virtual time of the call
+};
+
+// Named and unnamed events. An event lives while a handle to it is open; a name finds only a live
+// event. Names are compared case-sensitively, as the platform does.
+class Events {
+public:
+    // Every SetEvent on a named event, oldest first. The record outlives the events themselves.
+    const std::vector<EventSignal>& signals() const { return signals_; }
+    int SetCount(const std::u16string& name) const;
+    void ClearSignals() { signals_.clear(); }
+
+    // Whether an event of that name is open now, and whether it is signalled (false when absent).
+    bool Exists(const std::u16string& name) const;
+    bool IsSignalled(const std::u16string& name) const;
+    // What the event's owner (the backlight driver, the power manager) does when it waits on it:
+    // true when it was signalled, and an auto-reset event is reset by the wait. False when no
+    // event of that name is open or it is not signalled.
+    bool Wait(const std::u16string& name);
+
+    // --- the seam's side ---
+    // Opens the live event of that name, or creates one; `existed` tells which.
+    std::shared_ptr<EventObject> Open(const std::u16string& name, bool manual_reset, bool initial, bool* existed);
+    void Signal(EventObject& event, Millis t);
+
+private:
+    std::shared_ptr<EventObject> Find(const std::u16string& name) const;
+
+    std::map<std::u16string, std::weak_ptr<EventObject>> named_;
+    std::vector<EventSignal> signals_;
+    std::map<std::u16string, int> counts_;
+};
+
+// One KernelIoControl call that reached the hardware layer.
+struct HalCall {
+    Millis t = 0;
+    DWORD code = 0;
+    std::uintptr_t in = 0;  // lpInBuf as a value: the system passes 1 itself, not a pointer to it
+    DWORD in_size = 0;
+    std::uintptr_t out = 0;
+    DWORD out_size = 0;
+    bool succeeded = false;
+};
+
+// The request of IOCTL_BKL_SET_LEVEL: {12, level}, 8 bytes.
+constexpr DWORD kIoctlBklSetLevel = 100;
+constexpr DWORD kBklSetLevelTag = 12;
+// The OEM request the system issues at start-up: CTL_CODE(FILE_DEVICE_HAL, 4008, METHOD_BUFFERED,
+// FILE_ANY_ACCESS).
+constexpr DWORD kIoctlHalOem4008 = CTL_CODE(FILE_DEVICE_HAL, 4008, METHOD_BUFFERED, FILE_ANY_ACCESS);
+
+class PowerDevices {
+public:
+    // Brightness levels run from 0 (dark) to 10 (brightest). A sysfs backlight gets
+    // level * max_brightness / 10, rounded down; levels above 10 drive it as 10, but the driver
+    // keeps the level as sent.
+    static constexpr DWORD kBacklightLevels = 10;
+
+    explicit PowerDevices(Handheld& device);
+    ~PowerDevices();
+    PowerDevices(const PowerDevices&) = delete;
+    PowerDevices& operator=(const PowerDevices&) = delete;
+
+    // --- "BKL1:" ---
+    // A handheld without the driver: opening "BKL1:" fails with ERROR_FILE_NOT_FOUND, and
+    // handles opened before fail every request with ERROR_DEV_NOT_EXIST.
+    void SetBacklightPresent(bool present) { backlight_present_ = present; }
+    bool backlight_present() const { return backlight_present_; }
+    // The level last set through IOCTL_BKL_SET_LEVEL; kBacklightLevels at power on.
+    DWORD backlight_level() const { return backlight_level_; }
+    // How many IOCTL_BKL_SET_LEVEL requests the driver accepted.
+    int backlight_level_sets() const { return backlight_level_sets_; }
+
+    // --- battery ---
+    // AC_LINE_OFFLINE (on battery, the power-on state), AC_LINE_ONLINE or AC_LINE_UNKNOWN. A
+    // sysfs supply named in the registry takes precedence.
+    void SetAcLine(BYTE status) { ac_line_ = status; }
+    BYTE ac_line() const { return ac_line_; }
+    // Main battery charge, 0..100 (80 at power on).
+    void SetBatteryPercent(BYTE percent) { battery_percent_ = percent > 100 ? 100 : percent; }
+    // The status as the hardware reports it now (what GetSystemPowerStatusEx with fUpdate gives).
+    SYSTEM_POWER_STATUS_EX CurrentPowerStatus() const;
+
+    // --- KernelIoControl ---
+    const std::vector<HalCall>& kernel_io_controls() const { return hal_calls_; }
+    // While failing, every KernelIoControl fails with `error`.
+    void SetKernelIoControlFailing(bool failing, DWORD error = ERROR_GEN_FAILURE) {
+        hal_failing_ = failing;
+        hal_error_ = error;
+    }
+
+    Events& events() { return events_; }
+
+    // --- the seam's side ---
+    void BacklightLevelSet(DWORD level);
+    // Answers GetSystemPowerStatusEx: a fresh status when asked to update (or never asked before),
+    // else the one given last.
+    SYSTEM_POWER_STATUS_EX PowerStatus(bool update);
+    // Runs an I/O control in the hardware layer, records it; FALSE with *error when it fails.
+    BOOL HalIoControl(DWORD code, void* in, DWORD in_size, void* out, DWORD out_size, DWORD* error);
+
+private:
+    Handheld& device_;
+    bool backlight_present_ = true;
+    DWORD backlight_level_ = kBacklightLevels;
+    int backlight_level_sets_ = 0;
+    BYTE ac_line_ = AC_LINE_OFFLINE;
+    BYTE battery_percent_ = 80;
+    std::optional<SYSTEM_POWER_STATUS_EX> last_status_;
+    std::vector<HalCall> hal_calls_;
+    bool hal_failing_ = false;
+    DWORD hal_error_ = ERROR_GEN_FAILURE;
+    Events events_;
+};
+
+// A REG_SZ value of HKEY_LOCAL_MACHINE that the virtual hardware reads for itself: no trace
+// entries, no injected faults consumed, the caller's last error kept. Nothing when the key or
+// value is missing or not a string.
+std::optional<std::u16string> ReadHardwareSetting(const WCHAR* key, const WCHAR* value);
+
+// A sysfs setting as a folder path: a bare name is taken under `class_folder`.
+std::string SysfsFolder(const std::u16string& setting, const char* class_folder);
+// The number a sysfs attribute file holds; nothing when it cannot be read or is not a number.
+std::optional<long> ReadSysfsNumber(const std::string& path);
+
+}  // namespace host

@@ -1,0 +1,91 @@
+// The device's registry, kept in SQLite in the device folder.
+//
+// The store speaks in key ids and Win32 error codes; registry_api.cpp puts the Reg* functions
+// and their HKEY handles on top. Every call is its own transaction: what one returns is on the
+// disk, and every other process on the device sees it at once.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "platform/host/seam.h"
+
+// Win32 codes the registry returns that the seam does not name yet.
+#ifndef ERROR_BAD_PATHNAME
+#define ERROR_BAD_PATHNAME 161L
+#endif
+#ifndef ERROR_NOACCESS
+#define ERROR_NOACCESS 998L
+#endif
+
+namespace host {
+
+// A key in the store. Ids are never reused, so the id of a deleted key stays dead.
+using RegKeyId = std::int64_t;
+
+struct RegValue {
+    std::u16string name;  // as it was first written
+    DWORD type = REG_NONE;
+    std::vector<BYTE> data;
+};
+
+class RegistryStore {
+public:
+    // Opens <folder>/registry.db; a new device's store is created holding the system keys that
+    // exist before the first run. Throws DeviceError naming the file when it is damaged or not a
+    // handheld registry; such a file is never touched.
+    explicit RegistryStore(const std::string& folder);
+    ~RegistryStore();
+    RegistryStore(const RegistryStore&) = delete;
+    RegistryStore& operator=(const RegistryStore&) = delete;
+
+    // <folder>/registry.db
+    const std::string& file() const;
+    // Different for every store opened in this process, so that key handles from before a
+    // reboot are recognised as stale.
+    std::uint64_t session() const;
+
+    // The key of HKEY_CLASSES_ROOT, HKEY_CURRENT_USER, HKEY_LOCAL_MACHINE or HKEY_USERS; 0 for
+    // any other value.
+    static RegKeyId Root(HKEY root);
+
+    // The calls below return Win32 error codes. Common to all: ERROR_KEY_DELETED when `key`
+    // (or `base`) has been deleted, ERROR_BADDB / ERROR_CANTREAD / ERROR_CANTWRITE when the file
+    // fails. Paths are subkey names separated by '\'; a path starting with '\' is
+    // ERROR_BAD_PATHNAME, doubled and trailing separators are ignored, an empty path names
+    // `base` itself. Names compare without regard to case and keep the spelling they were
+    // created with.
+
+    // ERROR_FILE_NOT_FOUND when any key on the path is missing.
+    LONG OpenKey(RegKeyId base, std::u16string_view path, RegKeyId* key);
+    // Creates whatever is missing along the path; *created tells whether the last key is new.
+    LONG CreateKey(RegKeyId base, std::u16string_view path, RegKeyId* key, bool* created);
+    // Only a key without subkeys can go (ERROR_ACCESS_DENIED otherwise, and for a root); its
+    // values go with it.
+    LONG DeleteKey(RegKeyId key);
+    // The index-th subkey, in case-insensitive name order, and its last-write time (FILETIME);
+    // ERROR_NO_MORE_ITEMS past the end.
+    LONG EnumKey(RegKeyId key, DWORD index, std::u16string* name, std::uint64_t* written);
+
+    // Fills type and data (not the name); ERROR_FILE_NOT_FOUND when there is no such value.
+    LONG GetValue(RegKeyId key, std::u16string_view name, RegValue* value);
+    // Any type number; data kept byte for byte. Writing what is already stored touches nothing.
+    LONG SetValue(RegKeyId key, std::u16string_view name, DWORD type, const BYTE* data, std::size_t size);
+    LONG DeleteValue(RegKeyId key, std::u16string_view name);
+    // The index-th value in the order the values were created; ERROR_NO_MORE_ITEMS past the end.
+    LONG EnumValue(RegKeyId key, DWORD index, RegValue* value);
+
+    // A counter kept with the registry, shared by every process on the device: returns `first`
+    // the first time, then one more on each call. Window handles come from here, so they are
+    // never reused on a device. Throws DeviceError when the file cannot be written.
+    std::uint32_t NextCounter(const char* name, std::uint32_t first);
+
+private:
+    struct Impl;
+    std::unique_ptr<Impl> impl_;
+};
+
+}  // namespace host

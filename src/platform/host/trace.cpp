@@ -1,0 +1,278 @@
+#include "platform/host/trace.h"
+
+#include <cstdio>
+#include <cstdlib>
+
+#include "platform/host/handheld.h"
+
+namespace host {
+
+namespace json {
+
+std::string Quote(std::string_view utf8) {
+    std::string out;
+    out.reserve(utf8.size() + 2);
+    out += '"';
+    for (unsigned char c : utf8) {
+        switch (c) {
+            case '"':
+                out += "\\\"";
+                break;
+            case '\\':
+                out += "\\\\";
+                break;
+            case '\n':
+                out += "\\n";
+                break;
+            case '\r':
+                out += "\\r";
+                break;
+            case '\t':
+                out += "\\t";
+                break;
+            default:
+                if (c < 0x20) {
+                    char buf[8];
+                    std::snprintf(buf, sizeof buf, "\\u%04x", c);
+                    out += buf;
+                } else {
+                    out += static_cast<char>(c);
+                }
+        }
+    }
+    out += '"';
+    return out;
+}
+
+std::string Utf8(std::u16string_view s) {
+    std::string out;
+    for (std::size_t i = 0; i < s.size(); ++i) {
+        std::uint32_t c = s[i];
+        if (c >= 0xD800 && c < 0xDC00 && i + 1 < s.size() && s[i + 1] >= 0xDC00 && s[i + 1] < 0xE000) {
+            c = 0x10000 + ((c - 0xD800) << 10) + (s[i + 1] - 0xDC00);
+            ++i;
+        } else if (c >= 0xD800 && c < 0xE000) {
+            c = 0xFFFD;  // a lone surrogate has no UTF-8 form
+        }
+        if (c < 0x80) {
+            out += static_cast<char>(c);
+        } else if (c < 0x800) {
+            out += static_cast<char>(0xC0 | (c >> 6));
+            out += static_cast<char>(0x80 | (c & 0x3F));
+        } else if (c < 0x10000) {
+            out += static_cast<char>(0xE0 | (c >> 12));
+            out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+            out += static_cast<char>(0x80 | (c & 0x3F));
+        } else {
+            out += static_cast<char>(0xF0 | (c >> 18));
+            out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
+            out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+            out += static_cast<char>(0x80 | (c & 0x3F));
+        }
+    }
+    return out;
+}
+
+std::string Wide(const WCHAR* s) {
+    if (!s) return "null";
+    return Quote(Utf8(std::u16string_view(s)));
+}
+
+std::string Wide(const WCHAR* s, std::size_t n) {
+    if (!s) return "null";
+    return Quote(Utf8(std::u16string_view(s, n)));
+}
+
+std::string Key(HKEY key) {
+    // The roots are sign-extended 32-bit values.
+    switch (static_cast<std::uint32_t>(reinterpret_cast<ULONG_PTR>(key))) {
+        case 0x80000000u:
+            return "\"HKEY_CLASSES_ROOT\"";
+        case 0x80000001u:
+            return "\"HKEY_CURRENT_USER\"";
+        case 0x80000002u:
+            return "\"HKEY_LOCAL_MACHINE\"";
+        case 0x80000003u:
+            return "\"HKEY_USERS\"";
+        default:
+            return Handle(key);
+    }
+}
+
+std::string Handle(const void* h) {
+    if (!h) return "0";
+    auto v = reinterpret_cast<std::intptr_t>(h);
+    return std::to_string(v);
+}
+
+std::string Bytes(const void* data, std::size_t n) {
+    if (!data) return "null";
+    static const char* digits = "0123456789abcdef";
+    std::string out = "\"";
+    auto* p = static_cast<const unsigned char*>(data);
+    for (std::size_t i = 0; i < n; ++i) {
+        out += digits[p[i] >> 4];
+        out += digits[p[i] & 15];
+    }
+    out += '"';
+    return out;
+}
+
+}  // namespace json
+
+std::string TraceEntry::Json() const {
+    std::string out = "{\"t\":" + std::to_string(t) + ",\"call\":" + json::Quote(call);
+    for (const auto& [name, value] : args)
+        out += "," + json::Quote(name) + ":" + value;
+    if (!result.empty()) out += ",\"result\":" + result;
+    out += "}";
+    return out;
+}
+
+bool TraceEntry::Has(std::string_view name) const {
+    for (const auto& a : args)
+        if (a.first == name) return true;
+    return false;
+}
+
+const std::string& TraceEntry::Raw(std::string_view name) const {
+    static const std::string empty;
+    if (name == "result") return result;
+    for (const auto& a : args)
+        if (a.first == name) return a.second;
+    return empty;
+}
+
+std::string TraceEntry::Str(std::string_view name) const {
+    const std::string& raw = Raw(name);
+    if (raw.size() < 2 || raw.front() != '"') return raw;
+    std::string out;
+    for (std::size_t i = 1; i + 1 < raw.size(); ++i) {
+        char c = raw[i];
+        if (c != '\\') {
+            out += c;
+            continue;
+        }
+        char e = raw[++i];
+        switch (e) {
+            case 'n':
+                out += '\n';
+                break;
+            case 'r':
+                out += '\r';
+                break;
+            case 't':
+                out += '\t';
+                break;
+            case 'u': {
+                out += static_cast<char>(std::strtol(raw.substr(i + 1, 4).c_str(), nullptr, 16));
+                i += 4;
+                break;
+            }
+            default:
+                out += e;
+        }
+    }
+    return out;
+}
+
+std::int64_t TraceEntry::Num(std::string_view name) const { return std::strtoll(Raw(name).c_str(), nullptr, 10); }
+
+std::vector<TraceEntry> Trace::Calls(std::string_view call) const {
+    std::vector<TraceEntry> out;
+    for (const auto& e : entries_)
+        if (e.call == call) out.push_back(e);
+    return out;
+}
+
+std::size_t Trace::Begin(TraceEntry entry) {
+    entries_.push_back(std::move(entry));
+    return entries_.size() - 1;
+}
+
+void Trace::Finish(std::size_t index) {
+    if (out_ && index < entries_.size()) *out_ << entries_[index].Json() << '\n' << std::flush;
+}
+
+void Faults::FailNext(const std::string& call, int count, DWORD error) {
+    if (count <= 0) {
+        pending_.erase(call);
+        return;
+    }
+    pending_[call] = {count, error};
+}
+
+bool Faults::Take(const char* call, DWORD* error) {
+    if (pending_.empty()) return false;
+    auto it = pending_.find(std::string_view(call));
+    if (it == pending_.end()) return false;
+    *error = it->second.second;
+    if (--it->second.first == 0) pending_.erase(it);
+    return true;
+}
+
+ApiCall::ApiCall(const char* name) : name_(name) {
+    Handheld* h = Handheld::IfBooted();
+    if (h && h->trace().enabled()) {
+        trace_ = &h->trace();
+        TraceEntry e;
+        e.t = h->clock().Now();
+        e.call = name;
+        index_ = trace_->Begin(std::move(e));
+    }
+}
+
+ApiCall::~ApiCall() {
+    // The trace may have been cleared by whoever ran inside a modal call.
+    if (trace_ && index_ < trace_->entries().size()) trace_->Finish(index_);
+}
+
+TraceEntry& ApiCall::entry() {
+    static TraceEntry discarded;
+    if (index_ >= trace_->entries().size()) return discarded = TraceEntry{};
+    return trace_->At(index_);
+}
+
+ApiCall& ApiCall::Arg(const char* name, std::string json_value) {
+    if (trace_) entry().args.emplace_back(name, std::move(json_value));
+    return *this;
+}
+
+ApiCall& ApiCall::Arg(const char* name, std::int64_t v) {
+    if (trace_) entry().args.emplace_back(name, std::to_string(v));
+    return *this;
+}
+
+ApiCall& ApiCall::ArgW(const char* name, const WCHAR* s) {
+    if (trace_) entry().args.emplace_back(name, json::Wide(s));
+    return *this;
+}
+
+ApiCall& ApiCall::ArgKey(const char* name, HKEY key) {
+    if (trace_) entry().args.emplace_back(name, json::Key(key));
+    return *this;
+}
+
+ApiCall& ApiCall::ArgPtr(const char* name, const void* p) {
+    if (trace_) entry().args.emplace_back(name, json::Handle(p));
+    return *this;
+}
+
+ApiCall& ApiCall::ArgHex(const char* name, std::uint64_t v) {
+    if (trace_) {
+        char buf[24];
+        std::snprintf(buf, sizeof buf, "\"0x%llX\"", static_cast<unsigned long long>(v));
+        entry().args.emplace_back(name, buf);
+    }
+    return *this;
+}
+
+bool ApiCall::Injected(DWORD* error) {
+    Handheld* h = Handheld::IfBooted();
+    if (!h || !h->faults().Take(name_, error)) return false;
+    if (trace_) entry().args.emplace_back("injected", "true");
+    SetLastError(*error);
+    return true;
+}
+
+}  // namespace host

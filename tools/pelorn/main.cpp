@@ -1,0 +1,99 @@
+// pelorn: runs the system on the virtual handheld, on the real clock, until its window closes.
+#include <fcntl.h>
+#include <signal.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstring>
+#include <string>
+
+#include "app/switch_app.h"
+#include "platform/host/handheld.h"
+#include "platform/host/windows.h"
+#include "platform/host/trace.h"
+#include "res/host_resources.h"
+
+namespace {
+
+int g_signal_pipe[2] = {-1, -1};
+
+void OnSignal(int) {
+    const char byte = 1;
+    ssize_t ignored = write(g_signal_pipe[1], &byte, 1);
+    (void)ignored;
+}
+
+// Nobody sits at the device: each message box is written out, then acknowledged.
+class ConsoleUser final : public host::User {
+public:
+    bool Act() override {
+        auto& wm = host::Handheld::Current().windows();
+        const host::Modal* top = wm.TopModal();
+        if (!top) return false;
+        if (top->kind == host::Modal::Kind::kMessageBox)
+            std::printf("message box \"%s\": %s [OK]\n", host::json::Utf8(top->caption).c_str(),
+                        host::json::Utf8(top->text).c_str());
+        std::fflush(stdout);
+        return wm.AcknowledgeTopModal();
+    }
+};
+
+void Usage(FILE* out) {
+    std::fputs(
+        "usage: pelorn [--help]\n"
+        "Runs Pelorn on the virtual handheld in PELORN_DEVICE (default: $XDG_STATE_HOME/pelorn,\n"
+        "~/.local/state/pelorn) until its window is closed; Ctrl-C closes it.\n",
+        out);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    for (int i = 1; i < argc; ++i) {
+        if (std::strcmp(argv[i], "--help") == 0 || std::strcmp(argv[i], "-h") == 0) {
+            Usage(stdout);
+            return 0;
+        }
+        std::fprintf(stderr, "pelorn: unknown argument '%s'\n", argv[i]);
+        Usage(stderr);
+        return 2;
+    }
+
+    host::BootOptions options;
+    options.virtual_clock = false;
+    options.program = "Pelorn";
+    options.resources = &PelornResources();
+    host::Handheld* device = nullptr;
+    try {
+        device = &host::Handheld::Boot(options);
+    } catch (const host::DeviceError& e) {
+        std::fprintf(stderr, "pelorn: %s\n", e.what());
+        return 1;
+    }
+    std::printf("pelorn: running on the handheld in %s (Ctrl-C closes it)\n", device->folder().c_str());
+    std::fflush(stdout);
+
+    ConsoleUser user;
+    device->SetUser(&user);
+
+    // Ctrl-C closes the window as another program would, so shutdown runs in order.
+    if (pipe2(g_signal_pipe, O_CLOEXEC | O_NONBLOCK) == 0) {
+        struct sigaction sa {};
+        sa.sa_handler = OnSignal;
+        sigaction(SIGINT, &sa, nullptr);
+        sigaction(SIGTERM, &sa, nullptr);
+        device->windows().AddWakeSource(g_signal_pipe[0], [] {
+            char buf[16];
+            while (read(g_signal_pipe[0], buf, sizeof buf) > 0) {
+            }
+            if (CWnd* main = AfxGetMainWnd()) main->PostMessage(WM_CLOSE, 0, 0);
+        });
+    }
+
+    // The application object lives in the app library; naming it here links it in.
+    static_cast<void>(&theApp);
+    int rc = AfxWinMain();
+    host::Handheld::PowerOff();
+    std::printf("pelorn: closed\n");
+    return rc;
+}
