@@ -5,6 +5,7 @@
 const host::ResourceTable& PelornResources() {
     static const host::ResourceTable table = [] {
         host::ResourceTable t;
+        t.icons = EmbeddedIcons();
         t.strings[IDR_FRAME] = u"Pelorn\n\nPelorn\n\n\nPelorn.Document\nPelorn Document";
         t.strings[IDS_COM_OPEN_ERROR] = u"Fehler beim \u00D6ffnen des COM Ports";
 

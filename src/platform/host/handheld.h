@@ -100,4 +100,32 @@ private:
     User* user_ = nullptr;
 };
 
+// The handheld's own platform calls (a driver reading its registry settings, the shell
+// delivering a tap) are not the system's: while one of these lives they do not show in the trace,
+// use up a fault a test has armed for the system, or change the system's last error.
+class QuietCalls {
+public:
+    explicit QuietCalls(Handheld& device)
+        : device_(device),
+          tracing_(device.trace().enabled()),
+          faults_(std::move(device.faults())),
+          error_(GetLastError()) {
+        device_.trace().Enable(false);
+        device_.faults() = Faults{};
+    }
+    ~QuietCalls() {
+        device_.trace().Enable(tracing_);
+        device_.faults() = std::move(faults_);
+        SetLastError(error_);
+    }
+    QuietCalls(const QuietCalls&) = delete;
+    QuietCalls& operator=(const QuietCalls&) = delete;
+
+private:
+    Handheld& device_;
+    bool tracing_;
+    Faults faults_;
+    DWORD error_;
+};
+
 }  // namespace host

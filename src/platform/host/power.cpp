@@ -18,33 +18,6 @@ constexpr BYTE kBatteryFlagCritical = 0x04;
 constexpr BYTE kBatteryFlagCharging = 0x08;
 constexpr DWORD kBatteryLifeUnknown = 0xFFFFFFFF;
 
-// The hardware's own registry reads are not the system's calls: they must not show in the trace,
-// use up a fault a test has armed for the system, or change the system's last error.
-class QuietCalls {
-public:
-    explicit QuietCalls(Handheld& device)
-        : device_(device),
-          tracing_(device.trace().enabled()),
-          faults_(std::move(device.faults())),
-          error_(GetLastError()) {
-        device_.trace().Enable(false);
-        device_.faults() = Faults{};
-    }
-    ~QuietCalls() {
-        device_.trace().Enable(tracing_);
-        device_.faults() = std::move(faults_);
-        SetLastError(error_);
-    }
-    QuietCalls(const QuietCalls&) = delete;
-    QuietCalls& operator=(const QuietCalls&) = delete;
-
-private:
-    Handheld& device_;
-    bool tracing_;
-    Faults faults_;
-    DWORD error_;
-};
-
 BYTE SysfsAcLine(const std::string& folder) {
     auto online = ReadSysfsNumber(folder + "/online");
     if (!online) return AC_LINE_UNKNOWN;

@@ -3,6 +3,10 @@
 // The store speaks in key ids and Win32 error codes; registry_api.cpp puts the Reg* functions
 // and their HKEY handles on top. Every call is its own transaction: what one returns is on the
 // disk, and every other process on the device sees it at once.
+//
+// Each process keeps what it read while a change counter shared through <folder>/registry.db-gen
+// stands still, so every write must go through this class: a program that edits registry.db
+// by other means is not seen by processes that already read the values it changed.
 #pragma once
 
 #include <cstdint>

@@ -32,6 +32,7 @@ struct ResourceTable {
     std::map<UINT, std::u16string> strings;
     std::map<UINT, DialogTemplate> dialogs;
     std::map<UINT, std::string> icon_files;  // path of the .ico file
+    std::map<UINT, std::vector<BYTE>> icons;  // contents of the .ico file, compiled in
 };
 
 // Dialog units to pixels on the handheld's screen: the system font's average character is

@@ -66,33 +66,6 @@ Found IconFileOf(const Table& table, UINT id, std::vector<std::uint8_t>* bytes) 
     return Found::kNo;
 }
 
-// What the shell delivers on its own (tray notifications, menu commands) is not a call of the
-// system: it stays out of the trace, leaves armed faults for the system, and keeps its last error.
-class QuietCalls {
-public:
-    explicit QuietCalls(Handheld& device)
-        : device_(device),
-          tracing_(device.trace().enabled()),
-          faults_(std::move(device.faults())),
-          error_(GetLastError()) {
-        device_.trace().Enable(false);
-        device_.faults() = Faults{};
-    }
-    ~QuietCalls() {
-        device_.trace().Enable(tracing_);
-        device_.faults() = std::move(faults_);
-        SetLastError(error_);
-    }
-    QuietCalls(const QuietCalls&) = delete;
-    QuietCalls& operator=(const QuietCalls&) = delete;
-
-private:
-    Handheld& device_;
-    bool tracing_;
-    Faults faults_;
-    DWORD error_;
-};
-
 // Characters a menu text shows: a single '&' only underlines the next one.
 int ShownLength(const std::u16string& text) {
     int n = 0;
