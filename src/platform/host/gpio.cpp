@@ -29,7 +29,8 @@ void CheckPin(int pin) {
 
 }  // namespace
 
-GpioBlock::GpioBlock(Handheld&) {}
+// A handheld switched on has its receiver fed: pin 38 starts high.
+GpioBlock::GpioBlock(Handheld&) { output_[1] = 1u << (38 % 32); }
 GpioBlock::~GpioBlock() = default;
 
 std::optional<bool> GpioBlock::HardwareLevel(int pin) const {

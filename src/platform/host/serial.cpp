@@ -560,9 +560,6 @@ private:
 SerialPorts::SerialPorts(Handheld& device) : device_(device), state_(std::make_shared<State>(device)) {
     state_->receiver =
         std::make_shared<SimReceiver>([&device] { return ReceiverPowered(device); }, device.clock().Now());
-    RegistryStore& reg = device_.registry();
-    RegKeyId key = 0;
-    if (reg.OpenKey(RegistryStore::Root(HKEY_LOCAL_MACHINE), kPortsKey, &key) == ERROR_FILE_NOT_FOUND) Map(1, "sim");
 }
 
 SerialPorts::~SerialPorts() = default;
@@ -594,12 +591,15 @@ void SerialPorts::Unmap(int port) {
         reg.DeleteValue(key, ValueName(port));
 }
 
+// A device whose ports were never mapped has the factory's wiring: the simulated receiver on
+// COM1 and nothing else. Once the Ports key exists, only its values count.
 std::string SerialPorts::Mapping(int port) const {
     RegistryStore& reg = device_.registry();
     RegKeyId key = 0;
     RegValue value;
-    if (reg.OpenKey(RegistryStore::Root(HKEY_LOCAL_MACHINE), kPortsKey, &key) != ERROR_SUCCESS ||
-        reg.GetValue(key, ValueName(port), &value) != ERROR_SUCCESS ||
+    if (reg.OpenKey(RegistryStore::Root(HKEY_LOCAL_MACHINE), kPortsKey, &key) == ERROR_FILE_NOT_FOUND)
+        return port == 1 ? "sim" : "";
+    if (reg.GetValue(key, ValueName(port), &value) != ERROR_SUCCESS ||
         (value.type != REG_SZ && value.type != REG_EXPAND_SZ))
         return {};
     std::u16string text;
