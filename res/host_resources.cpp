@@ -14,7 +14,7 @@ const host::ResourceTable& PelornResources() {
         about.y = 0;
         about.cx = 140;
         about.cy = 57;
-        about.style = 0x80C00040;  // popup, caption, font set
+        about.style = 0x80C00040;     // popup, caption, font set
         about.ex_style = 0x80000000;  // the caption's OK button
         about.caption = u"About Pelorn";
         about.font = u"System";

@@ -6,7 +6,6 @@
 #include "frame/main_frame.h"
 #include "res/resource.h"
 
-
 CSwitchApp theApp;
 
 BEGIN_MESSAGE_MAP(CSwitchApp, CWinApp)

@@ -61,7 +61,8 @@ int CMainFrame::OnCreate(LPCREATESTRUCT lpCreateStruct) {
 void CMainFrame::Provision(HKEY appKey) {
     HKEY profileKey = nullptr;
     if (RegOpenKeyEx(HKEY_CURRENT_USER, PROFILE_KEY_PATH, 0, 0, &profileKey) != ERROR_SUCCESS) profileKey = nullptr;
-    for (const ProfileDefault& d : PROFILE_DEFAULTS) WriteRegDword(profileKey, d.name, d.value);
+    for (const ProfileDefault& d : PROFILE_DEFAULTS)
+        WriteRegDword(profileKey, d.name, d.value);
     if (profileKey) RegCloseKey(profileKey);
 
     WriteRegDword(appKey, AppKeyStrings[APP_REG_VALUE], 1);

@@ -64,10 +64,10 @@ protected:
     CMenu m_menu;                 // the tray icon's popup menu
     HICON m_hIcons[3];            // 130, 131 (receiver on, two blink frames), 132 (off)
     GpsMode m_mode;
-    DWORD m_disabled;             // nonzero: the monitor leaves icon and mode alone
+    DWORD m_disabled;  // nonzero: the monitor leaves icon and mode alone
     UINT_PTR m_timerId;
-    char m_firmware[256];         // the receiver's firmware version, 8-bit text
-    HANDLE m_hGpsPort;            // open only during the firmware query
-    int m_tickDepth;              // monitor ticks running, nested inside modal loops
-    BOOL m_tickFailureShown;      // a tick's tray failure box is open
+    char m_firmware[256];     // the receiver's firmware version, 8-bit text
+    HANDLE m_hGpsPort;        // open only during the firmware query
+    int m_tickDepth;          // monitor ticks running, nested inside modal loops
+    BOOL m_tickFailureShown;  // a tick's tray failure box is open
 };

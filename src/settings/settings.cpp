@@ -1,8 +1,15 @@
 #include "settings/settings.h"
 
 const LPCTSTR AppKeyStrings[APP_KEY_STRING_COUNT] = {
-    _T("SOFTWARE\\Apps\\Tavro SW"), _T("AppReg"),     _T("GPSHDL"),     _T("FW"),    _T("UserHotkey"),
-    _T("EnableBySW"),               _T("EnableIcon"), _T("DisableApp"), _T("COM1:"),
+    _T("SOFTWARE\\Apps\\Tavro SW"),
+    _T("AppReg"),
+    _T("GPSHDL"),
+    _T("FW"),
+    _T("UserHotkey"),
+    _T("EnableBySW"),
+    _T("EnableIcon"),
+    _T("DisableApp"),
+    _T("COM1:"),
 };
 
 const PowerProfile GPS_PROFILE = {_T("GPS_PwrTimeOut"), _T("GPS_BlTimeOut"), _T("GPS_Slide"), _T("GPS_Backlight"),
@@ -11,9 +18,9 @@ const PowerProfile STD_PROFILE = {_T("STD_PwrTimeOut"), _T("STD_BlTimeOut"), _T(
                                   _T("STD_Power")};
 
 const ProfileDefault PROFILE_DEFAULTS[11] = {
-    {_T("GPS_PwrTimeOut"), 180}, {_T("GPS_BlTimeOut"), 30}, {_T("GPS_Slide"), 10},      {_T("GPS_Backlight"), 0},
-    {_T("GPS_Power"), 0},        {_T("STD_PwrTimeOut"), 180}, {_T("STD_BlTimeOut"), 30}, {_T("STD_Slide"), 5},
-    {_T("STD_Backlight"), 1},    {_T("STD_Power"), 1},       {_T("Temp_ACTimeOut"), 60},
+    {_T("GPS_PwrTimeOut"), 180}, {_T("GPS_BlTimeOut"), 30},   {_T("GPS_Slide"), 10},      {_T("GPS_Backlight"), 0},
+    {_T("GPS_Power"), 0},        {_T("STD_PwrTimeOut"), 180}, {_T("STD_BlTimeOut"), 30},  {_T("STD_Slide"), 5},
+    {_T("STD_Backlight"), 1},    {_T("STD_Power"), 1},        {_T("Temp_ACTimeOut"), 60},
 };
 
 namespace {

@@ -6,15 +6,15 @@
 
 // Indexes into AppKeyStrings.
 enum AppKeyString {
-    APP_KEY_PATH,      // under HKEY_LOCAL_MACHINE
-    APP_REG_VALUE,     // provisioned
-    GPSHDL_VALUE,      // the main window, for other programs
-    FW_VALUE,          // GPS firmware version
+    APP_KEY_PATH,   // under HKEY_LOCAL_MACHINE
+    APP_REG_VALUE,  // provisioned
+    GPSHDL_VALUE,   // the main window, for other programs
+    FW_VALUE,       // GPS firmware version
     USER_HOTKEY_VALUE,
     ENABLE_BY_SW_VALUE,
     ENABLE_ICON_VALUE,
     DISABLE_APP_VALUE,
-    PORT_NAME,         // the GPS receiver's serial port
+    PORT_NAME,  // the GPS receiver's serial port
     APP_KEY_STRING_COUNT
 };
 

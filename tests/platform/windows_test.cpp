@@ -89,7 +89,8 @@ TEST_F(WindowsTest, CreationSendsCreateAndAFailedCreateDestroysTheWindow) {
     };
     EXPECT_EQ(nullptr, Create());
     std::vector<UINT> order;
-    for (const auto& s : seen) order.push_back(s.msg);
+    for (const auto& s : seen)
+        order.push_back(s.msg);
     EXPECT_EQ((std::vector<UINT>{WM_NCCREATE, WM_CREATE, WM_DESTROY, WM_NCDESTROY}), order);
 }
 

@@ -33,8 +33,7 @@ protected:
         return s;
     }
     void Set(LPCTSTR name, DWORD type, std::vector<BYTE> bytes) {
-        ASSERT_EQ(ERROR_SUCCESS,
-                  RegSetValueEx(key_, name, 0, type, bytes.data(), static_cast<DWORD>(bytes.size())));
+        ASSERT_EQ(ERROR_SUCCESS, RegSetValueEx(key_, name, 0, type, bytes.data(), static_cast<DWORD>(bytes.size())));
     }
 
     HKEY key_ = nullptr;
@@ -82,7 +81,8 @@ TEST_F(SettingsTest, NullKeyReadsZeroAndCreatesNothing) {
 
     auto writes = trace().Calls("RegSetValueEx");
     ASSERT_EQ(3u, writes.size());
-    for (const auto& w : writes) EXPECT_EQ(ERROR_INVALID_HANDLE, w.Num("result"));
+    for (const auto& w : writes)
+        EXPECT_EQ(ERROR_INVALID_HANDLE, w.Num("result"));
     HKEY app = nullptr;
     EXPECT_EQ(ERROR_FILE_NOT_FOUND, RegOpenKeyEx(HKEY_LOCAL_MACHINE, _T("SOFTWARE\\Apps\\Tavro SW"), 0, 0, &app));
 }

@@ -9,8 +9,8 @@
 
 #include "app/switch_app.h"
 #include "platform/host/handheld.h"
-#include "platform/host/windows.h"
 #include "platform/host/trace.h"
+#include "platform/host/windows.h"
 #include "res/host_resources.h"
 
 namespace {

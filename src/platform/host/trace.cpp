@@ -194,20 +194,25 @@ void Trace::Finish(std::size_t index) {
     if (out_ && index < entries_.size()) *out_ << entries_[index].Json() << '\n' << std::flush;
 }
 
-void Faults::FailNext(const std::string& call, int count, DWORD error) {
+void Faults::FailNext(const std::string& call, int count, DWORD error, int skip) {
     if (count <= 0) {
         pending_.erase(call);
         return;
     }
-    pending_[call] = {count, error};
+    pending_[call] = {skip < 0 ? 0 : skip, count, error};
 }
 
 bool Faults::Take(const char* call, DWORD* error) {
     if (pending_.empty()) return false;
     auto it = pending_.find(std::string_view(call));
     if (it == pending_.end()) return false;
-    *error = it->second.second;
-    if (--it->second.first == 0) pending_.erase(it);
+    Pending& p = it->second;
+    if (p.skip > 0) {
+        --p.skip;
+        return false;
+    }
+    *error = p.error;
+    if (--p.count == 0) pending_.erase(it);
     return true;
 }
 

@@ -68,16 +68,22 @@ private:
     std::vector<TraceEntry> entries_;
 };
 
-// Fault injection: "the next N calls of F fail with error E".
+// Fault injection: "the next N calls of F fail with error E", optionally after letting the
+// first `skip` calls through.
 class Faults {
 public:
-    void FailNext(const std::string& call, int count, DWORD error);
+    void FailNext(const std::string& call, int count, DWORD error, int skip = 0);
     // True (and the error) when the call should fail now; consumes one failure.
     bool Take(const char* call, DWORD* error);
     void Clear() { pending_.clear(); }
 
 private:
-    std::map<std::string, std::pair<int, DWORD>, std::less<>> pending_;
+    struct Pending {
+        int skip;
+        int count;
+        DWORD error;
+    };
+    std::map<std::string, Pending, std::less<>> pending_;
 };
 
 // Records one platform call. Usage:
