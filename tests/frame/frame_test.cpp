@@ -31,6 +31,19 @@ void FrameTest::Start() {
         if (e.call == "CreatePopupMenu") menu_ = reinterpret_cast<HMENU>(static_cast<ULONG_PTR>(e.Num("result")));
 }
 
+void FrameTest::Close() {
+    SendMessage(window_, WM_CLOSE, 0, 0);
+    ASSERT_FALSE(IsWindow(window_));
+    theApp.m_pMainWnd = nullptr;
+}
+
+void FrameTest::Restart() {
+    Reboot();
+    CMainFrame::ResetProcessState();
+    theApp.SetCurrentHandles();
+    Start();
+}
+
 std::vector<std::string> FrameTest::Boxes() {
     std::vector<std::string> out;
     for (const auto& e : device().trace().entries())
@@ -76,6 +89,18 @@ void FrameTest::SetDword(HKEY root, LPCTSTR path, LPCTSTR name, DWORD value) {
     ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyEx(root, path, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, &disposition));
     ASSERT_EQ(ERROR_SUCCESS, RegSetValueEx(key, name, 0, REG_DWORD, reinterpret_cast<BYTE*>(&value), sizeof value));
     RegCloseKey(key);
+}
+
+std::optional<std::u16string> FrameTest::Text(HKEY root, LPCTSTR path, LPCTSTR name) {
+    host::QuietCalls quiet(device());
+    HKEY key = nullptr;
+    if (RegOpenKeyEx(root, path, 0, 0, &key) != ERROR_SUCCESS) return std::nullopt;
+    WCHAR text[300] = {};
+    DWORD size = sizeof text - sizeof(WCHAR), type = 0;
+    LONG status = RegQueryValueEx(key, name, nullptr, &type, reinterpret_cast<BYTE*>(text), &size);
+    RegCloseKey(key);
+    if (status != ERROR_SUCCESS || type != REG_SZ) return std::nullopt;
+    return std::u16string(text);
 }
 
 bool FrameTest::Exists(HKEY root, LPCTSTR path, LPCTSTR name) {

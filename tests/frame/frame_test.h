@@ -25,6 +25,10 @@ protected:
 
     // InitInstance, as the process does; the window then runs on the virtual clock.
     void Start();
+    // WM_CLOSE from another program; the window and its frame are gone afterwards.
+    void Close();
+    // A new process on the same device (whose hardware is switched on afresh).
+    void Restart();
     HWND Window() const { return window_; }
     host::WindowManager& wm() { return device().windows(); }
     host::Shell& shell() { return device().shell(); }
@@ -46,6 +50,7 @@ protected:
     // Registry access from outside the system: not traced.
     std::optional<DWORD> Dword(HKEY root, LPCTSTR path, LPCTSTR name);
     void SetDword(HKEY root, LPCTSTR path, LPCTSTR name, DWORD value);
+    std::optional<std::u16string> Text(HKEY root, LPCTSTR path, LPCTSTR name);
     bool Exists(HKEY root, LPCTSTR path, LPCTSTR name);
     void DeleteValue(HKEY root, LPCTSTR path, LPCTSTR name);
     // The value names of each RegSetValueEx the system made, in order.
