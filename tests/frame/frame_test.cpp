@@ -67,7 +67,7 @@ std::vector<UINT> FrameTest::CheckedItems() {
 std::vector<std::string> FrameTest::PinWrites() {
     std::vector<std::string> out;
     for (const auto& e : device().trace().entries())
-        if (e.call == "WRITE_REGISTER_ULONG") out.push_back(e.Str("offset") + "@" + std::to_string(e.t));
+        if (e.call == "GpioWrite") out.push_back(e.Str("offset") + "@" + std::to_string(e.t));
     return out;
 }
 

@@ -151,7 +151,7 @@ TEST_F(TrayTest, SwitchingOnRaisesPin38Then21AndSwitchingOffLowers21Then38) {
     Choose(ID_GPS_ON);
     auto on = PinWrites();
     ASSERT_EQ(2u, on.size());
-    host::Millis t = trace().Calls("WRITE_REGISTER_ULONG")[0].t;
+    host::Millis t = trace().Calls("GpioWrite")[0].t;
     EXPECT_EQ("0x1C@" + std::to_string(t), on[0]);
     EXPECT_EQ("0x18@" + std::to_string(t + 100), on[1]);
     EXPECT_EQ(static_cast<UINT>(IDI_GPS_ON_A), TrayIcon());
@@ -163,7 +163,7 @@ TEST_F(TrayTest, SwitchingOnRaisesPin38Then21AndSwitchingOffLowers21Then38) {
     Choose(ID_GPS_OFF);
     auto off = PinWrites();
     ASSERT_EQ(2u, off.size());
-    t = trace().Calls("WRITE_REGISTER_ULONG")[0].t;
+    t = trace().Calls("GpioWrite")[0].t;
     EXPECT_EQ("0x24@" + std::to_string(t), off[0]);
     EXPECT_EQ("0x28@" + std::to_string(t + 100), off[1]);
     EXPECT_EQ(static_cast<UINT>(IDI_GPS_ON_B), TrayIcon()) << "icons[1] until the next tick";
@@ -222,7 +222,7 @@ TEST_F(TrayTest, HandlersAreSafeWhenStartUpStoppedAtTheBacklightDriver) {
     SendMessage(Window(), WM_SHOW_TRAY_ICON, 0, 0);
     SendMessage(Window(), WM_HIDE_TRAY_ICON, 0, 0);
     EXPECT_TRUE(PinWrites().empty()) << "no register block yet";
-    EXPECT_TRUE(trace().Calls("READ_REGISTER_ULONG").empty());
+    EXPECT_TRUE(trace().Calls("GpioRead").empty());
     for (const auto& e : trace().Calls("Shell_NotifyIcon"))
         EXPECT_EQ(0, e.Num("hIcon"));
 

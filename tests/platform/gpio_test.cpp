@@ -68,7 +68,7 @@ TEST_F(GpioTest, EveryAccessIsRecordedWithItsOffsetValueAndTime) {
     EXPECT_TRUE(gpio().PinLevel(38));
     EXPECT_TRUE(gpio().PinLevel(21));
 
-    auto writes = trace().Calls("WRITE_REGISTER_ULONG");
+    auto writes = trace().Calls("GpioWrite");
     ASSERT_EQ(2u, writes.size());
     EXPECT_EQ("0x1C", writes[0].Str("offset"));
     EXPECT_EQ("0x40", writes[0].Str("Value"));
@@ -76,7 +76,7 @@ TEST_F(GpioTest, EveryAccessIsRecordedWithItsOffsetValueAndTime) {
     EXPECT_EQ("0x200000", writes[1].Str("Value"));
     EXPECT_EQ(100, writes[1].t - writes[0].t);
 
-    auto reads = trace().Calls("READ_REGISTER_ULONG");
+    auto reads = trace().Calls("GpioRead");
     ASSERT_EQ(2u, reads.size());
     EXPECT_EQ("0x1C", reads[0].Str("offset"));
     EXPECT_EQ("0x0", reads[0].Str("Value"));
@@ -84,8 +84,8 @@ TEST_F(GpioTest, EveryAccessIsRecordedWithItsOffsetValueAndTime) {
 
     trace().Clear();
     Read(GPLR1);
-    EXPECT_EQ("0x40", trace().Calls("READ_REGISTER_ULONG")[0].Str("Value"));
-    EXPECT_EQ(0x40, trace().Calls("READ_REGISTER_ULONG")[0].Num("result"));
+    EXPECT_EQ("0x40", trace().Calls("GpioRead")[0].Str("Value"));
+    EXPECT_EQ(0x40, trace().Calls("GpioRead")[0].Num("result"));
 }
 
 TEST_F(GpioTest, TheHardwareOverridesPin38UntilItLetsGo) {

@@ -5,9 +5,11 @@
 
 #include <cstdio>
 #include <cstring>
+#include <memory>
 #include <string>
 
 #include "app/switch_app.h"
+#include "pelorn/console.h"
 #include "platform/host/handheld.h"
 #include "platform/host/trace.h"
 #include "platform/host/windows.h"
@@ -22,21 +24,6 @@ void OnSignal(int) {
     ssize_t ignored = write(g_signal_pipe[1], &byte, 1);
     (void)ignored;
 }
-
-// Nobody sits at the device: each message box is written out, then acknowledged.
-class ConsoleUser final : public host::User {
-public:
-    bool Act() override {
-        auto& wm = host::Handheld::Current().windows();
-        const host::Modal* top = wm.TopModal();
-        if (!top) return false;
-        if (top->kind == host::Modal::Kind::kMessageBox)
-            std::printf("message box \"%s\": %s [OK]\n", host::json::Utf8(top->caption).c_str(),
-                        host::json::Utf8(top->text).c_str());
-        std::fflush(stdout);
-        return wm.AcknowledgeTopModal();
-    }
-};
 
 void Usage(FILE* out) {
     std::fputs(
@@ -73,8 +60,8 @@ int main(int argc, char** argv) {
     std::printf("pelorn: running on the handheld in %s (Ctrl-C closes it)\n", device->folder().c_str());
     std::fflush(stdout);
 
-    ConsoleUser user;
-    device->SetUser(&user);
+    auto console = std::make_unique<pelorn::Console>(*device, stdout);
+    device->SetUser(console.get());
 
     // Ctrl-C closes the window as another program would, so shutdown runs in order.
     if (pipe2(g_signal_pipe, O_CLOEXEC | O_NONBLOCK) == 0) {
@@ -91,8 +78,13 @@ int main(int argc, char** argv) {
     }
 
     // The application object lives in the app library; naming it here links it in.
-    static_cast<void>(&theApp);
+    if (AfxGetApp() != &theApp) {
+        std::fputs("pelorn: the application object is missing\n", stderr);
+        return 1;
+    }
     int rc = AfxWinMain();
+    device->SetUser(nullptr);
+    console.reset();
     host::Handheld::PowerOff();
     std::printf("pelorn: closed\n");
     return rc;

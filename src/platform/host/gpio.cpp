@@ -4,6 +4,7 @@
 #include <cstdlib>
 
 #include "platform/host/handheld.h"
+#include "platform/host/hardware_settings.h"
 #include "platform/host/trace.h"
 
 namespace host {
@@ -30,11 +31,19 @@ void CheckPin(int pin) {
 }  // namespace
 
 // A handheld switched on has its receiver fed: pin 38 starts high.
-GpioBlock::GpioBlock(Handheld&) { output_[1] = 1u << (38 % 32); }
+GpioBlock::GpioBlock(Handheld& device) : device_(device) { output_[1] = 1u << (38 % 32); }
+
+void GpioBlock::SyncPin38() const {
+    std::optional<DWORD> drive = HardwareDword(device_.registry(), u"Gpio", u"Pin38");
+    const ULONG bit = 1u << (38 % 32);
+    hw_mask_[1] = drive ? hw_mask_[1] | bit : hw_mask_[1] & ~bit;
+    hw_level_[1] = drive && *drive ? hw_level_[1] | bit : hw_level_[1] & ~bit;
+}
 GpioBlock::~GpioBlock() = default;
 
 std::optional<bool> GpioBlock::HardwareLevel(int pin) const {
     CheckPin(pin);
+    if (pin == 38) SyncPin38();
     ULONG bit = 1u << (pin % 32);
     if (!(hw_mask_[pin / 32] & bit)) return std::nullopt;
     return (hw_level_[pin / 32] & bit) != 0;
@@ -49,6 +58,12 @@ bool GpioBlock::PinLevel(int pin) const { return (Read(kLevel + 4 * (pin / 32)) 
 
 void GpioBlock::DrivePin(int pin, std::optional<bool> level) {
     CheckPin(pin);
+    if (pin == 38) {
+        SetHardwareDword(device_.registry(), u"Gpio", u"Pin38",
+                         level ? std::optional<DWORD>(*level ? 1 : 0) : std::nullopt);
+        SyncPin38();
+        return;
+    }
     ULONG bit = 1u << (pin % 32);
     ULONG& mask = hw_mask_[pin / 32];
     ULONG& hw = hw_level_[pin / 32];
@@ -59,6 +74,7 @@ void GpioBlock::DrivePin(int pin, std::optional<bool> level) {
 ULONG GpioBlock::Read(std::uint32_t offset) const {
     if (In(offset, kLevel)) {
         int bank = static_cast<int>((offset - kLevel) / 4);
+        if (bank == 1) SyncPin38();
         return ((output_[bank] & ~hw_mask_[bank]) | (hw_level_[bank] & hw_mask_[bank])) & kBankMask[bank];
     }
     if (In(offset, kSet) || In(offset, kClear) || In(offset, kEdgeStatus)) return 0;
@@ -98,16 +114,16 @@ std::uint32_t GpioOffset(volatile ULONG* reg, const char* call) {
 }  // namespace
 
 ULONG READ_REGISTER_ULONG(volatile ULONG* Register) {
-    host::ApiCall c("READ_REGISTER_ULONG");
+    host::ApiCall c("GpioRead");
     std::uint32_t offset = GpioOffset(Register, "READ_REGISTER_ULONG");
     ULONG value = host::Handheld::Current().gpio().Read(offset);
-    c.ArgHex("offset", offset).ArgHex("Value", value);
+    c.ArgHex("offset", offset).ArgHex("Value", value).Arg("value", value);
     return c.Result(value);
 }
 
 void WRITE_REGISTER_ULONG(volatile ULONG* Register, ULONG Value) {
-    host::ApiCall c("WRITE_REGISTER_ULONG");
+    host::ApiCall c("GpioWrite");
     std::uint32_t offset = GpioOffset(Register, "WRITE_REGISTER_ULONG");
-    c.ArgHex("offset", offset).ArgHex("Value", Value);
+    c.ArgHex("offset", offset).ArgHex("Value", Value).Arg("value", Value);
     host::Handheld::Current().gpio().Write(offset, Value);
 }

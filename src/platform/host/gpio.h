@@ -57,9 +57,14 @@ private:
     static constexpr int kBanks = 3;
     using Bank = std::array<ULONG, kBanks>;
 
+    // Pin 38's hardware drive belongs to the device (a tool may set it while the system runs), so
+    // it is kept with the hardware settings; the other pins' drive lives here.
+    void SyncPin38() const;
+
+    Handheld& device_;
     Bank output_{};                         // what set and clear drove
-    Bank hw_mask_{};                        // pins the hardware drives
-    Bank hw_level_{};                       // and at what level
+    mutable Bank hw_mask_{};                // pins the hardware drives
+    mutable Bank hw_level_{};               // and at what level
     std::array<ULONG, kSize / 4> plain_{};  // directions, edge enables, alternate functions
 };
 

@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "platform/host/endpoint.h"
 #include "platform/host/gpio.h"
 #include "platform/host/power.h"
 #include "platform/host/registry_store.h"
@@ -72,6 +73,7 @@ Handheld::Handheld(const BootOptions& options)
     gpio_ = std::make_unique<GpioBlock>(*this);
     power_ = std::make_unique<PowerDevices>(*this);
     serial_ = std::make_unique<SerialPorts>(*this);
+    if (!options.virtual_clock) endpoint_ = std::make_unique<Endpoint>(*this);
 }
 
 Handheld::~Handheld() = default;
@@ -97,6 +99,7 @@ void Handheld::PowerOff() {
     if (!d) return;
     // Windows go first, while the device is still on: their handlers may call into it.
     d->windows_->DestroyAll();
+    d->endpoint_.reset();
     d->windows_.reset();
     d->handles_ = HandleTable{};
     g_device = nullptr;

@@ -20,6 +20,7 @@ class Shell;
 class GpioBlock;
 class PowerDevices;
 class SerialPorts;
+class Endpoint;
 struct ResourceTable;
 
 // A device folder that cannot be used: not creatable, damaged, or not a handheld's.
@@ -75,6 +76,9 @@ public:
     GpioBlock& gpio() { return *gpio_; }
     PowerDevices& power() { return *power_; }
     SerialPorts& serial() { return *serial_; }
+    // Where other processes deliver messages to our windows; null on the virtual clock, where
+    // the device belongs to one process.
+    Endpoint* endpoint() { return endpoint_.get(); }
     const ResourceTable* resources() const { return resources_; }
 
     User& user();
@@ -95,6 +99,7 @@ private:
     std::unique_ptr<GpioBlock> gpio_;
     std::unique_ptr<PowerDevices> power_;
     std::unique_ptr<SerialPorts> serial_;
+    std::unique_ptr<Endpoint> endpoint_;
     HandleTable handles_;
     const ResourceTable* resources_ = nullptr;
     User* user_ = nullptr;

@@ -7,6 +7,7 @@
 #include <utility>
 
 #include "platform/host/handheld.h"
+#include "platform/host/hardware_settings.h"
 #include "platform/host/trace.h"
 
 namespace host {
@@ -72,6 +73,12 @@ std::optional<long> ReadSysfsNumber(const std::string& path) {
 PowerDevices::PowerDevices(Handheld& device) : device_(device) {}
 PowerDevices::~PowerDevices() = default;
 
+void PowerDevices::SetAcLine(BYTE status) { SetHardwareDword(device_.registry(), u"Power", u"ACLine", status); }
+
+BYTE PowerDevices::ac_line() const {
+    return static_cast<BYTE>(HardwareDword(device_.registry(), u"Power", u"ACLine").value_or(AC_LINE_OFFLINE));
+}
+
 void PowerDevices::BacklightLevelSet(DWORD level) {
     backlight_level_ = level;
     ++backlight_level_sets_;
@@ -79,7 +86,7 @@ void PowerDevices::BacklightLevelSet(DWORD level) {
 
 SYSTEM_POWER_STATUS_EX PowerDevices::CurrentPowerStatus() const {
     SYSTEM_POWER_STATUS_EX s{};
-    s.ACLineStatus = ac_line_;
+    s.ACLineStatus = ac_line();
     if (auto setting = ReadHardwareSetting(u"Software\\Handheld\\Power", u"Sysfs"); setting && !setting->empty())
         s.ACLineStatus = SysfsAcLine(SysfsFolder(*setting, "/sys/class/power_supply"));
     BYTE percent = battery_percent_;
@@ -152,6 +159,7 @@ BOOL KernelIoControl(DWORD dwIoControlCode, LPVOID lpInBuf, DWORD nInBufSize, LP
     ApiCall c("KernelIoControl");
     c.Arg("dwIoControlCode", dwIoControlCode).ArgPtr("lpInBuf", lpInBuf).Arg("nInBufSize", nInBufSize);
     c.ArgPtr("lpOutBuf", lpOutBuf).Arg("nOutBufSize", nOutBufSize).ArgPtr("lpBytesReturned", lpBytesReturned);
+    c.Arg("code", dwIoControlCode);
     if (DWORD e; c.Injected(&e)) return c.Result(FALSE);
     DWORD error = ERROR_SUCCESS;
     if (!Handheld::Current().power().HalIoControl(dwIoControlCode, lpInBuf, nInBufSize, lpOutBuf, nOutBufSize,

@@ -106,8 +106,9 @@ public:
     // --- battery ---
     // AC_LINE_OFFLINE (on battery, the power-on state), AC_LINE_ONLINE or AC_LINE_UNKNOWN. A
     // sysfs supply named in the registry takes precedence.
-    void SetAcLine(BYTE status) { ac_line_ = status; }
-    BYTE ac_line() const { return ac_line_; }
+    // The AC line is the device's, kept with its hardware settings.
+    void SetAcLine(BYTE status);
+    BYTE ac_line() const;
     // Main battery charge, 0..100 (80 at power on).
     void SetBatteryPercent(BYTE percent) { battery_percent_ = percent > 100 ? 100 : percent; }
     // The status as the hardware reports it now (what GetSystemPowerStatusEx with fUpdate gives).
@@ -136,7 +137,6 @@ private:
     bool backlight_present_ = true;
     DWORD backlight_level_ = kBacklightLevels;
     int backlight_level_sets_ = 0;
-    BYTE ac_line_ = AC_LINE_OFFLINE;
     BYTE battery_percent_ = 80;
     std::optional<SYSTEM_POWER_STATUS_EX> last_status_;
     std::vector<HalCall> hal_calls_;

@@ -123,7 +123,7 @@ LONG RegOpenKeyEx(HKEY hKey, LPCWSTR lpSubKey, DWORD ulOptions, REGSAM samDesire
         result = Table().Add(store.session(), key);
     }
     *phkResult = result;
-    if (c.on()) c.Out("phkResult", json::Key(Traced(result)));
+    if (c.on()) c.Out("phkResult", json::Key(Traced(result))).NameKey(result, hKey, lpSubKey);
     return c.Result(ERROR_SUCCESS);
 }
 
@@ -145,7 +145,10 @@ LONG RegCreateKeyEx(HKEY hKey, LPCWSTR lpSubKey, DWORD Reserved, LPWSTR lpClass,
     DWORD disposition = created ? REG_CREATED_NEW_KEY : REG_OPENED_EXISTING_KEY;
     *phkResult = result;
     if (lpdwDisposition) *lpdwDisposition = disposition;
-    if (c.on()) c.Out("phkResult", json::Key(Traced(result))).Out("lpdwDisposition", std::to_string(disposition));
+    if (c.on())
+        c.Out("phkResult", json::Key(Traced(result)))
+            .Out("lpdwDisposition", std::to_string(disposition))
+            .NameKey(result, hKey, lpSubKey);
     return c.Result(ERROR_SUCCESS);
 }
 
@@ -182,6 +185,10 @@ LONG RegSetValueEx(HKEY hKey, LPCWSTR lpValueName, DWORD Reserved, DWORD dwType,
     c.ArgKey("hKey", Traced(hKey)).ArgW("lpValueName", lpValueName).Arg("Reserved", Reserved).Arg("dwType", dwType);
     if (c.on()) c.Arg("lpData", json::Bytes(lpData, cbData));
     c.Arg("cbData", cbData);
+    if (c.on()) {
+        c.ArgKeyPath("key", Traced(hKey)).ArgW("name", lpValueName).Arg("type", json::RegType(dwType));
+        c.Arg("data", json::RegData(dwType, lpData, cbData));
+    }
     if (DWORD e; c.Injected(&e)) return c.Result(static_cast<LONG>(e));
     if (!lpData && cbData) return c.Result(ERROR_NOACCESS);
     RegistryStore& store = Store();
@@ -281,7 +288,7 @@ LONG RegEnumValue(HKEY hKey, DWORD dwIndex, LPWSTR lpValueName, LPDWORD lpcchVal
 
 LONG RegCloseKey(HKEY hKey) {
     ApiCall c("RegCloseKey");
-    c.ArgKey("hKey", Traced(hKey));
+    c.ArgKey("hKey", Traced(hKey)).ForgetName(hKey);
     if (DWORD e; c.Injected(&e)) return c.Result(static_cast<LONG>(e));
     if (RegistryStore::Root(hKey)) return c.Result(ERROR_SUCCESS);
     if (!hKey || !Table().Remove(Store().session(), hKey)) return c.Result(ERROR_INVALID_HANDLE);

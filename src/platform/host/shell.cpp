@@ -297,6 +297,11 @@ void Apply(host::TrayIcon& t, const NOTIFYICONDATA& d, const host::Shell& shell)
 BOOL Shell_NotifyIcon(DWORD dwMessage, PNOTIFYICONDATA lpData) {
     ApiCall c("Shell_NotifyIcon");
     c.Arg("dwMessage", dwMessage);
+    if (c.on())
+        c.Arg("op", dwMessage == NIM_ADD      ? "\"add\""
+                    : dwMessage == NIM_MODIFY ? "\"modify\""
+                    : dwMessage == NIM_DELETE ? "\"delete\""
+                                              : std::to_string(dwMessage));
     auto& s = ShellImpl();
     const host::Shell& shell = s.dev.shell();
     if (!lpData) {
@@ -444,6 +449,7 @@ DWORD CheckMenuItem(HMENU hMenu, UINT uIDCheckItem, UINT uCheck) {
     constexpr DWORD kNoSuchItem = 0xFFFFFFFF;
     ApiCall c("CheckMenuItem");
     c.ArgPtr("hMenu", hMenu).Arg("uIDCheckItem", uIDCheckItem).ArgHex("uCheck", uCheck);
+    if (c.on()) c.Arg("id", uIDCheckItem).Arg("checked", (uCheck & MF_CHECKED) ? "true" : "false");
     if (DWORD e; c.Injected(&e)) return c.Result(kNoSuchItem);
     auto* menu = ShellImpl().GetMenu(hMenu);
     if (!menu) {
@@ -486,7 +492,7 @@ BOOL IsMenu(HMENU hMenu) { return ShellImpl().GetMenu(hMenu) ? TRUE : FALSE; }
 BOOL TrackPopupMenu(HMENU hMenu, UINT uFlags, int x, int y, int nReserved, HWND hWnd, const RECT* prcRect) {
     ApiCall c("TrackPopupMenu");
     c.ArgPtr("hMenu", hMenu).ArgHex("uFlags", uFlags).Arg("x", x).Arg("y", y).Arg("nReserved", nReserved);
-    c.ArgPtr("hWnd", hWnd).ArgPtr("prcRect", prcRect);
+    c.ArgPtr("hWnd", hWnd).ArgPtr("prcRect", prcRect).Arg("flags", uFlags);
     if (DWORD e; c.Injected(&e)) return c.Result(FALSE);
     auto& s = ShellImpl();
     auto& wm = s.dev.windows();

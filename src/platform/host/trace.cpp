@@ -118,6 +118,78 @@ std::string Bytes(const void* data, std::size_t n) {
     return out;
 }
 
+std::string EscapedText(const void* data, std::size_t n) {
+    std::string out;
+    if (!data) return out;
+    auto* p = static_cast<const unsigned char*>(data);
+    out.reserve(n);
+    for (std::size_t i = 0; i < n; ++i) {
+        unsigned char c = p[i];
+        switch (c) {
+            case '\\':
+                out += "\\\\";
+                break;
+            case '\r':
+                out += "\\r";
+                break;
+            case '\n':
+                out += "\\n";
+                break;
+            case '\t':
+                out += "\\t";
+                break;
+            default:
+                if (c >= 0x20 && c < 0x7F) {
+                    out += static_cast<char>(c);
+                } else {
+                    char buf[8];
+                    std::snprintf(buf, sizeof buf, "\\x%02X", c);
+                    out += buf;
+                }
+        }
+    }
+    return out;
+}
+
+std::string RegData(DWORD type, const BYTE* data, std::size_t n) {
+    if (!data) return "null";
+    if (type == REG_DWORD && n == 4) {
+        DWORD v = static_cast<DWORD>(data[0]) | static_cast<DWORD>(data[1]) << 8 | static_cast<DWORD>(data[2]) << 16 |
+                  static_cast<DWORD>(data[3]) << 24;
+        return std::to_string(v);
+    }
+    if (type == REG_SZ || type == REG_EXPAND_SZ || type == REG_MULTI_SZ) {
+        std::u16string text;
+        for (std::size_t i = 0; i + 1 < n; i += 2)
+            text += static_cast<char16_t>(data[i] | data[i + 1] << 8);
+        while (!text.empty() && text.back() == u'\0')
+            text.pop_back();
+        return Quote(Utf8(text));
+    }
+    return Bytes(data, n);
+}
+
+std::string RegType(DWORD type) {
+    switch (type) {
+        case REG_NONE:
+            return "\"REG_NONE\"";
+        case REG_SZ:
+            return "\"REG_SZ\"";
+        case REG_EXPAND_SZ:
+            return "\"REG_EXPAND_SZ\"";
+        case REG_BINARY:
+            return "\"REG_BINARY\"";
+        case REG_DWORD:
+            return "\"REG_DWORD\"";
+        case REG_MULTI_SZ:
+            return "\"REG_MULTI_SZ\"";
+        case 11:
+            return "\"REG_QWORD\"";
+        default:
+            return std::to_string(type);
+    }
+}
+
 }  // namespace json
 
 std::string TraceEntry::Json() const {
@@ -185,14 +257,39 @@ std::vector<TraceEntry> Trace::Calls(std::string_view call) const {
     return out;
 }
 
+bool Trace::Wants(const char* call) const {
+    if (only_.empty()) return true;
+    for (const auto& name : only_)
+        if (name == call) return true;
+    return false;
+}
+
 std::size_t Trace::Begin(TraceEntry entry) {
     entries_.push_back(std::move(entry));
+    if (!keep_) done_.resize(entries_.size(), false);
     return entries_.size() - 1;
 }
 
 void Trace::Finish(std::size_t index) {
-    if (out_ && index < entries_.size()) *out_ << entries_[index].Json() << '\n' << std::flush;
+    if (index >= entries_.size()) return;
+    if (out_) *out_ << entries_[index].Json() << '\n' << std::flush;
+    if (observer_) observer_(entries_[index]);
+    if (keep_) return;
+    // Calls finish innermost first, so what is finished sits at the end.
+    done_.resize(entries_.size(), false);
+    done_[index] = true;
+    while (!entries_.empty() && done_.back()) {
+        entries_.pop_back();
+        done_.pop_back();
+    }
 }
+
+const std::string* Trace::HandleName(std::uintptr_t handle) const {
+    auto it = names_.find(handle);
+    return it == names_.end() ? nullptr : &it->second;
+}
+
+void Trace::NameHandle(std::uintptr_t handle, std::string name) { names_[handle] = std::move(name); }
 
 void Faults::FailNext(const std::string& call, int count, DWORD error, int skip) {
     if (count <= 0) {
@@ -218,7 +315,7 @@ bool Faults::Take(const char* call, DWORD* error) {
 
 ApiCall::ApiCall(const char* name) : name_(name) {
     Handheld* h = Handheld::IfBooted();
-    if (h && h->trace().enabled()) {
+    if (h && h->trace().enabled() && h->trace().Wants(name)) {
         trace_ = &h->trace();
         TraceEntry e;
         e.t = h->clock().Now();
@@ -269,6 +366,71 @@ ApiCall& ApiCall::ArgHex(const char* name, std::uint64_t v) {
         std::snprintf(buf, sizeof buf, "\"0x%llX\"", static_cast<unsigned long long>(v));
         entry().args.emplace_back(name, buf);
     }
+    return *this;
+}
+
+ApiCall& ApiCall::ArgName(const char* name, const void* handle) {
+    if (!trace_) return *this;
+    const std::string* known = trace_->HandleName(reinterpret_cast<std::uintptr_t>(handle));
+    entry().args.emplace_back(name, known ? json::Quote(*known) : "null");
+    return *this;
+}
+
+ApiCall& ApiCall::ArgKeyPath(const char* name, HKEY key) {
+    if (!trace_) return *this;
+    std::string root = json::Key(key);
+    if (root.front() == '"') {
+        entry().args.emplace_back(name, std::move(root));
+        return *this;
+    }
+    return ArgName(name, key);
+}
+
+ApiCall& ApiCall::ArgSerialText(const char* name, const void* handle, const void* data, std::size_t n) {
+    if (!trace_) return *this;
+    const std::string* known = trace_->HandleName(reinterpret_cast<std::uintptr_t>(handle));
+    if (known && known->size() > 3 && (known->compare(0, 3, "COM") == 0 || known->compare(0, 3, "com") == 0))
+        entry().args.emplace_back(name, json::Quote(json::EscapedText(data, n)));
+    return *this;
+}
+
+ApiCall& ApiCall::NamesResult(const WCHAR* device) {
+    if (trace_ && device) result_name_ = json::Utf8(device);
+    return *this;
+}
+
+void ApiCall::NameResult(std::uintptr_t handle) {
+    if (handle == 0 || handle == reinterpret_cast<std::uintptr_t>(INVALID_HANDLE_VALUE)) return;
+    trace_->NameHandle(handle, std::move(result_name_));
+    result_name_.clear();
+}
+
+ApiCall& ApiCall::NameKey(HKEY opened, HKEY base, const WCHAR* subkey) {
+    if (!trace_ || !opened) return *this;
+    std::string path;
+    std::string root = json::Key(base);
+    if (root.front() == '"') {
+        path = root.substr(1, root.size() - 2);
+    } else if (const std::string* known = trace_->HandleName(reinterpret_cast<std::uintptr_t>(base))) {
+        path = *known;
+    } else {
+        return *this;
+    }
+    // Doubled and trailing separators name nothing.
+    std::string rest = subkey ? json::Utf8(subkey) : std::string();
+    std::size_t i = 0;
+    while (i < rest.size()) {
+        std::size_t end = rest.find('\\', i);
+        if (end == std::string::npos) end = rest.size();
+        if (end > i) path += "\\" + rest.substr(i, end - i);
+        i = end + 1;
+    }
+    if (json::Key(opened).front() != '"') trace_->NameHandle(reinterpret_cast<std::uintptr_t>(opened), std::move(path));
+    return *this;
+}
+
+ApiCall& ApiCall::ForgetName(const void* handle) {
+    if (trace_) trace_->ForgetHandle(reinterpret_cast<std::uintptr_t>(handle));
     return *this;
 }
 

@@ -1,15 +1,24 @@
 // The record of every platform call the system makes, and the switch that makes calls fail.
 //
 // A call is one JSON object per line: {"t": virtual ms, "call": Win32 name, arguments by their
-// Win32 names, "result": ...}. Recording costs nothing while the trace is off.
+// Win32 names, "result": ...}. Beside the Win32 names, the calls a reader looks for most carry
+// plain fields: RegSetValueEx `key` (the full path), `name`, `type`, `data`; Shell_NotifyIcon `op`,
+// `icon`; DeviceIoControl `device`, `code`, `in` (the request's 32-bit words); serial ReadFile and
+// WriteFile `device`, `text` (the bytes, \xHH for the unprintable ones); Sleep, SetTimer and
+// KillTimer `ms`; and so on. Recording costs nothing while the trace is off.
+//
+// A long run keeps nothing: Keep(false) drops each entry once it is finished and written to the
+// stream or shown to the observer, and Only() narrows recording to the calls the observer reads.
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <optional>
 #include <ostream>
 #include <string>
 #include <string_view>
+#include <type_traits>
 #include <utility>
 #include <vector>
 
@@ -44,16 +53,39 @@ std::string Key(HKEY key);  // predefined roots by name, others as numbers
 std::string Handle(const void* h);
 std::string Bytes(const void* data, std::size_t n);  // hex string
 std::string Utf8(std::u16string_view s);
+// Bytes as readable text: printable ASCII as it is, \\ for a backslash, \r \n \t, and \xHH
+// for anything else (not JSON-quoted).
+std::string EscapedText(const void* data, std::size_t n);
+// A registry value's data in its plain form: a REG_DWORD as a number, a string type as text
+// (without its terminating null), anything else as a hex string.
+std::string RegData(DWORD type, const BYTE* data, std::size_t n);
+// "REG_DWORD", "REG_SZ", ... as a JSON string; other types as their number.
+std::string RegType(DWORD type);
 }  // namespace json
 
 class Trace {
 public:
+    using Observer = std::function<void(const TraceEntry&)>;
+
     bool enabled() const { return enabled_; }
     void Enable(bool on) { enabled_ = on; }
     // Every finished entry is also written here as one line, when set.
     void StreamTo(std::ostream* out) { out_ = out; }
+    // Every finished entry is also shown to the observer, when set.
+    void Observe(Observer observer) { observer_ = std::move(observer); }
+    // Whether finished entries stay in entries() (the default). Off, an entry lives only while
+    // its call runs: memory stays flat however long the device runs.
+    void Keep(bool keep) { keep_ = keep; }
+    // Records only the calls named (every call when empty). The others cost what they cost with
+    // the trace off.
+    void Only(std::vector<std::string> calls) { only_ = std::move(calls); }
+    bool Wants(const char* call) const;
+
     const std::vector<TraceEntry>& entries() const { return entries_; }
-    void Clear() { entries_.clear(); }
+    void Clear() {
+        entries_.clear();
+        done_.clear();
+    }
     // The entries whose call is `call`.
     std::vector<TraceEntry> Calls(std::string_view call) const;
 
@@ -62,10 +94,21 @@ public:
     void Finish(std::size_t index);
     TraceEntry& At(std::size_t index) { return entries_[index]; }
 
+    // What the trace calls a handle it saw opened: a device by its file name ("COM1:"), a
+    // registry key by its full path. Null for a handle it did not see opened.
+    const std::string* HandleName(std::uintptr_t handle) const;
+    void NameHandle(std::uintptr_t handle, std::string name);
+    void ForgetHandle(std::uintptr_t handle) { names_.erase(handle); }
+
 private:
     bool enabled_ = false;
+    bool keep_ = true;
     std::ostream* out_ = nullptr;
+    Observer observer_;
+    std::vector<std::string> only_;
     std::vector<TraceEntry> entries_;
+    std::vector<bool> done_;  // finished, while not kept
+    std::map<std::uintptr_t, std::string> names_;
 };
 
 // Fault injection: "the next N calls of F fail with error E", optionally after letting the
@@ -109,11 +152,28 @@ public:
     // Extra facts the caller wants in the record after the call (out-parameters).
     ApiCall& Out(const char* name, std::string json_value) { return Arg(name, std::move(json_value)); }
 
+    // The handle's name (see Trace::HandleName) as a string, or null.
+    ApiCall& ArgName(const char* name, const void* handle);
+    // The full path of a registry key: a root by its full name, an opened key by its name.
+    ApiCall& ArgKeyPath(const char* name, HKEY key);
+    // The bytes as escaped text, when the handle names a serial port ("COMn:").
+    ApiCall& ArgSerialText(const char* name, const void* handle, const void* data, std::size_t n);
+    // The handle the call returns is named `device` (a CreateFile that succeeds).
+    ApiCall& NamesResult(const WCHAR* device);
+    // `opened` is the key `subkey` of `base`.
+    ApiCall& NameKey(HKEY opened, HKEY base, const WCHAR* subkey);
+    // The handle is being closed: its name goes.
+    ApiCall& ForgetName(const void* handle);
+
     bool Injected(DWORD* error);
 
     template <class T>
     T Result(T v) {
-        if (trace_) entry().result = ResultJson(v);
+        if (trace_) {
+            entry().result = ResultJson(v);
+            if constexpr (std::is_pointer_v<T>)
+                if (!result_name_.empty()) NameResult(reinterpret_cast<std::uintptr_t>(v));
+        }
         return v;
     }
 
@@ -127,9 +187,11 @@ private:
         }
     }
     TraceEntry& entry();
+    void NameResult(std::uintptr_t handle);
     const char* name_;
-    Trace* trace_ = nullptr;  // set while the trace is on
-    std::size_t index_ = 0;   // our entry: calls are listed in the order they began
+    Trace* trace_ = nullptr;   // set while the trace is on
+    std::size_t index_ = 0;    // our entry: calls are listed in the order they began
+    std::string result_name_;  // what the returned handle will be called
 };
 
 }  // namespace host

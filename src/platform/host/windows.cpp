@@ -10,6 +10,7 @@
 #include <map>
 #include <optional>
 
+#include "platform/host/endpoint.h"
 #include "platform/host/handheld.h"
 #include "platform/host/registry_store.h"
 #include "platform/host/resources.h"
@@ -66,7 +67,14 @@ struct WindowManager::Impl {
     std::map<std::u16string, WNDCLASS> classes;            // by lower-case name
     std::map<std::u16string, std::u16string> class_names;  // the names as registered
     std::map<std::uint32_t, Window> windows;
-    std::deque<MSG> queue;
+    // One queue, in arrival order: posted messages, and messages other processes sent, whose
+    // sender waits on `reply` for the result.
+    struct Queued {
+        MSG msg;
+        int reply = -1;
+    };
+    std::deque<Queued> queue;
+    std::size_t posted = 0;  // entries without a waiting sender
     std::map<std::pair<std::uint32_t, UINT_PTR>, Timer> timers;
     std::vector<WakeSource> wake;
     std::optional<int> quit_code;
@@ -96,17 +104,31 @@ struct WindowManager::Impl {
         return proc(h, msg, wp, lp);
     }
 
-    // Posted messages first, then WM_QUIT once nothing is posted, then the earliest due timer.
+    // The queue in order, then WM_QUIT once it is empty, then the earliest due timer. A message
+    // another process sent is handled here, as the platform does, and its sender answered.
     bool Take(MSG* out, HWND filter, UINT lo, UINT hi, bool remove) {
         auto matches = [&](const MSG& m) {
             if (filter && m.hwnd != filter) return false;
             if (lo == 0 && hi == 0) return true;
             return m.message >= lo && m.message <= hi;
         };
-        for (auto it = queue.begin(); it != queue.end(); ++it) {
-            if (!matches(*it)) continue;
-            *out = *it;
-            if (remove) queue.erase(it);
+        for (auto it = queue.begin(); it != queue.end();) {
+            if (it->reply >= 0) {
+                Queued sent = *it;
+                queue.erase(it);
+                AnswerSent(sent);
+                it = queue.begin();
+                continue;
+            }
+            if (!matches(it->msg)) {
+                ++it;
+                continue;
+            }
+            *out = it->msg;
+            if (remove) {
+                queue.erase(it);
+                --posted;
+            }
             return true;
         }
         if (quit_code && queue.empty()) {
@@ -135,6 +157,30 @@ struct WindowManager::Impl {
     }
 
     DWORD Now32() const { return static_cast<DWORD>(dev.clock().Now()); }
+
+    // A full queue refuses further posts rather than grow without bound.
+    bool Post(HWND h, UINT msg, WPARAM wp, LPARAM lp) {
+        if (posted >= kMaxPostedMessages) return false;
+        queue.push_back(Queued{MSG{h, msg, wp, lp, Now32(), {}}, -1});
+        ++posted;
+        return true;
+    }
+
+    bool QueueSent(HWND h, UINT msg, WPARAM wp, LPARAM lp, int reply) {
+        if (queue.size() - posted >= kMaxPendingConnections * 16) return false;
+        queue.push_back(Queued{MSG{h, msg, wp, lp, Now32(), {}}, reply});
+        return true;
+    }
+
+    void AnswerSent(const Queued& sent) {
+        LRESULT result = 0;
+        DWORD error = ERROR_SUCCESS;
+        if (Get(sent.msg.hwnd))
+            result = Deliver(sent.msg.hwnd, sent.msg.message, sent.msg.wParam, sent.msg.lParam);
+        else
+            error = ERROR_INVALID_WINDOW_HANDLE;
+        AnswerOtherProcess(sent.reply, error, result);
+    }
 
     Millis NextTimerDue() const {
         Millis next = kNever;
@@ -283,6 +329,33 @@ void WindowManager::CloseModal(int id) { impl_->CloseModal(id); }
 
 bool WindowManager::IsModalOpen(int id) const { return impl_->IsOpen(id); }
 
+bool WindowManager::SentFromOtherProcess(HWND window, UINT msg, WPARAM wparam, LPARAM lparam, int reply) {
+    Impl& d = *impl_;
+    if (!d.Get(window)) {
+        AnswerOtherProcess(reply, ERROR_INVALID_WINDOW_HANDLE, 0);
+        return false;
+    }
+    if (!d.QueueSent(window, msg, wparam, lparam, reply)) {
+        AnswerOtherProcess(reply, ERROR_BUSY, 0);
+        return false;
+    }
+    return true;
+}
+
+bool WindowManager::PostedFromOtherProcess(HWND window, UINT msg, WPARAM wparam, LPARAM lparam, DWORD* error) {
+    Impl& d = *impl_;
+    if (!d.Get(window)) {
+        *error = ERROR_INVALID_WINDOW_HANDLE;
+        return false;
+    }
+    if (!d.Post(window, msg, wparam, lparam)) {
+        *error = ERROR_NOT_ENOUGH_QUOTA;
+        return false;
+    }
+    *error = ERROR_SUCCESS;
+    return true;
+}
+
 const WindowInfo* WindowManager::Find(HWND h) const {
     auto it = impl_->windows.find(Impl::Id(h));
     return h && it != impl_->windows.end() ? &it->second.info : nullptr;
@@ -369,7 +442,11 @@ HWND CreateWindowImpl(DWORD ex_style, const std::u16string& cls, WNDPROC proc, L
         }
     }
     if ((style & WS_VISIBLE) && d.Get(h)) ::ShowWindow(h, SW_SHOW);
-    return d.Get(h) ? h : nullptr;
+    if (!d.Get(h)) return nullptr;
+    // Top-level windows can be addressed by other programs.
+    if (!owner && !dialog)
+        if (host::Endpoint* endpoint = d.dev.endpoint()) endpoint->Publish(h);
+    return h;
 }
 
 }  // namespace
@@ -465,8 +542,18 @@ BOOL DestroyWindow(HWND h) {
     d.Deliver(h, WM_DESTROY, 0, 0);
     for (auto it = d.timers.begin(); it != d.timers.end();)
         it = it->first.first == WindowManager::Impl::Id(h) ? d.timers.erase(it) : std::next(it);
-    d.queue.erase(std::remove_if(d.queue.begin(), d.queue.end(), [h](const MSG& m) { return m.hwnd == h; }),
-                  d.queue.end());
+    for (auto it = d.queue.begin(); it != d.queue.end();) {
+        if (it->msg.hwnd != h) {
+            ++it;
+            continue;
+        }
+        if (it->reply >= 0)
+            host::AnswerOtherProcess(it->reply, ERROR_INVALID_WINDOW_HANDLE, 0);
+        else
+            --d.posted;
+        it = d.queue.erase(it);
+    }
+    if (host::Endpoint* endpoint = d.dev.endpoint()) endpoint->Withdraw(h);
     d.Deliver(h, WM_NCDESTROY, 0, 0);
     d.windows.erase(WindowManager::Impl::Id(h));
     return c.Result(TRUE);
@@ -635,8 +722,10 @@ LRESULT SendMessage(HWND h, UINT msg, WPARAM wp, LPARAM lp) {
     if (DWORD e; c.Injected(&e)) return c.Result<LRESULT>(0);
     auto& d = WM();
     if (!d.Get(h)) {
-        SetLastError(ERROR_INVALID_WINDOW_HANDLE);
-        return c.Result<LRESULT>(0);
+        LRESULT result = 0;
+        DWORD error = 0;
+        if (!host::DeliverToOtherProcess(d.dev.folder(), h, msg, wp, lp, true, &result, &error)) SetLastError(error);
+        return c.Result(result);
     }
     return c.Result(d.Deliver(h, msg, wp, lp));
 }
@@ -647,10 +736,17 @@ BOOL PostMessage(HWND h, UINT msg, WPARAM wp, LPARAM lp) {
     if (DWORD e; c.Injected(&e)) return c.Result(FALSE);
     auto& d = WM();
     if (h && !d.Get(h)) {
-        SetLastError(ERROR_INVALID_WINDOW_HANDLE);
+        LRESULT ignored = 0;
+        DWORD error = 0;
+        if (host::DeliverToOtherProcess(d.dev.folder(), h, msg, wp, lp, false, &ignored, &error))
+            return c.Result(TRUE);
+        SetLastError(error);
         return c.Result(FALSE);
     }
-    d.queue.push_back(MSG{h, msg, wp, lp, d.Now32(), {}});
+    if (!d.Post(h, msg, wp, lp)) {
+        SetLastError(ERROR_NOT_ENOUGH_QUOTA);
+        return c.Result(FALSE);
+    }
     return c.Result(TRUE);
 }
 
@@ -690,7 +786,7 @@ void PostQuitMessage(int code) {
 UINT_PTR SetTimer(HWND h, UINT_PTR id, UINT elapse, TIMERPROC proc) {
     ApiCall c("SetTimer");
     c.ArgPtr("hWnd", h).Arg("nIDEvent", static_cast<std::int64_t>(id)).Arg("uElapse", elapse);
-    c.ArgPtr("lpTimerFunc", reinterpret_cast<const void*>(proc));
+    c.ArgPtr("lpTimerFunc", reinterpret_cast<const void*>(proc)).Arg("id", static_cast<std::int64_t>(id)).Arg("ms", elapse);
     if (DWORD e; c.Injected(&e)) return c.Result<UINT_PTR>(0);
     auto& d = WM();
     if (!d.Get(h)) {
@@ -704,7 +800,11 @@ UINT_PTR SetTimer(HWND h, UINT_PTR id, UINT elapse, TIMERPROC proc) {
 
 BOOL KillTimer(HWND h, UINT_PTR id) {
     ApiCall c("KillTimer");
-    c.ArgPtr("hWnd", h).Arg("uIDEvent", static_cast<std::int64_t>(id));
+    c.ArgPtr("hWnd", h).Arg("uIDEvent", static_cast<std::int64_t>(id)).Arg("id", static_cast<std::int64_t>(id));
+    if (c.on()) {
+        auto it = WM().timers.find({WindowManager::Impl::Id(h), id});
+        c.Arg("ms", it == WM().timers.end() ? "null" : std::to_string(it->second.period));
+    }
     auto& d = WM();
     if (!d.timers.erase({WindowManager::Impl::Id(h), id})) {
         SetLastError(ERROR_INVALID_PARAMETER);
@@ -716,7 +816,7 @@ BOOL KillTimer(HWND h, UINT_PTR id) {
 
 void Sleep(DWORD ms) {
     ApiCall c("Sleep");
-    c.Arg("dwMilliseconds", ms);
+    c.Arg("dwMilliseconds", ms).Arg("ms", ms);
     Handheld::Current().clock().SleepFor(ms);
 }
 
@@ -725,6 +825,7 @@ DWORD GetTickCount() { return WM().Now32(); }
 int MessageBox(HWND owner, LPCWSTR text, LPCWSTR caption, UINT type) {
     ApiCall c("MessageBox");
     c.ArgPtr("hWnd", owner).ArgW("lpText", text).ArgW("lpCaption", caption).ArgHex("uType", type);
+    c.ArgW("text", text).ArgW("caption", caption).Arg("type", type);
     if (DWORD e; c.Injected(&e)) return c.Result(0);
     auto& d = WM();
     if (owner && !d.Get(owner)) {

@@ -93,6 +93,13 @@ public:
     void AddWakeSource(int fd, std::function<void()> on_ready);
     void RemoveWakeSource(int fd);
 
+    // A message another process on the device sent to one of our windows: it takes its turn in
+    // the queue, and the sender waiting on `reply` gets the result (the connection is ours now).
+    bool SentFromOtherProcess(HWND window, UINT msg, WPARAM wparam, LPARAM lparam, int reply);
+    // A message another process posted. False, with *error, when the window is not ours or the
+    // queue is full.
+    bool PostedFromOtherProcess(HWND window, UINT msg, WPARAM wparam, LPARAM lparam, DWORD* error);
+
     // --- the platform functions' side (used by the seam's implementation) ---
     struct Impl;
     Impl& impl() { return *impl_; }

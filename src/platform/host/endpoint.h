@@ -1,0 +1,79 @@
+// Delivery of window messages between processes on the same device.
+//
+// A process whose windows other programs may address listens on a Unix socket in the device
+// folder (<device>/run/<pid>.sock, its owner's alone) and names each of its top-level windows in
+// <device>/windows/<handle>. Another process sends one request per connection: a message for a
+// window, which the owner serves from its one message loop (also inside modal loops), in order,
+// and answers with the handler's result (SendMessage) or at once (PostMessage).
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <string>
+
+#include "platform/host/seam.h"
+
+namespace host {
+
+class Handheld;
+
+// One request, as it travels.
+struct WireRequest {
+    std::uint32_t magic;
+    std::uint16_t version;
+    std::uint16_t kind;  // WireKind
+    std::uint32_t hwnd;
+    std::uint32_t msg;
+    std::uint64_t wparam;
+    std::int64_t lparam;
+};
+static_assert(sizeof(WireRequest) == 32, "requests are 32 bytes");
+
+struct WireReply {
+    std::uint32_t magic;
+    std::uint32_t error;  // ERROR_SUCCESS, or why the request was refused
+    std::int64_t result;
+};
+static_assert(sizeof(WireReply) == 16, "replies are 16 bytes");
+
+enum WireKind : std::uint16_t { kWireSend = 1, kWirePost = 2 };
+
+constexpr std::uint32_t kWireMagic = 0x4E524C50;  // "PLRN"
+constexpr std::uint16_t kWireVersion = 1;
+// Posted messages a window's queue holds at most, as on the platform.
+constexpr std::size_t kMaxPostedMessages = 10000;
+// Connections waiting for their request at most; more are refused.
+constexpr std::size_t kMaxPendingConnections = 64;
+
+class Endpoint {
+public:
+    explicit Endpoint(Handheld& device);
+    ~Endpoint();
+    Endpoint(const Endpoint&) = delete;
+    Endpoint& operator=(const Endpoint&) = delete;
+
+    // Makes a window reachable from other processes (opening the socket on first use).
+    void Publish(HWND window);
+    void Withdraw(HWND window);
+
+private:
+    void Open();
+    void Accept();
+    void Serve(int connection);
+    void Drop(int connection);
+
+    Handheld& device_;
+    std::string socket_path_;
+    int listener_ = -1;
+    std::map<int, bool> pending_;  // connections whose request has not arrived yet
+};
+
+// Answers a sender waiting on `connection`, and closes it.
+void AnswerOtherProcess(int connection, DWORD error, LRESULT result);
+
+// Delivers a message to a window of another process on the device in `folder`. False (with
+// *error) when no live process owns the window, or the owner refused the request.
+bool DeliverToOtherProcess(const std::string& folder, HWND window, UINT msg, WPARAM wparam, LPARAM lparam,
+                           bool wait, LRESULT* result, DWORD* error);
+
+}  // namespace host

@@ -1,0 +1,229 @@
+#!/usr/bin/env bash
+# Runs the Windows build (Pelorn.exe and pelorn_ctl.exe in BUILD) under Wine, with COM1 on a
+# pseudo-terminal fed by tests/win32/linux/pty_feeder.py, on one Xvfb display with a Wine virtual
+# desktop (the tray needs one). Everything is checked from outside the program: Wine's registry,
+# the bytes on the serial line, the tray and the message boxes another program can see.
+#
+#   tests/win32/wine_tests.sh BUILD
+#
+# Ends with "N passed, M failed"; exits nonzero when anything failed.
+set -uo pipefail
+
+build=$(cd "$1" && pwd)
+here=$(cd "$(dirname "$0")" && pwd)
+work=$build/wine-run
+rm -rf "$work"
+mkdir -p "$work/port"
+
+WINE=$(command -v wine64 || echo /usr/lib/wine/wine64)
+WINESERVER=$(command -v wineserver || echo /usr/lib/wine/wineserver64)
+export WINESERVER
+export WINEPREFIX=$work/prefix WINEDEBUG=-all WINEDLLOVERRIDES="winemenubuilder.exe=d;mscoree=;mshtml="
+export LC_ALL=C.UTF-8 PELORN_MODEM_LOG=$work/modem.log
+log=$work/wine.log
+
+passed=0
+failed=0
+pids=()
+
+cleanup() {
+    "$WINESERVER" -k 2>/dev/null
+    touch "$work/port/stop"
+    for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null; done
+    wait 2>/dev/null
+}
+trap cleanup EXIT
+
+check() {  # NAME EXPECTED ACTUAL
+    if [ "$2" == "$3" ]; then
+        passed=$((passed + 1))
+        echo "ok - $1"
+    else
+        failed=$((failed + 1))
+        echo "FAIL - $1: expected '$2', got '$3'"
+    fi
+}
+
+wine() { "$WINE" "$@" 2>>"$log" | tr -d '\r'; }
+ctl() { wine "$build/pelorn_ctl.exe" "$@"; }
+field() { sed -n "s/^$1=//p" <<<"$2" | head -n1; }  # NAME OUTPUT
+query() { wine reg query "$1"; }                     # KEY: all its values
+value() { sed -n "s/^    $1    REG_[A-Z_]*    //p" <<<"$2"; }  # NAME QUERY-OUTPUT, data as shown
+
+# Polls KEY until NAME reads WANTED (at most 15 s); prints what it read last.
+await_value() {
+    local out v
+    for _ in $(seq 30); do
+        out=$(wine reg query "$1" /v "$2" 2>/dev/null)
+        v=$(value "$2" "$out")
+        [ "$v" == "$3" ] && break
+        sleep 0.5
+    done
+    echo "$v"
+}
+
+start_pelorn() {
+    LD_PRELOAD=$build/modem_lines.so "$WINE" "$build/Pelorn.exe" >>"$log" 2>&1 &
+    pelorn=$!
+}
+
+# Points COM1 at PATH; Wine takes the mapping only when its server starts.
+map_com1() {
+    wine reg add 'HKLM\Software\Wine\Ports' /v COM1 /d "$1" /f >/dev/null
+    "$WINESERVER" -k
+    "$WINESERVER" -w
+    "$WINESERVER" -p
+    wine reg query 'HKLM\Software\Wine\Ports' >/dev/null  # brings the services up, which make the link
+    check "COM1 maps to $1" "$1" "$(readlink "$WINEPREFIX/dosdevices/com1")"
+}
+
+# --- the machine: display, the receiver's end of COM1, a prefix set up as a device has it ------
+
+Xvfb -displayfd 3 -screen 0 800x600x24 -nolisten tcp 3>"$work/display" 2>>"$log" &
+pids+=($!)
+python3 "$here/linux/pty_feeder.py" "$work/port" &
+pids+=($!)
+for _ in $(seq 100); do [ -s "$work/display" ] && [ -s "$work/port/pty" ] && break; sleep 0.1; done
+export DISPLAY=:$(cat "$work/display")
+pty=$(cat "$work/port/pty")
+
+wine wineboot -i >/dev/null
+"$WINESERVER" -p
+cat >"$work/device.reg" <<'EOF'
+Windows Registry Editor Version 5.00
+
+[HKEY_CURRENT_USER\Software\Wine\Explorer]
+"Desktop"="Default"
+
+[HKEY_CURRENT_USER\Software\Wine\Explorer\Desktops]
+"Default"="800x600"
+
+[HKEY_CURRENT_USER\Software\MicroSoft\Shell]
+
+[HKEY_CURRENT_USER\ControlPanel\Backlight]
+
+[HKEY_LOCAL_MACHINE\System\CurrentControlSet\Control\Power\Timeouts]
+
+[HKEY_CURRENT_USER\Software\Handheld\Power]
+"ACLineStatus"=dword:00000000
+EOF
+wine reg import "$(wine winepath -w "$work/device.reg")" >/dev/null
+map_com1 "$pty"
+
+# --- first start: provisioning, the firmware version from COM1, GPSHDL ------------------------
+
+echo "PSRFTXT,Version: 03.01.00.12-HH01" >"$work/port/feed"
+start_pelorn
+out=$(ctl wait-window)
+check "first start publishes a live window in GPSHDL" 1 "$(field window "$out")"
+rm -f "$work/port/feed"
+
+app=$(query 'HKLM\SOFTWARE\Apps\Tavro SW')
+check "AppReg" 0x1 "$(value AppReg "$app")"
+check "EnableIcon" 0x1 "$(value EnableIcon "$app")"
+check "EnableBySW" 0x1 "$(value EnableBySW "$app")"
+check "UserHotkey" 0x0 "$(value UserHotkey "$app")"
+check "DisableApp" 0x0 "$(value DisableApp "$app")"
+check "FW is the version the receiver sent" " 03.01.00.12" "$(value FW "$app")"
+
+profile=$(query 'HKCU\Software\MicroSoft\Shell')
+expected="GPS_PwrTimeOut=0xb4 GPS_BlTimeOut=0x1e GPS_Slide=0xa GPS_Backlight=0x0 GPS_Power=0x0"
+expected+=" STD_PwrTimeOut=0xb4 STD_BlTimeOut=0x1e STD_Slide=0x5 STD_Backlight=0x1 STD_Power=0x1 Temp_ACTimeOut=0x3c"
+actual=""
+for name in GPS_PwrTimeOut GPS_BlTimeOut GPS_Slide GPS_Backlight GPS_Power STD_PwrTimeOut STD_BlTimeOut STD_Slide \
+    STD_Backlight STD_Power Temp_ACTimeOut; do
+    actual+="${actual:+ }$name=$(value "$name" "$profile")"
+done
+check "the eleven profile defaults" "$expected" "$actual"
+
+hal=$(query 'HKCU\Software\Handheld\Hal')
+check "start-up issues the HAL I/O control once, input 1" "0x1013ea0 0x1 0x1" \
+    "$(value IoControlCode "$hal") $(value Input "$hal") $(value Calls "$hal")"
+check "DTR and RTS are left low after the version query" "set" "$(tail -n1 "$work/modem.log" 2>/dev/null)"
+check "start-up shows no message box" 0 "$(field boxes "$(ctl boxes)")"
+
+# --- the tray icon and the two control messages -----------------------------------------------
+
+check "the tray holds the icon" 1 "$(field icon "$(ctl tray)")"
+check "0x0402 answers 1" 1 "$(field result "$(ctl send 0x0402)")"
+check "after 0x0402 the tray has no icon" 0 "$(field icon "$(ctl tray)")"
+check "0x0401 answers 1" 1 "$(field result "$(ctl send 0x0401)")"
+check "after 0x0401 the tray holds the icon again" 1 "$(field icon "$(ctl tray)")"
+
+# --- the monitor: time-outs, brightness, and the receiver's power pin -------------------------
+
+check "a tick applies the standard backlight time-out" 0x1e \
+    "$(await_value 'HKCU\ControlPanel\Backlight' BatteryTimeout 0x1e)"
+check "and the standard suspend time-out" 0xb4 \
+    "$(value BattSuspendTimeout "$(query 'HKLM\System\CurrentControlSet\Control\Power\Timeouts')")"
+check "on battery with the receiver off, BKL1: gets STD_Slide" 0x5 \
+    "$(value Level "$(query 'HKCU\Software\Handheld\Backlight')")"
+
+# Another program edits the GPS profile (no State_Chg), then the receiver's hardware raises pin 38.
+wine reg add 'HKCU\Software\MicroSoft\Shell' /v GPS_BlTimeOut /t REG_DWORD /d 45 /f >/dev/null
+wine reg add 'HKCU\Software\MicroSoft\Shell' /v GPS_PwrTimeOut /t REG_DWORD /d 240 /f >/dev/null
+wine reg add 'HKCU\Software\MicroSoft\Shell' /v GPS_Backlight /t REG_DWORD /d 1 /f >/dev/null
+wine reg add 'HKCU\Software\MicroSoft\Shell' /v GPS_Power /t REG_DWORD /d 1 /f >/dev/null
+wine reg add 'HKCU\Software\Handheld\Gpio' /v GPLR1 /t REG_DWORD /d 0x40 /f >/dev/null
+check "pin 38 high: the GPS backlight time-out is applied" 0x2d \
+    "$(await_value 'HKCU\ControlPanel\Backlight' BatteryTimeout 0x2d)"
+check "and the GPS suspend time-out" 0xf0 \
+    "$(value BattSuspendTimeout "$(query 'HKLM\System\CurrentControlSet\Control\Power\Timeouts')")"
+check "on battery with the receiver on, BKL1: gets GPS_Slide" 0xa \
+    "$(await_value 'HKCU\Software\Handheld\Backlight' Level 0xa)"
+gpio=$(query 'HKCU\Software\Handheld\Gpio')
+check "the mode follows the pin: raise 38, then 21" "1C=00000040 18=00200000" "$(value Writes "$gpio")"
+check "pin 21 reads high" 0x200000 "$(value GPLR0 "$gpio")"
+
+# --- the reset sentence -----------------------------------------------------------------------
+
+: >"$work/port/received"
+check "0x0403 answers 1" 1 "$(field result "$(ctl send 0x0403)")"
+printf '$PSRF101,-2686700,-4304200,3851624,75000,497260,921,12,8*29\r\n' >"$work/expected_sentence"
+check "COM1 carries exactly the 61-byte sentence" "$(od -c "$work/expected_sentence")" "$(od -c "$work/port/received")"
+
+# --- close ------------------------------------------------------------------------------------
+
+check "WM_CLOSE ends the window" 1 "$(field closed "$(ctl close)")"
+for _ in $(seq 100); do kill -0 "$pelorn" 2>/dev/null || break; sleep 0.1; done
+wait "$pelorn"
+check "and the process, with exit code 0" 0 "$?"
+
+# --- second start, with COM1 on a node that is no device --------------------------------------
+
+# open(2) of a socket fails with ENXIO, even for root; a missing node would not do, since Wine then
+# falls back to /dev/ttyS0.
+python3 -c 'import socket, sys; socket.socket(socket.AF_UNIX).bind(sys.argv[1])' "$work/port/nodevice"
+map_com1 "$work/port/nodevice"
+check "COM1 cannot be opened" failed "$(field open "$(ctl probe-port '\\.\COM1')")"
+
+start_pelorn
+out=$(ctl wait-window)
+check "second start publishes a live window" 1 "$(field window "$out")"
+app=$(query 'HKLM\SOFTWARE\Apps\Tavro SW')
+check "second start does not provision again" 0x2d \
+    "$(value GPS_BlTimeOut "$(query 'HKCU\Software\MicroSoft\Shell')")"
+
+out=$(ctl send-answer 0x0403 "Fehler beim Öffnen des COM Ports")
+check "0x0403 without COM1 shows the German message box" 1 "$(field box "$out")"
+check "captioned with the application's name" Pelorn "$(field caption "$out")"
+check "and answers 0 once OK is pressed" 0 "$(field result "$out")"
+check "no message box is left" 0 "$(field boxes "$(ctl boxes)")"
+check "WM_CLOSE ends the second window" 1 "$(field closed "$(ctl close)")"
+wait "$pelorn"
+
+# --- a first start with a receiver that says nothing ------------------------------------------
+
+# The port's event wait must give up on a quiet line, or start-up would never end.
+map_com1 "$pty"
+wine reg delete 'HKLM\SOFTWARE\Apps\Tavro SW' /v AppReg /f >/dev/null
+start_pelorn
+out=$(ctl answer "Wrong GPS firmware")
+check "a silent receiver ends in 'Wrong GPS firmware'" 1 "$(field box "$out")"
+check "start-up goes on after OK" 1 "$(field window "$(ctl wait-window)")"
+check "FW is the fallback" " 00.00.00.00" "$(value FW "$(query 'HKLM\SOFTWARE\Apps\Tavro SW')")"
+check "WM_CLOSE ends the third window" 1 "$(field closed "$(ctl close)")"
+wait "$pelorn"
+
+echo "$passed passed, $failed failed"
+[ "$failed" -eq 0 ]

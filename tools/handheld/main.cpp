@@ -1,0 +1,45 @@
+// handheld: the virtual handheld's command line. One subcommand per .cpp, listed here.
+#include <cstdio>
+#include <cstring>
+
+#include "handheld/play.h"
+
+namespace {
+
+struct Command {
+    const char* name;
+    const char* summary;
+    int (*run)(int argc, char** argv);  // argv[0] is the subcommand's name
+};
+
+const Command kCommands[] = {
+    {"play", "run a scenario script on a fresh temporary device", handheld::PlayCommand},
+};
+
+void Usage(FILE* out) {
+    std::fputs(
+        "usage: handheld [--help] COMMAND [ARGS...]\n"
+        "The virtual handheld's command line. Commands:\n",
+        out);
+    for (const Command& c : kCommands)
+        std::fprintf(out, "  %-8s %s\n", c.name, c.summary);
+    std::fputs("'handheld COMMAND --help' describes a command.\n", out);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    if (argc < 2) {
+        Usage(stderr);
+        return 2;
+    }
+    if (std::strcmp(argv[1], "--help") == 0 || std::strcmp(argv[1], "-h") == 0 || std::strcmp(argv[1], "help") == 0) {
+        Usage(stdout);
+        return 0;
+    }
+    for (const Command& c : kCommands)
+        if (std::strcmp(argv[1], c.name) == 0) return c.run(argc - 1, argv + 1);
+    std::fprintf(stderr, "handheld: unknown command '%s'\n", argv[1]);
+    Usage(stderr);
+    return 2;
+}

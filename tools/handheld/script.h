@@ -1,0 +1,48 @@
+// The step language of `handheld play`: one step per line, `#` starts a comment, words are
+// separated by blanks and a word in double quotes may hold blanks (\" for a quote inside it).
+#pragma once
+
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+namespace handheld {
+
+// A step that cannot be parsed or cannot be carried out; line is 1-based.
+class ScriptError : public std::runtime_error {
+public:
+    ScriptError(int line, const std::string& message) : std::runtime_error(message), line_(line) {}
+    int line() const { return line_; }
+
+private:
+    int line_;
+};
+
+struct Word {
+    std::string text;  // a quoted word without its quotes, backslashes as written
+    bool quoted = false;
+};
+
+struct Step {
+    int line = 0;
+    std::vector<Word> words;  // words[0] is the step's name
+    std::string source;       // the line, for messages
+
+    const std::string& name() const { return words[0].text; }
+    // Word i as meant: in a quoted word \" stands for a quote.
+    std::string Arg(std::size_t i) const;
+};
+
+// Splits the script into steps and checks that each one is well formed. Throws ScriptError.
+std::vector<Step> ParseScript(const std::string& text);
+
+// TEXT of `com1 send "TEXT"`: \r \n \t \\ \" and \xHH. Throws std::invalid_argument.
+std::string UnescapeBytes(const std::string& text);
+
+// The functions a `fail` step may name: every seam function that can be made to fail.
+const std::vector<std::string>& FailableFunctions();
+
+// The steps, one line each, for --help.
+const char* StepSummary();
+
+}  // namespace handheld

@@ -1,0 +1,11 @@
+// Text between the command line (UTF-8) and the handheld (16-bit WCHAR).
+#pragma once
+
+#include <string>
+
+namespace handheld {
+
+std::u16string Utf16(const std::string& utf8);
+std::string Utf8(const std::u16string& text);
+
+}  // namespace handheld
