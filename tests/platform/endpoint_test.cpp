@@ -15,24 +15,32 @@
 #include <vector>
 
 #include "platform/host/handheld.h"
+#include "platform/host/status.h"
 #include "platform/host/windows.h"
 #include "support/device_test.h"
 
 namespace {
 
-constexpr UINT kCount = WM_USER + 1;   // posted: counted
-constexpr UINT kTotal = WM_USER + 2;   // sent: answers the count so far
-constexpr UINT kAdd = WM_USER + 3;     // sent: answers wParam + lParam
+constexpr UINT kCount = WM_USER + 1;  // posted: counted
+constexpr UINT kTotal = WM_USER + 2;  // sent: answers the count so far
+constexpr UINT kAdd = WM_USER + 3;    // sent: answers wParam + lParam
 
 long g_count = 0;
 
 LRESULT CALLBACK OwnerProc(HWND h, UINT msg, WPARAM wp, LPARAM lp) {
     switch (msg) {
-        case kCount: ++g_count; return 0;
-        case kTotal: return g_count;
-        case kAdd: return static_cast<LRESULT>(wp + lp);
-        case WM_DESTROY: PostQuitMessage(0); return 0;
-        default: return DefWindowProc(h, msg, wp, lp);
+        case kCount:
+            ++g_count;
+            return 0;
+        case kTotal:
+            return g_count;
+        case kAdd:
+            return static_cast<LRESULT>(wp + lp);
+        case WM_DESTROY:
+            PostQuitMessage(0);
+            return 0;
+        default:
+            return DefWindowProc(h, msg, wp, lp);
     }
 }
 
@@ -52,7 +60,8 @@ LRESULT CALLBACK OwnerProc(HWND h, UINT msg, WPARAM wp, LPARAM lp) {
     if (write(report, &value, sizeof value) != sizeof value) _exit(3);
     close(report);
     MSG m;
-    while (GetMessage(&m, nullptr, 0, 0)) DispatchMessage(&m);
+    while (GetMessage(&m, nullptr, 0, 0))
+        DispatchMessage(&m);
     host::Handheld::PowerOff();
     _exit(0);
 }
@@ -105,7 +114,8 @@ protected:
 
 TEST_F(EndpointTest, SendsReturnTheHandlersResultAndPostsArriveInOrder) {
     EXPECT_EQ(42, SendMessage(window_, kAdd, 40, 2));
-    for (int i = 0; i < 100; ++i) ASSERT_TRUE(PostMessage(window_, kCount, 0, 0));
+    for (int i = 0; i < 100; ++i)
+        ASSERT_TRUE(PostMessage(window_, kCount, 0, 0));
     EXPECT_EQ(100, SendMessage(window_, kTotal, 0, 0)) << "posts before a send are served before it";
 
     EXPECT_EQ(0, SendMessage(window_, WM_CLOSE, 0, 0));
@@ -114,6 +124,17 @@ TEST_F(EndpointTest, SendsReturnTheHandlersResultAndPostsArriveInOrder) {
     EXPECT_EQ(0, SendMessage(window_, kAdd, 1, 1));
     EXPECT_EQ(static_cast<DWORD>(ERROR_INVALID_WINDOW_HANDLE), GetLastError()) << "the window is gone";
     EXPECT_FALSE(PostMessage(window_, kCount, 0, 0));
+}
+
+TEST_F(EndpointTest, TheOwnerReportsWhatItShows) {
+    PostMessage(window_, kCount, 0, 0);
+    std::optional<std::string> status = host::QueryStatusOfOtherProcess(folder_, window_);
+    ASSERT_TRUE(status.has_value());
+    EXPECT_EQ(0u, status->find("{\"running\":true,"));
+    EXPECT_NE(std::string::npos, status->find("\"message_boxes\":[]"));
+    SendMessage(window_, WM_CLOSE, 0, 0);
+    WaitOwner();
+    EXPECT_FALSE(host::QueryStatusOfOtherProcess(folder_, window_).has_value());
 }
 
 TEST_F(EndpointTest, AWindowOfAKilledProcessFailsCleanly) {

@@ -11,6 +11,7 @@
 #include <cstring>
 
 #include "platform/host/handheld.h"
+#include "platform/host/status.h"
 #include "platform/host/windows.h"
 
 namespace host {
@@ -43,7 +44,8 @@ void Reply(int connection, DWORD error, LRESULT result) {
 Endpoint::Endpoint(Handheld& device) : device_(device) {}
 
 Endpoint::~Endpoint() {
-    for (const auto& [connection, unused] : pending_) close(connection);
+    for (const auto& [connection, unused] : pending_)
+        close(connection);
     if (listener_ >= 0) {
         close(listener_);
         unlink(socket_path_.c_str());
@@ -124,7 +126,7 @@ void Endpoint::Serve(int connection) {
     pending_.erase(connection);
     device_.windows().RemoveWakeSource(connection);
     if (n != static_cast<ssize_t>(sizeof request) || request.magic != kWireMagic || request.version != kWireVersion ||
-        (request.kind != kWireSend && request.kind != kWirePost)) {
+        (request.kind != kWireSend && request.kind != kWirePost && request.kind != kWireStatus)) {
         if (n > 0) Reply(connection, ERROR_INVALID_PARAMETER, 0);
         close(connection);
         return;
@@ -134,6 +136,14 @@ void Endpoint::Serve(int connection) {
     LPARAM lparam = static_cast<LPARAM>(request.lparam);
     if (request.kind == kWireSend) {
         device_.windows().SentFromOtherProcess(window, request.msg, wparam, lparam, connection);
+        return;
+    }
+    if (request.kind == kWireStatus) {
+        std::string status = StatusJson(device_, true);
+        Reply(connection, ERROR_SUCCESS, static_cast<LRESULT>(status.size()));
+        ssize_t sent = send(connection, status.data(), status.size(), MSG_NOSIGNAL);
+        (void)sent;
+        close(connection);
         return;
     }
     DWORD error = ERROR_SUCCESS;
@@ -146,42 +156,74 @@ void AnswerOtherProcess(int connection, DWORD error, LRESULT result) {
     close(connection);
 }
 
+int ConnectToOwner(const std::string& folder, HWND window) {
+    char path[4096];
+    int fd = open(WindowFile(folder, window).c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return -1;
+    ssize_t n = read(fd, path, sizeof path - 1);
+    close(fd);
+    if (n <= 0) return -1;
+    path[n] = 0;
+    sockaddr_un address{};
+    if (!FillAddress(path, &address)) return -1;
+    int s = socket(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0);
+    if (s < 0) return -1;
+    // A window of a process that is gone: its socket refuses.
+    if (connect(s, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
+        close(s);
+        return -1;
+    }
+    return s;
+}
+
+namespace {
+
+bool Exchange(int s, const WireRequest& request, WireReply* reply) {
+    return send(s, &request, sizeof request, MSG_NOSIGNAL) == static_cast<ssize_t>(sizeof request) &&
+           recv(s, reply, sizeof *reply, 0) == static_cast<ssize_t>(sizeof *reply) && reply->magic == kWireMagic;
+}
+
+WireRequest Request(WireKind kind, HWND window, UINT msg, WPARAM wparam, LPARAM lparam) {
+    return WireRequest{kWireMagic,
+                       kWireVersion,
+                       static_cast<std::uint16_t>(kind),
+                       static_cast<std::uint32_t>(reinterpret_cast<ULONG_PTR>(window)),
+                       msg,
+                       static_cast<std::uint64_t>(wparam),
+                       static_cast<std::int64_t>(lparam)};
+}
+
+}  // namespace
+
 bool DeliverToOtherProcess(const std::string& folder, HWND window, UINT msg, WPARAM wparam, LPARAM lparam, bool wait,
                            LRESULT* result, DWORD* error) {
     *result = 0;
     *error = ERROR_INVALID_WINDOW_HANDLE;
-    char path[4096];
-    int fd = open(WindowFile(folder, window).c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) return false;
-    ssize_t n = read(fd, path, sizeof path - 1);
-    close(fd);
-    if (n <= 0) return false;
-    path[n] = 0;
-
-    sockaddr_un address{};
-    if (!FillAddress(path, &address)) return false;
-    int s = socket(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0);
+    int s = ConnectToOwner(folder, window);
     if (s < 0) return false;
-    // A window of a process that is gone: its socket refuses.
-    if (connect(s, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
-        close(s);
-        return false;
-    }
-    WireRequest request{kWireMagic,
-                        kWireVersion,
-                        static_cast<std::uint16_t>(wait ? kWireSend : kWirePost),
-                        static_cast<std::uint32_t>(reinterpret_cast<ULONG_PTR>(window)),
-                        msg,
-                        static_cast<std::uint64_t>(wparam),
-                        static_cast<std::int64_t>(lparam)};
     WireReply reply{};
-    bool ok = send(s, &request, sizeof request, MSG_NOSIGNAL) == static_cast<ssize_t>(sizeof request) &&
-              recv(s, &reply, sizeof reply, 0) == static_cast<ssize_t>(sizeof reply) && reply.magic == kWireMagic;
+    bool ok = Exchange(s, Request(wait ? kWireSend : kWirePost, window, msg, wparam, lparam), &reply);
     close(s);
     if (!ok) return false;  // the owner went away while handling it
     *error = reply.error;
     *result = static_cast<LRESULT>(reply.result);
     return reply.error == ERROR_SUCCESS;
+}
+
+std::optional<std::string> QueryStatusOfOtherProcess(const std::string& folder, HWND window) {
+    int s = ConnectToOwner(folder, window);
+    if (s < 0) return std::nullopt;
+    WireReply reply{};
+    std::string status;
+    if (Exchange(s, Request(kWireStatus, window, 0, 0, 0), &reply) && reply.error == ERROR_SUCCESS &&
+        reply.result >= 0 && reply.result < (1 << 20)) {
+        status.resize(static_cast<std::size_t>(reply.result));
+        ssize_t n = status.empty() ? 0 : recv(s, status.data(), status.size(), MSG_WAITALL);
+        if (n != static_cast<ssize_t>(status.size())) status.clear();
+    }
+    close(s);
+    if (status.empty()) return std::nullopt;
+    return status;
 }
 
 }  // namespace host

@@ -36,7 +36,9 @@ struct WireReply {
 };
 static_assert(sizeof(WireReply) == 16, "replies are 16 bytes");
 
-enum WireKind : std::uint16_t { kWireSend = 1, kWirePost = 2 };
+// A status request is answered by a reply whose result is the size of the JSON text that follows
+// in a second packet.
+enum WireKind : std::uint16_t { kWireSend = 1, kWirePost = 2, kWireStatus = 3 };
 
 constexpr std::uint32_t kWireMagic = 0x4E524C50;  // "PLRN"
 constexpr std::uint16_t kWireVersion = 1;
@@ -68,12 +70,15 @@ private:
     std::map<int, bool> pending_;  // connections whose request has not arrived yet
 };
 
+// Connects to the process that owns `window`; -1 when none is alive.
+int ConnectToOwner(const std::string& folder, HWND window);
+
 // Answers a sender waiting on `connection`, and closes it.
 void AnswerOtherProcess(int connection, DWORD error, LRESULT result);
 
 // Delivers a message to a window of another process on the device in `folder`. False (with
 // *error) when no live process owns the window, or the owner refused the request.
-bool DeliverToOtherProcess(const std::string& folder, HWND window, UINT msg, WPARAM wparam, LPARAM lparam,
-                           bool wait, LRESULT* result, DWORD* error);
+bool DeliverToOtherProcess(const std::string& folder, HWND window, UINT msg, WPARAM wparam, LPARAM lparam, bool wait,
+                           LRESULT* result, DWORD* error);
 
 }  // namespace host

@@ -28,8 +28,7 @@ void SetHardwareDword(RegistryStore& registry, std::u16string_view group, std::u
         return;
     }
     bool created = false;
-    if (registry.CreateKey(RegistryStore::Root(HKEY_LOCAL_MACHINE), GroupPath(group), &key, &created) !=
-        ERROR_SUCCESS)
+    if (registry.CreateKey(RegistryStore::Root(HKEY_LOCAL_MACHINE), GroupPath(group), &key, &created) != ERROR_SUCCESS)
         throw DeviceError("cannot keep a hardware setting in " + registry.file());
     BYTE data[4] = {static_cast<BYTE>(*value), static_cast<BYTE>(*value >> 8), static_cast<BYTE>(*value >> 16),
                     static_cast<BYTE>(*value >> 24)};

@@ -194,6 +194,12 @@ const TrayIcon* Shell::FindTrayIcon(HWND window, UINT id) const {
 
 std::optional<RECT> Shell::TrayIconRect(HWND window, UINT id) const { return impl_->TrayRect(window, id); }
 
+std::vector<HMENU> Shell::Menus() const {
+    std::vector<HMENU> out;
+    for (const auto& [handle, menu] : impl_->menus) out.push_back(As<HMENU>(handle));
+    return out;
+}
+
 const std::vector<MenuItem>* Shell::MenuItems(HMENU menu) const {
     const Impl::Menu* m = impl_->GetMenu(menu);
     return m ? &m->items : nullptr;

@@ -73,6 +73,8 @@ public:
     const TrayIcon* FindTrayIcon(HWND window, UINT id) const;
     // Where an icon sits on the taskbar; empty when there is no such icon.
     std::optional<RECT> TrayIconRect(HWND window, UINT id) const;
+    // Every popup menu that exists, oldest first.
+    std::vector<HMENU> Menus() const;
     // A menu's items, in order; null when the handle names no menu.
     const std::vector<MenuItem>* MenuItems(HMENU menu) const;
     // The open popup menu; null when none is open.
