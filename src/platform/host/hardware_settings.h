@@ -10,6 +10,10 @@
 
 namespace host {
 
+// A DWORD value of the device's registry, read without the trace; empty when there is none.
+std::optional<DWORD> StoredDword(RegistryStore& registry, HKEY root, std::u16string_view path,
+                                 std::u16string_view name);
+
 std::optional<DWORD> HardwareDword(RegistryStore& registry, std::u16string_view group, std::u16string_view name);
 // An empty value removes the setting.
 void SetHardwareDword(RegistryStore& registry, std::u16string_view group, std::u16string_view name,

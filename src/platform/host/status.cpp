@@ -15,17 +15,6 @@ namespace {
 
 std::string Number(std::optional<DWORD> v) { return v ? std::to_string(*v) : "null"; }
 
-std::optional<DWORD> RegistryDword(RegistryStore& registry, HKEY root, std::u16string_view path,
-                                   std::u16string_view name) {
-    RegKeyId key = 0;
-    RegValue value;
-    if (registry.OpenKey(RegistryStore::Root(root), path, &key) != ERROR_SUCCESS ||
-        registry.GetValue(key, name, &value) != ERROR_SUCCESS || value.data.size() < 4)
-        return std::nullopt;
-    return static_cast<DWORD>(value.data[0] | value.data[1] << 8 | value.data[2] << 16 |
-                              static_cast<DWORD>(value.data[3]) << 24);
-}
-
 std::string AcLine(BYTE status) {
     switch (status) {
         case AC_LINE_OFFLINE:
@@ -44,7 +33,7 @@ std::string AcLine(BYTE status) {
 std::string StatusJson(Handheld& device, bool running) {
     RegistryStore& registry = device.registry();
     std::string out = "{\"running\":" + std::string(running ? "true" : "false");
-    out += ",\"window\":" + Number(RegistryDword(registry, HKEY_LOCAL_MACHINE, u"SOFTWARE\\Apps\\Tavro SW", u"GPSHDL"));
+    out += ",\"window\":" + Number(StoredDword(registry, HKEY_LOCAL_MACHINE, u"SOFTWARE\\Apps\\Tavro SW", u"GPSHDL"));
 
     std::optional<UINT> icon;
     if (running && !device.shell().TrayIcons().empty()) icon = device.shell().TrayIcons().front().icon_resource;
@@ -74,9 +63,9 @@ std::string StatusJson(Handheld& device, bool running) {
     out += ",\"ac_line\":" + AcLine(device.power().ac_line());
     out += ",\"backlight_level\":" + (running ? std::to_string(device.power().backlight_level()) : "null");
     out += ",\"BatteryTimeout\":" +
-           Number(RegistryDword(registry, HKEY_CURRENT_USER, u"ControlPanel\\Backlight", u"BatteryTimeout"));
+           Number(StoredDword(registry, HKEY_CURRENT_USER, u"ControlPanel\\Backlight", u"BatteryTimeout"));
     out += ",\"BattSuspendTimeout\":" +
-           Number(RegistryDword(registry, HKEY_LOCAL_MACHINE, u"System\\CurrentControlSet\\Control\\Power\\Timeouts",
+           Number(StoredDword(registry, HKEY_LOCAL_MACHINE, u"System\\CurrentControlSet\\Control\\Power\\Timeouts",
                                 u"BattSuspendTimeout"));
 
     std::map<std::u16string, int> counts;
