@@ -118,7 +118,9 @@ private:
         if (name == "reg") return Reg(s);
         if (name == "power") {
             std::string v = s.Arg(1);
-            device_.power().SetAcLine(v == "battery" ? AC_LINE_OFFLINE : v == "online" ? AC_LINE_ONLINE : AC_LINE_UNKNOWN);
+            device_.power().SetAcLine(v == "battery"  ? AC_LINE_OFFLINE
+                                      : v == "online" ? AC_LINE_ONLINE
+                                                      : AC_LINE_UNKNOWN);
         } else if (name == "pin38") {
             std::string v = s.Arg(1);
             device_.gpio().DrivePin38(v == "released" ? std::nullopt : std::optional<bool>(v == "high"));
@@ -203,12 +205,16 @@ private:
     bool Running() const { return system_ && ::IsWindow(system_); }
 
     void Start(const Step& s) {
-        if (Running()) throw ScriptError(s.line, "start: the system is running (send close first)");
+        // Also while InitInstance has not returned: a box it shows asks the script what to do.
+        if (starting_ || Running()) throw ScriptError(s.line, "start: the system is running (send close first)");
         // A new process: the framework's and the frame's process-wide state start afresh.
         theApp.m_pMainWnd = nullptr;
         CMainFrame::ResetProcessState();
         theApp.SetCurrentHandles();
-        if (theApp.InitInstance()) {
+        starting_ = true;
+        BOOL started = theApp.InitInstance();
+        starting_ = false;
+        if (started) {
             system_ = theApp.m_pMainWnd->GetSafeHwnd();
         } else {
             if (theApp.m_pMainWnd) theApp.m_pMainWnd->DestroyWindow();
@@ -290,6 +296,7 @@ private:
     std::optional<host::Millis> wait_until_;
     std::string pending_;  // for COM1:, when it is next opened
     HWND system_ = nullptr;
+    bool starting_ = false;
     bool ended_ = false;
     std::optional<ScriptError> error_;
 };
@@ -336,6 +343,7 @@ int PlayScript(const std::string& text, const std::string& name, const std::stri
     host::Handheld& device = host::Handheld::Current();
     device.gpio().Write(kGpioClear1, kPin38);
     device.power().SetAcLine(AC_LINE_OFFLINE);
+    device.serial().Map(1, "sim");  // written out, so that `absent COM1:` can take it away
     Player::ResetReceiver(device);
 
     Player player(device, std::move(steps), folder, out);

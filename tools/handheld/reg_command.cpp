@@ -33,8 +33,8 @@ struct TypeName {
 };
 
 const TypeName kTypes[] = {
-    {"REG_SZ", REG_SZ},         {"REG_EXPAND_SZ", REG_EXPAND_SZ}, {"REG_MULTI_SZ", REG_MULTI_SZ},
-    {"REG_DWORD", REG_DWORD},   {"REG_QWORD", kRegQword},         {"REG_BINARY", REG_BINARY},
+    {"REG_SZ", REG_SZ},       {"REG_EXPAND_SZ", REG_EXPAND_SZ}, {"REG_MULTI_SZ", REG_MULTI_SZ},
+    {"REG_DWORD", REG_DWORD}, {"REG_QWORD", kRegQword},         {"REG_BINARY", REG_BINARY},
     {"REG_NONE", REG_NONE},
 };
 

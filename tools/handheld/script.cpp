@@ -209,15 +209,17 @@ std::string UnescapeBytes(const std::string& text) {
 
 const std::vector<std::string>& FailableFunctions() {
     static const std::vector<std::string> names = {
-        "AppendMenu",     "CheckMenuItem",   "CloseHandle",        "CreateEvent",         "CreateFile",
-        "CreatePopupMenu", "CreateWindowEx", "DeviceIoControl",    "DestroyMenu",         "DialogBoxParam",
-        "EscapeCommFunction", "GetCommModemStatus", "GetCommState", "GetCommTimeouts",   "GetCursorPos",
-        "GetSystemPowerStatusEx", "KernelIoControl", "LoadImage",   "LoadString",          "MessageBox",
-        "PostMessage",    "ReadFile",        "RegCloseKey",        "RegCreateKeyEx",      "RegDeleteKey",
-        "RegDeleteValue", "RegEnumKeyEx",    "RegEnumValue",       "RegOpenKeyEx",        "RegQueryValueEx",
-        "RegSetValueEx",  "RegisterClass",   "SendMessage",        "SetCommMask",         "SetCommState",
-        "SetCommTimeouts", "SetEvent",       "SetTimer",           "Shell_NotifyIcon",    "TrackPopupMenu",
-        "WaitCommEvent",  "WriteFile",
+        "AppendMenu",      "CheckMenuItem",   "CloseHandle",        "CreateEvent",
+        "CreateFile",      "CreatePopupMenu", "CreateWindowEx",     "DeviceIoControl",
+        "DestroyMenu",     "DialogBoxParam",  "EscapeCommFunction", "GetCommModemStatus",
+        "GetCommState",    "GetCommTimeouts", "GetCursorPos",       "GetSystemPowerStatusEx",
+        "KernelIoControl", "LoadImage",       "LoadString",         "MessageBox",
+        "PostMessage",     "ReadFile",        "RegCloseKey",        "RegCreateKeyEx",
+        "RegDeleteKey",    "RegDeleteValue",  "RegEnumKeyEx",       "RegEnumValue",
+        "RegOpenKeyEx",    "RegQueryValueEx", "RegSetValueEx",      "RegisterClass",
+        "SendMessage",     "SetCommMask",     "SetCommState",       "SetCommTimeouts",
+        "SetEvent",        "SetTimer",        "Shell_NotifyIcon",   "TrackPopupMenu",
+        "WaitCommEvent",   "WriteFile",
     };
     return names;
 }

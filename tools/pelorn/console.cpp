@@ -17,10 +17,18 @@ struct Named {
 };
 
 const Named kColours[] = {
-    {"black", 0, 0, 0},        {"white", 255, 255, 255},     {"grey", 128, 128, 128},
-    {"red", 220, 0, 0},        {"dark red", 120, 0, 0},      {"orange", 255, 140, 0},
-    {"yellow", 240, 220, 0},   {"dark green", 0, 110, 0},    {"light green", 120, 240, 120},
-    {"green", 0, 200, 0},      {"blue", 0, 0, 220},          {"dark blue", 0, 0, 120},
+    {"black", 0, 0, 0},
+    {"white", 255, 255, 255},
+    {"grey", 128, 128, 128},
+    {"red", 220, 0, 0},
+    {"dark red", 120, 0, 0},
+    {"orange", 255, 140, 0},
+    {"yellow", 240, 220, 0},
+    {"dark green", 0, 110, 0},
+    {"light green", 120, 240, 120},
+    {"green", 0, 200, 0},
+    {"blue", 0, 0, 220},
+    {"dark blue", 0, 0, 120},
     {"light blue", 120, 170, 255},
 };
 
@@ -35,7 +43,7 @@ std::string ColourName(std::uint32_t argb) {
     return best->name;
 }
 
-const char* kRecorded[] = {"Shell_NotifyIcon", "GpioWrite", "DeviceIoControl", "RegSetValueEx",
+const char* kRecorded[] = {"Shell_NotifyIcon", "GpioWrite",  "DeviceIoControl", "RegSetValueEx",
                            "SetEvent",         "CreateFile", "CloseHandle"};
 
 }  // namespace
@@ -82,8 +90,8 @@ void Console::Tray(const host::TraceEntry& e) {
         return;
     }
     host::Shell& shell = device_.shell();
-    const host::TrayIcon* shown =
-        shell.FindTrayIcon(reinterpret_cast<HWND>(static_cast<ULONG_PTR>(e.Num("hWnd"))), static_cast<UINT>(e.Num("uID")));
+    const host::TrayIcon* shown = shell.FindTrayIcon(reinterpret_cast<HWND>(static_cast<ULONG_PTR>(e.Num("hWnd"))),
+                                                     static_cast<UINT>(e.Num("uID")));
     if (!shown) return;
     std::optional<unsigned> resource = shown->icon_resource;
     if (op == "modify" && resource == icon_) return;  // the same picture again: nothing to see

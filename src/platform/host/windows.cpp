@@ -786,7 +786,9 @@ void PostQuitMessage(int code) {
 UINT_PTR SetTimer(HWND h, UINT_PTR id, UINT elapse, TIMERPROC proc) {
     ApiCall c("SetTimer");
     c.ArgPtr("hWnd", h).Arg("nIDEvent", static_cast<std::int64_t>(id)).Arg("uElapse", elapse);
-    c.ArgPtr("lpTimerFunc", reinterpret_cast<const void*>(proc)).Arg("id", static_cast<std::int64_t>(id)).Arg("ms", elapse);
+    c.ArgPtr("lpTimerFunc", reinterpret_cast<const void*>(proc))
+        .Arg("id", static_cast<std::int64_t>(id))
+        .Arg("ms", elapse);
     if (DWORD e; c.Injected(&e)) return c.Result<UINT_PTR>(0);
     auto& d = WM();
     if (!d.Get(h)) {

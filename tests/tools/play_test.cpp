@@ -1,0 +1,194 @@
+// `handheld play`: scripts run on a fresh device, their trace and reg output, and their errors.
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "handheld/play.h"
+
+namespace {
+
+struct Played {
+    int rc = 0;
+    std::string out;
+    std::string err;
+
+    // The trace lines of `call`, in the order they were written.
+    std::vector<std::string> Calls(const std::string& call) const {
+        std::vector<std::string> lines;
+        std::istringstream in(out);
+        for (std::string line; std::getline(in, line);)
+            if (line.find("\"call\":\"" + call + "\"") != std::string::npos) lines.push_back(line);
+        return lines;
+    }
+    // Where `text` first appears in the output; npos when it does not.
+    std::size_t At(const std::string& text) const { return out.find(text); }
+};
+
+Played Play(const std::string& script, const std::string& folder = ".") {
+    Played r;
+    std::ostringstream out, err;
+    r.rc = handheld::PlayScript(script, "test.play", folder, out, err);
+    r.out = out.str();
+    r.err = err.str();
+    return r;
+}
+
+std::string SourceFolder() {
+    std::string here = __FILE__;
+    return here.substr(0, here.rfind("/tests/tools/"));
+}
+
+const char kFirmware[] = "com1 send \"$PSRFTXT,Version: 03.01.00.12-HH01*3C\\r\\n\"\n";
+
+TEST(PlayTest, ScriptErrorsStopTheRunAndNameTheirLine) {
+    // Found before anything runs: nothing is traced.
+    Played r = Play("start\n\n# fine so far\nwait soon\n");
+    EXPECT_EQ(1, r.rc);
+    EXPECT_EQ("test.play:4: usage: wait MS\n", r.err);
+    EXPECT_EQ("", r.out);
+
+    EXPECT_EQ("test.play:1: unknown step 'push'\n", Play("push 1\n").err);
+    EXPECT_EQ("test.play:2: com1 send: \\x needs two hex digits\n", Play("start\ncom1 send \"A\\x4\"\n").err);
+    EXPECT_EQ("test.play:1: reg: unknown type 'REG_WORD'\n", Play("reg add HKCU\\X /v Y /t REG_WORD /d 1\n").err);
+    EXPECT_EQ("test.play:1: fail: Beep cannot be made to fail (see --help)\n", Play("fail Beep\n").err);
+    EXPECT_EQ("test.play:1: a quote is not closed\n", Play("pick \"GPS On\n").err);
+
+    // Found while running: the trace up to the step is printed, nothing after it.
+    r = Play(std::string(kFirmware) + "start\nok\nsend close\n");
+    EXPECT_EQ(1, r.rc);
+    EXPECT_EQ("test.play:3: ok: nothing is waiting for an answer\n", r.err);
+    EXPECT_EQ(1u, r.Calls("SetTimer").size()) << "start ran";
+    EXPECT_TRUE(r.Calls("SendMessage").empty()) << "the close after the error did not";
+
+    r = Play("start\nstart\n");
+    EXPECT_EQ("test.play:2: start: the system is running (send close first)\n", r.err);
+    r = Play("start\ntap 226\npick \"GPS Maybe\"\n");
+    EXPECT_EQ("test.play:3: pick: the menu has no item \"GPS Maybe\"\n", r.err);
+    EXPECT_EQ("test.play:1: reg: ERROR: The system was unable to find the specified registry key or value.\n",
+              Play("reg delete HKLM\\Software\\Nothing /f\n").err);
+}
+
+TEST(PlayTest, Com1TextReachesTheSystemByteForByteAtTheNextOpen) {
+    // Given before the start, delivered when the firmware query opens the port: the escapes
+    // become the bytes they stand for, and the trace shows them escaped again.
+    Played r = Play(
+        "com1 send \"$PSRFTXT,Version: 1.2-X\\x01\\\"\\\\\\r\\n\"\n"
+        "start\n"
+        "reg query \"HKLM\\SOFTWARE\\Apps\\Tavro SW\" /v FW\n");
+    ASSERT_EQ(0, r.rc) << r.err;
+    std::string text;
+    for (const auto& line : r.Calls("ReadFile")) {
+        EXPECT_NE(std::string::npos, line.find("\"device\":\"COM1:\"")) << line;
+        std::size_t at = line.find("\"text\":\"");
+        ASSERT_NE(std::string::npos, at) << line;
+        text += line.substr(at + 8, line.find("\",\"result\"") - at - 8);
+    }
+    // JSON-escaped once more: \x01 \" \\ \r \n
+    EXPECT_EQ("$PSRFTXT,Version: 1.2-X\\\\x01\\\"\\\\\\\\\\\\r\\\\n", text);
+    EXPECT_NE(std::string::npos, r.At("    FW    REG_SZ     1.2\n"));
+
+    // Text given while nothing has the port open waits for it; a receiver told to be silent
+    // drops what it had not sent.
+    r = Play(
+        "com1 send \"$PSRFTXT,Version: 9-X\\r\\n\"\ncom1 silent\nstart\n"
+        "reg query \"HKLM\\SOFTWARE\\Apps\\Tavro SW\" /v FW\n");
+    ASSERT_EQ(0, r.rc) << r.err;
+    EXPECT_TRUE(r.At("Version: 9") == std::string::npos);
+    EXPECT_EQ(1u, r.Calls("MessageBox").size()) << "no firmware text: the system says so";
+}
+
+TEST(PlayTest, AnswersGoToTheInnermostLoopWaiting) {
+    // The About box is open (SendMessage waits in its loop); a tap opens the menu inside it, the
+    // pick answers the menu, the ok the About box, and only then does SendMessage return.
+    Played r = Play(std::string(kFirmware) +
+                    "start\n"
+                    "send about\n"
+                    "tap 226\n"
+                    "pick \"GPS On\"\n"
+                    "ok\n"
+                    "wait 1500\n");
+    ASSERT_EQ(0, r.rc) << r.err;
+    std::size_t menu = r.At("\"call\":\"TrackPopupMenu\"");
+    std::size_t pins = r.At("\"call\":\"GpioWrite\"");
+    std::size_t dialog = r.At("\"call\":\"DialogBoxParam\"");
+    std::size_t sent = r.At("\"Msg\":\"0x111\",\"wParam\":57664");
+    ASSERT_NE(std::string::npos, menu);
+    ASSERT_NE(std::string::npos, sent);
+    EXPECT_NE(std::string::npos, r.out.find("\"chosen\":65008", menu));
+    EXPECT_LT(menu, pins) << "the receiver went on while the About box was open";
+    EXPECT_LT(pins, dialog);
+    EXPECT_LT(dialog, sent);
+    EXPECT_NE(std::string::npos, r.out.find("\"result\":1", sent));
+
+    // A message box of a tick waits for `ok` while time runs on; the ticks inside it open no
+    // second box, and a menu cannot be answered with ok.
+    r = Play(std::string(kFirmware) + "start\nfail Shell_NotifyIcon 3\nwait 6000\nok\nwait 1500\n");
+    ASSERT_EQ(0, r.rc) << r.err;
+    EXPECT_EQ(1u, r.Calls("MessageBox").size());
+    EXPECT_EQ("test.play:4: ok: a menu is open (pick)\n", Play("start\nwait 3000\ntap 226\nok\n").err);
+}
+
+TEST(PlayTest, RegStepsEditTheDeviceAndQueryPrintsAsRegExe) {
+    Played r = Play(
+        "reg add HKCU\\Software\\Tour /v Count /t REG_DWORD /d 0x1F /f\n"
+        "reg add HKCU\\Software\\Tour /v Name /d \"two words\"\n"
+        "reg add HKCU\\Software\\Tour /ve /d default\n"
+        "reg add HKCU\\Software\\Tour /v Blob /t REG_BINARY /d 0aFF\n"
+        "reg add HKCU\\Software\\Tour /v List /t REG_MULTI_SZ /s , /d a,b\n"
+        "reg add HKCU\\Software\\Tour\\Sub /v Big /t REG_QWORD /d 4294967296\n"
+        "reg query HKCU\\Software\\Tour\n"
+        "reg query hkey_current_user\\Software\\Tour /s\n"
+        "reg delete HKCU\\Software\\Tour /v Name /f\n"
+        "reg query HKCU\\Software\\Tour /v Name\n"
+        "reg delete HKCU\\Software\\Tour /f\n"
+        "reg query HKCU\\Software\\Tour\n");
+    ASSERT_EQ(0, r.rc) << r.err;
+    EXPECT_EQ(
+        "\nHKEY_CURRENT_USER\\Software\\Tour\n"
+        "    Count    REG_DWORD    0x1f\n"
+        "    Name    REG_SZ    two words\n"
+        "    (Default)    REG_SZ    default\n"
+        "    Blob    REG_BINARY    0AFF\n"
+        "    List    REG_MULTI_SZ    a\\0b\n"
+        "\nHKEY_CURRENT_USER\\Software\\Tour\\Sub\n"
+        "\n"
+        "\nHKEY_CURRENT_USER\\Software\\Tour\n"
+        "    Count    REG_DWORD    0x1f\n"
+        "    Name    REG_SZ    two words\n"
+        "    (Default)    REG_SZ    default\n"
+        "    Blob    REG_BINARY    0AFF\n"
+        "    List    REG_MULTI_SZ    a\\0b\n"
+        "\nHKEY_CURRENT_USER\\Software\\Tour\\Sub\n"
+        "    Big    REG_QWORD    0x100000000\n"
+        "\n"
+        "ERROR: The system was unable to find the specified registry key or value.\n"
+        "ERROR: The system was unable to find the specified registry key or value.\n",
+        r.out);
+    EXPECT_EQ("", r.err);
+}
+
+TEST(PlayTest, TheTourRunsFromStartToClose) {
+    std::string folder = SourceFolder() + "/examples/scenarios";
+    std::ifstream in(folder + "/tour.play");
+    ASSERT_TRUE(in) << folder;
+    std::ostringstream text;
+    text << in.rdbuf();
+    Played r = Play(text.str(), folder);
+    ASSERT_EQ(0, r.rc) << r.err;
+
+    EXPECT_NE(std::string::npos, r.At("\"call\":\"Shell_NotifyIcon\",\"dwMessage\":0,\"op\":\"add\""));
+    EXPECT_NE(std::string::npos, r.At("    FW    REG_SZ     03.01.00.12\n"));
+    EXPECT_NE(std::string::npos, r.At("    FW    REG_SZ     04.00.00.01\n")) << "provisioned again after the restart";
+    EXPECT_EQ(3u, r.Calls("TrackPopupMenu").size());
+    EXPECT_EQ(2u, r.Calls("MessageBox").size());
+    EXPECT_EQ(2u, r.Calls("SetTimer").size()) << "the start without a backlight driver starts no timer";
+    EXPECT_NE(std::string::npos, r.At("\"call\":\"WriteFile\"")) << "the reset sentence";
+    EXPECT_NE(std::string::npos, r.At("\"name\":\"BatteryTimeout\",\"type\":\"REG_DWORD\",\"data\":0"));
+    EXPECT_NE(std::string::npos, r.At("\"device\":\"BKL1:\",\"code\":100,\"in\":[12,10]")) << "GPS_Slide on battery";
+    EXPECT_NE(std::string::npos, r.At("\"device\":\"BKL1:\",\"code\":100,\"in\":[12,5]")) << "STD_Slide";
+}
+
+}  // namespace
