@@ -596,6 +596,8 @@ LONG RegistryStore::Impl::Find(RegKeyId base, std::size_t base_length, RegKeyId*
     KnownKey(base, path);
     if (trusted) {
         if (auto it = opened.find(known_key); it != opened.end()) {
+            // 0 remembers that there is no such key: the hardware asks for absent settings each tick.
+            if (it->second == 0) return ERROR_FILE_NOT_FOUND;
             *key = it->second;
             return ERROR_SUCCESS;
         }
@@ -612,7 +614,9 @@ LONG RegistryStore::Impl::Find(RegKeyId base, std::size_t base_length, RegKeyId*
         if (rc != SQLITE_DONE) return Failed(rc, false);
     }
     LONG r = KeyExists(base);
-    return r == ERROR_SUCCESS ? ERROR_FILE_NOT_FOUND : r;
+    if (r != ERROR_SUCCESS) return r;
+    if (trusted) opened.emplace(known_key, 0);
+    return ERROR_FILE_NOT_FOUND;
 }
 
 // The value named by `fold` in `key`.
