@@ -143,8 +143,8 @@ BOOL DeviceIoControl(HANDLE h, DWORD code, LPVOID in, DWORD in_size, LPVOID out,
     ApiCall c("DeviceIoControl");
     c.ArgPtr("hDevice", h).Arg("dwIoControlCode", code);
     if (c.on()) c.Arg("lpInBuffer", host::json::Bytes(in, in ? in_size : 0));
-    c.Arg("nInBufferSize", in_size).ArgPtr("lpOutBuffer", out).Arg("nOutBufferSize", out_size);
-    c.ArgPtr("lpBytesReturned", returned).ArgPtr("lpOverlapped", overlapped);
+    c.Arg("nInBufferSize", in_size).ArgMem("lpOutBuffer", out).Arg("nOutBufferSize", out_size);
+    c.ArgMem("lpBytesReturned", returned).ArgPtr("lpOverlapped", overlapped);
     if (c.on()) {
         std::string words = "[";
         for (DWORD i = 0; in && i < in_size; i += 4) {

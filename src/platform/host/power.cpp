@@ -139,7 +139,7 @@ using host::Handheld;
 
 BOOL GetSystemPowerStatusEx(PSYSTEM_POWER_STATUS_EX pstatus, BOOL fUpdate) {
     ApiCall c("GetSystemPowerStatusEx");
-    c.ArgPtr("pstatus", pstatus).Arg("fUpdate", fUpdate);
+    c.ArgMem("pstatus", pstatus).Arg("fUpdate", fUpdate);
     if (DWORD e; c.Injected(&e)) return c.Result(FALSE);
     if (!pstatus) {
         SetLastError(ERROR_INVALID_PARAMETER);
@@ -158,7 +158,7 @@ BOOL KernelIoControl(DWORD dwIoControlCode, LPVOID lpInBuf, DWORD nInBufSize, LP
                      LPDWORD lpBytesReturned) {
     ApiCall c("KernelIoControl");
     c.Arg("dwIoControlCode", dwIoControlCode).ArgPtr("lpInBuf", lpInBuf).Arg("nInBufSize", nInBufSize);
-    c.ArgPtr("lpOutBuf", lpOutBuf).Arg("nOutBufSize", nOutBufSize).ArgPtr("lpBytesReturned", lpBytesReturned);
+    c.ArgMem("lpOutBuf", lpOutBuf).Arg("nOutBufSize", nOutBufSize).ArgMem("lpBytesReturned", lpBytesReturned);
     c.Arg("code", dwIoControlCode);
     if (DWORD e; c.Injected(&e)) return c.Result(FALSE);
     DWORD error = ERROR_SUCCESS;

@@ -357,7 +357,7 @@ BOOL Shell_NotifyIcon(DWORD dwMessage, PNOTIFYICONDATA lpData) {
 
 BOOL GetCursorPos(LPPOINT lpPoint) {
     ApiCall c("GetCursorPos");
-    c.ArgPtr("lpPoint", lpPoint);
+    c.ArgMem("lpPoint", lpPoint);
     if (DWORD e; c.Injected(&e)) return c.Result(FALSE);
     if (!lpPoint) {
         SetLastError(ERROR_INVALID_PARAMETER);

@@ -360,6 +360,11 @@ ApiCall& ApiCall::ArgPtr(const char* name, const void* p) {
     return *this;
 }
 
+ApiCall& ApiCall::ArgMem(const char* name, const void* p) {
+    if (trace_) entry().args.emplace_back(name, p ? "\"given\"" : "null");
+    return *this;
+}
+
 ApiCall& ApiCall::ArgHex(const char* name, std::uint64_t v) {
     if (trace_) {
         char buf[24];

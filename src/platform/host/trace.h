@@ -149,6 +149,8 @@ public:
     ApiCall& ArgHex(const char* name, std::uint64_t v);
     ApiCall& ArgKey(const char* name, HKEY key);
     ApiCall& ArgPtr(const char* name, const void* p);
+    // A pointer to the caller's memory: only whether one was given, so that traces repeat.
+    ApiCall& ArgMem(const char* name, const void* p);
     // Extra facts the caller wants in the record after the call (out-parameters).
     ApiCall& Out(const char* name, std::string json_value) { return Arg(name, std::move(json_value)); }
 

@@ -151,8 +151,11 @@ struct WindowManager::Impl {
                    reinterpret_cast<LPARAM>(best->second.proc),
                    Now32(),
                    {}};
-        // A held loop gets one WM_TIMER however many periods passed; the next is a period later.
-        if (remove) best->second.due = now + best->second.period;
+        // A held loop gets one WM_TIMER however many periods passed; the timer keeps its cadence.
+        if (remove) {
+            Timer& t = best->second;
+            t.due += ((now - t.due) / t.period + 1) * t.period;
+        }
         return true;
     }
 
@@ -786,7 +789,7 @@ void PostQuitMessage(int code) {
 UINT_PTR SetTimer(HWND h, UINT_PTR id, UINT elapse, TIMERPROC proc) {
     ApiCall c("SetTimer");
     c.ArgPtr("hWnd", h).Arg("nIDEvent", static_cast<std::int64_t>(id)).Arg("uElapse", elapse);
-    c.ArgPtr("lpTimerFunc", reinterpret_cast<const void*>(proc))
+    c.ArgMem("lpTimerFunc", reinterpret_cast<const void*>(proc))
         .Arg("id", static_cast<std::int64_t>(id))
         .Arg("ms", elapse);
     if (DWORD e; c.Injected(&e)) return c.Result<UINT_PTR>(0);
