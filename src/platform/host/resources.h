@@ -31,7 +31,7 @@ struct DialogTemplate {
 struct ResourceTable {
     std::map<UINT, std::u16string> strings;
     std::map<UINT, DialogTemplate> dialogs;
-    std::map<UINT, std::string> icon_files;  // path of the .ico file
+    std::map<UINT, std::string> icon_files;   // path of the .ico file
     std::map<UINT, std::vector<BYTE>> icons;  // contents of the .ico file, compiled in
 };
 

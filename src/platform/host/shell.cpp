@@ -196,7 +196,8 @@ std::optional<RECT> Shell::TrayIconRect(HWND window, UINT id) const { return imp
 
 std::vector<HMENU> Shell::Menus() const {
     std::vector<HMENU> out;
-    for (const auto& [handle, menu] : impl_->menus) out.push_back(As<HMENU>(handle));
+    for (const auto& [handle, menu] : impl_->menus)
+        out.push_back(As<HMENU>(handle));
     return out;
 }
 

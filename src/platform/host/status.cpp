@@ -66,7 +66,7 @@ std::string StatusJson(Handheld& device, bool running) {
            Number(StoredDword(registry, HKEY_CURRENT_USER, u"ControlPanel\\Backlight", u"BatteryTimeout"));
     out += ",\"BattSuspendTimeout\":" +
            Number(StoredDword(registry, HKEY_LOCAL_MACHINE, u"System\\CurrentControlSet\\Control\\Power\\Timeouts",
-                                u"BattSuspendTimeout"));
+                              u"BattSuspendTimeout"));
 
     std::map<std::u16string, int> counts;
     if (running)

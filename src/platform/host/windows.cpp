@@ -741,8 +741,7 @@ BOOL PostMessage(HWND h, UINT msg, WPARAM wp, LPARAM lp) {
     if (h && !d.Get(h)) {
         LRESULT ignored = 0;
         DWORD error = 0;
-        if (host::DeliverToOtherProcess(d.dev.folder(), h, msg, wp, lp, false, &ignored, &error))
-            return c.Result(TRUE);
+        if (host::DeliverToOtherProcess(d.dev.folder(), h, msg, wp, lp, false, &ignored, &error)) return c.Result(TRUE);
         SetLastError(error);
         return c.Result(FALSE);
     }
