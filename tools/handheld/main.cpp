@@ -4,6 +4,14 @@
 
 #include "handheld/play.h"
 
+namespace handheld {
+int RegMain(int argc, char** argv);     // reg.cpp
+int SendMain(int argc, char** argv);    // send.cpp
+int SetMain(int argc, char** argv);     // set.cpp
+int PortsMain(int argc, char** argv);   // ports.cpp
+int StatusMain(int argc, char** argv);  // status.cpp
+}  // namespace handheld
+
 namespace {
 
 struct Command {
@@ -14,12 +22,18 @@ struct Command {
 
 const Command kCommands[] = {
     {"play", "run a scenario script on a fresh temporary device", handheld::PlayCommand},
+    {"reg", "query or change the device's registry, as reg.exe does", handheld::RegMain},
+    {"send", "send show, hide, reset, close or about to the system's window", handheld::SendMain},
+    {"set", "set the AC line or the hardware's hold on pin 38", handheld::SetMain},
+    {"ports", "map a serial port to a terminal or the simulated receiver", handheld::PortsMain},
+    {"status", "what the device shows, as one JSON object", handheld::StatusMain},
 };
 
 void Usage(FILE* out) {
     std::fputs(
         "usage: handheld [--help] COMMAND [ARGS...]\n"
-        "The virtual handheld's command line. Commands:\n",
+        "The virtual handheld's command line. All but play act on the device in PELORN_DEVICE\n"
+        "(default: $XDG_STATE_HOME/pelorn) as another program on it. Commands:\n",
         out);
     for (const Command& c : kCommands)
         std::fprintf(out, "  %-8s %s\n", c.name, c.summary);

@@ -343,7 +343,6 @@ int PlayScript(const std::string& text, const std::string& name, const std::stri
     host::Handheld& device = host::Handheld::Current();
     device.gpio().Write(kGpioClear1, kPin38);
     device.power().SetAcLine(AC_LINE_OFFLINE);
-    device.serial().Map(1, "sim");  // written out, so that `absent COM1:` can take it away
     Player::ResetReceiver(device);
 
     Player player(device, std::move(steps), folder, out);

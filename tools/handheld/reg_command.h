@@ -1,15 +1,24 @@
-// `reg add|delete|query` in reg.exe's syntax, on the registry of the handheld switched on in this
-// process (through the seam's Reg* functions, as any program on the device would).
+// `reg add|delete|query|export|import` in reg.exe's syntax, on the registry of the handheld
+// switched on in this process (through the seam's Reg* functions, as any program on the device
+// would).
 //
 //   reg add KEY [/v NAME | /ve] [/t TYPE] [/s SEPARATOR] [/d DATA] [/f]
 //   reg delete KEY [/v NAME | /ve | /va] [/f]
 //   reg query KEY [/v NAME | /ve] [/s]
+//   reg export KEY FILE [/y]
+//   reg import FILE
 //
 // KEY is ROOT\PATH with ROOT one of HKLM, HKCU, HKCR, HKU or their full names. TYPE is REG_SZ (the
 // default), REG_EXPAND_SZ, REG_MULTI_SZ, REG_DWORD, REG_QWORD, REG_BINARY or REG_NONE; a number
 // may be decimal or 0x hex, binary data is hex digits, and the items of REG_MULTI_SZ are separated
-// by SEPARATOR (default \0). Nobody is asked before something is overwritten or deleted: /f is
-// accepted and changes nothing.
+// by SEPARATOR (default \0). Nobody is asked before something is overwritten or deleted: /f and
+// /y are accepted and change nothing.
+//
+// FILE is a .reg file: "Windows Registry Editor Version 5.00", then [ROOT\PATH] sections of
+// "name"=... lines (@ for the default value): "text" with \\ and \" escapes, dword:0000001e,
+// hex:01,02 for REG_BINARY, hex(N):... for any other type; [-KEY] and "name"=- delete. Export
+// writes the key and everything below it as UTF-16LE with a byte order mark and CRLF lines;
+// import also reads UTF-8, checks the whole file first and changes nothing when it is bad.
 #pragma once
 
 #include <optional>
@@ -28,7 +37,7 @@ public:
 };
 
 struct RegCommand {
-    enum class Operation { kAdd, kDelete, kQuery };
+    enum class Operation { kAdd, kDelete, kQuery, kExport, kImport };
     Operation operation = Operation::kQuery;
     HKEY root = nullptr;
     std::string key;                   // as it is printed: the root's full name, '\', the path
@@ -39,6 +48,7 @@ struct RegCommand {
     DWORD type = REG_SZ;               // add /t
     std::string data;                  // add /d
     std::string separator = "\\0";     // add /s
+    std::string file;                  // export, import
 };
 
 struct RegOutcome {
@@ -53,5 +63,20 @@ RegOutcome RunRegCommand(const RegCommand& command);
 
 // The usage lines, for --help and syntax errors.
 const char* RegUsage();
+
+// The device named by PELORN_DEVICE (or the default one), switched on in this process for one
+// command of the command line, which acts on it as another program would; switched off again
+// when this goes. Throws host::DeviceError when the folder cannot be used.
+class OnDevice {
+public:
+    OnDevice();
+    ~OnDevice();
+    OnDevice(const OnDevice&) = delete;
+    OnDevice& operator=(const OnDevice&) = delete;
+
+    // GPSHDL as the system published it in HKLM\SOFTWARE\Apps\Tavro SW: empty when the value is
+    // missing (or no REG_DWORD), else the handle, 0 after a close.
+    std::optional<DWORD> PublishedWindow() const;
+};
 
 }  // namespace handheld

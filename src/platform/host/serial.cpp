@@ -564,31 +564,51 @@ SerialPorts::SerialPorts(Handheld& device) : device_(device), state_(std::make_s
 
 SerialPorts::~SerialPorts() = default;
 
-// The registry is read and written through the store, not the seam: these are the device's own
-// reads, which neither the trace nor injected faults may see.
-void SerialPorts::Map(int port, const std::string& path) {
-    RegistryStore& reg = device_.registry();
-    RegKeyId key = 0;
-    bool created = false;
-    if (reg.CreateKey(RegistryStore::Root(HKEY_LOCAL_MACHINE), kPortsKey, &key, &created) != ERROR_SUCCESS)
-        throw DeviceError("cannot write the serial port mapping to " + reg.file());
-    std::u16string wide = Widen(path);
+namespace {
+
+std::vector<BYTE> PathValue(const std::string& path) {
     std::vector<BYTE> data;
-    for (char16_t c : wide) {
+    for (char16_t c : Widen(path)) {
         data.push_back(static_cast<BYTE>(c & 0xFF));
         data.push_back(static_cast<BYTE>(c >> 8));
     }
     data.push_back(0);
     data.push_back(0);
+    return data;
+}
+
+// The Ports key, created on the first change of the mapping. Once it exists only its values
+// count, so a new key starts with the factory's wiring written out.
+RegKeyId PortsKey(RegistryStore& reg) {
+    RegKeyId key = 0;
+    bool created = false;
+    if (reg.CreateKey(RegistryStore::Root(HKEY_LOCAL_MACHINE), kPortsKey, &key, &created) != ERROR_SUCCESS)
+        throw DeviceError("cannot write the serial port mapping to " + reg.file());
+    if (created) {
+        std::vector<BYTE> sim = PathValue("sim");
+        if (reg.SetValue(key, ValueName(1), REG_SZ, sim.data(), sim.size()) != ERROR_SUCCESS)
+            throw DeviceError("cannot write the serial port mapping to " + reg.file());
+    }
+    return key;
+}
+
+}  // namespace
+
+// The registry is read and written through the store, not the seam: these are the device's own
+// reads, which neither the trace nor injected faults may see.
+void SerialPorts::Map(int port, const std::string& path) {
+    RegistryStore& reg = device_.registry();
+    RegKeyId key = PortsKey(reg);
+    std::vector<BYTE> data = PathValue(path);
     if (reg.SetValue(key, ValueName(port), REG_SZ, data.data(), data.size()) != ERROR_SUCCESS)
         throw DeviceError("cannot write the serial port mapping to " + reg.file());
 }
 
 void SerialPorts::Unmap(int port) {
     RegistryStore& reg = device_.registry();
-    RegKeyId key = 0;
-    if (reg.OpenKey(RegistryStore::Root(HKEY_LOCAL_MACHINE), kPortsKey, &key) == ERROR_SUCCESS)
-        reg.DeleteValue(key, ValueName(port));
+    LONG r = reg.DeleteValue(PortsKey(reg), ValueName(port));
+    if (r != ERROR_SUCCESS && r != ERROR_FILE_NOT_FOUND)
+        throw DeviceError("cannot write the serial port mapping to " + reg.file());
 }
 
 // A device whose ports were never mapped has the factory's wiring: the simulated receiver on

@@ -1,0 +1,157 @@
+#include "tools/cli_support.h"
+
+#include <grp.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+#include <stdexcept>
+#include <thread>
+
+namespace pelorn_test {
+namespace {
+
+std::string BuiltTool(const char* name) {
+    // build/tests/tools_tests -> build/tools/NAME
+    char buf[4096];
+    ssize_t n = readlink("/proc/self/exe", buf, sizeof buf - 1);
+    std::string self(buf, n > 0 ? static_cast<std::size_t>(n) : 0);
+    std::string tests = self.substr(0, self.rfind('/'));
+    return tests.substr(0, tests.rfind('/')) + "/tools/" + name;
+}
+
+[[noreturn]] void Exec(const std::string& exe, const std::vector<std::string>& args, const std::string& folder) {
+    std::vector<char*> argv{const_cast<char*>(exe.c_str())};
+    for (const auto& a : args)
+        argv.push_back(const_cast<char*>(a.c_str()));
+    argv.push_back(nullptr);
+    setenv("PELORN_DEVICE", folder.c_str(), 1);
+    execv(exe.c_str(), argv.data());
+    _exit(127);
+}
+
+int ExitStatus(int status) { return WIFEXITED(status) ? WEXITSTATUS(status) : -1; }
+
+}  // namespace
+
+std::string HandheldExe() {
+#ifdef HANDHELD_EXE
+    return HANDHELD_EXE;
+#else
+    return BuiltTool("handheld");
+#endif
+}
+
+std::string PelornExe() {
+#ifdef PELORN_EXE
+    return PELORN_EXE;
+#else
+    return BuiltTool("pelorn");
+#endif
+}
+
+Ran Handheld(const std::string& folder, const std::vector<std::string>& args, int as_user) {
+    int out[2], err[2];
+    if (pipe(out) != 0 || pipe(err) != 0) throw std::runtime_error("pipe failed");
+    pid_t pid = fork();
+    if (pid < 0) throw std::runtime_error("fork failed");
+    if (pid == 0) {
+        dup2(out[1], 1);
+        dup2(err[1], 2);
+        close(out[0]);
+        close(err[0]);
+        close(out[1]);
+        close(err[1]);
+        if (as_user >= 0 && (setgroups(0, nullptr) != 0 || setgid(static_cast<gid_t>(as_user)) != 0 ||
+                             setuid(static_cast<uid_t>(as_user)) != 0))
+            _exit(126);
+        Exec(HandheldExe(), args, folder);
+    }
+    close(out[1]);
+    close(err[1]);
+    Ran ran;
+    pollfd fds[2] = {{out[0], POLLIN, 0}, {err[0], POLLIN, 0}};
+    std::string* into[2] = {&ran.out, &ran.err};
+    for (int open = 2; open > 0;) {
+        poll(fds, 2, -1);
+        for (int i = 0; i < 2; ++i) {
+            if (fds[i].fd < 0 || !fds[i].revents) continue;
+            char buf[4096];
+            ssize_t n = read(fds[i].fd, buf, sizeof buf);
+            if (n > 0) {
+                into[i]->append(buf, static_cast<std::size_t>(n));
+            } else {
+                close(fds[i].fd);
+                fds[i].fd = -1;
+                --open;
+            }
+        }
+    }
+    int status = 0;
+    waitpid(pid, &status, 0);
+    ran.exit = ExitStatus(status);
+    return ran;
+}
+
+PelornProcess::PelornProcess(const std::string& folder) : folder_(folder) {
+    pid_ = fork();
+    if (pid_ < 0) throw std::runtime_error("fork failed");
+    if (pid_ == 0) {
+        std::string log = folder + ".log";
+        if (!freopen(log.c_str(), "w", stdout) || !freopen(log.c_str(), "a", stderr)) _exit(126);
+        Exec(PelornExe(), {}, folder);
+    }
+}
+
+PelornProcess::~PelornProcess() {
+    if (pid_ <= 0) return;
+    kill(pid_, SIGTERM);
+    for (int i = 0; i < 100 && waitpid(pid_, nullptr, WNOHANG) == 0; ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    if (waitpid(pid_, nullptr, WNOHANG) == 0) {
+        kill(pid_, SIGKILL);
+        waitpid(pid_, nullptr, 0);
+    }
+}
+
+int PelornProcess::Wait() {
+    int status = 0;
+    waitpid(pid_, &status, 0);
+    pid_ = -1;
+    return ExitStatus(status);
+}
+
+std::string PelornProcess::Output() const {
+    std::ifstream in(folder_ + ".log");
+    std::ostringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+std::optional<std::string> StatusWhen(const std::string& folder, const std::function<bool(const std::string&)>& ready,
+                                      std::chrono::milliseconds patience) {
+    auto until = std::chrono::steady_clock::now() + patience;
+    for (;;) {
+        Ran status = Handheld(folder, {"status"});
+        if (status.exit == 0 && ready(status.out)) return status.out;
+        if (std::chrono::steady_clock::now() >= until) return std::nullopt;
+        std::this_thread::sleep_for(std::chrono::milliseconds(25));
+    }
+}
+
+std::optional<long long> JsonNumber(const std::string& json, const std::string& field) {
+    std::string key = "\"" + field + "\":";
+    std::size_t at = json.find(key);
+    if (at == std::string::npos) return std::nullopt;
+    const char* start = json.c_str() + at + key.size();
+    char* end = nullptr;
+    long long v = std::strtoll(start, &end, 10);
+    if (end == start) return std::nullopt;
+    return v;
+}
+
+}  // namespace pelorn_test

@@ -1,0 +1,55 @@
+// Other programs on a device, as real processes: the `handheld` command line run to its end, and
+// `pelorn` running the system on the real clock.
+#pragma once
+
+#include <sys/types.h>
+
+#include <chrono>
+#include <functional>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace pelorn_test {
+
+// The built executables (beside this test's build tree).
+std::string HandheldExe();
+std::string PelornExe();
+
+struct Ran {
+    int exit = -1;  // the exit status; -1 when the process did not exit normally
+    std::string out;
+    std::string err;
+};
+
+// Runs `handheld ARGS...` on the device in `folder` and waits for its end. `as_user` >= 0 runs
+// it as that user (and group) id, which needs root.
+Ran Handheld(const std::string& folder, const std::vector<std::string>& args, int as_user = -1);
+
+// `pelorn` on the device in `folder`, its output kept in <folder>.log.
+class PelornProcess {
+public:
+    explicit PelornProcess(const std::string& folder);
+    ~PelornProcess();  // asks it to close (SIGTERM), then kills it if it does not
+    PelornProcess(const PelornProcess&) = delete;
+    PelornProcess& operator=(const PelornProcess&) = delete;
+
+    pid_t pid() const { return pid_; }
+    // Waits for the end of the process: its exit status, -1 when it did not exit normally.
+    int Wait();
+    std::string Output() const;
+
+private:
+    std::string folder_;
+    pid_t pid_ = -1;
+};
+
+// `handheld status` again and again until `ready` holds for it (that status), or `patience` has
+// passed (empty).
+std::optional<std::string> StatusWhen(const std::string& folder, const std::function<bool(const std::string&)>& ready,
+                                      std::chrono::milliseconds patience);
+
+// The number a JSON field such as "window" holds in `json`; empty when it is null or absent.
+std::optional<long long> JsonNumber(const std::string& json, const std::string& field);
+
+}  // namespace pelorn_test

@@ -1,0 +1,424 @@
+// The handheld command line: .reg files and reg.exe's arguments on the virtual clock, then other
+// programs acting on a running `pelorn` from processes of their own, on the real clock.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "handheld/reg_command.h"
+#include "handheld/text.h"
+#include "platform/host/handheld.h"
+#include "support/device_test.h"
+#include "support/pty.h"
+#include "tools/cli_support.h"
+
+namespace {
+
+using pelorn_test::Handheld;
+using pelorn_test::Ran;
+
+std::string ReadBytes(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+void WriteBytes(const std::string& path, const std::string& bytes) { std::ofstream(path, std::ios::binary) << bytes; }
+
+std::string Utf16Le(const std::string& utf8) {
+    std::string bytes;
+    for (char16_t c : handheld::Utf16(utf8)) {
+        bytes += static_cast<char>(c & 0xFF);
+        bytes += static_cast<char>(c >> 8);
+    }
+    return bytes;
+}
+
+handheld::RegOutcome Reg(const std::vector<std::string>& args) {
+    return handheld::RunRegCommand(handheld::ParseRegCommand(args));
+}
+
+// --- .reg files, on the virtual clock ----------------------------------------------------------
+
+class RegFileTest : public pelorn_test::DeviceTest {
+protected:
+    std::string File(const char* name) { return folder() + "/" + name; }
+
+    // Type and bytes of a value, as another program reads them; "missing" when there is none.
+    std::string Stored(const std::string& key, const std::string& name) {
+        handheld::RegOutcome q = Reg({"query", key, "/v", name});
+        return q.exit_code ? "missing" : q.out;
+    }
+};
+
+TEST_F(RegFileTest, ExportWritesRegeditTextAndImportRestoresEveryValue) {
+    const std::string key = "HKCU\\Software\\Pelorn Test";
+    std::string binary;
+    for (int i = 0; i < 40; ++i)
+        binary += "0123456789ABCDEF"[i % 16], binary += "F"[0];
+    ASSERT_EQ(0, Reg({"add", key, "/v", "State_Chg", "/t", "REG_DWORD", "/d", "30"}).exit_code);
+    ASSERT_EQ(0,
+              Reg({"add", key, "/v", "Path", "/d", "C:\\Programme\\\"Tavro\" M\xC3\xBCller \xE2\x9C\x93"}).exit_code);
+    ASSERT_EQ(0, Reg({"add", key, "/v", "Blob", "/t", "REG_BINARY", "/d", "0102FF"}).exit_code);
+    ASSERT_EQ(0, Reg({"add", key, "/ve", "/d", "default"}).exit_code);
+    ASSERT_EQ(0, Reg({"add", key + "\\Sub", "/v", "Long", "/t", "REG_BINARY", "/d", binary}).exit_code);
+    ASSERT_EQ(0, Reg({"add", key + "\\Sub", "/v", "Two", "/t", "REG_MULTI_SZ", "/d", "a\\0b"}).exit_code);
+    ASSERT_EQ(0, Reg({"add", key + "\\Empty"}).exit_code);
+
+    handheld::RegOutcome done = Reg({"export", key, File("out.reg"), "/y"});
+    ASSERT_EQ(0, done.exit_code) << done.err;
+    EXPECT_EQ("The operation completed successfully.\n", done.out);
+    std::string long_lines =
+        "\"Long\"=hex:0f,1f,2f,3f,4f,5f,6f,7f,8f,9f,af,bf,cf,df,ef,ff,0f,1f,2f,3f,4f,5f,\\\r\n"
+        "  6f,7f,8f,9f,af,bf,cf,df,ef,ff,0f,1f,2f,3f,4f,5f,6f,7f\r\n";
+    EXPECT_EQ("\xFF\xFE" + Utf16Le("Windows Registry Editor Version 5.00\r\n\r\n"
+                                   "[HKEY_CURRENT_USER\\Software\\Pelorn Test]\r\n"
+                                   "\"State_Chg\"=dword:0000001e\r\n"
+                                   "\"Path\"=\"C:\\\\Programme\\\\\\\"Tavro\\\" M\xC3\xBCller \xE2\x9C\x93\"\r\n"
+                                   "\"Blob\"=hex:01,02,ff\r\n"
+                                   "@=\"default\"\r\n"
+                                   "\r\n"
+                                   "[HKEY_CURRENT_USER\\Software\\Pelorn Test\\Empty]\r\n"
+                                   "\r\n"
+                                   "[HKEY_CURRENT_USER\\Software\\Pelorn Test\\Sub]\r\n" +
+                                   long_lines +
+                                   "\"Two\"=hex(7):61,00,00,00,62,00,00,00,00,00\r\n"
+                                   "\r\n"),
+              ReadBytes(File("out.reg")));
+
+    std::vector<std::string> before;
+    for (const char* name : {"State_Chg", "Path", "Blob", ""})
+        before.push_back(Stored(key, name));
+    before.push_back(Stored(key + "\\Sub", "Long"));
+    before.push_back(Stored(key + "\\Sub", "Two"));
+    ASSERT_EQ(0, Reg({"delete", key, "/f"}).exit_code);
+    ASSERT_EQ("missing", Stored(key, "State_Chg"));
+
+    done = Reg({"import", File("out.reg")});
+    ASSERT_EQ(0, done.exit_code) << done.err;
+    std::vector<std::string> after;
+    for (const char* name : {"State_Chg", "Path", "Blob", ""})
+        after.push_back(Stored(key, name));
+    after.push_back(Stored(key + "\\Sub", "Long"));
+    after.push_back(Stored(key + "\\Sub", "Two"));
+    EXPECT_EQ(before, after);
+    EXPECT_EQ(0, Reg({"query", key + "\\Empty"}).exit_code);
+}
+
+TEST_F(RegFileTest, ImportReadsUtf8AndDeletesWhatTheFileSays) {
+    const std::string key = "HKLM\\Software\\Pelorn Test";
+    ASSERT_EQ(0, Reg({"add", key + "\\Old", "/v", "X", "/d", "1"}).exit_code);
+    ASSERT_EQ(0, Reg({"add", key, "/v", "Gone", "/d", "1"}).exit_code);
+    WriteBytes(File("in.reg"),
+               "\xEF\xBB\xBFWindows Registry Editor Version 5.00\n"
+               "\n"
+               "; written by hand\n"
+               "[-HKEY_LOCAL_MACHINE\\Software\\Pelorn Test\\Old]\n"
+               "[HKEY_LOCAL_MACHINE\\Software\\Pelorn Test]\r\n"
+               "\"Gone\"=-\n"
+               "\"Name\"=\"\xC3\xA4\\\\\\\"\"\n"
+               "\"Bin\"=hex:01,\\\n"
+               "    0a\n"
+               "\"Big\"=dword:FFFFFFFF\n");
+    handheld::RegOutcome done = Reg({"import", File("in.reg")});
+    ASSERT_EQ(0, done.exit_code) << done.err;
+    EXPECT_EQ("missing", Stored(key, "Gone"));
+    EXPECT_NE(0, Reg({"query", key + "\\Old"}).exit_code);
+    EXPECT_EQ("\nHKEY_LOCAL_MACHINE\\Software\\Pelorn Test\n    Name    REG_SZ    \xC3\xA4\\\"\n\n",
+              Stored(key, "Name"));
+    EXPECT_EQ("\nHKEY_LOCAL_MACHINE\\Software\\Pelorn Test\n    Bin    REG_BINARY    010A\n\n", Stored(key, "Bin"));
+    EXPECT_EQ("\nHKEY_LOCAL_MACHINE\\Software\\Pelorn Test\n    Big    REG_DWORD    0xffffffff\n\n",
+              Stored(key, "Big"));
+}
+
+TEST_F(RegFileTest, ABadFileIsRefusedNamingItsLineAndChangesNothing) {
+    const std::string key = "HKCU\\Software\\Pelorn Test";
+    struct Case {
+        const char* text;
+        const char* error;
+    } cases[] = {
+        {"[HKEY_CURRENT_USER\\X]\n",
+         "line 1: not a .reg file: the first line must be \"Windows Registry Editor Version 5.00\""},
+        {"REGEDIT4\n\n[HKEY_CURRENT_USER\\Software\\Pelorn Test]\n\"A\"=dword:1\n\"B\"=dword:123456789\n",
+         "line 5: dword: needs 1 to 8 hex digits"},
+        {"REGEDIT4\n\"A\"=dword:1\n", "line 2: a value before any [KEY]"},
+        {"REGEDIT4\n[HKEY_NOWHERE\\X]\n", "line 2: Invalid key name: HKEY_NOWHERE\\X"},
+        {"REGEDIT4\n[HKEY_CURRENT_USER\\Software\\Pelorn Test]\n\"A\"=\"C:\\x\"\n",
+         "line 3: a backslash in a string must be doubled"},
+        {"REGEDIT4\n[HKEY_CURRENT_USER\\Software\\Pelorn Test]\n\"A\"=hex:1,zz\n", "line 3: bad hex byte 'zz'"},
+        {"REGEDIT4\n[HKEY_CURRENT_USER\\Software\\Pelorn Test]\n\"A\"=\"open\n", "line 3: a quote is not closed"},
+        {"REGEDIT4\n[HKEY_CURRENT_USER\\Software\\Pelorn Test]\n\"A\"=qword:1\n", "line 3: unknown data 'qword:1'"},
+    };
+    for (const Case& c : cases) {
+        WriteBytes(File("bad.reg"), c.text);
+        handheld::RegOutcome r = Reg({"import", File("bad.reg")});
+        EXPECT_EQ(1, r.exit_code) << c.text;
+        EXPECT_EQ(0u, r.err.find("ERROR: " + File("bad.reg") + ": " + c.error)) << r.err;
+    }
+    EXPECT_NE(0, Reg({"query", key}).exit_code) << "no key was created by a file that was refused";
+    EXPECT_EQ(1, Reg({"import", File("none.reg")}).exit_code);
+    EXPECT_EQ(1, Reg({"export", "HKCU\\Software\\Nothing", File("none.reg")}).exit_code);
+    EXPECT_NE(0, access(File("none.reg").c_str(), F_OK)) << "nothing exported, no file";
+}
+
+TEST(RegArgumentsTest, WhatIsNotARegCommandIsRefusedWithTheReason) {
+    struct Case {
+        std::vector<std::string> args;
+        const char* error;
+    } cases[] = {
+        {{}, "missing operation: add, delete, query, export or import"},
+        {{"copy", "HKCU\\A"}, "unknown operation 'copy': add, delete, query, export or import"},
+        {{"add"}, "missing key name"},
+        {{"add", "HKXX\\A"}, "Invalid key name: HKXX\\A (the root must be HKLM, HKCU, HKCR or HKU)"},
+        {{"add", "HKCU\\A", "/t", "REG_DWORD", "/d", "5"}, "/t and /d need /v or /ve"},
+        {{"add", "HKCU\\A", "/v"}, "/v needs a value"},
+        {{"add", "HKCU\\A", "/v", "X", "/v", "Y"}, "/v given twice"},
+        {{"add", "HKCU\\A", "/v", "X", "/t", "REG_WORD"}, "unknown type 'REG_WORD'"},
+        {{"query", "HKCU\\A", "/d", "1"}, "reg query does not take /d"},
+        {{"delete", "HKCU\\A", "/v", "X", "/va"}, "only one of /v, /ve and /va"},
+        {{"export", "HKCU\\A"}, "missing file name"},
+        {{"export", "HKCU\\A", "a.reg", "/f"}, "reg export does not take /f"},
+        {{"import"}, "missing file name"},
+        {{"import", "a.reg", "b.reg"}, "unexpected argument 'b.reg'"},
+    };
+    for (const Case& c : cases) {
+        try {
+            handheld::ParseRegCommand(c.args);
+            ADD_FAILURE() << "accepted: " << c.error;
+        } catch (const handheld::RegSyntaxError& e) {
+            EXPECT_STREQ(c.error, e.what());
+        }
+    }
+    handheld::RegCommand export_command = handheld::ParseRegCommand({"EXPORT", "hklm\\Software\\\\X\\", "x.reg", "/Y"});
+    EXPECT_EQ("HKEY_LOCAL_MACHINE\\Software\\X", export_command.key);
+    EXPECT_EQ("x.reg", export_command.file);
+}
+
+// --- the command line as a program, without a running system ------------------------------------
+
+class CommandLineTest : public ::testing::Test {
+protected:
+    void SetUp() override { root_ = pelorn_test::MakeTempFolder("pelorn-cli"); }
+    void TearDown() override { pelorn_test::RemoveTree(root_); }
+    std::string Device() const { return root_ + "/device"; }
+    std::string root_;
+};
+
+TEST_F(CommandLineTest, BadArgumentsGiveAUsageLineAndExit2WithoutTouchingTheDevice) {
+    struct Case {
+        std::vector<std::string> args;
+        const char* first_line;
+    } cases[] = {
+        {{}, "usage: handheld [--help] COMMAND [ARGS...]"},
+        {{"frob"}, "handheld: unknown command 'frob'"},
+        {{"send"}, "usage: handheld send [--help] show|hide|reset|close|about"},
+        {{"send", "open"}, "handheld send: unknown message 'open'"},
+        {{"send", "show", "hide"}, "handheld send: one message at a time"},
+        {{"set"}, "usage: handheld set [--help] [ac=battery|online|unknown] [pin38=high|low|released]"},
+        {{"set", "pin38=up"}, "handheld set: pin38 is high, low or released, not 'up'"},
+        {{"set", "ac=online", "ac=battery"}, "handheld set: ac given twice"},
+        {{"set", "pin21=high"}, "handheld set: unknown setting 'pin21=high'"},
+        {{"ports", "LPT1", "sim"}, "handheld ports: 'LPT1' is no port (COM0 to COM9)"},
+        {{"ports", "COM1"}, "handheld ports: COM1 needs PATH, sim or none"},
+        {{"ports", "COM1", "ttyUSB0"}, "handheld ports: 'ttyUSB0' is neither an absolute path, sim nor none"},
+        {{"status", "now"}, "handheld status: unexpected argument 'now'"},
+        {{"reg", "add"}, "handheld reg: missing key name"},
+    };
+    for (const Case& c : cases) {
+        Ran r = Handheld(Device(), c.args);
+        EXPECT_EQ(2, r.exit) << c.first_line;
+        EXPECT_EQ(c.first_line, r.err.substr(0, r.err.find('\n')));
+        EXPECT_NE(std::string::npos, r.err.find("usage: handheld")) << r.err;
+        EXPECT_EQ("", r.out);
+    }
+    for (const char* command : {"reg", "send", "set", "ports", "status", "play"}) {
+        Ran r = Handheld(Device(), {command, "--help"});
+        EXPECT_EQ(0, r.exit) << command;
+        EXPECT_EQ(0u, r.out.find(std::string("usage: handheld ") + command)) << r.out;
+    }
+    EXPECT_NE(0, access(Device().c_str(), F_OK)) << "no device was made";
+}
+
+TEST_F(CommandLineTest, PortsKeepTheFactoryWiringUntilTheyAreChanged) {
+    EXPECT_EQ("COM1 sim\n", Handheld(Device(), {"ports"}).out);
+    EXPECT_EQ(0, Handheld(Device(), {"ports", "COM2", "/dev/ttyUSB7"}).exit);
+    EXPECT_EQ("COM1 sim\nCOM2 /dev/ttyUSB7\n", Handheld(Device(), {"ports"}).out);
+    EXPECT_EQ(0, Handheld(Device(), {"ports", "com1:", "none"}).exit);
+    EXPECT_EQ("COM2 /dev/ttyUSB7\n", Handheld(Device(), {"ports"}).out);
+
+    // On a device whose ports were never mapped, none takes the factory's receiver away too.
+    std::string fresh = root_ + "/fresh";
+    EXPECT_EQ(0, Handheld(fresh, {"ports", "COM1", "none"}).exit);
+    EXPECT_EQ("", Handheld(fresh, {"ports"}).out);
+
+    Ran r = Handheld(Device(), {"send", "show"});
+    EXPECT_EQ(1, r.exit);
+    EXPECT_EQ("handheld send: no Pelorn window on this device (GPSHDL is not set: the system never ran)\n", r.err);
+}
+
+// --- pelorn running on the real clock, other programs around it ---------------------------------
+
+constexpr auto kStartPatience = std::chrono::seconds(10);
+const char kResetSentence[] = "$PSRF101,-2686700,-4304200,3851624,75000,497260,921,12,8*29\r\n";
+
+bool Has(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
+
+// A new device with COM1 on the simulated receiver, so the first start's firmware query is
+// answered; the system is up once it answers a status request.
+class LiveTest : public CommandLineTest {
+protected:
+    void SetUp() override {
+        CommandLineTest::SetUp();
+        pelorn_ = std::make_unique<pelorn_test::PelornProcess>(Device());
+        std::optional<std::string> up = pelorn_test::StatusWhen(
+            Device(), [](const std::string& s) { return Has(s, "\"running\":true"); }, kStartPatience);
+        ASSERT_TRUE(up) << pelorn_->Output();
+        window_ = pelorn_test::JsonNumber(*up, "window").value_or(0);
+        ASSERT_NE(0, window_);
+    }
+    void TearDown() override {
+        pelorn_.reset();
+        CommandLineTest::TearDown();
+    }
+    Ran Run(const std::vector<std::string>& args) { return Handheld(Device(), args); }
+    std::string Status() { return Run({"status"}).out; }
+    std::optional<std::string> StatusWhen(const std::string& part, std::chrono::milliseconds patience) {
+        return pelorn_test::StatusWhen(
+            Device(), [&](const std::string& s) { return Has(s, part); }, patience);
+    }
+
+    std::unique_ptr<pelorn_test::PelornProcess> pelorn_;
+    long long window_ = 0;
+};
+
+TEST_F(LiveTest, ControlMessagesFromOtherProcessesAreHandledAndAnswered) {
+    Ran r = Run({"send", "hide"});
+    EXPECT_EQ(0, r.exit) << r.err;
+    EXPECT_EQ("1\n", r.out);
+    EXPECT_TRUE(Has(Status(), "\"tray_icon\":null"));
+    r = Run({"send", "show"});
+    EXPECT_EQ("1\n", r.out);
+    EXPECT_FALSE(Has(Status(), "\"tray_icon\":null"));
+    EXPECT_EQ("1\n", Run({"send", "about"}).out) << "the About box was shown and closed";
+
+    pelorn_test::Pty pty;
+    ASSERT_EQ(0, Run({"ports", "COM1", pty.path()}).exit);
+    r = Run({"send", "reset"});
+    EXPECT_EQ(0, r.exit) << r.err;
+    EXPECT_EQ("1\n", r.out);
+    EXPECT_EQ(kResetSentence, pty.Heard(61, std::chrono::milliseconds(0)));
+
+    r = Run({"send", "close"});
+    EXPECT_EQ(0, r.exit) << r.err;
+    EXPECT_EQ("0\n", r.out);
+    EXPECT_EQ(0, pelorn_->Wait());
+
+    // GPSHDL still names the window, which is gone.
+    char handle[16];
+    std::snprintf(handle, sizeof handle, "0x%08llX", window_);
+    r = Run({"send", "show"});
+    EXPECT_EQ(1, r.exit);
+    EXPECT_EQ("", r.out);
+    EXPECT_EQ(std::string("handheld send: no Pelorn window on this device: window ") + handle +
+                  " named by GPSHDL does not exist (error 1400)\n",
+              r.err);
+    EXPECT_TRUE(Has(Status(), "{\"running\":false,\"window\":" + std::to_string(window_) + ","));
+}
+
+TEST_F(LiveTest, RegistryAndHardwareChangedOutsideAreSeenOnTheNextTick) {
+    // The first tick applies the profile; a State_Chg set from outside makes the next one apply it again.
+    std::optional<std::string> first = StatusWhen("\"PowerManager/ReloadActivityTimeouts\":1}", kStartPatience);
+    ASSERT_TRUE(first);
+    std::optional<long long> applied = pelorn_test::JsonNumber(*first, "BatteryTimeout");
+    ASSERT_TRUE(applied);
+    ASSERT_EQ(0, Run({"reg", "add", "HKCU\\ControlPanel\\Backlight", "/v", "BatteryTimeout", "/t", "REG_DWORD", "/d",
+                      "999", "/f"})
+                     .exit);
+    Ran r =
+        Run({"reg", "add", "HKCU\\Software\\MicroSoft\\Shell", "/v", "State_Chg", "/t", "REG_DWORD", "/d", "5", "/f"});
+    EXPECT_EQ("The operation completed successfully.\n", r.out);
+    std::optional<std::string> refreshed = StatusWhen("\"PowerManager/ReloadActivityTimeouts\":2}", kStartPatience);
+    ASSERT_TRUE(refreshed);
+    EXPECT_EQ(applied, pelorn_test::JsonNumber(*refreshed, "BatteryTimeout"));
+    EXPECT_TRUE(Has(Run({"reg", "query", "HKCU\\Software\\MicroSoft\\Shell", "/v", "State_Chg"}).out,
+                    "State_Chg    REG_DWORD    0x0"))
+        << "the flag the tick saw is cleared";
+
+    // Pin 38 held low, then high, by the hardware: the mode follows by the next tick (1.5 s).
+    const std::string on = "{\"id\":65008,\"text\":\"GPS On\",\"checked\":true}";
+    const std::string off = "{\"id\":65009,\"text\":\"GPS OFF\",\"checked\":true}";
+    ASSERT_EQ(0, Run({"set", "pin38=low", "ac=online"}).exit);
+    std::optional<std::string> low = StatusWhen(off, kStartPatience);
+    ASSERT_TRUE(low);
+    EXPECT_TRUE(Has(*low, "\"38_hardware\":\"low\"},\"ac_line\":\"online\""));
+    ASSERT_EQ(0, Run({"set", "pin38=high"}).exit);
+    // One tick period, plus room for a loaded machine to run the status processes.
+    std::optional<std::string> high = StatusWhen(on, std::chrono::milliseconds(1500 + 1500));
+    ASSERT_TRUE(high) << Status();
+    EXPECT_TRUE(Has(*high, "\"pins\":{\"21\":1,\"38\":1,\"38_hardware\":\"high\"}"));
+}
+
+TEST_F(LiveTest, AnotherUsersProcessIsRefused) {
+    if (geteuid() != 0) GTEST_SKIP() << "needs root to become another user";
+    // Only the device folder itself keeps the stranger out.
+    ASSERT_EQ(0, chmod(root_.c_str(), 0755));
+    for (const std::vector<std::string>& args :
+         {std::vector<std::string>{"send", "hide"}, {"status"}, {"reg", "add", "HKCU\\X", "/v", "Y", "/d", "1"}}) {
+        Ran r = Handheld(Device(), args, 65534);
+        EXPECT_EQ(1, r.exit) << "refused, not crashed: " << r.err;
+        EXPECT_TRUE(Has(r.err, "no access to the device folder " + Device())) << r.err;
+        EXPECT_EQ("", r.out);
+    }
+    std::string status = Status();
+    EXPECT_TRUE(Has(status, "\"running\":true")) << status;
+    EXPECT_FALSE(Has(status, "\"tray_icon\":null")) << "the hide did not arrive";
+    EXPECT_NE(0, Run({"reg", "query", "HKCU\\X"}).exit);
+}
+
+TEST_F(LiveTest, TenThousandMessagesFromSeveralProcessesLeaveTheSystemResponsive) {
+    constexpr int kSenders = 4, kEach = 2500;
+    constexpr UINT kUnknown = WM_USER + 50;  // the frame leaves it to default handling
+    HWND window = reinterpret_cast<HWND>(static_cast<ULONG_PTR>(window_));
+    std::vector<pid_t> senders;
+    for (int i = 0; i < kSenders; ++i) {
+        pid_t p = fork();
+        ASSERT_GE(p, 0);
+        if (p == 0) {
+            host::BootOptions options;
+            options.folder = Device();
+            options.virtual_clock = false;
+            host::Handheld::Boot(options);
+            // Every fifth message waits for its answer; the rest are posted.
+            int failures = 0;
+            for (int n = 0; n < kEach; ++n) {
+                SetLastError(ERROR_SUCCESS);
+                if (n % 5 == 0)
+                    failures += SendMessage(window, kUnknown, n, 1) != 0 || GetLastError() != ERROR_SUCCESS;
+                else
+                    failures += !PostMessage(window, n % 2 ? WM_NULL : kUnknown, 0, 0);
+            }
+            host::Handheld::PowerOff();
+            _exit(failures == 0 ? 0 : 1);
+        }
+        senders.push_back(p);
+    }
+    for (pid_t p : senders) {
+        int status = 0;
+        waitpid(p, &status, 0);
+        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "a sender saw a failure";
+    }
+    EXPECT_EQ("1\n", Run({"send", "hide"}).out);
+    EXPECT_EQ("1\n", Run({"send", "show"}).out);
+    std::string status = Status();
+    EXPECT_TRUE(Has(status, "\"running\":true")) << status;
+    EXPECT_TRUE(Has(status, "\"message_boxes\":[]")) << status;
+}
+
+}  // namespace
