@@ -15,15 +15,6 @@
 namespace pelorn_test {
 namespace {
 
-std::string BuiltTool(const char* name) {
-    // build/tests/tools_tests -> build/tools/NAME
-    char buf[4096];
-    ssize_t n = readlink("/proc/self/exe", buf, sizeof buf - 1);
-    std::string self(buf, n > 0 ? static_cast<std::size_t>(n) : 0);
-    std::string tests = self.substr(0, self.rfind('/'));
-    return tests.substr(0, tests.rfind('/')) + "/tools/" + name;
-}
-
 [[noreturn]] void Exec(const std::string& exe, const std::vector<std::string>& args, const std::string& folder) {
     std::vector<char*> argv{const_cast<char*>(exe.c_str())};
     for (const auto& a : args)
@@ -38,21 +29,9 @@ int ExitStatus(int status) { return WIFEXITED(status) ? WEXITSTATUS(status) : -1
 
 }  // namespace
 
-std::string HandheldExe() {
-#ifdef HANDHELD_EXE
-    return HANDHELD_EXE;
-#else
-    return BuiltTool("handheld");
-#endif
-}
+std::string HandheldExe() { return HANDHELD_EXE; }
 
-std::string PelornExe() {
-#ifdef PELORN_EXE
-    return PELORN_EXE;
-#else
-    return BuiltTool("pelorn");
-#endif
-}
+std::string PelornExe() { return PELORN_EXE; }
 
 Ran Handheld(const std::string& folder, const std::vector<std::string>& args, int as_user) {
     int out[2], err[2];

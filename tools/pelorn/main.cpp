@@ -10,6 +10,7 @@
 
 #include "app/switch_app.h"
 #include "pelorn/console.h"
+#include "pelorn/face.h"
 #include "platform/host/handheld.h"
 #include "platform/host/trace.h"
 #include "platform/host/windows.h"
@@ -27,19 +28,27 @@ void OnSignal(int) {
 
 void Usage(FILE* out) {
     std::fputs(
-        "usage: pelorn [--help]\n"
+        "usage: pelorn [--headless] [--help]\n"
         "Runs Pelorn on the virtual handheld in PELORN_DEVICE (default: $XDG_STATE_HOME/pelorn,\n"
-        "~/.local/state/pelorn) until its window is closed; Ctrl-C closes it.\n",
+        "~/.local/state/pelorn) until its window is closed; Ctrl-C closes it.\n"
+        "On a terminal it shows the handheld's face: the screen with the tray icon, menu and message\n"
+        "boxes, and the devices' state; the mouse and the keys on its help line work it. Without a\n"
+        "terminal, or with --headless, it writes one line for each thing the screen would show.\n",
         out);
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
+    bool headless = false;
     for (int i = 1; i < argc; ++i) {
         if (std::strcmp(argv[i], "--help") == 0 || std::strcmp(argv[i], "-h") == 0) {
             Usage(stdout);
             return 0;
+        }
+        if (std::strcmp(argv[i], "--headless") == 0) {
+            headless = true;
+            continue;
         }
         std::fprintf(stderr, "pelorn: unknown argument '%s'\n", argv[i]);
         Usage(stderr);
@@ -60,10 +69,8 @@ int main(int argc, char** argv) {
     std::printf("pelorn: running on the handheld in %s (Ctrl-C closes it)\n", device->folder().c_str());
     std::fflush(stdout);
 
-    auto console = std::make_unique<pelorn::Console>(*device, stdout);
-    device->SetUser(console.get());
-
-    // Ctrl-C closes the window as another program would, so shutdown runs in order.
+    // Ctrl-C closes the window as another program would, so shutdown runs in order. Installed
+    // before the face starts, so that the terminal library leaves these signals to us.
     if (pipe2(g_signal_pipe, O_CLOEXEC | O_NONBLOCK) == 0) {
         struct sigaction sa {};
         sa.sa_handler = OnSignal;
@@ -77,6 +84,17 @@ int main(int argc, char** argv) {
         });
     }
 
+    std::unique_ptr<host::User> user;
+    if (!headless && pelorn::Face::Possible()) {
+        try {
+            user = std::make_unique<pelorn::Face>(*device);
+        } catch (const std::exception& e) {
+            std::fprintf(stderr, "pelorn: no face on this terminal (%s); writing log lines\n", e.what());
+        }
+    }
+    if (!user) user = std::make_unique<pelorn::Console>(*device, stdout);
+    device->SetUser(user.get());
+
     // The application object lives in the app library; naming it here links it in.
     if (AfxGetApp() != &theApp) {
         std::fputs("pelorn: the application object is missing\n", stderr);
@@ -84,7 +102,7 @@ int main(int argc, char** argv) {
     }
     int rc = AfxWinMain();
     device->SetUser(nullptr);
-    console.reset();
+    user.reset();
     host::Handheld::PowerOff();
     std::printf("pelorn: closed\n");
     return rc;

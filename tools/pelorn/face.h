@@ -1,0 +1,197 @@
+// The handheld's face: its screen with the taskbar and tray, the menu, message boxes and dialogs
+// the system opens, and beside it a panel with the devices' state, drawn in a terminal. The person
+// taps, picks and answers with the mouse or keys; other keys act as the hardware or as another
+// program on the device would.
+//
+// Two halves: Look() and Render() turn the device into a FaceState and a state into a Frame of
+// cells, with no terminal involved; Face puts frames on the terminal (ncurses) and turns what the
+// person does into taps, choices and messages. Face is the device's User: whenever the innermost
+// loop has nothing to do it looks at the device and draws only if something changed, then lets
+// the loop wait. The terminal is one of the loop's wake sources, so input is read at once and
+// nothing else wakes the process.
+#pragma once
+
+#include <cstdint>
+#include <deque>
+#include <map>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "platform/host/handheld.h"
+#include "platform/host/icons.h"
+#include "platform/host/windows.h"
+
+namespace pelorn {
+
+struct Rgb {
+    std::uint8_t r = 0, g = 0, b = 0;
+    bool operator==(const Rgb& o) const { return r == o.r && g == o.g && b == o.b; }
+    bool operator!=(const Rgb& o) const { return !(*this == o); }
+};
+
+// What the face shows, taken from the device in one go.
+struct FaceState {
+    struct TrayIcon {
+        HWND window = nullptr;
+        UINT id = 0;
+        RECT rect{};
+        std::optional<UINT> resource;
+        host::IconImage picture;
+        bool operator==(const TrayIcon& o) const;
+    };
+    struct Item {
+        UINT id = 0;
+        std::string text;  // without the mnemonic's '&'
+        bool checked = false;
+        bool grayed = false;
+        bool separator = false;
+        RECT rect{};
+        bool operator==(const Item& o) const;
+    };
+    // A dialog's control: a line of text, or an icon.
+    struct Control {
+        RECT rect{};
+        std::string text;
+        host::IconImage icon;
+        bool operator==(const Control& o) const;
+    };
+    struct Modal {
+        host::Modal::Kind kind = host::Modal::Kind::kMessageBox;
+        int id = 0;
+        RECT rect{};
+        std::string caption;
+        std::string text;
+        std::vector<Item> items;        // a menu's
+        std::vector<Control> controls;  // a dialog's
+        bool operator==(const Modal& o) const;
+    };
+
+    std::vector<TrayIcon> tray;
+    std::vector<Modal> modals;  // innermost last
+    int selected = -1;          // the highlighted item of the innermost menu
+
+    bool pin21 = false;
+    bool pin38 = false;
+    std::optional<bool> pin38_hardware;
+    BYTE ac_line = 0;
+    bool backlight_present = true;
+    DWORD backlight_level = 0;
+    std::optional<DWORD> battery_timeout;
+    std::optional<DWORD> batt_suspend_timeout;
+    std::map<std::string, int> events;  // named events by how often they were set
+    std::string com1;                   // the mapping; empty: no COM1
+    bool com1_open = false;
+    std::string com1_sent;      // the last write to COM1, as readable text
+    std::string com1_received;  // the last read from it
+    std::string note;           // what the last key did
+
+    bool operator==(const FaceState& o) const;
+    bool operator!=(const FaceState& o) const { return !(*this == o); }
+};
+
+// The device as the face shows it; events, COM1 traffic, selection and note are the caller's.
+FaceState Look(host::Handheld& device);
+
+// What a cell of the frame does when the person clicks it.
+struct Hit {
+    enum class Kind { kNone, kTray, kMenuItem, kBesideMenu, kOk };
+    Kind kind = Kind::kNone;
+    HWND window = nullptr;  // kTray
+    UINT id = 0;            // kTray: the icon; kMenuItem: the command
+    int x = 0, y = 0;       // the screen point the cell stands for
+};
+
+struct Cell {
+    char32_t ch = U' ';
+    Rgb fg{200, 200, 200};
+    Rgb bg{0, 0, 0};
+    bool bold = false;
+    bool picture = false;  // a half block of a picture: drawn in true colour where possible
+};
+
+class Frame {
+public:
+    Frame(int cols, int rows);
+    int cols() const { return cols_; }
+    int rows() const { return rows_; }
+    Cell& At(int col, int row) { return cells_[Index(col, row)]; }
+    const Cell& At(int col, int row) const { return cells_[Index(col, row)]; }
+    Hit& HitAt(int col, int row) { return hits_[Index(col, row)]; }
+    const Hit& HitAt(int col, int row) const { return hits_[Index(col, row)]; }
+    bool Inside(int col, int row) const { return col >= 0 && row >= 0 && col < cols_ && row < rows_; }
+    // Writes text from (col, row) on, clipped at `right` (exclusive; -1: the frame's edge).
+    void Put(int col, int row, const std::string& utf8, Rgb fg, Rgb bg, bool bold = false, int right = -1);
+    // The frame as UTF-8 lines without trailing blanks.
+    std::string Text() const;
+    std::string Line(int row) const;
+
+    // Where the handheld's screen is drawn, and how many screen pixels one column stands for (a
+    // row stands for twice as many: each cell shows two square pixels, one above the other).
+    int screen_col = 0, screen_row = 0, screen_cols = 0, screen_rows = 0;
+    double scale = 0;
+    bool too_small = false;
+
+private:
+    std::size_t Index(int col, int row) const { return static_cast<std::size_t>(row) * cols_ + col; }
+    int cols_, rows_;
+    std::vector<Cell> cells_;
+    std::vector<Hit> hits_;
+};
+
+// The smallest terminal the face fits in.
+constexpr int kMinCols = 74;
+constexpr int kMinRows = 24;
+
+Frame Render(const FaceState& state, int cols, int rows);
+
+// What a click on a cell with that hit does, as the person would do it: taps the tray icon,
+// chooses the item, taps beside the menu, presses OK. False when it did nothing.
+bool Perform(host::Handheld& device, const Hit& hit);
+
+// The face on this process's terminal (standard input and output).
+class Face final : public host::User {
+public:
+    // Whether there is a terminal to draw on.
+    static bool Possible();
+    // Takes over the terminal; throws std::runtime_error when it cannot.
+    explicit Face(host::Handheld& device);
+    // Gives the terminal back as it was.
+    ~Face() override;
+    Face(const Face&) = delete;
+    Face& operator=(const Face&) = delete;
+
+    // Draws what changed; the person answers a menu or box with keys, so the loop just waits.
+    bool Act() override;
+
+private:
+    struct Key {
+        bool function = false;  // a KEY_ code rather than a character
+        unsigned code = 0;
+        int mouse_x = -1, mouse_y = -1;
+        bool press = false;
+    };
+    void ReadInput();
+    void Resized();
+    void Handle(const Key& key);
+    void Draw(bool force);
+    void Paint();
+    void Send(UINT msg, WPARAM wparam, const char* what);
+    void Saw(const host::TraceEntry& e);
+    int MenuSelection(const FaceState::Modal& menu, int from, int step) const;
+
+    host::Handheld& device_;
+    struct Terminal;
+    std::unique_ptr<Terminal> term_;
+    std::deque<Key> pending_;
+    std::optional<FaceState> shown_;
+    std::unique_ptr<Frame> frame_;
+    int menu_id_ = 0;  // the menu the selection belongs to
+    int selected_ = -1;
+    std::map<std::string, int> events_;
+    std::string com1_sent_, com1_received_;
+    std::string note_;
+};
+
+}  // namespace pelorn
