@@ -53,6 +53,8 @@ std::string Key(HKEY key);  // predefined roots by name, others as numbers
 std::string Handle(const void* h);
 std::string Bytes(const void* data, std::size_t n);  // hex string
 std::string Utf8(std::u16string_view s);
+// Appends one code point as UTF-8.
+void AppendUtf8(char32_t c, std::string& out);
 // Bytes as readable text: printable ASCII as it is, \\ for a backslash, \r \n \t, and \xHH
 // for anything else (not JSON-quoted).
 std::string EscapedText(const void* data, std::size_t n);
