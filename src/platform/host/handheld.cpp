@@ -39,6 +39,9 @@ void MakeFolder(const std::string& path) {
     struct stat st {};
     if (stat(path.c_str(), &st) != 0 || !S_ISDIR(st.st_mode))
         throw DeviceError("the device folder " + path + " is not a folder");
+    // Other users' programs have no business on the device, whoever made the folder.
+    if (st.st_uid == geteuid() && (st.st_mode & 077) != 0 && chmod(path.c_str(), 0700) != 0)
+        throw DeviceError("cannot make the device folder " + path + " its owner's alone: " + std::strerror(errno));
 }
 
 std::string ExecutableName() {
