@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "handheld/reg_command.h"
+#include "handheld/text.h"
 #include "platform/host/handheld.h"
 #include "platform/host/serial.h"
 
@@ -29,7 +30,7 @@ int PortNumber(std::string name) {
 }  // namespace
 
 int PortsMain(int argc, char** argv) {
-    if (argc == 2 && (std::strcmp(argv[1], "--help") == 0 || std::strcmp(argv[1], "-h") == 0)) {
+    if (AsksForHelp(argc, argv)) {
         std::cout << kUsage
                   << "Maps serial ports of the device in PELORN_DEVICE to a terminal (a device path such as\n"
                      "/dev/ttyUSB0 or /dev/pts/3), to the built-in simulated receiver (sim), or to nothing\n"

@@ -6,6 +6,7 @@
 
 #include "frame/main_frame.h"
 #include "handheld/reg_command.h"
+#include "handheld/text.h"
 #include "platform/host/handheld.h"
 
 namespace handheld {
@@ -39,7 +40,7 @@ std::string Handle(DWORD h) {
 }  // namespace
 
 int SendMain(int argc, char** argv) {
-    if (argc == 2 && (std::strcmp(argv[1], "--help") == 0 || std::strcmp(argv[1], "-h") == 0)) {
+    if (AsksForHelp(argc, argv)) {
         std::cout << kUsage
                   << "Sends a message to the system's window (GPSHDL in HKLM\\SOFTWARE\\Apps\\Tavro SW) on the\n"
                      "device in PELORN_DEVICE, waits for it to be handled and prints the handler's result.\n";

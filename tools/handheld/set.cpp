@@ -1,10 +1,10 @@
 // `handheld set`: the hardware around the system, which it meets on its next tick.
-#include <cstring>
 #include <iostream>
 #include <optional>
 #include <string>
 
 #include "handheld/reg_command.h"
+#include "handheld/text.h"
 #include "platform/host/gpio.h"
 #include "platform/host/handheld.h"
 #include "platform/host/power.h"
@@ -17,7 +17,7 @@ const char kUsage[] = "usage: handheld set [--help] [ac=battery|online|unknown] 
 }  // namespace
 
 int SetMain(int argc, char** argv) {
-    if (argc == 2 && (std::strcmp(argv[1], "--help") == 0 || std::strcmp(argv[1], "-h") == 0)) {
+    if (AsksForHelp(argc, argv)) {
         std::cout << kUsage
                   << "Sets the hardware of the device in PELORN_DEVICE; a running system sees it on its next\n"
                      "tick, a later start finds it as it was.\n"

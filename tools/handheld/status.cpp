@@ -1,10 +1,10 @@
 // `handheld status`: what a person could see or measure on the device, as one JSON object.
-#include <cstring>
 #include <iostream>
 #include <optional>
 #include <string>
 
 #include "handheld/reg_command.h"
+#include "handheld/text.h"
 #include "platform/host/handheld.h"
 #include "platform/host/status.h"
 
@@ -12,7 +12,7 @@ namespace handheld {
 
 int StatusMain(int argc, char** argv) {
     const char usage[] = "usage: handheld status [--help]\n";
-    if (argc == 2 && (std::strcmp(argv[1], "--help") == 0 || std::strcmp(argv[1], "-h") == 0)) {
+    if (AsksForHelp(argc, argv)) {
         std::cout << usage
                   << "Prints one JSON object describing the device in PELORN_DEVICE: whether the system runs,\n"
                      "its window (GPSHDL), the tray icon shown (resource id or null), the menu's items and\n"

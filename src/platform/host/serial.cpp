@@ -41,25 +41,6 @@ std::u16string ValueName(int port) {
     return name;
 }
 
-std::u16string Widen(const std::string& utf8) {
-    std::u16string out;
-    for (std::size_t i = 0; i < utf8.size();) {
-        auto b = static_cast<unsigned char>(utf8[i]);
-        int extra = b >= 0xF0 ? 3 : b >= 0xE0 ? 2 : b >= 0xC0 ? 1 : 0;
-        std::uint32_t c = extra ? b & (0x3F >> extra) : b;
-        for (int k = 1; k <= extra && i + k < utf8.size(); ++k)
-            c = (c << 6) | (static_cast<unsigned char>(utf8[i + k]) & 0x3F);
-        i += static_cast<std::size_t>(extra) + 1;
-        if (c >= 0x10000) {
-            out += static_cast<char16_t>(0xD800 + ((c - 0x10000) >> 10));
-            out += static_cast<char16_t>(0xDC00 + ((c - 0x10000) & 0x3FF));
-        } else {
-            out += static_cast<char16_t>(c);
-        }
-    }
-    return out;
-}
-
 // --- the wire: a terminal or the simulated receiver ----------------------------------------
 
 class Line {
@@ -568,7 +549,7 @@ namespace {
 
 std::vector<BYTE> PathValue(const std::string& path) {
     std::vector<BYTE> data;
-    for (char16_t c : Widen(path)) {
+    for (char16_t c : json::Utf16(path)) {
         data.push_back(static_cast<BYTE>(c & 0xFF));
         data.push_back(static_cast<BYTE>(c >> 8));
     }

@@ -53,6 +53,8 @@ std::string Key(HKEY key);  // predefined roots by name, others as numbers
 std::string Handle(const void* h);
 std::string Bytes(const void* data, std::size_t n);  // hex string
 std::string Utf8(std::u16string_view s);
+// UTF-8 to 16-bit characters; a malformed sequence becomes U+FFFD.
+std::u16string Utf16(std::string_view utf8);
 // Appends one code point as UTF-8.
 void AppendUtf8(char32_t c, std::string& out);
 // Bytes as readable text: printable ASCII as it is, \\ for a backslash, \r \n \t, and \xHH
