@@ -19,8 +19,9 @@ void CMainFrame::SetGpsMode(GpsMode newMode) {
     m_mode = newMode;
     NotifyTrayIcon(NIM_MODIFY, m_hIcons[newMode]);
 
-    // Before start-up has reached the register block there are no pins to drive.
-    if (!m_pGpioRegs) return;
+    // Before start-up has reached the register block there are no pins to drive, and after a
+    // close served inside the failure box there is no window left to drive them for.
+    if (!m_pGpioRegs || IsWindowGone()) return;
     if (newMode == GPS_MODE_OFF) {
         SetGpioBit(m_pGpioRegs, GPCR0_OFFSET, GPIO_PIN21_BIT);
         Sleep(kPinSettleMs);

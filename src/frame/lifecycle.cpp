@@ -30,6 +30,7 @@ int CMainFrame::OnCreate(LPCREATESTRUCT lpCreateStruct) {
     m_pGpioRegs = reinterpret_cast<volatile ULONG*>(static_cast<ULONG_PTR>(GPIO_REGS_BASE));
     m_mode = GPS_MODE_OFF;
     SetUpTray();
+    if (IsWindowGone()) return -1;
 
     HKEY appKey = nullptr;
     if (RegOpenKeyEx(HKEY_LOCAL_MACHINE, AppKeyStrings[APP_KEY_PATH], 0, 0, &appKey) != ERROR_SUCCESS) {
@@ -44,9 +45,17 @@ int CMainFrame::OnCreate(LPCREATESTRUCT lpCreateStruct) {
     if (!KernelIoControl(IOCTL_HAL_OEM_4008, reinterpret_cast<LPVOID>(static_cast<ULONG_PTR>(1)), sizeof(DWORD),
                          nullptr, 0, &returned))
         AfxMessageBox(_T("System IO control failed!!"));
+    if (IsWindowGone()) {
+        if (appKey) RegCloseKey(appKey);
+        return -1;
+    }
     Sleep(kStartupSettleMs);
 
     if (ReadRegDword(appKey, AppKeyStrings[APP_REG_VALUE]) == 0) Provision(appKey);
+    if (IsWindowGone()) {
+        if (appKey) RegCloseKey(appKey);
+        return -1;
+    }
 
     WriteRegDword(appKey, AppKeyStrings[GPSHDL_VALUE], static_cast<DWORD>(reinterpret_cast<ULONG_PTR>(m_hWnd)));
     m_disabled = ReadRegDword(appKey, AppKeyStrings[DISABLE_APP_VALUE]);
@@ -75,9 +84,19 @@ void CMainFrame::Provision(HKEY appKey) {
 }
 
 void CMainFrame::OnClose() {
+    // A second close while the first one's failure box waits finishes the close at once.
+    if (m_closing) {
+        FinishClose();
+        return;
+    }
+    m_closing = TRUE;
     m_menu.DestroyMenu();
     NotifyTrayIcon(NIM_DELETE, m_hIcons[m_mode]);
+    if (IsWindowGone()) return;
+    FinishClose();
+}
 
+void CMainFrame::FinishClose() {
     HKEY appKey = nullptr;
     if (RegOpenKeyEx(HKEY_LOCAL_MACHINE, AppKeyStrings[APP_KEY_PATH], 0, 0, &appKey) == ERROR_SUCCESS) {
         if (ReadRegDword(appKey, AppKeyStrings[APP_REG_VALUE]) == 0)

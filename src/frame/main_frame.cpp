@@ -26,7 +26,8 @@ CMainFrame::CMainFrame()
       m_firmware{},
       m_hGpsPort(INVALID_HANDLE_VALUE),
       m_tickDepth(0),
-      m_tickFailureShown(FALSE) {}
+      m_tickFailureShown(FALSE),
+      m_closing(FALSE) {}
 
 CMainFrame::~CMainFrame() {}
 

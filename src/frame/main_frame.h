@@ -21,6 +21,12 @@ typedef int GpsMode;
 #define GPS_MODE_ON 0
 #define GPS_MODE_OFF 1
 
+// A close can arrive while a handler waits in a modal loop (a message box, the popup menu, the
+// About dialog): the loop serves it, and the window is gone when the wait returns. The frame
+// object itself lives on until that handler has returned. A handler that finds its window gone
+// after a modal wait stops there: it drives no pin, writes nothing to the registry, changes no
+// tray icon and starts no timer, and returns. The one exception is first-run provisioning, which
+// belongs to the device rather than the window: once `AppReg` is written, `FW` is written too.
 class CMainFrame : public CFrameWnd {
     DECLARE_DYNAMIC(CMainFrame)
 
@@ -53,9 +59,13 @@ protected:
 
     DECLARE_MESSAGE_MAP()
 
+    // The rest of the close, once the tray icon is gone; the window is destroyed at its end.
+    void FinishClose();
     void SetUpTray();
     void Provision(HKEY appKey);
     DWORD ReadGpsPowerPin() const;
+    // One monitor tick: follow pin 38, send the brightness, apply the profile when due.
+    void Tick();
     void RefreshTimeouts(HKEY profileKey, const PowerProfile& profile);
 
     // Construction gives every field a value that is safe before start-up has set it: no table
@@ -70,4 +80,5 @@ protected:
     HANDLE m_hGpsPort;        // open only during the firmware query
     int m_tickDepth;          // monitor ticks running, nested inside modal loops
     BOOL m_tickFailureShown;  // a tick's tray failure box is open
+    BOOL m_closing;           // the close has begun: its steps run once
 };

@@ -22,18 +22,25 @@ void SignalNamedEvent(LPCTSTR name) {
 
 void CMainFrame::OnTimer(UINT_PTR nIDEvent) {
     ++m_tickDepth;
+    Tick();
+    --m_tickDepth;
+    if (!IsWindowGone()) CFrameWnd::OnTimer(nIDEvent);
+}
 
+void CMainFrame::Tick() {
     DWORD gpsState = 0;
     if (m_disabled == 0) {
         gpsState = ReadGpsPowerPin();
         if (gpsState) {
             g_process.blinkPhase ^= 1;
             NotifyTrayIcon(NIM_MODIFY, m_hIcons[g_process.blinkPhase]);
-            SetGpsMode(GPS_MODE_ON);
+            if (!IsWindowGone()) SetGpsMode(GPS_MODE_ON);
         } else {
             NotifyTrayIcon(NIM_MODIFY, m_hIcons[2]);
-            SetGpsMode(GPS_MODE_OFF);
+            if (!IsWindowGone()) SetGpsMode(GPS_MODE_OFF);
         }
+        // Closed inside a failure box: the tick has nothing left to apply.
+        if (IsWindowGone()) return;
     }
 
     DWORD stateChanged = 0;
@@ -68,9 +75,6 @@ void CMainFrame::OnTimer(UINT_PTR nIDEvent) {
 
     if (profileKey) RegCloseKey(profileKey);
     g_process.lastGpsState = gpsState;
-    CFrameWnd::OnTimer(nIDEvent);
-
-    --m_tickDepth;
 }
 
 void CMainFrame::RefreshTimeouts(HKEY profileKey, const PowerProfile& profile) {

@@ -2,4 +2,4 @@
 #include "frame/main_frame.h"
 #include "gpsport/gps_port.h"
 
-LRESULT CMainFrame::OnResetGps(WPARAM, LPARAM) { return ResetGpsReceiver(); }
+LRESULT CMainFrame::OnResetGps(WPARAM, LPARAM) { return ResetGpsReceiver(this); }

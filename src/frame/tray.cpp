@@ -40,7 +40,10 @@ BOOL CMainFrame::NotifyTrayIcon(DWORD operation, HICON icon) {
 }
 
 void CMainFrame::SetUpTray() {
-    if (!m_menu.CreatePopupMenu()) AfxMessageBox(_T("CreatePopupMenu Failure"));
+    if (!m_menu.CreatePopupMenu()) {
+        AfxMessageBox(_T("CreatePopupMenu Failure"));
+        if (IsWindowGone()) return;
+    }
     m_menu.AppendMenu(MF_STRING, ID_GPS_ON, _T("GPS On"));
     m_menu.AppendMenu(MF_STRING, ID_GPS_OFF, _T("GPS OFF"));
     m_menu.CheckMenuItem(ID_GPS_OFF, MF_CHECKED);
@@ -48,7 +51,10 @@ void CMainFrame::SetUpTray() {
     for (int i = 0; i < 3; ++i) {
         m_hIcons[i] = static_cast<HICON>(LoadImage(AfxGetResourceHandle(), MAKEINTRESOURCE(kIconIds[i]), IMAGE_ICON,
                                                    kIconSize, kIconSize, LR_DEFAULTCOLOR));
-        if (!m_hIcons[i]) AfxMessageBox(kIconLoadErrors[i]);
+        if (!m_hIcons[i]) {
+            AfxMessageBox(kIconLoadErrors[i]);
+            if (IsWindowGone()) return;
+        }
     }
 
     if (m_hIcons[2])

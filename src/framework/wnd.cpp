@@ -57,14 +57,31 @@ void AppendHex(std::basic_string<TCHAR>& s, ULONG_PTR v) {
 
 // What CWnd keeps to itself but the window and dialog procedures need.
 struct AfxWndInternals {
-    static LRESULT WindowProc(CWnd* pWnd, UINT m, WPARAM w, LPARAM l) { return pWnd->WindowProc(m, w, l); }
-
-    // The window is gone: forget the main window, unbind, and give the object its last call.
+    // The window is gone: forget the main window, unbind, and give the object its last call, at
+    // once unless a handler of the object still runs further up the stack.
     static void EndOfWindow(CWnd* pWnd) {
         CWinApp* pApp = AfxGetApp();
         if (pApp && pApp->m_pMainWnd == pWnd) pApp->m_pMainWnd = nullptr;
         if (pWnd->m_hWnd) pWnd->Detach();
-        pWnd->PostNcDestroy();
+        if (pWnd->m_nHandlersRunning > 0)
+            pWnd->m_bNcDestroyPending = true;
+        else
+            pWnd->PostNcDestroy();
+    }
+
+    // Runs one message; the object may be gone afterwards.
+    static LRESULT Handle(CWnd* pWnd, UINT nMsg, WPARAM wParam, LPARAM lParam) {
+        ++pWnd->m_nHandlersRunning;
+        LRESULT lResult = pWnd->WindowProc(nMsg, wParam, lParam);
+        if (nMsg == WM_DESTROY && AfxGetMainWnd() == pWnd) ::PostQuitMessage(0);
+        --pWnd->m_nHandlersRunning;
+        if (nMsg == WM_NCDESTROY) {
+            EndOfWindow(pWnd);
+        } else if (pWnd->m_bNcDestroyPending && pWnd->m_nHandlersRunning == 0) {
+            pWnd->m_bNcDestroyPending = false;
+            pWnd->PostNcDestroy();
+        }
+        return lResult;
     }
 };
 
@@ -116,9 +133,7 @@ LRESULT CALLBACK AfxWndProc(HWND hWnd, UINT nMsg, WPARAM wParam, LPARAM lParam) 
 LRESULT AfxCallWndProc(CWnd* pWnd, UINT nMsg, WPARAM wParam, LPARAM lParam, bool* pDefaulted) {
     MsgState state{nMsg, wParam, lParam, false, t_pMsgTop};
     t_pMsgTop = &state;
-    LRESULT lResult = AfxWndInternals::WindowProc(pWnd, nMsg, wParam, lParam);
-    if (nMsg == WM_DESTROY && AfxGetMainWnd() == pWnd) ::PostQuitMessage(0);
-    if (nMsg == WM_NCDESTROY) AfxWndInternals::EndOfWindow(pWnd);
+    LRESULT lResult = AfxWndInternals::Handle(pWnd, nMsg, wParam, lParam);
     t_pMsgTop = state.prev;
     if (pDefaulted) *pDefaulted = state.defaulted;
     if (!t_pMsgTop) DeleteTemporaries();

@@ -19,8 +19,11 @@ class CWnd;
 
 // Runs one message through pWnd's handlers with the framework's bookkeeping around it: the
 // current-message stack behind Default(), the end of the application on the main window's
-// WM_DESTROY, and unbinding plus PostNcDestroy on WM_NCDESTROY. *pDefaulted (when given) tells
-// whether the message was left to default handling.
+// WM_DESTROY, and unbinding plus PostNcDestroy on WM_NCDESTROY. A window destroyed while one of
+// its own handlers waits (in a modal loop, or by closing itself) is unbound at once, but its
+// object gets PostNcDestroy only when its outermost handler has returned, so no handler on the
+// stack runs on a freed object. *pDefaulted (when given) tells whether the message was left to
+// default handling.
 LRESULT AfxCallWndProc(CWnd* pWnd, UINT nMsg, WPARAM wParam, LPARAM lParam, bool* pDefaulted = nullptr);
 
 class CWnd : public CCmdTarget {
@@ -33,6 +36,9 @@ public:
     ~CWnd() override;
 
     HWND GetSafeHwnd() const { return m_hWnd; }
+    // TRUE once the window is gone, for instance closed by a message served inside a modal wait
+    // of the handler that asks: the object still lives until that handler returns.
+    BOOL IsWindowGone() const { return m_hWnd == nullptr; }
     operator HWND() const { return m_hWnd; }
 
     // The object bound to hWnd; for a window the framework did not create, a temporary object
@@ -84,8 +90,12 @@ protected:
     virtual LRESULT DefWindowProc(UINT message, WPARAM wParam, LPARAM lParam);
     // WM_COMMAND: TRUE when some command table took LOWORD(wParam).
     virtual BOOL OnCommand(WPARAM wParam, LPARAM lParam);
-    // Last call for this object after its window is gone.
+    // Last call for this object after its window is gone and none of its handlers still runs.
     virtual void PostNcDestroy();
+
+private:
+    int m_nHandlersRunning = 0;        // messages of this object being handled, nested or not
+    bool m_bNcDestroyPending = false;  // the window is gone; PostNcDestroy waits for the handlers
 
     friend struct AfxWndInternals;
 };

@@ -87,7 +87,7 @@ void CGpsPort::Close() {
     m_hPort = INVALID_HANDLE_VALUE;
 }
 
-LRESULT ResetGpsReceiver() {
+LRESULT ResetGpsReceiver(const CWnd* pRequester) {
     CGpsPort port;
     if (!port.Open(_T("COM1:"))) {
         CString strError;
@@ -97,6 +97,11 @@ LRESULT ResetGpsReceiver() {
     }
     port.Configure(CBR_4800, 8, 1, NOPARITY, ONESTOPBIT);
     port.SetTimeouts(250, 100, 10, 0, 0);
+    // Closed while a failure box waited: the port is closed already and nobody waits for the rest.
+    if (pRequester && pRequester->IsWindowGone()) {
+        port.Close();
+        return 1;
+    }
     Sleep(100);
     port.Write(GPS_NAV_INIT_SENTENCE);
     Sleep(5000);

@@ -37,5 +37,6 @@ protected:
 };
 
 // WM_RESET_GPS: sends GPS_NAV_INIT_SENTENCE to "COM1:", then holds the port for 5 s. 0 when the
-// port cannot be opened (after saying so), else 1.
-LRESULT ResetGpsReceiver();
+// port cannot be opened (after saying so), else 1. When the window that asked (pRequester, if
+// any) is closed while a failure box waits, the rest of the command is skipped.
+LRESULT ResetGpsReceiver(const CWnd* pRequester = nullptr);

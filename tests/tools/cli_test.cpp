@@ -6,6 +6,8 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <csignal>
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <string>
@@ -329,6 +331,17 @@ TEST_F(LiveTest, ControlMessagesFromOtherProcessesAreHandledAndAnswered) {
     EXPECT_EQ(std::string("handheld send: no Pelorn window on this device: window ") + handle +
                   " named by GPSHDL does not exist (error 1400)\n",
               r.err);
+    EXPECT_TRUE(Has(Status(), "{\"running\":false,\"window\":" + std::to_string(window_) + ","));
+}
+
+TEST_F(LiveTest, AClosedTerminalClosesItAsWmCloseDoesAndLeavesNothingBehind) {
+    ASSERT_EQ(0, kill(pelorn_->pid(), SIGHUP));
+    EXPECT_EQ(0, pelorn_->Wait());
+    EXPECT_TRUE(Has(pelorn_->Output(), "tray: icon removed")) << pelorn_->Output();
+    EXPECT_TRUE(Has(pelorn_->Output(), "pelorn: closed\n")) << pelorn_->Output();
+    for (const char* sub : {"/run", "/windows"})
+        for (const auto& entry : std::filesystem::directory_iterator(Device() + sub))
+            ADD_FAILURE() << "left behind: " << entry.path();
     EXPECT_TRUE(Has(Status(), "{\"running\":false,\"window\":" + std::to_string(window_) + ","));
 }
 

@@ -150,6 +150,9 @@ private:
             device_.windows().AcknowledgeTopModal();
         } else if (name == "send") {
             Send(s.Arg(1));
+        } else if (name == "signal") {
+            // As pelorn's signal handler does: a WM_CLOSE posted to the main window.
+            if (CWnd* main = AfxGetMainWnd()) main->PostMessage(WM_CLOSE, 0, 0);
         }
     }
 

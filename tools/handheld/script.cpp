@@ -121,6 +121,8 @@ void Check(const Step& s) {
     } else if (name == "send") {
         if (n != 1 || !OneOf(s.Arg(1), {"show", "hide", "reset", "close", "about"}))
             fail("send show|hide|reset|close|about");
+    } else if (name == "signal") {
+        if (n != 1 || !OneOf(s.Arg(1), {"INT", "TERM", "HUP"})) fail("signal INT|TERM|HUP");
     } else {
         throw ScriptError(s.line, "unknown step '" + name + "'");
     }
@@ -241,7 +243,9 @@ const char* StepSummary() {
            "  ok                            the person presses OK on the message box or dialog\n"
            "  send show|hide|reset|close|about\n"
            "                                another program sends 0x0401, 0x0402, 0x0403, WM_CLOSE or\n"
-           "                                the About command to the window GPSHDL names\n";
+           "                                the About command to the window GPSHDL names\n"
+           "  signal INT|TERM|HUP           the system's process gets the signal: it closes its\n"
+           "                                window as WM_CLOSE would, even before GPSHDL names it\n";
 }
 
 }  // namespace handheld

@@ -30,7 +30,7 @@ void Usage(FILE* out) {
     std::fputs(
         "usage: pelorn [--headless] [--help]\n"
         "Runs Pelorn on the virtual handheld in PELORN_DEVICE (default: $XDG_STATE_HOME/pelorn,\n"
-        "~/.local/state/pelorn) until its window is closed; Ctrl-C closes it.\n"
+        "~/.local/state/pelorn) until its window is closed; Ctrl-C, SIGTERM or SIGHUP closes it.\n"
         "On a terminal it shows the handheld's face: the screen with the tray icon, menu and message\n"
         "boxes, and the devices' state; the mouse and the keys on its help line work it. Without a\n"
         "terminal, or with --headless, it writes one line for each thing the screen would show.\n",
@@ -74,8 +74,9 @@ int main(int argc, char** argv) {
     if (pipe2(g_signal_pipe, O_CLOEXEC | O_NONBLOCK) == 0) {
         struct sigaction sa {};
         sa.sa_handler = OnSignal;
-        sigaction(SIGINT, &sa, nullptr);
-        sigaction(SIGTERM, &sa, nullptr);
+        // A closed terminal (SIGHUP) ends Pelorn the same way.
+        for (int sig : {SIGINT, SIGTERM, SIGHUP})
+            sigaction(sig, &sa, nullptr);
         device->windows().AddWakeSource(g_signal_pipe[0], [] {
             char buf[16];
             while (read(g_signal_pipe[0], buf, sizeof buf) > 0) {

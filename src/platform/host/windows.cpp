@@ -235,6 +235,14 @@ struct WindowManager::Impl {
         v.erase(std::remove_if(v.begin(), v.end(), [&](const Modal& x) { return x.id == modal_id; }), v.end());
     }
 
+    // A window's message boxes and menus go with it: their modal loops end and the calls return.
+    void CloseModalsOwnedBy(HWND h) {
+        auto& v = self.modals_;
+        v.erase(std::remove_if(v.begin(), v.end(),
+                               [&](const Modal& m) { return m.kind != Modal::Kind::kDialog && m.window == h; }),
+                v.end());
+    }
+
     bool IsOpen(int modal_id) const {
         for (const auto& m : self.modals_)
             if (m.id == modal_id) return true;
@@ -539,6 +547,7 @@ BOOL DestroyWindow(HWND h) {
         if (other.info.owner == h) owned.push_back(other.info.handle);
     for (HWND o : owned)
         ::DestroyWindow(o);
+    d.CloseModalsOwnedBy(h);
     w = d.Get(h);
     w->info.visible = false;
     if (d.active == h) d.Activate(nullptr);
@@ -846,6 +855,7 @@ int MessageBox(HWND owner, LPCWSTR text, LPCWSTR caption, UINT type) {
     box.rect = RECT{work.left + 20, work.top + 100, work.right - 20, work.top + 180};
     int id = d.OpenModal(std::move(box));
     d.RunModal([&] { return !d.IsOpen(id); });
+    d.CloseModal(id);  // still open when WM_QUIT ended the loop
     return c.Result(IDOK);
 }
 

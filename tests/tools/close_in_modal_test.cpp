@@ -1,0 +1,114 @@
+// A close that arrives while one of Pelorn's modal waits is open: each scenario in
+// tests/scenarios/close-in-modal ends the process cleanly, the close's effects happen once, and
+// nothing touches the device for the window after it is gone.
+#include <gtest/gtest.h>
+
+#include <cctype>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "handheld/play.h"
+
+namespace {
+
+std::string ScenarioFolder() {
+    std::string here = __FILE__;
+    return here.substr(0, here.rfind("/tests/tools/")) + "/tests/scenarios/close-in-modal";
+}
+
+// The value of "field": the digits or the quoted text after it; empty when absent.
+std::string Field(const std::string& line, const std::string& field) {
+    std::size_t at = line.find("\"" + field + "\":");
+    if (at == std::string::npos) return "";
+    at += field.size() + 3;
+    if (line[at] == '"') return line.substr(at + 1, line.find('"', at + 1) - at - 1);
+    return line.substr(at, line.find_first_of(",}", at) - at);
+}
+
+struct Scenario {
+    const char* file;
+    const char* modal;   // the call whose wait the close ended
+    const char* gpshdl;  // what the registry holds afterwards; empty: no value
+    const char* fw;      // written after the window had gone (first-run provisioning), or empty
+};
+
+void PrintTo(const Scenario& s, std::ostream* os) { *os << s.file; }
+
+class CloseInModalTest : public ::testing::TestWithParam<Scenario> {};
+
+TEST_P(CloseInModalTest, EndsCleanlyWithTheCloseDoneOnceAndNothingAfter) {
+    const Scenario& s = GetParam();
+    std::ifstream in(ScenarioFolder() + "/" + s.file);
+    ASSERT_TRUE(in) << s.file;
+    std::ostringstream script, out, err;
+    script << in.rdbuf();
+    ASSERT_EQ(0, handheld::PlayScript(script.str(), s.file, ScenarioFolder(), out, err)) << err.str();
+    EXPECT_EQ("", err.str());
+
+    std::vector<std::string> trace;
+    std::string gpshdl;
+    std::istringstream lines(out.str());
+    for (std::string line; std::getline(lines, line);) {
+        if (line.rfind("{", 0) == 0) trace.push_back(line);
+        if (line.rfind("    GPSHDL    REG_DWORD    ", 0) == 0) gpshdl = line.substr(27);
+    }
+    std::string frame;  // the close stops the frame's timer, started or not
+    for (const auto& line : trace)
+        if (Field(line, "call") == "KillTimer") frame = Field(line, "hWnd");
+
+    // Calls are written as they return: the modal call returns after the frame was destroyed.
+    int destroyed = 0, menus = 0, timers = 0, quits = 0;
+    bool modalEndedAfter = false;
+    for (const auto& line : trace) {
+        std::string call = Field(line, "call");
+        menus += call == "DestroyMenu";
+        timers += call == "KillTimer";
+        quits += call == "PostQuitMessage";
+        if (call == "DestroyWindow" && Field(line, "hWnd") == frame && Field(line, "result") == "1") {
+            ++destroyed;
+            continue;
+        }
+        if (!destroyed) continue;
+        modalEndedAfter = modalEndedAfter || call == s.modal;
+        bool firmware = call == "RegSetValueEx" && Field(line, "name") == "FW" && *s.fw;
+        for (const char* effect : {"RegSetValueEx", "RegCreateKeyEx", "GpioWrite", "Shell_NotifyIcon", "SetTimer",
+                                   "WriteFile", "DeviceIoControl", "SetEvent"})
+            EXPECT_FALSE(call == effect && !firmware) << "after the window was gone: " << line;
+    }
+    EXPECT_EQ(1, destroyed);
+    EXPECT_TRUE(modalEndedAfter) << s.modal << " was not open when the close came";
+    EXPECT_EQ(1, menus);
+    EXPECT_EQ(1, timers);
+    EXPECT_EQ(1, quits);
+    EXPECT_EQ(s.gpshdl, gpshdl);
+    if (*s.fw) {
+        EXPECT_NE(std::string::npos, out.str().find(std::string("    FW    REG_SZ    ") + s.fw));
+    }
+}
+
+// A fresh device's first window is 0x10004.
+INSTANTIATE_TEST_SUITE_P(EveryModalWait, CloseInModalTest,
+                         ::testing::Values(Scenario{"tick-box.play", "MessageBox", "0x10004", ""},
+                                           Scenario{"show-box.play", "MessageBox", "0x10004", ""},
+                                           Scenario{"hide-box.play", "MessageBox", "0x10004", ""},
+                                           Scenario{"close-box.play", "MessageBox", "0x10004", ""},
+                                           Scenario{"nested-boxes.play", "MessageBox", "0x10004", ""},
+                                           Scenario{"firmware-box.play", "MessageBox", "", " 00.00.00.00"},
+                                           Scenario{"ioctl-box.play", "MessageBox", "0x0", ""},
+                                           Scenario{"icon-box.play", "MessageBox", "", ""},
+                                           Scenario{"reset-open-box.play", "MessageBox", "0x10004", ""},
+                                           Scenario{"reset-GetCommState-box.play", "MessageBox", "0x10004", ""},
+                                           Scenario{"reset-SetCommState-box.play", "MessageBox", "0x10004", ""},
+                                           Scenario{"reset-SetCommTimeouts-box.play", "MessageBox", "0x10004", ""},
+                                           Scenario{"about-dialog.play", "DialogBoxParam", "0x10004", ""},
+                                           Scenario{"popup-menu.play", "TrackPopupMenu", "0x10004", ""}),
+                         [](const ::testing::TestParamInfo<Scenario>& info) {
+                             std::string name;
+                             for (const char* c = info.param.file; *c && *c != '.'; ++c)
+                                 if (std::isalnum(static_cast<unsigned char>(*c))) name += *c;
+                             return name;
+                         });
+
+}  // namespace
