@@ -13,6 +13,10 @@
 //   pelorn_ctl probe-port PORT           opens PORT itself; prints open=, error=
 //   pelorn_ctl answer TEXT               presses OK on the message box showing TEXT, whoever shows
 //                                        it (before GPSHDL names a window); prints box=, caption=
+//   pelorn_ctl post MSG                  PostMessage(MSG) to the window GPSHDL names; prints posted=
+//   pelorn_ctl close-under TEXT          WM_CLOSE to the owner of the message box showing TEXT,
+//                                        left unanswered, then until the owner is gone; prints
+//                                        box=, closed=
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
@@ -141,6 +145,24 @@ int wmain(int argc, wchar_t** argv) {
         printf("box=%d\ncaption=%ls\n", f.box != NULL, caption);
         return 0;
     }
+    if (!wcscmp(cmd, L"close-under") && argc == 3) {
+        struct Find f = {0, argv[2], NULL, 0};
+        for (DWORD waited = 0; waited < WAIT_LIMIT_MS && !f.box; waited += 50) {
+            EnumWindows(FindBox, (LPARAM)&f);
+            if (!f.box) Sleep(50);
+        }
+        HWND owner = f.box ? GetWindow(f.box, GW_OWNER) : NULL;
+        printf("box=%d\n", owner != NULL);
+        if (!owner) return 1;
+        PostMessageW(owner, WM_CLOSE, 0, 0);
+        DWORD waited = 0;
+        while (IsWindow(owner) && waited < WAIT_LIMIT_MS) {
+            Sleep(50);
+            waited += 50;
+        }
+        printf("closed=%d\n", !IsWindow(owner));
+        return 0;
+    }
     HWND hwnd = WaitForWindow();
     printf("window=%d\n", hwnd != NULL);
     if (!hwnd) return 1;
@@ -161,6 +183,10 @@ int wmain(int argc, wchar_t** argv) {
         }
         printf("closed=0\n");
         return 1;
+    }
+    if (!wcscmp(cmd, L"post") && argc == 3) {
+        printf("posted=%d\n", PostMessageW(hwnd, (UINT)wcstoul(argv[2], NULL, 0), 0, 0) != FALSE);
+        return 0;
     }
     if (!wcscmp(cmd, L"send-answer") && argc == 4) return SendAnswering(hwnd, (UINT)wcstoul(argv[2], NULL, 0), argv[3]);
     if (!wcscmp(cmd, L"tray")) {

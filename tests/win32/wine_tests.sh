@@ -225,5 +225,31 @@ check "FW is the fallback" " 00.00.00.00" "$(value FW "$(query 'HKLM\SOFTWARE\Ap
 check "WM_CLOSE ends the third window" 1 "$(field closed "$(ctl close)")"
 wait "$pelorn"
 
+# --- closed while a message box waits --------------------------------------------------------
+
+# "Show" while the icon is shown: the add fails and its box waits; another program closes Pelorn.
+start_pelorn
+check "a fourth start publishes a live window" 1 "$(field window "$(ctl wait-window)")"
+published=$(value GPSHDL "$(query 'HKLM\SOFTWARE\Apps\Tavro SW')")
+check "0x0401 while shown is posted" 1 "$(field posted "$(ctl post 0x0401)")"
+out=$(ctl close-under "Shell_NotifyIcon Failure")
+check "WM_CLOSE under the failure box ends the window" "1 1" "$(field box "$out") $(field closed "$out")"
+wait "$pelorn"
+check "and the process, with exit code 0" 0 "$?"
+check "GPSHDL still names the closed window" "$published" "$(value GPSHDL "$(query 'HKLM\SOFTWARE\Apps\Tavro SW')")"
+
+# First run with a silent receiver: closed while "Wrong GPS firmware" waits, before GPSHDL is
+# written. The close leaves GPSHDL as it was; the provisioning records the fallback version.
+wine reg delete 'HKLM\SOFTWARE\Apps\Tavro SW' /v AppReg /f >/dev/null
+wine reg delete 'HKLM\SOFTWARE\Apps\Tavro SW' /v FW /f >/dev/null
+start_pelorn
+out=$(ctl close-under "Wrong GPS firmware")
+check "WM_CLOSE under 'Wrong GPS firmware' ends the window" "1 1" "$(field box "$out") $(field closed "$out")"
+wait "$pelorn"
+check "and the process, with exit code 0" 0 "$?"
+app=$(query 'HKLM\SOFTWARE\Apps\Tavro SW')
+check "GPSHDL is left as the close found it" "$published" "$(value GPSHDL "$app")"
+check "FW records the fallback" " 00.00.00.00" "$(value FW "$app")"
+
 echo "$passed passed, $failed failed"
 [ "$failed" -eq 0 ]
