@@ -2,7 +2,8 @@
 # Installs, with apt-get, whatever of the build's needs this machine lacks. Safe to run again.
 set -euo pipefail
 
-needed=(cmake g++ make pkg-config libsqlite3-dev libgtest-dev libgmock-dev libbenchmark-dev libncurses-dev tmux)
+needed=(cmake g++ make pkg-config libsqlite3-dev libgtest-dev libgmock-dev libbenchmark-dev libncurses-dev tmux
+        nlohmann-json3-dev)
 missing=()
 for pkg in "${needed[@]}" "$@"; do
   if ! dpkg-query -W -f='${Status}' "$pkg" 2>/dev/null | grep -q "install ok installed"; then

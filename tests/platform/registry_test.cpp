@@ -326,14 +326,14 @@ TEST_F(RegistryTest, TraceRecordsEachCallUnderWin32Names) {
     EXPECT_EQ("HKEY_CURRENT_USER", opens[0].Str("hKey"));
     EXPECT_EQ("Software\\MicroSoft\\Shell", opens[0].Str("lpSubKey"));
     EXPECT_EQ(0, opens[0].Num("ulOptions"));
-    EXPECT_EQ(host::json::Key(shell), opens[0].Raw("phkResult"));
+    EXPECT_EQ(std::to_string(reinterpret_cast<std::intptr_t>(shell)), opens[0].Raw("phkResult"));
     EXPECT_EQ(ERROR_SUCCESS, opens[0].Num("result"));
     EXPECT_EQ(ERROR_FILE_NOT_FOUND, opens[1].Num("result"));
     EXPECT_FALSE(opens[1].Has("phkResult"));
 
     const auto sets = trace().Calls("RegSetValueEx");
     ASSERT_EQ(1u, sets.size());
-    EXPECT_EQ(host::json::Key(shell), sets[0].Raw("hKey"));
+    EXPECT_EQ(std::to_string(reinterpret_cast<std::intptr_t>(shell)), sets[0].Raw("hKey"));
     EXPECT_EQ("State_Chg", sets[0].Str("lpValueName"));
     EXPECT_EQ(REG_DWORD, sets[0].Num("dwType"));
     EXPECT_EQ("02010000", sets[0].Str("lpData"));

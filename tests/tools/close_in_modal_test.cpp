@@ -5,6 +5,7 @@
 
 #include <cctype>
 #include <fstream>
+#include <nlohmann/json.hpp>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -16,15 +17,6 @@ namespace {
 std::string ScenarioFolder() {
     std::string here = __FILE__;
     return here.substr(0, here.rfind("/tests/tools/")) + "/tests/scenarios/close-in-modal";
-}
-
-// The value of "field": the digits or the quoted text after it; empty when absent.
-std::string Field(const std::string& line, const std::string& field) {
-    std::size_t at = line.find("\"" + field + "\":");
-    if (at == std::string::npos) return "";
-    at += field.size() + 3;
-    if (line[at] == '"') return line.substr(at + 1, line.find('"', at + 1) - at - 1);
-    return line.substr(at, line.find_first_of(",}", at) - at);
 }
 
 struct Scenario {
@@ -47,35 +39,35 @@ TEST_P(CloseInModalTest, EndsCleanlyWithTheCloseDoneOnceAndNothingAfter) {
     ASSERT_EQ(0, handheld::PlayScript(script.str(), s.file, ScenarioFolder(), out, err)) << err.str();
     EXPECT_EQ("", err.str());
 
-    std::vector<std::string> trace;
+    std::vector<nlohmann::json> trace;
     std::string gpshdl;
     std::istringstream lines(out.str());
     for (std::string line; std::getline(lines, line);) {
-        if (line.rfind("{", 0) == 0) trace.push_back(line);
+        if (line.rfind("{", 0) == 0) trace.push_back(nlohmann::json::parse(line));
         if (line.rfind("    GPSHDL    REG_DWORD    ", 0) == 0) gpshdl = line.substr(27);
     }
-    std::string frame;  // the close stops the frame's timer, started or not
-    for (const auto& line : trace)
-        if (Field(line, "call") == "KillTimer") frame = Field(line, "hWnd");
+    nlohmann::json frame;  // the close stops the frame's timer, started or not
+    for (const auto& r : trace)
+        if (r["call"] == "KillTimer") frame = r["hWnd"];
 
     // Calls are written as they return: the modal call returns after the frame was destroyed.
     int destroyed = 0, menus = 0, timers = 0, quits = 0;
     bool modalEndedAfter = false;
-    for (const auto& line : trace) {
-        std::string call = Field(line, "call");
+    for (const auto& r : trace) {
+        std::string call = r["call"];
         menus += call == "DestroyMenu";
         timers += call == "KillTimer";
         quits += call == "PostQuitMessage";
-        if (call == "DestroyWindow" && Field(line, "hWnd") == frame && Field(line, "result") == "1") {
+        if (call == "DestroyWindow" && r["hWnd"] == frame && r["result"] == 1) {
             ++destroyed;
             continue;
         }
         if (!destroyed) continue;
         modalEndedAfter = modalEndedAfter || call == s.modal;
-        bool firmware = call == "RegSetValueEx" && Field(line, "name") == "FW" && *s.fw;
+        bool firmware = call == "RegSetValueEx" && r["name"] == "FW" && *s.fw;
         for (const char* effect : {"RegSetValueEx", "RegCreateKeyEx", "GpioWrite", "Shell_NotifyIcon", "SetTimer",
                                    "WriteFile", "DeviceIoControl", "SetEvent"})
-            EXPECT_FALSE(call == effect && !firmware) << "after the window was gone: " << line;
+            EXPECT_FALSE(call == effect && !firmware) << "after the window was gone: " << r;
     }
     EXPECT_EQ(1, destroyed);
     EXPECT_TRUE(modalEndedAfter) << s.modal << " was not open when the close came";

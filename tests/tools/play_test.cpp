@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <fstream>
+#include <nlohmann/json.hpp>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -14,16 +15,25 @@ struct Played {
     int rc = 0;
     std::string out;
     std::string err;
+    std::vector<nlohmann::json> records;  // the trace, in the order written
 
-    // The trace lines of `call`, in the order they were written.
-    std::vector<std::string> Calls(const std::string& call) const {
-        std::vector<std::string> lines;
-        std::istringstream in(out);
-        for (std::string line; std::getline(in, line);)
-            if (line.find("\"call\":\"" + call + "\"") != std::string::npos) lines.push_back(line);
-        return lines;
+    std::vector<nlohmann::json> Calls(const std::string& call) const {
+        std::vector<nlohmann::json> found;
+        for (const auto& r : records)
+            if (r["call"] == call) found.push_back(r);
+        return found;
     }
-    // Where `text` first appears in the output; npos when it does not.
+    // The first record of `call` holding every field in `fields`; -1 when there is none.
+    long Find(const std::string& call, const nlohmann::json& fields = nlohmann::json::object()) const {
+        for (std::size_t i = 0; i < records.size(); ++i) {
+            bool all = records[i]["call"] == call;
+            for (const auto& [name, value] : fields.items())
+                all = all && records[i].contains(name) && records[i][name] == value;
+            if (all) return static_cast<long>(i);
+        }
+        return -1;
+    }
+    // Where `text` first appears in what the script printed; npos when it does not.
     std::size_t At(const std::string& text) const { return out.find(text); }
 };
 
@@ -33,6 +43,9 @@ Played Play(const std::string& script, const std::string& folder = ".") {
     r.rc = handheld::PlayScript(script, "test.play", folder, out, err);
     r.out = out.str();
     r.err = err.str();
+    std::istringstream lines(r.out);
+    for (std::string line; std::getline(lines, line);)
+        if (!line.empty() && line[0] == '{') r.records.push_back(nlohmann::json::parse(line));
     return r;
 }
 
@@ -80,14 +93,11 @@ TEST(PlayTest, Com1TextReachesTheSystemByteForByteAtTheNextOpen) {
         "reg query \"HKLM\\SOFTWARE\\Apps\\Tavro SW\" /v FW\n");
     ASSERT_EQ(0, r.rc) << r.err;
     std::string text;
-    for (const auto& line : r.Calls("ReadFile")) {
-        EXPECT_NE(std::string::npos, line.find("\"device\":\"COM1:\"")) << line;
-        std::size_t at = line.find("\"text\":\"");
-        ASSERT_NE(std::string::npos, at) << line;
-        text += line.substr(at + 8, line.find("\",\"result\"") - at - 8);
+    for (const auto& read : r.Calls("ReadFile")) {
+        EXPECT_EQ("COM1:", read["device"]) << read;
+        text += read["text"];
     }
-    // JSON-escaped once more: \x01 \" \\ \r \n
-    EXPECT_EQ("$PSRFTXT,Version: 1.2-X\\\\x01\\\"\\\\\\\\\\\\r\\\\n", text);
+    EXPECT_EQ("$PSRFTXT,Version: 1.2-X\\x01\"\\\\\\r\\n", text);
     EXPECT_NE(std::string::npos, r.At("    FW    REG_SZ     1.2\n"));
 
     // Text given while nothing has the port open waits for it; a receiver told to be silent
@@ -111,17 +121,15 @@ TEST(PlayTest, AnswersGoToTheInnermostLoopWaiting) {
                     "ok\n"
                     "wait 1500\n");
     ASSERT_EQ(0, r.rc) << r.err;
-    std::size_t menu = r.At("\"call\":\"TrackPopupMenu\"");
-    std::size_t pins = r.At("\"call\":\"GpioWrite\"");
-    std::size_t dialog = r.At("\"call\":\"DialogBoxParam\"");
-    std::size_t sent = r.At("\"Msg\":\"0x111\",\"wParam\":57664");
-    ASSERT_NE(std::string::npos, menu);
-    ASSERT_NE(std::string::npos, sent);
-    EXPECT_NE(std::string::npos, r.out.find("\"chosen\":65008", menu));
+    long menu = r.Find("TrackPopupMenu"), pins = r.Find("GpioWrite"), dialog = r.Find("DialogBoxParam");
+    long sent = r.Find("SendMessage", {{"Msg", "0x111"}, {"wParam", 57664}});
+    ASSERT_NE(-1, menu);
+    ASSERT_NE(-1, sent);
+    EXPECT_EQ(65008, r.records[menu]["chosen"]);
     EXPECT_LT(menu, pins) << "the receiver went on while the About box was open";
     EXPECT_LT(pins, dialog);
     EXPECT_LT(dialog, sent);
-    EXPECT_NE(std::string::npos, r.out.find("\"result\":1", sent));
+    EXPECT_EQ(1, r.records[sent]["result"]);
 
     // A message box of a tick waits for `ok` while time runs on; the ticks inside it open no
     // second box, and a menu cannot be answered with ok.
@@ -179,16 +187,16 @@ TEST(PlayTest, TheTourRunsFromStartToClose) {
     Played r = Play(text.str(), folder);
     ASSERT_EQ(0, r.rc) << r.err;
 
-    EXPECT_NE(std::string::npos, r.At("\"call\":\"Shell_NotifyIcon\",\"dwMessage\":0,\"op\":\"add\""));
+    EXPECT_NE(-1, r.Find("Shell_NotifyIcon", {{"dwMessage", 0}, {"op", "add"}}));
     EXPECT_NE(std::string::npos, r.At("    FW    REG_SZ     03.01.00.12\n"));
     EXPECT_NE(std::string::npos, r.At("    FW    REG_SZ     04.00.00.01\n")) << "provisioned again after the restart";
     EXPECT_EQ(3u, r.Calls("TrackPopupMenu").size());
     EXPECT_EQ(2u, r.Calls("MessageBox").size());
     EXPECT_EQ(2u, r.Calls("SetTimer").size()) << "the start without a backlight driver starts no timer";
-    EXPECT_NE(std::string::npos, r.At("\"call\":\"WriteFile\"")) << "the reset sentence";
-    EXPECT_NE(std::string::npos, r.At("\"name\":\"BatteryTimeout\",\"type\":\"REG_DWORD\",\"data\":0"));
-    EXPECT_NE(std::string::npos, r.At("\"device\":\"BKL1:\",\"code\":100,\"in\":[12,10]")) << "GPS_Slide on battery";
-    EXPECT_NE(std::string::npos, r.At("\"device\":\"BKL1:\",\"code\":100,\"in\":[12,5]")) << "STD_Slide";
+    EXPECT_NE(-1, r.Find("WriteFile")) << "the reset sentence";
+    EXPECT_NE(-1, r.Find("RegSetValueEx", {{"name", "BatteryTimeout"}, {"type", "REG_DWORD"}, {"data", 0}}));
+    EXPECT_NE(-1, r.Find("DeviceIoControl", {{"device", "BKL1:"}, {"code", 100}, {"in", {12, 10}}})) << "GPS_Slide";
+    EXPECT_NE(-1, r.Find("DeviceIoControl", {{"device", "BKL1:"}, {"code", 100}, {"in", {12, 5}}})) << "STD_Slide";
 }
 
 }  // namespace

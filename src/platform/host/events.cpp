@@ -85,7 +85,7 @@ HANDLE CreateEvent(LPSECURITY_ATTRIBUTES lpEventAttributes, BOOL bManualReset, B
     auto event = device.power().events().Open(name, bManualReset != FALSE, bInitialState != FALSE, &existed);
     HANDLE h = device.handles().Add(std::move(event));
     SetLastError(existed ? ERROR_ALREADY_EXISTS : ERROR_SUCCESS);
-    if (c.on()) c.Out("existed", existed ? "true" : "false");
+    c.Out("existed", host::TraceValue::Bool(existed));
     return c.Result(h);
 }
 
@@ -100,7 +100,7 @@ BOOL SetEvent(HANDLE hEvent) {
         return c.Result(FALSE);
     }
     // Which event it was, so that a trace alone tells the signals apart.
-    if (c.on() && !event->name.empty()) c.Out("name", host::json::Quote(host::json::Utf8(event->name)));
+    if (c.on() && !event->name.empty()) c.Out("name", host::TraceValue::Text(host::json::Utf8(event->name)));
     device.power().events().Signal(*event, device.clock().Now());
     return c.Result(TRUE);
 }

@@ -90,7 +90,7 @@ HANDLE CreateFile(LPCWSTR name, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES
 
 BOOL CloseHandle(HANDLE h) {
     ApiCall c("CloseHandle");
-    c.ArgPtr("hObject", h).ArgName("device", h).ForgetName(h);
+    c.ArgPtr("hObject", h).ForgetName(h);
     if (DWORD e; c.Injected(&e)) return c.Result(FALSE);
     auto object = Handles().Get(h);
     if (!object) {
@@ -105,7 +105,7 @@ BOOL CloseHandle(HANDLE h) {
 
 BOOL ReadFile(HANDLE h, LPVOID buffer, DWORD size, LPDWORD read, LPOVERLAPPED overlapped) {
     ApiCall c("ReadFile");
-    c.ArgPtr("hFile", h).Arg("nNumberOfBytesToRead", size).ArgPtr("lpOverlapped", overlapped).ArgName("device", h);
+    c.ArgPtr("hFile", h).Arg("nNumberOfBytesToRead", size).ArgPtr("lpOverlapped", overlapped);
     if (read) *read = 0;
     if (DWORD e; c.Injected(&e)) return c.Result(FALSE);
     auto device = Handles().GetAs<host::FileDevice>(h);
@@ -116,15 +116,14 @@ BOOL ReadFile(HANDLE h, LPVOID buffer, DWORD size, LPDWORD read, LPOVERLAPPED ov
     DWORD n = 0;
     BOOL ok = device->Read(buffer, size, &n);
     if (read) *read = n;
-    if (c.on()) c.Out("data", host::json::Bytes(buffer, n)).ArgSerialText("text", h, buffer, n);
+    c.ArgBytes("data", buffer, n);
     return c.Result(ok);
 }
 
 BOOL WriteFile(HANDLE h, LPCVOID buffer, DWORD size, LPDWORD written, LPOVERLAPPED overlapped) {
     ApiCall c("WriteFile");
-    c.ArgPtr("hFile", h).Arg("lpBuffer", host::json::Bytes(buffer, c.on() ? size : 0));
-    c.Arg("nNumberOfBytesToWrite", size).ArgPtr("lpOverlapped", overlapped).ArgName("device", h);
-    c.ArgSerialText("text", h, buffer, c.on() ? size : 0);
+    c.ArgPtr("hFile", h).ArgBytes("lpBuffer", buffer, size);
+    c.Arg("nNumberOfBytesToWrite", size).ArgPtr("lpOverlapped", overlapped);
     if (written) *written = 0;
     if (DWORD e; c.Injected(&e)) return c.Result(FALSE);
     auto device = Handles().GetAs<host::FileDevice>(h);
@@ -142,18 +141,9 @@ BOOL DeviceIoControl(HANDLE h, DWORD code, LPVOID in, DWORD in_size, LPVOID out,
                      LPOVERLAPPED overlapped) {
     ApiCall c("DeviceIoControl");
     c.ArgPtr("hDevice", h).Arg("dwIoControlCode", code);
-    if (c.on()) c.Arg("lpInBuffer", host::json::Bytes(in, in ? in_size : 0));
+    c.ArgBytes("lpInBuffer", in, in ? in_size : 0);
     c.Arg("nInBufferSize", in_size).ArgMem("lpOutBuffer", out).Arg("nOutBufferSize", out_size);
     c.ArgMem("lpBytesReturned", returned).ArgPtr("lpOverlapped", overlapped);
-    if (c.on()) {
-        std::string words = "[";
-        for (DWORD i = 0; in && i < in_size; i += 4) {
-            DWORD w = 0;
-            std::memcpy(&w, static_cast<const BYTE*>(in) + i, std::min<DWORD>(4, in_size - i));
-            words += (i ? "," : "") + std::to_string(w);
-        }
-        c.ArgName("device", h).Arg("code", code).Arg("in", in ? words + "]" : "null");
-    }
     if (DWORD e; c.Injected(&e)) return c.Result(FALSE);
     auto device = Handles().GetAs<host::FileDevice>(h);
     if (!device) {

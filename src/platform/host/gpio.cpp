@@ -117,13 +117,13 @@ ULONG READ_REGISTER_ULONG(volatile ULONG* Register) {
     host::ApiCall c("GpioRead");
     std::uint32_t offset = GpioOffset(Register, "READ_REGISTER_ULONG");
     ULONG value = host::Handheld::Current().gpio().Read(offset);
-    c.ArgHex("offset", offset).ArgHex("Value", value).Arg("value", value);
+    c.ArgHex("offset", offset).ArgHex("Value", value);
     return c.Result(value);
 }
 
 void WRITE_REGISTER_ULONG(volatile ULONG* Register, ULONG Value) {
     host::ApiCall c("GpioWrite");
     std::uint32_t offset = GpioOffset(Register, "WRITE_REGISTER_ULONG");
-    c.ArgHex("offset", offset).ArgHex("Value", Value).Arg("value", Value);
+    c.ArgHex("offset", offset).ArgHex("Value", Value);
     host::Handheld::Current().gpio().Write(offset, Value);
 }

@@ -136,6 +136,7 @@ BOOL PowerDevices::HalIoControl(DWORD code, void* in, DWORD in_size, void* out, 
 
 using host::ApiCall;
 using host::Handheld;
+using host::TraceValue;
 
 BOOL GetSystemPowerStatusEx(PSYSTEM_POWER_STATUS_EX pstatus, BOOL fUpdate) {
     ApiCall c("GetSystemPowerStatusEx");
@@ -147,9 +148,9 @@ BOOL GetSystemPowerStatusEx(PSYSTEM_POWER_STATUS_EX pstatus, BOOL fUpdate) {
     }
     *pstatus = Handheld::Current().power().PowerStatus(fUpdate != FALSE);
     if (c.on()) {
-        c.Out("ACLineStatus", std::to_string(pstatus->ACLineStatus));
-        c.Out("BatteryFlag", std::to_string(pstatus->BatteryFlag));
-        c.Out("BatteryLifePercent", std::to_string(pstatus->BatteryLifePercent));
+        c.Out("ACLineStatus", TraceValue::Int(pstatus->ACLineStatus));
+        c.Out("BatteryFlag", TraceValue::Int(pstatus->BatteryFlag));
+        c.Out("BatteryLifePercent", TraceValue::Int(pstatus->BatteryLifePercent));
     }
     return c.Result(TRUE);
 }
@@ -159,7 +160,6 @@ BOOL KernelIoControl(DWORD dwIoControlCode, LPVOID lpInBuf, DWORD nInBufSize, LP
     ApiCall c("KernelIoControl");
     c.Arg("dwIoControlCode", dwIoControlCode).ArgPtr("lpInBuf", lpInBuf).Arg("nInBufSize", nInBufSize);
     c.ArgMem("lpOutBuf", lpOutBuf).Arg("nOutBufSize", nOutBufSize).ArgMem("lpBytesReturned", lpBytesReturned);
-    c.Arg("code", dwIoControlCode);
     if (DWORD e; c.Injected(&e)) return c.Result(FALSE);
     DWORD error = ERROR_SUCCESS;
     if (!Handheld::Current().power().HalIoControl(dwIoControlCode, lpInBuf, nInBufSize, lpOutBuf, nOutBufSize,

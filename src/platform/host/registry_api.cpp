@@ -22,6 +22,7 @@ namespace {
 using host::ApiCall;
 using host::RegistryStore;
 using host::RegKeyId;
+using host::TraceValue;
 namespace json = host::json;
 
 // The process's open keys. Handle values come from one counter that never goes back, so a
@@ -98,7 +99,7 @@ std::u16string_view View(const WCHAR* s) { return s ? std::u16string_view(s) : s
 thread_local host::RegValue t_value;
 
 void AddCount(ApiCall& c, const char* name, const DWORD* count) {
-    if (c.on()) c.Arg(name, count ? std::to_string(*count) : "null");
+    c.Arg(name, count ? TraceValue::Int(*count) : TraceValue::Null());
 }
 
 }  // namespace
@@ -123,7 +124,7 @@ LONG RegOpenKeyEx(HKEY hKey, LPCWSTR lpSubKey, DWORD ulOptions, REGSAM samDesire
         result = Table().Add(store.session(), key);
     }
     *phkResult = result;
-    if (c.on()) c.Out("phkResult", json::Key(Traced(result))).NameKey(result, hKey, lpSubKey);
+    if (c.on()) c.ArgKey("phkResult", Traced(result)).NameKey(result, hKey, lpSubKey);
     return c.Result(ERROR_SUCCESS);
 }
 
@@ -146,8 +147,8 @@ LONG RegCreateKeyEx(HKEY hKey, LPCWSTR lpSubKey, DWORD Reserved, LPWSTR lpClass,
     *phkResult = result;
     if (lpdwDisposition) *lpdwDisposition = disposition;
     if (c.on())
-        c.Out("phkResult", json::Key(Traced(result)))
-            .Out("lpdwDisposition", std::to_string(disposition))
+        c.ArgKey("phkResult", Traced(result))
+            .Out("lpdwDisposition", TraceValue::Int(disposition))
             .NameKey(result, hKey, lpSubKey);
     return c.Result(ERROR_SUCCESS);
 }
@@ -171,24 +172,19 @@ LONG RegQueryValueEx(HKEY hKey, LPCWSTR lpValueName, LPDWORD lpReserved, LPDWORD
             status = ERROR_MORE_DATA;
         } else {
             if (size) std::memcpy(lpData, v.data.data(), size);
-            if (c.on()) c.Out("lpData", json::Bytes(lpData, size));
+            c.ArgBytes("lpData", lpData, size);
         }
     }
     if (lpType) *lpType = v.type;
     if (lpcbData) *lpcbData = size;
-    if (c.on()) c.Out("lpType", std::to_string(v.type)).Out("*lpcbData", std::to_string(size));
+    c.Out("lpType", TraceValue::Int(v.type)).Out("*lpcbData", TraceValue::Int(size));
     return c.Result(status);
 }
 
 LONG RegSetValueEx(HKEY hKey, LPCWSTR lpValueName, DWORD Reserved, DWORD dwType, const BYTE* lpData, DWORD cbData) {
     ApiCall c("RegSetValueEx");
     c.ArgKey("hKey", Traced(hKey)).ArgW("lpValueName", lpValueName).Arg("Reserved", Reserved).Arg("dwType", dwType);
-    if (c.on()) c.Arg("lpData", json::Bytes(lpData, cbData));
-    c.Arg("cbData", cbData);
-    if (c.on()) {
-        c.ArgKeyPath("key", Traced(hKey)).ArgW("name", lpValueName).Arg("type", json::RegType(dwType));
-        c.Arg("data", json::RegData(dwType, lpData, cbData));
-    }
+    c.ArgBytes("lpData", lpData, cbData).Arg("cbData", cbData);
     if (DWORD e; c.Injected(&e)) return c.Result(static_cast<LONG>(e));
     if (!lpData && cbData) return c.Result(ERROR_NOACCESS);
     RegistryStore& store = Store();
@@ -247,7 +243,7 @@ LONG RegEnumKeyEx(HKEY hKey, DWORD dwIndex, LPWSTR lpName, LPDWORD lpcchName, LP
         DWORD parts[2] = {static_cast<DWORD>(written), static_cast<DWORD>(written >> 32)};  // FILETIME
         std::memcpy(lpftLastWriteTime, parts, sizeof parts);
     }
-    if (c.on()) c.Out("lpName", json::Wide(lpName)).Out("*lpcchName", std::to_string(name.size()));
+    c.ArgW("lpName", lpName).Out("*lpcchName", TraceValue::Int(static_cast<std::int64_t>(name.size())));
     return c.Result(ERROR_SUCCESS);
 }
 
@@ -275,14 +271,13 @@ LONG RegEnumValue(HKEY hKey, DWORD dwIndex, LPWSTR lpValueName, LPDWORD lpcchVal
         lpValueName[v.name.size()] = 0;
         *lpcchValueName = static_cast<DWORD>(v.name.size());
         if (lpData && size) std::memcpy(lpData, v.data.data(), size);
-        if (c.on()) {
-            c.Out("lpValueName", json::Wide(lpValueName)).Out("*lpcchValueName", std::to_string(v.name.size()));
-            if (lpData) c.Out("lpData", json::Bytes(lpData, size));
-        }
+        c.ArgW("lpValueName", lpValueName)
+            .Out("*lpcchValueName", TraceValue::Int(static_cast<std::int64_t>(v.name.size())));
+        if (lpData) c.ArgBytes("lpData", lpData, size);
     }
     if (lpType) *lpType = v.type;
     if (lpcbData) *lpcbData = size;
-    if (c.on()) c.Out("lpType", std::to_string(v.type)).Out("*lpcbData", std::to_string(size));
+    c.Out("lpType", TraceValue::Int(v.type)).Out("*lpcbData", TraceValue::Int(size));
     return c.Result(status);
 }
 

@@ -79,11 +79,6 @@ int ShownLength(const std::u16string& text) {
 
 int ItemHeight(const MenuItem& item) { return item.separator ? kMenuSeparatorHeight : kMenuItemHeight; }
 
-std::string RectJson(const RECT& r) {
-    return "[" + std::to_string(r.left) + "," + std::to_string(r.top) + "," + std::to_string(r.right) + "," +
-           std::to_string(r.bottom) + "]";
-}
-
 }  // namespace
 
 struct Shell::Impl {
@@ -278,6 +273,7 @@ bool Shell::DismissMenu() {
 
 using host::ApiCall;
 using host::Handheld;
+using host::TraceValue;
 namespace json = host::json;
 
 namespace {
@@ -304,11 +300,6 @@ void Apply(host::TrayIcon& t, const NOTIFYICONDATA& d, const host::Shell& shell)
 BOOL Shell_NotifyIcon(DWORD dwMessage, PNOTIFYICONDATA lpData) {
     ApiCall c("Shell_NotifyIcon");
     c.Arg("dwMessage", dwMessage);
-    if (c.on())
-        c.Arg("op", dwMessage == NIM_ADD      ? "\"add\""
-                    : dwMessage == NIM_MODIFY ? "\"modify\""
-                    : dwMessage == NIM_DELETE ? "\"delete\""
-                                              : std::to_string(dwMessage));
     auto& s = ShellImpl();
     const host::Shell& shell = s.dev.shell();
     if (!lpData) {
@@ -318,8 +309,8 @@ BOOL Shell_NotifyIcon(DWORD dwMessage, PNOTIFYICONDATA lpData) {
         c.ArgHex("uFlags", lpData->uFlags).ArgHex("uCallbackMessage", lpData->uCallbackMessage);
         c.Arg("hIcon", lpData->hIcon.value);
         auto resource = shell.IconResourceId(host::As<HICON>(lpData->hIcon.value));
-        c.Arg("icon", resource ? std::to_string(*resource) : "null");
-        if (lpData->uFlags & NIF_TIP) c.Arg("szTip", json::Quote(json::Utf8(Tip(*lpData))));
+        c.Out("icon", resource ? TraceValue::Int(*resource) : TraceValue::Null());
+        if (lpData->uFlags & NIF_TIP) c.Arg("szTip", TraceValue::Text(json::Utf8(Tip(*lpData))));
     }
     if (DWORD e; c.Injected(&e)) return c.Result(FALSE);
     if (!lpData) {
@@ -365,7 +356,7 @@ BOOL GetCursorPos(LPPOINT lpPoint) {
         return c.Result(FALSE);
     }
     *lpPoint = ShellImpl().cursor;
-    c.Out("x", std::to_string(lpPoint->x)).Out("y", std::to_string(lpPoint->y));
+    c.Out("x", TraceValue::Int(lpPoint->x)).Out("y", TraceValue::Int(lpPoint->y));
     return c.Result(TRUE);
 }
 
@@ -406,7 +397,7 @@ HANDLE LoadImage(HINSTANCE hInst, LPCWSTR name, UINT type, int cx, int cy, UINT 
     try {
         image = host::DecodeIco(file.data(), file.size(), cx, cy);
     } catch (const std::runtime_error& e) {
-        c.Out("problem", json::Quote(e.what()));
+        c.Out("problem", TraceValue::Text(e.what()));
         return fail(host::kErrorInvalidData);
     }
     std::uint32_t handle = s.next_icon;
@@ -456,7 +447,6 @@ DWORD CheckMenuItem(HMENU hMenu, UINT uIDCheckItem, UINT uCheck) {
     constexpr DWORD kNoSuchItem = 0xFFFFFFFF;
     ApiCall c("CheckMenuItem");
     c.ArgPtr("hMenu", hMenu).Arg("uIDCheckItem", uIDCheckItem).ArgHex("uCheck", uCheck);
-    if (c.on()) c.Arg("id", uIDCheckItem).Arg("checked", (uCheck & MF_CHECKED) ? "true" : "false");
     if (DWORD e; c.Injected(&e)) return c.Result(kNoSuchItem);
     auto* menu = ShellImpl().GetMenu(hMenu);
     if (!menu) {
@@ -499,7 +489,7 @@ BOOL IsMenu(HMENU hMenu) { return ShellImpl().GetMenu(hMenu) ? TRUE : FALSE; }
 BOOL TrackPopupMenu(HMENU hMenu, UINT uFlags, int x, int y, int nReserved, HWND hWnd, const RECT* prcRect) {
     ApiCall c("TrackPopupMenu");
     c.ArgPtr("hMenu", hMenu).ArgHex("uFlags", uFlags).Arg("x", x).Arg("y", y).Arg("nReserved", nReserved);
-    c.ArgPtr("hWnd", hWnd).ArgPtr("prcRect", prcRect).Arg("flags", uFlags);
+    c.ArgPtr("hWnd", hWnd).ArgPtr("prcRect", prcRect);
     if (DWORD e; c.Injected(&e)) return c.Result(FALSE);
     auto& s = ShellImpl();
     auto& wm = s.dev.windows();
@@ -524,13 +514,13 @@ BOOL TrackPopupMenu(HMENU hMenu, UINT uFlags, int x, int y, int nReserved, HWND 
     host::OpenMenu open{hMenu, hWnd, uFlags, m.rect, 0};
     open.modal = wm.OpenModal(std::move(m));
     s.tracking = host::Shell::Impl::Tracking{open, std::nullopt};
-    c.Out("rect", host::RectJson(open.rect));
+    c.Out("rect", TraceValue::List({open.rect.left, open.rect.top, open.rect.right, open.rect.bottom}));
 
     wm.RunModal(open.modal);
     wm.CloseModal(open.modal);  // still open when WM_QUIT ended the loop
     std::optional<UINT> chosen = s.tracking->chosen;
     s.tracking.reset();
-    c.Out("chosen", chosen ? std::to_string(*chosen) : "null");
+    c.Out("chosen", chosen ? TraceValue::Int(*chosen) : TraceValue::Null());
 
     if (uFlags & TPM_RETURNCMD) return c.Result(static_cast<BOOL>(chosen.value_or(0)));
     // The command arrives once the menu is gone, through the owner's queue.

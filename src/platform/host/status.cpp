@@ -2,6 +2,8 @@
 
 #include <map>
 
+#include <nlohmann/json.hpp>
+
 #include "platform/host/gpio.h"
 #include "platform/host/handheld.h"
 #include "platform/host/hardware_settings.h"
@@ -13,18 +15,20 @@
 namespace host {
 namespace {
 
-std::string Number(std::optional<DWORD> v) { return v ? std::to_string(*v) : "null"; }
+using Json = nlohmann::ordered_json;
 
-std::string AcLine(BYTE status) {
+Json Number(std::optional<DWORD> v) { return v ? Json(*v) : Json(); }
+
+Json AcLine(BYTE status) {
     switch (status) {
         case AC_LINE_OFFLINE:
-            return "\"battery\"";
+            return "battery";
         case AC_LINE_ONLINE:
-            return "\"online\"";
+            return "online";
         case AC_LINE_UNKNOWN:
-            return "\"unknown\"";
+            return "unknown";
         default:
-            return std::to_string(status);
+            return status;
     }
 }
 
@@ -32,65 +36,52 @@ std::string AcLine(BYTE status) {
 
 std::string StatusJson(Handheld& device, bool running) {
     RegistryStore& registry = device.registry();
-    std::string out = "{\"running\":" + std::string(running ? "true" : "false");
-    out += ",\"window\":" + Number(StoredDword(registry, HKEY_LOCAL_MACHINE, u"SOFTWARE\\Apps\\Tavro SW", u"GPSHDL"));
+    Json out;
+    out["running"] = running;
+    out["window"] = Number(StoredDword(registry, HKEY_LOCAL_MACHINE, u"SOFTWARE\\Apps\\Tavro SW", u"GPSHDL"));
 
     std::optional<UINT> icon;
     if (running && !device.shell().TrayIcons().empty()) icon = device.shell().TrayIcons().front().icon_resource;
-    out += ",\"tray_icon\":" + (icon ? std::to_string(*icon) : std::string("null"));
+    out["tray_icon"] = icon ? Json(*icon) : Json();
 
-    out += ",\"menu\":[";
+    Json menu = Json::array();
     if (running) {
         std::vector<HMENU> menus = device.shell().Menus();
-        if (!menus.empty()) {
-            bool first = true;
-            for (const MenuItem& item : *device.shell().MenuItems(menus.front())) {
-                if (item.separator) continue;
-                out += std::string(first ? "" : ",") + "{\"id\":" + std::to_string(item.id) +
-                       ",\"text\":" + json::Quote(json::Utf8(item.text)) +
-                       ",\"checked\":" + (item.checked ? "true" : "false") + "}";
-                first = false;
-            }
-        }
+        if (!menus.empty())
+            for (const MenuItem& item : *device.shell().MenuItems(menus.front()))
+                if (!item.separator)
+                    menu.push_back({{"id", item.id}, {"text", json::Utf8(item.text)}, {"checked", item.checked}});
     }
-    out += "]";
+    out["menu"] = std::move(menu);
 
     std::optional<bool> hardware = device.gpio().HardwareLevel(38);
-    auto pin = [&](int n) { return running ? std::string(device.gpio().PinLevel(n) ? "1" : "0") : "null"; };
-    out += ",\"pins\":{\"21\":" + pin(21) + ",\"38\":" + pin(38) +
-           ",\"38_hardware\":" + (hardware ? (*hardware ? "\"high\"" : "\"low\"") : "null") + "}";
+    auto pin = [&](int n) { return running ? Json(device.gpio().PinLevel(n) ? 1 : 0) : Json(); };
+    out["pins"] = {
+        {"21", pin(21)}, {"38", pin(38)}, {"38_hardware", hardware ? Json(*hardware ? "high" : "low") : Json()}};
 
-    out += ",\"ac_line\":" + AcLine(device.power().ac_line());
-    out += ",\"backlight_level\":" + (running ? std::to_string(device.power().backlight_level()) : "null");
-    out += ",\"BatteryTimeout\":" +
-           Number(StoredDword(registry, HKEY_CURRENT_USER, u"ControlPanel\\Backlight", u"BatteryTimeout"));
-    out += ",\"BattSuspendTimeout\":" +
-           Number(StoredDword(registry, HKEY_LOCAL_MACHINE, u"System\\CurrentControlSet\\Control\\Power\\Timeouts",
-                              u"BattSuspendTimeout"));
+    out["ac_line"] = AcLine(device.power().ac_line());
+    out["backlight_level"] = running ? Json(device.power().backlight_level()) : Json();
+    out["BatteryTimeout"] =
+        Number(StoredDword(registry, HKEY_CURRENT_USER, u"ControlPanel\\Backlight", u"BatteryTimeout"));
+    out["BattSuspendTimeout"] = Number(StoredDword(
+        registry, HKEY_LOCAL_MACHINE, u"System\\CurrentControlSet\\Control\\Power\\Timeouts", u"BattSuspendTimeout"));
 
-    std::map<std::u16string, int> counts;
+    std::map<std::string, int> counts;
     if (running)
         for (const EventSignal& s : device.power().events().signals())
-            ++counts[s.name];
-    out += ",\"events\":{";
-    bool first = true;
-    for (const auto& [name, count] : counts) {
-        out += std::string(first ? "" : ",") + json::Quote(json::Utf8(name)) + ":" + std::to_string(count);
-        first = false;
-    }
-    out += "}";
+            ++counts[json::Utf8(s.name)];
+    Json events = Json::object();
+    for (const auto& [name, count] : counts)
+        events[name] = count;
+    out["events"] = std::move(events);
 
-    out += ",\"message_boxes\":[";
-    first = true;
+    Json boxes = Json::array();
     if (running)
-        for (const Modal& m : device.windows().modals()) {
-            if (m.kind != Modal::Kind::kMessageBox) continue;
-            out += std::string(first ? "" : ",") + "{\"caption\":" + json::Quote(json::Utf8(m.caption)) +
-                   ",\"text\":" + json::Quote(json::Utf8(m.text)) + "}";
-            first = false;
-        }
-    out += "]}";
-    return out;
+        for (const Modal& m : device.windows().modals())
+            if (m.kind == Modal::Kind::kMessageBox)
+                boxes.push_back({{"caption", json::Utf8(m.caption)}, {"text", json::Utf8(m.text)}});
+    out["message_boxes"] = std::move(boxes);
+    return out.dump(-1, ' ', false, Json::error_handler_t::replace);
 }
 
 }  // namespace host

@@ -3,46 +3,13 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include <nlohmann/json.hpp>
+
 #include "platform/host/handheld.h"
 
 namespace host {
 
 namespace json {
-
-std::string Quote(std::string_view utf8) {
-    std::string out;
-    out.reserve(utf8.size() + 2);
-    out += '"';
-    for (unsigned char c : utf8) {
-        switch (c) {
-            case '"':
-                out += "\\\"";
-                break;
-            case '\\':
-                out += "\\\\";
-                break;
-            case '\n':
-                out += "\\n";
-                break;
-            case '\r':
-                out += "\\r";
-                break;
-            case '\t':
-                out += "\\t";
-                break;
-            default:
-                if (c < 0x20) {
-                    char buf[8];
-                    std::snprintf(buf, sizeof buf, "\\u%04x", c);
-                    out += buf;
-                } else {
-                    out += static_cast<char>(c);
-                }
-        }
-    }
-    out += '"';
-    return out;
-}
 
 void AppendUtf8(char32_t c, std::string& out) {
     if (c < 0x80) {
@@ -109,51 +76,6 @@ std::u16string Utf16(std::string_view utf8) {
     return out;
 }
 
-std::string Wide(const WCHAR* s) {
-    if (!s) return "null";
-    return Quote(Utf8(std::u16string_view(s)));
-}
-
-std::string Wide(const WCHAR* s, std::size_t n) {
-    if (!s) return "null";
-    return Quote(Utf8(std::u16string_view(s, n)));
-}
-
-std::string Key(HKEY key) {
-    // The roots are sign-extended 32-bit values.
-    switch (static_cast<std::uint32_t>(reinterpret_cast<ULONG_PTR>(key))) {
-        case 0x80000000u:
-            return "\"HKEY_CLASSES_ROOT\"";
-        case 0x80000001u:
-            return "\"HKEY_CURRENT_USER\"";
-        case 0x80000002u:
-            return "\"HKEY_LOCAL_MACHINE\"";
-        case 0x80000003u:
-            return "\"HKEY_USERS\"";
-        default:
-            return Handle(key);
-    }
-}
-
-std::string Handle(const void* h) {
-    if (!h) return "0";
-    auto v = reinterpret_cast<std::intptr_t>(h);
-    return std::to_string(v);
-}
-
-std::string Bytes(const void* data, std::size_t n) {
-    if (!data) return "null";
-    static const char* digits = "0123456789abcdef";
-    std::string out = "\"";
-    auto* p = static_cast<const unsigned char*>(data);
-    for (std::size_t i = 0; i < n; ++i) {
-        out += digits[p[i] >> 4];
-        out += digits[p[i] & 15];
-    }
-    out += '"';
-    return out;
-}
-
 std::string EscapedText(const void* data, std::size_t n) {
     std::string out;
     if (!data) return out;
@@ -187,52 +109,49 @@ std::string EscapedText(const void* data, std::size_t n) {
     return out;
 }
 
-std::string RegData(DWORD type, const BYTE* data, std::size_t n) {
-    if (!data) return "null";
-    if (type == REG_DWORD && n == 4) {
-        DWORD v = static_cast<DWORD>(data[0]) | static_cast<DWORD>(data[1]) << 8 | static_cast<DWORD>(data[2]) << 16 |
-                  static_cast<DWORD>(data[3]) << 24;
-        return std::to_string(v);
-    }
-    if (type == REG_SZ || type == REG_EXPAND_SZ || type == REG_MULTI_SZ) {
-        std::u16string text;
-        for (std::size_t i = 0; i + 1 < n; i += 2)
-            text += static_cast<char16_t>(data[i] | data[i + 1] << 8);
-        while (!text.empty() && text.back() == u'\0')
-            text.pop_back();
-        return Quote(Utf8(text));
-    }
-    return Bytes(data, n);
-}
-
-std::string RegType(DWORD type) {
-    switch (type) {
-        case REG_NONE:
-            return "\"REG_NONE\"";
-        case REG_SZ:
-            return "\"REG_SZ\"";
-        case REG_EXPAND_SZ:
-            return "\"REG_EXPAND_SZ\"";
-        case REG_BINARY:
-            return "\"REG_BINARY\"";
-        case REG_DWORD:
-            return "\"REG_DWORD\"";
-        case REG_MULTI_SZ:
-            return "\"REG_MULTI_SZ\"";
-        case 11:
-            return "\"REG_QWORD\"";
-        default:
-            return std::to_string(type);
-    }
-}
-
 }  // namespace json
 
+TraceValue TraceValue::Bytes(const void* data, std::size_t n) {
+    if (!data) return Null();
+    return {Kind::kBytes, 0, std::string(static_cast<const char*>(data), n), {}};
+}
+
+std::string TraceValue::Json() const {
+    using nlohmann::json;
+    switch (kind) {
+        case Kind::kNull:
+            return "null";
+        case Kind::kBool:
+            return number ? "true" : "false";
+        case Kind::kInt:
+            return std::to_string(number);
+        case Kind::kHex: {
+            char buf[24];
+            std::snprintf(buf, sizeof buf, "\"0x%llX\"", static_cast<unsigned long long>(number));
+            return buf;
+        }
+        case Kind::kText:
+            return json(text).dump(-1, ' ', false, json::error_handler_t::replace);
+        case Kind::kBytes: {
+            static const char digits[] = "0123456789abcdef";
+            std::string out = "\"";
+            for (unsigned char c : text) {
+                out += digits[c >> 4];
+                out += digits[c & 15];
+            }
+            return out + '"';
+        }
+        case Kind::kList:
+            return json(list).dump();
+    }
+    return "null";
+}
+
 std::string TraceEntry::Json() const {
-    std::string out = "{\"t\":" + std::to_string(t) + ",\"call\":" + json::Quote(call);
+    std::string out = "{\"t\":" + std::to_string(t) + ",\"call\":" + TraceValue::Text(call).Json();
     for (const auto& [name, value] : args)
-        out += "," + json::Quote(name) + ":" + value;
-    if (!result.empty()) out += ",\"result\":" + result;
+        out += "," + TraceValue::Text(name).Json() + ":" + value.Json();
+    if (result) out += ",\"result\":" + result->Json();
     out += "}";
     return out;
 }
@@ -243,48 +162,41 @@ bool TraceEntry::Has(std::string_view name) const {
     return false;
 }
 
-const std::string& TraceEntry::Raw(std::string_view name) const {
-    static const std::string empty;
-    if (name == "result") return result;
+const TraceValue& TraceEntry::Value(std::string_view name) const {
+    static const TraceValue none;
+    if (name == "result") return result ? *result : none;
     for (const auto& a : args)
         if (a.first == name) return a.second;
-    return empty;
+    return none;
+}
+
+std::string TraceEntry::Raw(std::string_view name) const {
+    if (name == "result" ? !result : !Has(name)) return "";
+    return Value(name).Json();
 }
 
 std::string TraceEntry::Str(std::string_view name) const {
-    const std::string& raw = Raw(name);
-    if (raw.size() < 2 || raw.front() != '"') return raw;
-    std::string out;
-    for (std::size_t i = 1; i + 1 < raw.size(); ++i) {
-        char c = raw[i];
-        if (c != '\\') {
-            out += c;
-            continue;
-        }
-        char e = raw[++i];
-        switch (e) {
-            case 'n':
-                out += '\n';
-                break;
-            case 'r':
-                out += '\r';
-                break;
-            case 't':
-                out += '\t';
-                break;
-            case 'u': {
-                out += static_cast<char>(std::strtol(raw.substr(i + 1, 4).c_str(), nullptr, 16));
-                i += 4;
-                break;
-            }
-            default:
-                out += e;
-        }
-    }
-    return out;
+    const TraceValue& v = Value(name);
+    if (v.kind == TraceValue::Kind::kText) return v.text;
+    std::string raw = Raw(name);
+    // Hex numbers and bytes are strings in JSON: their text without the quotes.
+    if (v.kind == TraceValue::Kind::kHex || v.kind == TraceValue::Kind::kBytes) return raw.substr(1, raw.size() - 2);
+    return raw;
 }
 
-std::int64_t TraceEntry::Num(std::string_view name) const { return std::strtoll(Raw(name).c_str(), nullptr, 10); }
+std::int64_t TraceEntry::Num(std::string_view name) const {
+    const TraceValue& v = Value(name);
+    switch (v.kind) {
+        case TraceValue::Kind::kBool:
+        case TraceValue::Kind::kInt:
+        case TraceValue::Kind::kHex:
+            return v.number;
+        case TraceValue::Kind::kText:
+            return std::strtoll(v.text.c_str(), nullptr, 0);
+        default:
+            return 0;
+    }
+}
 
 std::vector<TraceEntry> Trace::Calls(std::string_view call) const {
     std::vector<TraceEntry> out;
@@ -308,6 +220,7 @@ std::size_t Trace::Begin(TraceEntry entry) {
 
 void Trace::Finish(std::size_t index) {
     if (index >= entries_.size()) return;
+    AddPlainFields(entries_[index], *this);
     if (out_) *out_ << entries_[index].Json() << '\n' << std::flush;
     if (observer_) observer_(entries_[index]);
     if (keep_) return;
@@ -361,8 +274,10 @@ ApiCall::ApiCall(const char* name) : name_(name) {
 }
 
 ApiCall::~ApiCall() {
+    if (!trace_) return;
     // The trace may have been cleared by whoever ran inside a modal call.
-    if (trace_ && index_ < trace_->entries().size()) trace_->Finish(index_);
+    if (index_ < trace_->entries().size()) trace_->Finish(index_);
+    if (forget_) trace_->ForgetHandle(*forget_);
 }
 
 TraceEntry& ApiCall::entry() {
@@ -371,67 +286,32 @@ TraceEntry& ApiCall::entry() {
     return trace_->At(index_);
 }
 
-ApiCall& ApiCall::Arg(const char* name, std::string json_value) {
-    if (trace_) entry().args.emplace_back(name, std::move(json_value));
-    return *this;
-}
-
-ApiCall& ApiCall::Arg(const char* name, std::int64_t v) {
-    if (trace_) entry().args.emplace_back(name, std::to_string(v));
+ApiCall& ApiCall::Arg(const char* name, TraceValue v) {
+    if (trace_) entry().args.emplace_back(name, std::move(v));
     return *this;
 }
 
 ApiCall& ApiCall::ArgW(const char* name, const WCHAR* s) {
-    if (trace_) entry().args.emplace_back(name, json::Wide(s));
+    if (trace_) Arg(name, s ? TraceValue::Text(json::Utf8(std::u16string_view(s))) : TraceValue::Null());
     return *this;
 }
 
 ApiCall& ApiCall::ArgKey(const char* name, HKEY key) {
-    if (trace_) entry().args.emplace_back(name, json::Key(key));
-    return *this;
+    if (!trace_) return *this;
+    if (const char* root = RootKeyName(key)) return Arg(name, TraceValue::Text(root));
+    return ArgPtr(name, key);
 }
 
 ApiCall& ApiCall::ArgPtr(const char* name, const void* p) {
-    if (trace_) entry().args.emplace_back(name, json::Handle(p));
-    return *this;
+    return Arg(name, TraceValue::Int(static_cast<std::int64_t>(reinterpret_cast<std::intptr_t>(p))));
 }
 
 ApiCall& ApiCall::ArgMem(const char* name, const void* p) {
-    if (trace_) entry().args.emplace_back(name, p ? "\"given\"" : "null");
-    return *this;
+    return Arg(name, p ? TraceValue::Text("given") : TraceValue::Null());
 }
 
-ApiCall& ApiCall::ArgHex(const char* name, std::uint64_t v) {
-    if (trace_) {
-        char buf[24];
-        std::snprintf(buf, sizeof buf, "\"0x%llX\"", static_cast<unsigned long long>(v));
-        entry().args.emplace_back(name, buf);
-    }
-    return *this;
-}
-
-ApiCall& ApiCall::ArgName(const char* name, const void* handle) {
-    if (!trace_) return *this;
-    const std::string* known = trace_->HandleName(reinterpret_cast<std::uintptr_t>(handle));
-    entry().args.emplace_back(name, known ? json::Quote(*known) : "null");
-    return *this;
-}
-
-ApiCall& ApiCall::ArgKeyPath(const char* name, HKEY key) {
-    if (!trace_) return *this;
-    std::string root = json::Key(key);
-    if (root.front() == '"') {
-        entry().args.emplace_back(name, std::move(root));
-        return *this;
-    }
-    return ArgName(name, key);
-}
-
-ApiCall& ApiCall::ArgSerialText(const char* name, const void* handle, const void* data, std::size_t n) {
-    if (!trace_) return *this;
-    const std::string* known = trace_->HandleName(reinterpret_cast<std::uintptr_t>(handle));
-    if (known && known->size() > 3 && (known->compare(0, 3, "COM") == 0 || known->compare(0, 3, "com") == 0))
-        entry().args.emplace_back(name, json::Quote(json::EscapedText(data, n)));
+ApiCall& ApiCall::ArgBytes(const char* name, const void* data, std::size_t n) {
+    if (trace_) Arg(name, TraceValue::Bytes(data, n));
     return *this;
 }
 
@@ -449,9 +329,8 @@ void ApiCall::NameResult(std::uintptr_t handle) {
 ApiCall& ApiCall::NameKey(HKEY opened, HKEY base, const WCHAR* subkey) {
     if (!trace_ || !opened) return *this;
     std::string path;
-    std::string root = json::Key(base);
-    if (root.front() == '"') {
-        path = root.substr(1, root.size() - 2);
+    if (const char* root = RootKeyName(base)) {
+        path = root;
     } else if (const std::string* known = trace_->HandleName(reinterpret_cast<std::uintptr_t>(base))) {
         path = *known;
     } else {
@@ -466,19 +345,19 @@ ApiCall& ApiCall::NameKey(HKEY opened, HKEY base, const WCHAR* subkey) {
         if (end > i) path += "\\" + rest.substr(i, end - i);
         i = end + 1;
     }
-    if (json::Key(opened).front() != '"') trace_->NameHandle(reinterpret_cast<std::uintptr_t>(opened), std::move(path));
+    if (!RootKeyName(opened)) trace_->NameHandle(reinterpret_cast<std::uintptr_t>(opened), std::move(path));
     return *this;
 }
 
 ApiCall& ApiCall::ForgetName(const void* handle) {
-    if (trace_) trace_->ForgetHandle(reinterpret_cast<std::uintptr_t>(handle));
+    if (trace_) forget_ = reinterpret_cast<std::uintptr_t>(handle);
     return *this;
 }
 
 bool ApiCall::Injected(DWORD* error) {
     Handheld* h = Handheld::IfBooted();
     if (!h || !h->faults().Take(name_, error)) return false;
-    if (trace_) entry().args.emplace_back("injected", "true");
+    if (trace_) entry().args.emplace_back("injected", TraceValue::Bool(true));
     SetLastError(*error);
     return true;
 }

@@ -1,11 +1,12 @@
 // The record of every platform call the system makes, and the switch that makes calls fail.
 //
-// A call is one JSON object per line: {"t": virtual ms, "call": Win32 name, arguments by their
-// Win32 names, "result": ...}. Beside the Win32 names, the calls a reader looks for most carry
-// plain fields: RegSetValueEx `key` (the full path), `name`, `type`, `data`; Shell_NotifyIcon `op`,
-// `icon`; DeviceIoControl `device`, `code`, `in` (the request's 32-bit words); serial ReadFile and
-// WriteFile `device`, `text` (the bytes, \xHH for the unprintable ones); Sleep, SetTimer and
-// KillTimer `ms`; and so on. Recording costs nothing while the trace is off.
+// A call is a record of typed values: its Win32 arguments by their names, the facts it reports
+// (out-parameters), and its result. Beside the Win32 names, the calls a reader looks for most carry
+// plain fields, derived in one place (trace_fields.cpp) when the call finishes: RegSetValueEx
+// `key` (the full path), `name`, `type`, `data`; Shell_NotifyIcon `op`; DeviceIoControl `device`,
+// `code`, `in` (the request's 32-bit words); serial ReadFile and WriteFile `device`, `text`; Sleep,
+// SetTimer and KillTimer `ms`; and so on. Observers get the typed records; a stream gets them as
+// JSON Lines. Recording costs nothing while the trace is off.
 //
 // A long run keeps nothing: Keep(false) drops each entry once it is finished and written to the
 // stream or shown to the observer, and Only() narrows recording to the calls the observer reads.
@@ -27,44 +28,58 @@
 
 namespace host {
 
-// One recorded call. Argument and result values are kept as JSON text.
+// One typed value in a record: an argument, a fact the call reports, or its result. It becomes
+// JSON only where a record is written out.
+struct TraceValue {
+    enum class Kind : std::uint8_t { kNull, kBool, kInt, kHex, kText, kBytes, kList };
+    Kind kind = Kind::kNull;
+    std::int64_t number = 0;         // kBool (0 or 1), kInt, kHex (its bits)
+    std::string text;                // kText: UTF-8; kBytes: the bytes themselves
+    std::vector<std::int64_t> list;  // kList
+
+    static TraceValue Null() { return {}; }
+    static TraceValue Bool(bool b) { return {Kind::kBool, b ? 1 : 0, {}, {}}; }
+    static TraceValue Int(std::int64_t v) { return {Kind::kInt, v, {}, {}}; }
+    static TraceValue Hex(std::uint64_t v) { return {Kind::kHex, static_cast<std::int64_t>(v), {}, {}}; }
+    static TraceValue Text(std::string utf8) { return {Kind::kText, 0, std::move(utf8), {}}; }
+    static TraceValue Bytes(const void* data, std::size_t n);  // null data: null
+    static TraceValue List(std::vector<std::int64_t> v) { return {Kind::kList, 0, {}, std::move(v)}; }
+
+    bool IsNull() const { return kind == Kind::kNull; }
+    // As JSON: text quoted, bytes as a hex string, hex as a "0x..." string, lists as arrays.
+    std::string Json() const;
+};
+
+// One recorded call.
 struct TraceEntry {
     Millis t = 0;
     std::string call;
-    std::vector<std::pair<std::string, std::string>> args;
-    std::string result;
+    std::vector<std::pair<std::string, TraceValue>> args;  // in the order recorded
+    std::optional<TraceValue> result;
 
+    // One JSON object: {"t":..,"call":..,arguments and facts..,"result":..}.
     std::string Json() const;
     bool Has(std::string_view name) const;
-    // The argument's JSON text; empty when absent.
-    const std::string& Raw(std::string_view name) const;
-    // A string argument decoded from JSON; a non-string argument as its JSON text.
+    // The named value (the result for "result"); null when absent.
+    const TraceValue& Value(std::string_view name) const;
+    // The value as JSON text; empty when absent.
+    std::string Raw(std::string_view name) const;
+    // Text, hex numbers and bytes as the text JSON quotes; anything else as its JSON text.
     std::string Str(std::string_view name) const;
-    // A numeric argument (or the result, with name "result").
+    // A number (0 when it is none).
     std::int64_t Num(std::string_view name) const;
 };
 
-// JSON text for the value kinds that platform calls take.
+// Text the trace and the tools share.
 namespace json {
-std::string Quote(std::string_view utf8);
-std::string Wide(const WCHAR* s);  // null pointer -> null
-std::string Wide(const WCHAR* s, std::size_t n);
-std::string Key(HKEY key);  // predefined roots by name, others as numbers
-std::string Handle(const void* h);
-std::string Bytes(const void* data, std::size_t n);  // hex string
 std::string Utf8(std::u16string_view s);
 // UTF-8 to 16-bit characters; a malformed sequence becomes U+FFFD.
 std::u16string Utf16(std::string_view utf8);
 // Appends one code point as UTF-8.
 void AppendUtf8(char32_t c, std::string& out);
 // Bytes as readable text: printable ASCII as it is, \\ for a backslash, \r \n \t, and \xHH
-// for anything else (not JSON-quoted).
+// for anything else.
 std::string EscapedText(const void* data, std::size_t n);
-// A registry value's data in its plain form: a REG_DWORD as a number, a string type as text
-// (without its terminating null), anything else as a hex string.
-std::string RegData(DWORD type, const BYTE* data, std::size_t n);
-// "REG_DWORD", "REG_SZ", ... as a JSON string; other types as their number.
-std::string RegType(DWORD type);
 }  // namespace json
 
 class Trace {
@@ -115,6 +130,13 @@ private:
     std::map<std::uintptr_t, std::string> names_;
 };
 
+// "HKEY_LOCAL_MACHINE", ... for the predefined roots; null for any other key.
+const char* RootKeyName(HKEY key);
+
+// Adds the plain fields readers look for to a finished call (see the top of this file); the
+// trace supplies the names of the handles the call used.
+void AddPlainFields(TraceEntry& entry, const Trace& trace);
+
 // Fault injection: "the next N calls of F fail with error E", optionally after letting the
 // first `skip` calls through.
 class Faults {
@@ -135,7 +157,7 @@ private:
 
 // Records one platform call. Usage:
 //   ApiCall c("RegOpenKeyEx");
-//   c.Arg("hKey", json::Key(hKey));      // only evaluated into the trace when it is on
+//   c.ArgKey("hKey", hKey);      // only recorded when the trace is on
 //   if (DWORD e; c.Injected(&e)) return c.Result(static_cast<LONG>(e));
 //   ...
 //   return c.Result(status);
@@ -147,28 +169,24 @@ public:
     ApiCall& operator=(const ApiCall&) = delete;
 
     bool on() const { return trace_ != nullptr; }
-    ApiCall& Arg(const char* name, std::string json_value);
-    ApiCall& Arg(const char* name, std::int64_t v);
+    ApiCall& Arg(const char* name, TraceValue v);
+    ApiCall& Arg(const char* name, std::int64_t v) { return Arg(name, TraceValue::Int(v)); }
     ApiCall& ArgW(const char* name, const WCHAR* s);
-    ApiCall& ArgHex(const char* name, std::uint64_t v);
+    ApiCall& ArgHex(const char* name, std::uint64_t v) { return Arg(name, TraceValue::Hex(v)); }
+    // A predefined root by its name, any other key by its handle.
     ApiCall& ArgKey(const char* name, HKEY key);
     ApiCall& ArgPtr(const char* name, const void* p);
     // A pointer to the caller's memory: only whether one was given, so that traces repeat.
     ApiCall& ArgMem(const char* name, const void* p);
-    // Extra facts the caller wants in the record after the call (out-parameters).
-    ApiCall& Out(const char* name, std::string json_value) { return Arg(name, std::move(json_value)); }
+    ApiCall& ArgBytes(const char* name, const void* data, std::size_t n);
+    // Facts the call reports (out-parameters), recorded after the arguments.
+    ApiCall& Out(const char* name, TraceValue v) { return Arg(name, std::move(v)); }
 
-    // The handle's name (see Trace::HandleName) as a string, or null.
-    ApiCall& ArgName(const char* name, const void* handle);
-    // The full path of a registry key: a root by its full name, an opened key by its name.
-    ApiCall& ArgKeyPath(const char* name, HKEY key);
-    // The bytes as escaped text, when the handle names a serial port ("COMn:").
-    ApiCall& ArgSerialText(const char* name, const void* handle, const void* data, std::size_t n);
     // The handle the call returns is named `device` (a CreateFile that succeeds).
     ApiCall& NamesResult(const WCHAR* device);
     // `opened` is the key `subkey` of `base`.
     ApiCall& NameKey(HKEY opened, HKEY base, const WCHAR* subkey);
-    // The handle is being closed: its name goes.
+    // The handle is being closed: its name goes once the call is recorded.
     ApiCall& ForgetName(const void* handle);
 
     bool Injected(DWORD* error);
@@ -176,28 +194,24 @@ public:
     template <class T>
     T Result(T v) {
         if (trace_) {
-            entry().result = ResultJson(v);
-            if constexpr (std::is_pointer_v<T>)
+            if constexpr (std::is_pointer_v<T>) {
+                entry().result = TraceValue::Int(static_cast<std::int64_t>(reinterpret_cast<std::intptr_t>(v)));
                 if (!result_name_.empty()) NameResult(reinterpret_cast<std::uintptr_t>(v));
+            } else {
+                entry().result = TraceValue::Int(static_cast<std::int64_t>(v));
+            }
         }
         return v;
     }
 
 private:
-    template <class T>
-    static std::string ResultJson(T v) {
-        if constexpr (std::is_pointer_v<T>) {
-            return json::Handle(reinterpret_cast<const void*>(v));
-        } else {
-            return std::to_string(static_cast<std::int64_t>(v));
-        }
-    }
     TraceEntry& entry();
     void NameResult(std::uintptr_t handle);
     const char* name_;
-    Trace* trace_ = nullptr;   // set while the trace is on
-    std::size_t index_ = 0;    // our entry: calls are listed in the order they began
-    std::string result_name_;  // what the returned handle will be called
+    Trace* trace_ = nullptr;                // set while the trace is on
+    std::size_t index_ = 0;                 // our entry: calls are listed in the order they began
+    std::string result_name_;               // what the returned handle will be called
+    std::optional<std::uintptr_t> forget_;  // a handle whose name goes when the call is recorded
 };
 
 }  // namespace host

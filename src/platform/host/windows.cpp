@@ -392,6 +392,7 @@ void WindowManager::RemoveWakeSource(int fd) {
 
 using host::ApiCall;
 using host::Handheld;
+using host::TraceValue;
 using host::WindowManager;
 namespace json = host::json;
 
@@ -797,9 +798,7 @@ void PostQuitMessage(int code) {
 UINT_PTR SetTimer(HWND h, UINT_PTR id, UINT elapse, TIMERPROC proc) {
     ApiCall c("SetTimer");
     c.ArgPtr("hWnd", h).Arg("nIDEvent", static_cast<std::int64_t>(id)).Arg("uElapse", elapse);
-    c.ArgMem("lpTimerFunc", reinterpret_cast<const void*>(proc))
-        .Arg("id", static_cast<std::int64_t>(id))
-        .Arg("ms", elapse);
+    c.ArgMem("lpTimerFunc", reinterpret_cast<const void*>(proc));
     if (DWORD e; c.Injected(&e)) return c.Result<UINT_PTR>(0);
     auto& d = WM();
     if (!d.Get(h)) {
@@ -813,10 +812,10 @@ UINT_PTR SetTimer(HWND h, UINT_PTR id, UINT elapse, TIMERPROC proc) {
 
 BOOL KillTimer(HWND h, UINT_PTR id) {
     ApiCall c("KillTimer");
-    c.ArgPtr("hWnd", h).Arg("uIDEvent", static_cast<std::int64_t>(id)).Arg("id", static_cast<std::int64_t>(id));
+    c.ArgPtr("hWnd", h).Arg("uIDEvent", static_cast<std::int64_t>(id));
     if (c.on()) {
         auto it = WM().timers.find({WindowManager::Impl::Id(h), id});
-        c.Arg("ms", it == WM().timers.end() ? "null" : std::to_string(it->second.period));
+        c.Out("ms", it == WM().timers.end() ? TraceValue::Null() : TraceValue::Int(it->second.period));
     }
     auto& d = WM();
     if (!d.timers.erase({WindowManager::Impl::Id(h), id})) {
@@ -829,7 +828,7 @@ BOOL KillTimer(HWND h, UINT_PTR id) {
 
 void Sleep(DWORD ms) {
     ApiCall c("Sleep");
-    c.Arg("dwMilliseconds", ms).Arg("ms", ms);
+    c.Arg("dwMilliseconds", ms);
     Handheld::Current().clock().SleepFor(ms);
 }
 
@@ -838,7 +837,6 @@ DWORD GetTickCount() { return WM().Now32(); }
 int MessageBox(HWND owner, LPCWSTR text, LPCWSTR caption, UINT type) {
     ApiCall c("MessageBox");
     c.ArgPtr("hWnd", owner).ArgW("lpText", text).ArgW("lpCaption", caption).ArgHex("uType", type);
-    c.ArgW("text", text).ArgW("caption", caption).Arg("type", type);
     if (DWORD e; c.Injected(&e)) return c.Result(0);
     auto& d = WM();
     if (owner && !d.Get(owner)) {
@@ -861,7 +859,7 @@ int MessageBox(HWND owner, LPCWSTR text, LPCWSTR caption, UINT type) {
 
 INT_PTR DialogBoxParam(HINSTANCE, LPCWSTR name, HWND owner, DLGPROC proc, LPARAM param) {
     ApiCall c("DialogBoxParam");
-    c.Arg("lpTemplateName", json::Quote(json::Utf8(host::FromName(name)))).ArgPtr("hWndParent", owner);
+    c.Arg("lpTemplateName", TraceValue::Text(json::Utf8(host::FromName(name)))).ArgPtr("hWndParent", owner);
     if (DWORD e; c.Injected(&e)) return c.Result<INT_PTR>(-1);
     auto& d = WM();
     const host::ResourceTable* res = d.dev.resources();
