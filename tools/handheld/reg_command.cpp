@@ -817,7 +817,7 @@ bool HexEntry(std::u16string_view line) {
     }
     while (i < line.size() && (line[i] == u' ' || line[i] == u'\t' || line[i] == u'='))
         ++i;
-    return SameNoCase(line.substr(i, 3), "hex");
+    return i < line.size() && SameNoCase(line.substr(i, 3), "hex");
 }
 
 std::vector<BYTE> HexBytes(std::u16string_view text) {
