@@ -389,4 +389,70 @@ TEST_F(RegistryTest, InjectedFaultsFailExactlyTheNextCalls) {
     }
 }
 
+TEST_F(RegistryTest, NamesAndDepthsPastWin32LimitsAreRefusedAndCreateNothing) {
+    HKEY base = Create(HKEY_CURRENT_USER, u"Limits");  // one level below the root
+    std::u16string deep = u"d";
+    for (int level = 3; level <= 512; ++level)
+        deep += u"\\d";
+    const auto before = Tree();
+    HKEY out = Unknown();
+    for (const std::u16string& path : {std::u16string(256, u'k'), deep + u"\\d", std::u16string(u"line\nbreak")})
+        EXPECT_EQ(ERROR_INVALID_PARAMETER,
+                  RegCreateKeyEx(base, path.c_str(), 0, nullptr, 0, 0, nullptr, &out, nullptr));
+    EXPECT_EQ(ERROR_INVALID_PARAMETER, SetDword(base, std::u16string(16384, u'v').c_str(), 1));
+    EXPECT_EQ(Unknown(), out);
+    EXPECT_EQ(before, Tree());
+
+    // At the limits themselves all is made.
+    for (const std::u16string& path : {std::u16string(255, u'k'), deep})
+        RegCloseKey(Create(base, path.c_str()));
+    EXPECT_EQ(ERROR_SUCCESS, SetDword(base, std::u16string(16383, u'v').c_str(), 1));
+}
+
+TEST_F(RegistryTest, ABatchOfChangesIsMadeWholeOrNotAtAll) {
+    using Kind = host::RegChange::Kind;
+    auto change = [](Kind kind, std::u16string path, std::u16string name = u"", bool if_present = false) {
+        return host::RegChange{kind,
+                               host::RegistryStore::Root(HKEY_CURRENT_USER),
+                               std::move(path),
+                               if_present,
+                               std::move(name),
+                               REG_DWORD,
+                               {7, 0, 0, 0}};
+    };
+    HKEY old = Create(HKEY_CURRENT_USER, u"Batch\\Old\\Sub");
+    ASSERT_EQ(ERROR_SUCCESS, SetDword(old, u"Kept", 1));
+    const std::vector<host::RegChange> good = {
+        change(Kind::kCreateKey, u"Batch\\New\\Deeper"),
+        change(Kind::kSetValue, u"Batch\\New\\Deeper", u"X"),
+        change(Kind::kDeleteTree, u"Batch\\Old"),
+        change(Kind::kDeleteValue, u"Batch\\New", u"No", true),
+        change(Kind::kDeleteTree, u"Batch\\None", u"", true),
+    };
+    // Each batch fails at its last change, and what came before it is undone.
+    const std::pair<host::RegChange, LONG> last[] = {
+        {change(Kind::kSetValue, u"Batch\\Missing", u"X"), ERROR_FILE_NOT_FOUND},
+        {change(Kind::kDeleteValue, u"Batch\\New", u"No"), ERROR_FILE_NOT_FOUND},
+        {change(Kind::kDeleteTree, u""), ERROR_ACCESS_DENIED},
+        {change(Kind::kCreateKey, u"Batch\\" + std::u16string(256, u'k')), ERROR_INVALID_PARAMETER},
+        {change(Kind::kSetValue, u"Batch", std::u16string(16384, u'v')), ERROR_INVALID_PARAMETER},
+    };
+    const auto before = Tree();
+    for (const auto& [bad, error] : last) {
+        std::vector<host::RegChange> changes = good;
+        changes.push_back(bad);
+        std::size_t failed = 0;
+        EXPECT_EQ(error, device().registry().Apply(changes, &failed));
+        EXPECT_EQ(good.size(), failed);
+        EXPECT_EQ(before, Tree());
+    }
+    std::size_t failed = 0;
+    ASSERT_EQ(ERROR_SUCCESS, device().registry().Apply(good, &failed));
+    HKEY out = nullptr;
+    EXPECT_EQ(ERROR_FILE_NOT_FOUND, RegOpenKeyEx(HKEY_CURRENT_USER, u"Batch\\Old", 0, 0, &out));
+    EXPECT_EQ(ERROR_KEY_DELETED, SetDword(old, u"Kept", 2));
+    HKEY made = Open(HKEY_CURRENT_USER, u"Batch\\New\\Deeper");
+    EXPECT_EQ(std::make_pair(DWORD{REG_DWORD}, Bytes{7, 0, 0, 0}), Get(made, u"X"));
+}
+
 }  // namespace

@@ -3,6 +3,7 @@
 #include <grp.h>
 #include <poll.h>
 #include <signal.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -33,7 +34,7 @@ std::string HandheldExe() { return HANDHELD_EXE; }
 
 std::string PelornExe() { return PELORN_EXE; }
 
-Ran Handheld(const std::string& folder, const std::vector<std::string>& args, int as_user) {
+Ran Handheld(const std::string& folder, const std::vector<std::string>& args, int as_user, long file_size) {
     int out[2], err[2];
     if (pipe(out) != 0 || pipe(err) != 0) throw std::runtime_error("pipe failed");
     pid_t pid = fork();
@@ -48,6 +49,9 @@ Ran Handheld(const std::string& folder, const std::vector<std::string>& args, in
         if (as_user >= 0 && (setgroups(0, nullptr) != 0 || setgid(static_cast<gid_t>(as_user)) != 0 ||
                              setuid(static_cast<uid_t>(as_user)) != 0))
             _exit(126);
+        // Writing past the limit then fails (EFBIG) as on a full disk, rather than killing it.
+        rlimit limit{static_cast<rlim_t>(file_size), static_cast<rlim_t>(file_size)};
+        if (file_size >= 0 && (signal(SIGXFSZ, SIG_IGN) == SIG_ERR || setrlimit(RLIMIT_FSIZE, &limit) != 0)) _exit(126);
         Exec(HandheldExe(), args, folder);
     }
     close(out[1]);

@@ -23,8 +23,9 @@ struct Ran {
 };
 
 // Runs `handheld ARGS...` on the device in `folder` and waits for its end. `as_user` >= 0 runs
-// it as that user (and group) id, which needs root.
-Ran Handheld(const std::string& folder, const std::vector<std::string>& args, int as_user = -1);
+// it as that user (and group) id, which needs root; `file_size` >= 0 lets it write no file past
+// that many bytes.
+Ran Handheld(const std::string& folder, const std::vector<std::string>& args, int as_user = -1, long file_size = -1);
 
 // `pelorn` on the device in `folder`, its output kept in <folder>.log.
 class PelornProcess {

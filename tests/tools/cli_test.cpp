@@ -11,11 +11,13 @@
 #include <fstream>
 #include <sstream>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "handheld/reg_command.h"
 #include "handheld/text.h"
 #include "platform/host/handheld.h"
+#include "platform/host/registry_store.h"
 #include "support/device_test.h"
 #include "support/pty.h"
 #include "tools/cli_support.h"
@@ -170,6 +172,155 @@ TEST_F(RegFileTest, ABadFileIsRefusedNamingItsLineAndChangesNothing) {
     EXPECT_NE(0, access(File("none.reg").c_str(), F_OK)) << "nothing exported, no file";
 }
 
+// Every key and value below `key` exactly as the registry holds them; a key is (path, -1).
+using Entry = std::tuple<std::u16string, std::u16string, DWORD, std::vector<BYTE>>;
+void Holds(host::RegistryStore& store, host::RegKeyId key, const std::u16string& path, std::vector<Entry>* out) {
+    out->emplace_back(path, u"", DWORD(-1), std::vector<BYTE>{});
+    host::RegValue v;
+    for (DWORD i = 0; store.EnumValue(key, i, &v) == ERROR_SUCCESS; ++i)
+        out->emplace_back(path, v.name, v.type, v.data);
+    std::u16string name;
+    std::uint64_t written = 0;
+    host::RegKeyId child = 0;
+    for (DWORD i = 0; store.EnumKey(key, i, &name, &written) == ERROR_SUCCESS; ++i)
+        if (store.OpenKey(key, name, &child) == ERROR_SUCCESS) Holds(store, child, path + u"\\" + name, out);
+}
+
+TEST_F(RegFileTest, EveryExportImportsBackAsTheSameNamesAndData) {
+    const std::u16string keys[] = {u"RoundTrip", u"RoundTrip\\[brackets] \"q\" ", u"RoundTrip\\-dash\\;semi",
+                                   u"RoundTrip\\\xD800 lone \xD83D\xDE00", u"RoundTrip\\" + std::u16string(255, u'k')};
+    const std::u16string names[] = {std::u16string(16383, u'v'),
+                                    u"",
+                                    u"@",
+                                    u"-",
+                                    u"\"quoted\" = \\back\\slash\\",
+                                    u"line\nbreak\r\nand\ttab",
+                                    u"\xD83D\xDE00 pair",
+                                    u"\xDC00 lone \xD800"};
+    const std::pair<DWORD, std::vector<BYTE>> data[] = {{REG_SZ, {'a', 0, 0, 0, 'b', 0, 0, 0}},
+                                                        {REG_SZ, {'\n', 0, '"', 0, '\\', 0, 0, 0}},
+                                                        {REG_SZ, {'x'}},
+                                                        {REG_SZ, {}},
+                                                        {REG_MULTI_SZ, {'a', 0, 0, 0, 0, 0}},
+                                                        {REG_DWORD, {1, 2, 3}},
+                                                        {11, {1, 2, 3, 4, 5, 6, 7, 8}},
+                                                        {REG_BINARY, std::vector<BYTE>(300, 0xAB)},
+                                                        {0xFFFFFFFF, {0}}};
+    std::size_t n = 0;
+    for (const auto& path : keys) {
+        HKEY key = nullptr;
+        ASSERT_EQ(ERROR_SUCCESS,
+                  RegCreateKeyEx(HKEY_CURRENT_USER, path.c_str(), 0, nullptr, 0, 0, nullptr, &key, nullptr));
+        for (const auto& name : names) {
+            const auto& [type, bytes] = data[n++ % std::size(data)];
+            ASSERT_EQ(ERROR_SUCCESS, RegSetValueEx(key, name.c_str(), 0, type, bytes.data(), DWORD(bytes.size())));
+        }
+        RegCloseKey(key);
+    }
+    host::RegistryStore& store = device().registry();
+    host::RegKeyId top = 0;
+    auto holds = [&] {
+        std::vector<Entry> entries;
+        if (store.OpenKey(host::RegistryStore::Root(HKEY_CURRENT_USER), u"RoundTrip", &top) == ERROR_SUCCESS)
+            Holds(store, top, u"RoundTrip", &entries);
+        return entries;
+    };
+    const std::vector<Entry> before = holds();
+    ASSERT_EQ(std::size(keys) + 1 + n, before.size());  // the key between -dash and ;semi too
+
+    ASSERT_EQ(0, Reg({"export", "HKCU\\RoundTrip", File("round.reg")}).exit_code);
+    ASSERT_EQ(0, Reg({"delete", "HKCU\\RoundTrip", "/f"}).exit_code);
+    ASSERT_EQ("", Reg({"import", File("round.reg")}).err);
+    EXPECT_TRUE(before == holds());
+}
+
+TEST_F(RegFileTest, NamesPastWin32LimitsAreRefusedAndAFailedEnumerationIsReported) {
+    const std::string key = "HKCU\\Software\\Limits";  // two levels below the root
+    std::string deep = key;
+    for (int level = 3; level <= 512; ++level)
+        deep += "\\d";
+    const std::pair<std::vector<std::string>, const char*> cases[] = {
+        {{"add", deep}, nullptr},
+        {{"add", key + "\\" + std::string(256, 'k')},
+         "Invalid key name: \"kkkkkkkkkkkkkkkkkkkkkkkk...\" is longer than 255 characters"},
+        {{"add", key, "/v", std::string(16384, 'v')},
+         "Invalid value name: \"vvvvvvvvvvvvvvvvvvvvvvvv...\" is longer than 16383 characters"},
+        {{"add", deep + "\\d"}, "Invalid key name: deeper than 512 levels"},
+        {{"add", key + "\\line\nbreak"}, "Invalid key name: \"line\\x0Abreak\" holds the control character 10"}};
+    for (const auto& [args, error] : cases) {
+        try {
+            handheld::RegOutcome r = Reg(args);
+            EXPECT_TRUE(error == nullptr) << "accepted: " << error;
+            EXPECT_EQ(0, r.exit_code) << r.err;
+        } catch (const handheld::RegSyntaxError& e) {
+            EXPECT_STREQ(error ? error : "(accepted)", e.what());
+        }
+    }
+    // The probe's 10 kB file with a key 5,000 levels deep makes nothing.
+    std::string levels = "[HKEY_CURRENT_USER\\Software\\Deep";
+    for (int level = 0; level < 5000; ++level)
+        levels += "\\d";
+    WriteBytes(File("deep.reg"), "REGEDIT4\n[HKEY_CURRENT_USER\\Software\\Deep]\n" + levels + "]\n");
+    EXPECT_EQ("ERROR: " + File("deep.reg") + ": line 3: Invalid key name: deeper than 512 levels\n",
+              Reg({"import", File("deep.reg")}).err);
+    EXPECT_NE(0, Reg({"query", "HKCU\\Software\\Deep"}).exit_code);
+
+    // Enumerations that fail part-way are errors, not ends; an export then writes no file.
+    const std::string failure =
+        "ERROR: Cannot read HKEY_CURRENT_USER\\Software\\Limits: A device attached to the "
+        "system is not functioning.\n";
+    device().faults().FailNext("RegEnumKeyEx", 1, ERROR_GEN_FAILURE, 1);
+    EXPECT_EQ(failure, Reg({"export", key, File("part.reg")}).err);
+    EXPECT_NE(0, access(File("part.reg").c_str(), F_OK));
+    device().faults().FailNext("RegEnumValue", 1, ERROR_GEN_FAILURE);
+    handheld::RegOutcome r = Reg({"query", key, "/s"});
+    EXPECT_EQ(1, r.exit_code);
+    EXPECT_EQ(failure, r.err);
+}
+
+TEST_F(RegFileTest, NumbersAreDecimalOrHexAndNamesAreKeptExactlyOrRefused) {
+    const std::string key = "HKCU\\Software\\Numbers";
+    const std::tuple<const char*, const char*, const char*> numbers[] = {
+        {"REG_DWORD", "010", "0xa"},   {"REG_DWORD", "08", "0x8"},
+        {"REG_DWORD", "0X1f", "0x1f"}, {"REG_QWORD", "18446744073709551615", "0xffffffffffffffff"},
+        {"REG_DWORD", "-1", nullptr},  {"REG_DWORD", "+1", nullptr},
+        {"REG_QWORD", " -1", nullptr}, {"REG_DWORD", "4294967296", nullptr},
+        {"REG_DWORD", "0x", nullptr},  {"REG_DWORD", "1e3", nullptr},
+    };
+    for (const auto& [type, text, shown] : numbers) {
+        handheld::RegOutcome r = Reg({"add", key, "/v", "N", "/t", type, "/d", text});
+        if (shown)
+            EXPECT_NE(std::string::npos, Stored(key, "N").find(std::string(type) + "    " + shown + "\n")) << text;
+        else
+            EXPECT_EQ(0u, r.err.find(std::string("ERROR: Invalid ") + type + " data: " + text + " (")) << r.err;
+    }
+
+    // In a UTF-16 file a NUL in a name is refused and unpaired surrogates are kept as they are.
+    auto utf16 = [](const std::u16string& text) {
+        std::string bytes = "\xFF\xFE";
+        for (char16_t c : text)
+            bytes += static_cast<char>(c & 0xFF), bytes += static_cast<char>(c >> 8);
+        return bytes;
+    };
+    const std::u16string head = u"REGEDIT4\r\n[HKEY_CURRENT_USER\\Software\\Names]\r\n";
+    WriteBytes(File("nul.reg"), utf16(head + u"\"a" + std::u16string(1, u'\0') + u"b\"=dword:1\r\n"));
+    EXPECT_EQ("ERROR: " + File("nul.reg") + ": line 3: a value name cannot hold NUL\n",
+              Reg({"import", File("nul.reg")}).err);
+    WriteBytes(File("lone.reg"),
+               utf16(head + u"\"\xD800\"=dword:1\r\n[HKEY_CURRENT_USER\\Software\\Names\\\xDC00]\r\n"));
+    ASSERT_EQ(0, Reg({"import", File("lone.reg")}).exit_code);
+    HKEY names = nullptr;
+    ASSERT_EQ(ERROR_SUCCESS, RegOpenKeyEx(HKEY_CURRENT_USER, u"Software\\Names", 0, 0, &names));
+    EXPECT_EQ(ERROR_SUCCESS, RegQueryValueEx(names, u"\xD800", nullptr, nullptr, nullptr, nullptr));
+    EXPECT_EQ(ERROR_SUCCESS, RegOpenKeyEx(names, u"\xDC00", 0, 0, &names));
+
+    // Text that is not UTF-8 is refused rather than guessed at.
+    WriteBytes(File("latin1.reg"), "REGEDIT4\n[HKEY_CURRENT_USER\\Software\\Names]\n\"M\xFC\"=dword:1\n");
+    EXPECT_EQ("ERROR: " + File("latin1.reg") + ": line 3: not UTF-8 (and no byte order mark of UTF-16)\n",
+              Reg({"import", File("latin1.reg")}).err);
+    EXPECT_THROW(handheld::ParseRegCommand({"add", "HKCU\\M\xFC"}), handheld::RegSyntaxError);
+}
+
 TEST(RegArgumentsTest, WhatIsNotARegCommandIsRefusedWithTheReason) {
     struct Case {
         std::vector<std::string> args;
@@ -263,6 +414,34 @@ TEST_F(CommandLineTest, PortsKeepTheFactoryWiringUntilTheyAreChanged) {
     Ran r = Handheld(Device(), {"send", "show"});
     EXPECT_EQ(1, r.exit);
     EXPECT_EQ("handheld send: no Pelorn window on this device (GPSHDL is not set: the system never ran)\n", r.err);
+}
+
+TEST_F(CommandLineTest, AnImportOrTreeDeleteThatFailsOnAFullDiskChangesNothing) {
+    std::string values, hex = "00";
+    for (int i = 1; i < 1000; ++i)
+        hex += ",ab";
+    for (int v = 0; v < 32; ++v)
+        values += "\"V" + std::to_string(v) + "\"=hex:" + hex + "\n";
+    for (const std::string name : {"Big", "More"}) {
+        std::string text = "REGEDIT4\n";
+        for (int k = 0; k < 32; ++k)
+            text += "[HKEY_CURRENT_USER\\" + name + "\\K" + std::to_string(k) + "]\n" + values;
+        WriteBytes(root_ + "/" + name + ".reg", text);
+    }
+    ASSERT_EQ(0, Handheld(Device(), {"reg", "import", root_ + "/Big.reg"}).exit);
+    auto registry = [this] {
+        Handheld(Device(), {"reg", "export", "HKCU", root_ + "/now.reg"});
+        return ReadBytes(root_ + "/now.reg");
+    };
+    const std::string before = registry();
+    // No file may grow past 256 KiB, as on a full disk: either change, 1 MB, fails on the way.
+    for (const std::vector<std::string>& args :
+         {std::vector<std::string>{"reg", "import", root_ + "/More.reg"}, {"reg", "delete", "HKCU\\Big", "/f"}}) {
+        Ran r = Handheld(Device(), args, -1, 256 << 10);
+        EXPECT_EQ(1, r.exit) << args[1];
+        EXPECT_NE(std::string::npos, r.err.find("could not be written")) << r.err;
+        EXPECT_TRUE(before == registry()) << args[1] << " left the registry changed";
+    }
 }
 
 // --- pelorn running on the real clock, other programs around it ---------------------------------

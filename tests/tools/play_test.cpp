@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "handheld/play.h"
+#include "tools/cli_support.h"
 
 namespace {
 
@@ -197,6 +198,19 @@ TEST(PlayTest, TheTourRunsFromStartToClose) {
     EXPECT_NE(-1, r.Find("RegSetValueEx", {{"name", "BatteryTimeout"}, {"type", "REG_DWORD"}, {"data", 0}}));
     EXPECT_NE(-1, r.Find("DeviceIoControl", {{"device", "BKL1:"}, {"code", 100}, {"in", {12, 10}}})) << "GPS_Slide";
     EXPECT_NE(-1, r.Find("DeviceIoControl", {{"device", "BKL1:"}, {"code", 100}, {"in", {12, 5}}})) << "STD_Slide";
+}
+
+TEST(PlayTest, WhatAScriptReadsIsBoundedAndAWaitCostsWhatHappensInIt) {
+    for (const char* step : {"com1 log /dev/zero\n", "reg import /dev/zero\n"}) {
+        Played r = Play(step);
+        EXPECT_NE(std::string::npos, r.err.find(": /dev/zero holds more than ")) << r.err;
+    }
+    EXPECT_EQ("handheld play: /dev/zero holds more than 16 MiB, more than a scenario can\n",
+              pelorn_test::Handheld(".", {"play", "/dev/zero"}).err);
+
+    // Thirty years with nothing running pass at once; the system then starts at that time.
+    Played r = Play("wait 999999999999\nstart\n");
+    EXPECT_EQ(0u, r.At("{\"t\":999999999999,\"call\":")) << r.out.substr(0, 100);
 }
 
 }  // namespace

@@ -6,14 +6,13 @@
 #include <ftw.h>
 #include <stdlib.h>
 
+#include <algorithm>
 #include <cctype>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
-#include <fstream>
 #include <iostream>
 #include <optional>
-#include <sstream>
 
 #include "app/switch_app.h"
 #include "frame/main_frame.h"
@@ -36,6 +35,9 @@ namespace {
 constexpr std::uint32_t kGpioClear1 = 0x28;  // GPCR1
 constexpr ULONG kPin38 = 1u << (38 - 32);
 constexpr UINT kAboutCommand = 57664;
+// What a script may make the handheld read: far more than a scenario needs, and bounded.
+constexpr std::size_t kMaxLog = 16u << 20;
+constexpr std::size_t kMaxScript = 16u << 20;
 
 std::string TempFolder() {
     const char* tmp = std::getenv("TMPDIR");
@@ -75,9 +77,13 @@ public:
         }
         host::Clock& clock = device_.clock();
         if (wait_until_) {
-            // A millisecond at a time, so every timer falls due on its own millisecond.
-            if (clock.Now() < *wait_until_) {
-                clock.AdvanceTo(clock.Now() + 1);
+            // Straight on to whatever happens next, the next timer or the end of the wait, so
+            // that a long wait costs only what happens in it and each timer still falls due on
+            // its own millisecond.
+            host::Millis now = clock.Now();
+            if (now < *wait_until_) {
+                host::Millis next = std::min(*wait_until_, device_.windows().NextTimerDue().value_or(*wait_until_));
+                clock.AdvanceTo(std::max(next, now + 1));
                 return true;
             }
             wait_until_.reset();
@@ -188,11 +194,19 @@ private:
         } else {
             std::string path = s.Arg(2);
             if (!path.empty() && path[0] != '/') path = folder_ + "/" + path;
-            std::ifstream in(path, std::ios::binary);
-            if (!in) throw ScriptError(s.line, "com1 log: cannot read " + path);
-            std::string log, line;
-            while (std::getline(in, line))
-                if (line.empty() || line[0] != '#') log += line + (in.eof() ? "" : "\n");
+            std::optional<std::string> bytes = ReadBounded(path, kMaxLog);
+            if (!bytes) {
+                if (errno == EFBIG)
+                    throw ScriptError(
+                        s.line, "com1 log: " + path + " holds more than " + std::to_string(kMaxLog >> 20) + " MiB");
+                throw ScriptError(s.line, "com1 log: cannot read " + path + ": " + std::strerror(errno));
+            }
+            std::string log;
+            for (std::size_t at = 0; at < bytes->size();) {
+                std::size_t end = std::min(bytes->find('\n', at), bytes->size());
+                if (end == at || (*bytes)[at] != '#') log.append(*bytes, at, end + 1 - at);
+                at = end + 1;
+            }
             std::size_t offset = s.words.size() > 3 ? std::stoull(s.Arg(3)) : 0;
             if (offset > log.size()) throw ScriptError(s.line, "com1 log: the log is shorter than the offset");
             pending_ += log.substr(offset);
@@ -411,24 +425,21 @@ int PlayCommand(int argc, char** argv) {
         std::cerr << "usage: handheld play [--help] SCRIPT\n";
         return 2;
     }
-    std::string text, folder = ".";
-    if (script == "-") {
-        std::ostringstream buf;
-        buf << std::cin.rdbuf();
-        text = buf.str();
-    } else {
-        std::ifstream in(script, std::ios::binary);
-        if (!in) {
+    std::string folder = ".";
+    std::optional<std::string> text = ReadBounded(script == "-" ? "/dev/stdin" : script, kMaxScript);
+    if (!text) {
+        if (errno == EFBIG)
+            std::cerr << "handheld play: " << script << " holds more than " << (kMaxScript >> 20)
+                      << " MiB, more than a scenario can\n";
+        else
             std::cerr << "handheld play: cannot read " << script << ": " << std::strerror(errno) << "\n";
-            return 1;
-        }
-        std::ostringstream buf;
-        buf << in.rdbuf();
-        text = buf.str();
+        return 1;
+    }
+    if (script != "-") {
         std::size_t slash = script.rfind('/');
         if (slash != std::string::npos) folder = slash == 0 ? "/" : script.substr(0, slash);
     }
-    return PlayScript(text, script, folder, std::cout, std::cerr);
+    return PlayScript(*text, script, folder, std::cout, std::cerr);
 }
 
 }  // namespace handheld

@@ -9,10 +9,10 @@
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
-#include <sstream>
 
 #include "handheld/text.h"
 #include "platform/host/handheld.h"
+#include "platform/host/registry_store.h"
 #include "settings/settings.h"
 
 namespace handheld {
@@ -20,6 +20,8 @@ namespace {
 
 constexpr DWORD kRegQword = 11;
 const char kNotFound[] = "ERROR: The system was unable to find the specified registry key or value.\n";
+// Far more than any registry a handheld holds, and little enough to read whole.
+constexpr std::size_t kMaxRegFile = 64u << 20;
 
 struct Root {
     const char* short_name;
@@ -51,41 +53,131 @@ std::string TypeText(DWORD type) {
     return "REG_" + std::to_string(type);
 }
 
-bool SameNoCase(const std::string& a, const char* b) {
+// The system's message for an error, as reg.exe prints it after "ERROR: ".
+std::string ErrorText(LONG error) {
+    switch (error) {
+        case ERROR_FILE_NOT_FOUND:
+            return "The system cannot find the file specified.";
+        case ERROR_ACCESS_DENIED:
+            return "Access is denied.";
+        case ERROR_NOT_ENOUGH_MEMORY:
+            return "Not enough memory resources are available to process this command.";
+        case ERROR_GEN_FAILURE:
+            return "A device attached to the system is not functioning.";
+        case ERROR_INVALID_PARAMETER:
+            return "The parameter is incorrect.";
+        case ERROR_BAD_PATHNAME:
+            return "The specified path is invalid.";
+        case ERROR_MORE_DATA:
+            return "More data is available.";
+        case ERROR_BADDB:
+            return "The configuration registry database is corrupt.";
+        case ERROR_BADKEY:
+            return "The configuration registry key is invalid.";
+        case ERROR_CANTREAD:
+            return "The configuration registry key could not be read.";
+        case ERROR_CANTWRITE:
+            return "The configuration registry key could not be written.";
+        case ERROR_KEY_DELETED:
+            return "Illegal operation attempted on a registry key that has been marked for deletion.";
+        default:
+            return "Error " + std::to_string(error) + ".";
+    }
+}
+
+template <class Char>
+bool SameNoCase(std::basic_string_view<Char> a, const char* b) {
     if (a.size() != std::strlen(b)) return false;
     for (std::size_t i = 0; i < a.size(); ++i)
-        if (std::toupper(static_cast<unsigned char>(a[i])) != std::toupper(static_cast<unsigned char>(b[i])))
+        if (a[i] > 0x7F ||
+            std::toupper(static_cast<unsigned char>(a[i])) != std::toupper(static_cast<unsigned char>(b[i])))
             return false;
     return true;
 }
 
-void SplitKey(const std::string& text, RegCommand* c) {
-    std::size_t slash = text.find('\\');
-    std::string root = text.substr(0, slash);
+bool SameNoCase(const std::string& a, const char* b) { return SameNoCase(std::string_view(a), b); }
+
+// A name for a message on one line: its start when it is long, control characters as \xNN.
+std::string Clipped(std::u16string_view name, std::size_t most = 24) {
+    std::u16string shown;
+    for (char16_t c : name.substr(0, most)) {
+        if (c >= 0x20) {
+            shown += c;
+            continue;
+        }
+        char hex[8];
+        std::snprintf(hex, sizeof hex, "\\x%02X", static_cast<unsigned>(c));
+        for (const char* h = hex; *h; ++h)
+            shown += static_cast<char16_t>(*h);
+    }
+    return Utf8(shown) + (name.size() > most ? "..." : "");
+}
+
+// A key as ROOT\PATH: the root, the names below it with the separators tidied, and the whole as
+// it is printed.
+struct KeyName {
+    HKEY root = nullptr;
+    std::u16string path;
+    std::u16string shown;
+};
+
+// Refuses roots it does not know, and names and depths the registry would not create.
+KeyName SplitKey(std::u16string_view text) {
+    std::size_t slash = text.find(u'\\');
+    std::u16string_view root = text.substr(0, slash);
     for (const auto& r : kRoots) {
         if (!SameNoCase(root, r.short_name) && !SameNoCase(root, r.full_name)) continue;
-        c->root = r.key;
-        c->key = r.full_name;
-        std::string rest = slash == std::string::npos ? "" : text.substr(slash + 1);
+        KeyName key;
+        key.root = r.key;
+        std::size_t depth = 0;
+        std::u16string_view rest = slash == std::u16string_view::npos ? u"" : text.substr(slash + 1);
         for (std::size_t i = 0; i < rest.size();) {
-            std::size_t end = rest.find('\\', i);
-            if (end == std::string::npos) end = rest.size();
-            if (end > i) {
-                if (!c->path.empty()) c->path += '\\';
-                c->path += rest.substr(i, end - i);
-            }
+            std::size_t end = std::min(rest.find(u'\\', i), rest.size());
+            std::u16string_view name = rest.substr(i, end - i);
             i = end + 1;
+            if (name.empty()) continue;
+            if (name.size() > host::kMaxKeyName)
+                throw RegSyntaxError("Invalid key name: \"" + Clipped(name) + "\" is longer than " +
+                                     std::to_string(host::kMaxKeyName) + " characters");
+            for (char16_t c : name)
+                if (c < 0x20)
+                    throw RegSyntaxError("Invalid key name: \"" + Clipped(name) + "\" holds the control character " +
+                                         std::to_string(static_cast<int>(c)));
+            if (++depth > host::kMaxKeyDepth)
+                throw RegSyntaxError("Invalid key name: deeper than " + std::to_string(host::kMaxKeyDepth) + " levels");
+            if (!key.path.empty()) key.path += u'\\';
+            key.path += name;
         }
-        if (!c->path.empty()) c->key += "\\" + c->path;
-        return;
+        for (const char* c = r.full_name; *c; ++c)
+            key.shown += static_cast<char16_t>(*c);
+        if (!key.path.empty()) key.shown += u"\\" + key.path;
+        return key;
     }
-    throw RegSyntaxError("Invalid key name: " + text + " (the root must be HKLM, HKCU, HKCR or HKU)");
+    throw RegSyntaxError("Invalid key name: " + Clipped(text, 200) + " (the root must be HKLM, HKCU, HKCR or HKU)");
+}
+
+void CheckValueName(std::u16string_view name) {
+    if (name.size() > host::kMaxValueName)
+        throw RegSyntaxError("Invalid value name: \"" + Clipped(name) + "\" is longer than " +
+                             std::to_string(host::kMaxValueName) + " characters");
+}
+
+std::u16string Exact(const std::string& utf8, const char* what) {
+    std::optional<std::u16string> text = Utf16Exact(utf8);
+    if (!text) throw RegSyntaxError(std::string("Invalid ") + what + ": not UTF-8");
+    return *text;
 }
 
 // Each switch once; the ones an operation does not take are refused.
 RegCommand Parse(const std::vector<std::string>& args) {
     if (args.empty()) throw RegSyntaxError("missing operation: add, delete, query, export or import");
     RegCommand c;
+    auto set_key = [&c](const std::string& text) {
+        KeyName key = SplitKey(Exact(text, "key name"));
+        c.root = key.root;
+        c.path = Utf8(key.path);
+        c.key = Utf8(key.shown);
+    };
     const std::string& op = args[0];
     if (SameNoCase(op, "import")) {
         c.operation = RegCommand::Operation::kImport;
@@ -97,7 +189,7 @@ RegCommand Parse(const std::vector<std::string>& args) {
     if (SameNoCase(op, "export")) {
         c.operation = RegCommand::Operation::kExport;
         if (args.size() < 2) throw RegSyntaxError("missing key name");
-        SplitKey(args[1], &c);
+        set_key(args[1]);
         if (args.size() < 3) throw RegSyntaxError("missing file name");
         c.file = args[2];
         for (std::size_t i = 3; i < args.size(); ++i)
@@ -119,7 +211,7 @@ RegCommand Parse(const std::vector<std::string>& args) {
         throw RegSyntaxError("unknown operation '" + op + "': add, delete, query, export or import");
     }
     if (args.size() < 2) throw RegSyntaxError("missing key name");
-    SplitKey(args[1], &c);
+    set_key(args[1]);
 
     bool have_type = false, have_data = false, have_separator = false;
     std::vector<std::string> seen;
@@ -142,6 +234,7 @@ RegCommand Parse(const std::vector<std::string>& args) {
         if (sw == "/v") {
             if (c.value || c.all_values) throw RegSyntaxError("only one of /v, /ve and /va");
             c.value = operand();
+            CheckValueName(Exact(*c.value, "value name"));
         } else if (sw == "/ve") {
             if (c.value || c.all_values) throw RegSyntaxError("only one of /v, /ve and /va");
             c.value = "";
@@ -157,6 +250,7 @@ RegCommand Parse(const std::vector<std::string>& args) {
             have_type = true;
         } else if (sw == "/d") {
             c.data = operand();
+            Exact(c.data, "data");
             have_data = true;
         } else if (sw == "/s") {
             if (c.operation == RegCommand::Operation::kQuery) {
@@ -164,6 +258,7 @@ RegCommand Parse(const std::vector<std::string>& args) {
             } else {
                 c.separator = operand();
                 if (c.separator.empty()) throw RegSyntaxError("/s needs a separator");
+                Exact(c.separator, "separator");
                 have_separator = true;
             }
         }
@@ -174,18 +269,38 @@ RegCommand Parse(const std::vector<std::string>& args) {
     return c;
 }
 
-bool ParseNumber(const std::string& text, std::uint64_t max, std::uint64_t* out) {
-    if (text.empty() || text[0] == '-' || text[0] == '+') return false;
-    errno = 0;
-    char* end = nullptr;
-    unsigned long long v = std::strtoull(text.c_str(), &end, 0);
-    if (errno || *end || v > max) return false;
+int HexDigit(char32_t c) {
+    if (c >= '0' && c <= '9') return static_cast<int>(c - '0');
+    if (c >= 'a' && c <= 'f') return static_cast<int>(c - 'a' + 10);
+    if (c >= 'A' && c <= 'F') return static_cast<int>(c - 'A' + 10);
+    return -1;
+}
+
+// Digits in `base` up to `max`, nothing else: no sign, no blanks.
+template <class Char>
+bool ParseDigits(std::basic_string_view<Char> text, int base, std::uint64_t max, std::uint64_t* out) {
+    if (text.empty()) return false;
+    std::uint64_t v = 0;
+    for (Char ch : text) {
+        int d = HexDigit(static_cast<char32_t>(ch));
+        if (d < 0 || d >= base || v > (max - static_cast<std::uint64_t>(d)) / static_cast<std::uint64_t>(base))
+            return false;
+        v = v * static_cast<std::uint64_t>(base) + static_cast<std::uint64_t>(d);
+    }
     *out = v;
     return true;
 }
 
-std::vector<BYTE> Utf16Bytes(const std::u16string& text) {
+// A number as reg.exe reads one: decimal, or hex after 0x.
+bool ParseNumber(const std::string& text, std::uint64_t max, std::uint64_t* out) {
+    if (text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X'))
+        return ParseDigits(std::string_view(text).substr(2), 16, max, out);
+    return ParseDigits(std::string_view(text), 10, max, out);
+}
+
+std::vector<BYTE> Utf16Bytes(std::u16string_view text) {
     std::vector<BYTE> out;
+    out.reserve(text.size() * 2);
     for (char16_t c : text) {
         out.push_back(static_cast<BYTE>(c & 0xFF));
         out.push_back(static_cast<BYTE>(c >> 8));
@@ -202,7 +317,8 @@ std::vector<BYTE> Encode(const RegCommand& c, std::string* problem) {
             std::uint64_t v = 0;
             bool qword = c.type == kRegQword;
             if (!ParseNumber(c.data.empty() ? "0" : c.data, qword ? UINT64_MAX : 0xFFFFFFFFull, &v)) {
-                *problem = "Invalid " + TypeText(c.type) + " data: " + c.data;
+                *problem = "Invalid " + TypeText(c.type) + " data: " + c.data + " (a number from 0 to " +
+                           (qword ? "18446744073709551615" : "4294967295") + ", in decimal or in hex after 0x)";
                 return {};
             }
             for (int i = 0; i < (qword ? 8 : 4); ++i)
@@ -217,9 +333,7 @@ std::vector<BYTE> Encode(const RegCommand& c, std::string* problem) {
             }
             for (std::size_t i = 0; i < c.data.size(); i += 2) {
                 std::uint64_t v = 0;
-                if (!std::isxdigit(static_cast<unsigned char>(c.data[i])) ||
-                    !std::isxdigit(static_cast<unsigned char>(c.data[i + 1])) ||
-                    !ParseNumber("0x" + c.data.substr(i, 2), 0xFF, &v)) {
+                if (!ParseDigits(std::string_view(c.data).substr(i, 2), 16, 0xFF, &v)) {
                     *problem = "Invalid binary data: " + c.data;
                     return {};
                 }
@@ -259,6 +373,7 @@ std::string Hex(const std::vector<BYTE>& data) {
 
 std::u16string Utf16Text(const std::vector<BYTE>& data) {
     std::u16string text;
+    text.reserve(data.size() / 2);
     for (std::size_t i = 0; i + 1 < data.size(); i += 2)
         text += static_cast<char16_t>(data[i] | data[i + 1] << 8);
     return text;
@@ -322,15 +437,25 @@ LONG Open(HKEY root, const std::string& path, Key* key) {
     return RegOpenKeyEx(root, Utf16(path).c_str(), 0, KEY_ALL_ACCESS, key->out());
 }
 
-std::vector<std::u16string> SubkeyNames(HKEY key) {
+// A key that could not be read to its end; what() names it.
+class ReadFailure : public std::runtime_error {
+public:
+    ReadFailure(LONG error, const std::u16string& key)
+        : std::runtime_error("Cannot read " + Utf8(key) + ": " + ErrorText(error)) {}
+};
+
+// The names of the subkeys of `key` (shown as `shown`). An error ends the enumeration with a
+// ReadFailure, never as if the key had no more subkeys.
+std::vector<std::u16string> SubkeyNames(HKEY key, const std::u16string& shown) {
     std::vector<std::u16string> names;
+    WCHAR name[host::kMaxKeyName + 1];
     for (DWORD i = 0;; ++i) {
-        WCHAR name[256];
-        DWORD size = 256;
-        if (RegEnumKeyEx(key, i, name, &size, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS) break;
+        DWORD size = host::kMaxKeyName + 1;
+        LONG r = RegEnumKeyEx(key, i, name, &size, nullptr, nullptr, nullptr, nullptr);
+        if (r == ERROR_NO_MORE_ITEMS) return names;
+        if (r != ERROR_SUCCESS) throw ReadFailure(r, shown);
         names.emplace_back(name, size);
     }
-    return names;
 }
 
 struct Value {
@@ -339,24 +464,32 @@ struct Value {
     std::vector<BYTE> data;
 };
 
-std::vector<Value> Values(HKEY key) {
+// Every value of `key`, in order; as SubkeyNames, an error throws ReadFailure.
+std::vector<Value> Values(HKEY key, const std::u16string& shown) {
     std::vector<Value> values;
+    std::u16string name(host::kMaxValueName + 1, u'\0');
     for (DWORD i = 0;; ++i) {
-        WCHAR name[16384];
-        DWORD name_size = 16384, type = 0, size = 0;
-        if (RegEnumValue(key, i, name, &name_size, nullptr, &type, nullptr, &size) != ERROR_SUCCESS) break;
         Value v;
-        v.data.resize(size);
-        name_size = 16384;
-        if (RegEnumValue(key, i, name, &name_size, nullptr, &type, size ? v.data.data() : nullptr, &size) !=
-            ERROR_SUCCESS)
-            break;
-        v.name.assign(name, name_size);
-        v.type = type;
-        v.data.resize(size);
+        LONG r = ERROR_MORE_DATA;
+        // Another program may make the data longer between the two calls: then ask again.
+        for (int attempt = 0; r == ERROR_MORE_DATA && attempt < 8; ++attempt) {
+            auto name_size = static_cast<DWORD>(name.size());
+            DWORD type = 0, size = 0;
+            r = RegEnumValue(key, i, name.data(), &name_size, nullptr, &type, nullptr, &size);
+            if (r != ERROR_SUCCESS) break;
+            v.data.resize(size);
+            name_size = static_cast<DWORD>(name.size());
+            r = RegEnumValue(key, i, name.data(), &name_size, nullptr, &type, size ? v.data.data() : nullptr, &size);
+            if (r == ERROR_SUCCESS) {
+                v.name.assign(name.data(), name_size);
+                v.type = type;
+                v.data.resize(size);
+            }
+        }
+        if (r == ERROR_NO_MORE_ITEMS) return values;
+        if (r != ERROR_SUCCESS) throw ReadFailure(r, shown);
         values.push_back(std::move(v));
     }
-    return values;
 }
 
 std::string ValueLine(const std::u16string& name, DWORD type, const std::vector<BYTE>& data) {
@@ -364,33 +497,31 @@ std::string ValueLine(const std::u16string& name, DWORD type, const std::vector<
            Shown(type, data) + "\n";
 }
 
-void QueryTree(HKEY key, const std::string& shown, bool recurse, std::string* out) {
-    *out += shown + "\n";
-    for (const Value& v : Values(key))
+// A subkey found by the enumeration may be deleted by another program before it is opened.
+bool OpenSubkey(HKEY key, const std::u16string& name, const std::u16string& shown, Key* child) {
+    LONG r = RegOpenKeyEx(key, name.c_str(), 0, KEY_ALL_ACCESS, child->out());
+    if (r == ERROR_FILE_NOT_FOUND) return false;
+    if (r != ERROR_SUCCESS) throw ReadFailure(r, shown + u"\\" + name);
+    return true;
+}
+
+void QueryTree(HKEY key, const std::u16string& shown, bool recurse, std::string* out) {
+    *out += Utf8(shown) + "\n";
+    for (const Value& v : Values(key, shown))
         *out += ValueLine(v.name, v.type, v.data);
-    std::vector<std::u16string> subkeys = SubkeyNames(key);
+    std::vector<std::u16string> subkeys = SubkeyNames(key, shown);
     if (!recurse) {
         if (!subkeys.empty()) *out += "\n";
         for (const auto& s : subkeys)
-            *out += shown + "\\" + Utf8(s) + "\n";
+            *out += Utf8(shown + u"\\" + s) + "\n";
         return;
     }
     for (const auto& s : subkeys) {
         Key child;
-        if (RegOpenKeyEx(key, s.c_str(), 0, KEY_ALL_ACCESS, child.out()) != ERROR_SUCCESS) continue;
+        if (!OpenSubkey(key, s, shown, &child)) continue;
         *out += "\n";
-        QueryTree(child.get(), shown + "\\" + Utf8(s), true, out);
+        QueryTree(child.get(), shown + u"\\" + s, true, out);
     }
-}
-
-LONG DeleteTree(HKEY parent, const std::u16string& name) {
-    {
-        Key key;
-        if (LONG r = RegOpenKeyEx(parent, name.c_str(), 0, KEY_ALL_ACCESS, key.out())) return r;
-        for (const auto& s : SubkeyNames(key.get()))
-            if (LONG r = DeleteTree(key.get(), s)) return r;
-    }
-    return RegDeleteKey(parent, name.c_str());
 }
 
 RegOutcome Fail(const std::string& message) { return RegOutcome{1, "", message}; }
@@ -406,35 +537,38 @@ RegOutcome Add(const RegCommand& c) {
     }
     Key key;
     DWORD disposition = 0;
-    if (RegCreateKeyEx(c.root, Utf16(c.path).c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, key.out(),
-                       &disposition) != ERROR_SUCCESS)
-        return Fail("ERROR: Access is denied.\n");
-    if (c.value && RegSetValueEx(key.get(), Utf16(*c.value).c_str(), 0, c.type, bytes.empty() ? nullptr : bytes.data(),
-                                 static_cast<DWORD>(bytes.size())) != ERROR_SUCCESS)
-        return Fail("ERROR: Access is denied.\n");
+    if (LONG r = RegCreateKeyEx(c.root, Utf16(c.path).c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, key.out(),
+                                &disposition))
+        return Fail("ERROR: " + ErrorText(r) + "\n");
+    if (c.value)
+        if (LONG r = RegSetValueEx(key.get(), Utf16(*c.value).c_str(), 0, c.type,
+                                   bytes.empty() ? nullptr : bytes.data(), static_cast<DWORD>(bytes.size())))
+            return Fail("ERROR: " + ErrorText(r) + "\n");
     return Done();
 }
 
+// One change of the registry of the device switched on, made in one transaction.
+LONG Change(const host::RegChange& change) {
+    std::size_t failed = 0;
+    return host::Handheld::Current().registry().Apply({change}, &failed);
+}
+
 RegOutcome Delete(const RegCommand& c) {
-    if (!c.value && !c.all_values) {
-        if (c.path.empty()) return Fail("ERROR: A root key cannot be deleted.\n");
-        std::size_t cut = c.path.rfind('\\');
-        Key parent;
-        std::string parent_path = cut == std::string::npos ? "" : c.path.substr(0, cut);
-        if (Open(c.root, parent_path, &parent) != ERROR_SUCCESS) return Fail(kNotFound);
-        LONG r = DeleteTree(parent.get(), Utf16(cut == std::string::npos ? c.path : c.path.substr(cut + 1)));
-        if (r == ERROR_FILE_NOT_FOUND) return Fail(kNotFound);
-        if (r != ERROR_SUCCESS) return Fail("ERROR: Access is denied.\n");
+    if (c.value) {
+        Key key;
+        if (Open(c.root, c.path, &key) != ERROR_SUCCESS) return Fail(kNotFound);
+        if (RegDeleteValue(key.get(), Utf16(*c.value).c_str()) != ERROR_SUCCESS) return Fail(kNotFound);
         return Done();
     }
-    Key key;
-    if (Open(c.root, c.path, &key) != ERROR_SUCCESS) return Fail(kNotFound);
-    if (c.all_values) {
-        for (const Value& v : Values(key.get()))
-            RegDeleteValue(key.get(), v.name.c_str());
-        return Done();
-    }
-    if (RegDeleteValue(key.get(), Utf16(*c.value).c_str()) != ERROR_SUCCESS) return Fail(kNotFound);
+    if (!c.all_values && c.path.empty()) return Fail("ERROR: A root key cannot be deleted.\n");
+    // A tree, or every value of a key, goes at once or not at all.
+    host::RegChange change;
+    change.kind = c.all_values ? host::RegChange::Kind::kDeleteValues : host::RegChange::Kind::kDeleteTree;
+    change.base = host::RegistryStore::Root(c.root);
+    change.path = Utf16(c.path);
+    LONG r = Change(change);
+    if (r == ERROR_FILE_NOT_FOUND) return Fail(kNotFound);
+    if (r != ERROR_SUCCESS) return Fail("ERROR: " + ErrorText(r) + "\n");
     return Done();
 }
 
@@ -456,23 +590,47 @@ RegOutcome Query(const RegCommand& c) {
         return outcome;
     }
     outcome.out = "\n";
-    QueryTree(key.get(), c.key, c.recurse, &outcome.out);
+    try {
+        QueryTree(key.get(), Utf16(c.key), c.recurse, &outcome.out);
+    } catch (const ReadFailure& e) {
+        outcome.exit_code = 1;
+        outcome.err = std::string("ERROR: ") + e.what() + "\n";
+        return outcome;
+    }
     outcome.out += "\n";
     return outcome;
 }
 
 // --- .reg files ---------------------------------------------------------------------------------
+//
+// Files are read and written as UTF-16, so that every name and string goes out and comes back
+// exactly as the registry holds it, unpaired surrogates included.
 
-const char kRegHeader[] = "Windows Registry Editor Version 5.00";
-const char kRegHeader4[] = "REGEDIT4";
+constexpr std::u16string_view kRegHeader = u"Windows Registry Editor Version 5.00";
+constexpr std::u16string_view kRegHeader4 = u"REGEDIT4";
 
-std::string Quoted(const std::string& text) {
-    std::string out = "\"";
-    for (char ch : text) {
-        if (ch == '\\' || ch == '"') out += '\\';
-        out += ch;
+void AppendAscii(std::u16string* out, std::string_view text) {
+    for (char c : text)
+        out->push_back(static_cast<char16_t>(c));
+}
+
+// Between quotes, \ and " are escaped, and so are the line breaks a value name may hold, which
+// would otherwise end the entry's line.
+void AppendQuoted(std::u16string* out, std::u16string_view text) {
+    out->push_back(u'"');
+    for (char16_t c : text) {
+        if (c == u'\\' || c == u'"') {
+            out->push_back(u'\\');
+            out->push_back(c);
+        } else if (c == u'\n') {
+            out->append(u"\\n");
+        } else if (c == u'\r') {
+            out->append(u"\\r");
+        } else {
+            out->push_back(c);
+        }
     }
-    return out + "\"";
+    out->push_back(u'"');
 }
 
 // Text that reads back as the same bytes: one terminator at the end and no line breaks inside.
@@ -486,63 +644,75 @@ std::optional<std::u16string> PlainText(const std::vector<BYTE>& data) {
 }
 
 // Hex data as regedit wraps it: lines of at most 80 characters, continued by a backslash and
-// indented by two spaces.
-std::string HexData(std::string line, const std::vector<BYTE>& data) {
+// indented by two spaces. `line` is where the entry's line starts in `out`.
+void AppendHexData(std::u16string* out, std::size_t line, const std::vector<BYTE>& data) {
     static const char* digits = "0123456789abcdef";
-    std::string out;
     for (std::size_t i = 0; i < data.size(); ++i) {
-        line += digits[data[i] >> 4];
-        line += digits[data[i] & 15];
+        out->push_back(static_cast<char16_t>(digits[data[i] >> 4]));
+        out->push_back(static_cast<char16_t>(digits[data[i] & 15]));
         if (i + 1 == data.size()) break;
-        line += ',';
-        if (line.size() > 76) {
-            out += line + "\\\n";
-            line = "  ";
+        out->push_back(u',');
+        if (out->size() - line > 76) {
+            out->append(u"\\\n  ");
+            line = out->size() - 2;
         }
     }
-    return out + line;
 }
 
-std::string RegEntry(const Value& v) {
-    std::string name = v.name.empty() ? "@" : Quoted(Utf8(v.name));
-    if (v.type == REG_SZ)
-        if (auto text = PlainText(v.data)) return name + "=" + Quoted(Utf8(*text));
+void AppendEntry(std::u16string* out, const Value& v) {
+    std::size_t line = out->size();
+    if (v.name.empty())
+        out->push_back(u'@');
+    else
+        AppendQuoted(out, v.name);
+    out->push_back(u'=');
+    if (v.type == REG_SZ) {
+        if (auto text = PlainText(v.data)) {
+            AppendQuoted(out, *text);
+            return;
+        }
+    }
+    char buf[32];
     if (v.type == REG_DWORD && v.data.size() == 4) {
-        char buf[16];
         std::snprintf(buf, sizeof buf, "dword:%08" PRIx32,
                       static_cast<std::uint32_t>(v.data[0] | v.data[1] << 8 | v.data[2] << 16 |
                                                  static_cast<std::uint32_t>(v.data[3]) << 24));
-        return name + "=" + buf;
+        AppendAscii(out, buf);
+        return;
     }
-    if (v.type == REG_BINARY) return HexData(name + "=hex:", v.data);
-    char type[24];
-    std::snprintf(type, sizeof type, "=hex(%" PRIx32 "):", static_cast<std::uint32_t>(v.type));
-    return HexData(name + type, v.data);
+    if (v.type == REG_BINARY)
+        std::snprintf(buf, sizeof buf, "hex:");
+    else
+        std::snprintf(buf, sizeof buf, "hex(%" PRIx32 "):", static_cast<std::uint32_t>(v.type));
+    AppendAscii(out, buf);
+    AppendHexData(out, line, v.data);
 }
 
-void ExportTree(HKEY key, const std::string& shown, std::string* out) {
-    *out += "[" + shown + "]\n";
-    for (const Value& v : Values(key))
-        *out += RegEntry(v) + "\n";
-    *out += "\n";
-    for (const auto& s : SubkeyNames(key)) {
+void ExportTree(HKEY key, const std::u16string& shown, std::u16string* out) {
+    std::vector<Value> values = Values(key, shown);
+    *out += u"[" + shown + u"]\n";
+    for (const Value& v : values) {
+        AppendEntry(out, v);
+        out->push_back(u'\n');
+    }
+    out->push_back(u'\n');
+    for (const auto& s : SubkeyNames(key, shown)) {
         Key child;
-        if (RegOpenKeyEx(key, s.c_str(), 0, KEY_ALL_ACCESS, child.out()) == ERROR_SUCCESS)
-            ExportTree(child.get(), shown + "\\" + Utf8(s), out);
+        if (OpenSubkey(key, s, shown, &child)) ExportTree(child.get(), shown + u"\\" + s, out);
     }
 }
 
 // UTF-16LE with a byte order mark and CRLF line ends, as reg.exe writes them.
-std::string RegFileBytes(const std::string& text) {
-    std::u16string wide = u"\xFEFF";
-    for (char16_t c : Utf16(text)) {
-        if (c == u'\n') wide += u'\r';
-        wide += c;
-    }
-    std::string bytes;
-    for (char16_t c : wide) {
+std::string RegFileBytes(const std::u16string& text) {
+    std::string bytes = "\xFF\xFE";
+    bytes.reserve(text.size() * 2 + text.size() / 8);
+    auto put = [&bytes](char16_t c) {
         bytes += static_cast<char>(c & 0xFF);
         bytes += static_cast<char>(c >> 8);
+    };
+    for (char16_t c : text) {
+        if (c == u'\n') put(u'\r');
+        put(c);
     }
     return bytes;
 }
@@ -550,8 +720,13 @@ std::string RegFileBytes(const std::string& text) {
 RegOutcome Export(const RegCommand& c) {
     Key key;
     if (Open(c.root, c.path, &key) != ERROR_SUCCESS) return Fail(kNotFound);
-    std::string text = std::string(kRegHeader) + "\n\n";
-    ExportTree(key.get(), c.key, &text);
+    std::u16string text(kRegHeader);
+    text += u"\n\n";
+    try {
+        ExportTree(key.get(), Utf16(c.key), &text);
+    } catch (const ReadFailure& e) {
+        return Fail(std::string("ERROR: ") + e.what() + "\n");  // no file rather than part of one
+    }
     std::ofstream out(c.file, std::ios::binary | std::ios::trunc);
     std::string bytes = RegFileBytes(text);
     if (!out || !out.write(bytes.data(), static_cast<std::streamsize>(bytes.size())) || !out.flush())
@@ -559,106 +734,143 @@ RegOutcome Export(const RegCommand& c) {
     return Done();
 }
 
-// A file's text as UTF-8, whichever of UTF-16 (by its byte order mark) or UTF-8 it is in.
-std::string DecodeRegFile(const std::string& bytes) {
-    auto at = [&](std::size_t i) { return static_cast<unsigned char>(bytes[i]); };
-    if (bytes.size() >= 2 && ((at(0) == 0xFF && at(1) == 0xFE) || (at(0) == 0xFE && at(1) == 0xFF))) {
-        bool little = at(0) == 0xFF;
-        std::u16string wide;
-        for (std::size_t i = 2; i + 1 < bytes.size(); i += 2)
-            wide += static_cast<char16_t>(little ? at(i) | at(i + 1) << 8 : at(i) << 8 | at(i + 1));
-        return Utf8(wide);
-    }
-    if (bytes.size() >= 3 && at(0) == 0xEF && at(1) == 0xBB && at(2) == 0xBF) return bytes.substr(3);
-    return bytes;
-}
-
-// One change an imported file asks for.
-struct RegChange {
-    enum class Kind { kCreateKey, kDeleteKey, kSetValue, kDeleteValue } kind;
-    HKEY root;
-    std::string path;
-    std::u16string name;
-    DWORD type = REG_NONE;
-    std::vector<BYTE> data;
-};
-
 class RegFileError : public std::runtime_error {
 public:
     using std::runtime_error::runtime_error;
 };
 
-std::string Trim(const std::string& text) {
-    std::size_t b = text.find_first_not_of(" \t");
-    if (b == std::string::npos) return "";
-    return text.substr(b, text.find_last_not_of(" \t") + 1 - b);
+std::size_t LineOf(std::string_view bytes, std::size_t at) {
+    std::size_t line = 1;
+    for (std::size_t i = 0; i < at && i < bytes.size(); ++i)
+        line += bytes[i] == '\n';
+    return line;
+}
+
+// A file's text, whichever of UTF-16 (by its byte order mark) or UTF-8 it is in; what is neither
+// is refused rather than guessed at.
+std::u16string DecodeRegFile(const std::string& bytes) {
+    auto at = [&](std::size_t i) { return static_cast<unsigned char>(bytes[i]); };
+    if (bytes.size() >= 2 && ((at(0) == 0xFF && at(1) == 0xFE) || (at(0) == 0xFE && at(1) == 0xFF))) {
+        if (bytes.size() % 2)
+            throw RegFileError("line " + std::to_string(LineOf(bytes, bytes.size())) +
+                               ": the file is UTF-16 but ends in half a character");
+        bool little = at(0) == 0xFF;
+        std::u16string wide;
+        wide.reserve(bytes.size() / 2);
+        for (std::size_t i = 2; i + 1 < bytes.size(); i += 2)
+            wide += static_cast<char16_t>(little ? at(i) | at(i + 1) << 8 : at(i) << 8 | at(i + 1));
+        return wide;
+    }
+    std::size_t start = bytes.size() >= 3 && at(0) == 0xEF && at(1) == 0xBB && at(2) == 0xBF ? 3 : 0;
+    std::string utf8 = bytes.substr(start);
+    if (std::optional<std::u16string> text = Utf16Exact(utf8)) return *text;
+    std::size_t line_start = 0;
+    for (;;) {
+        std::size_t end = std::min(utf8.find('\n', line_start), utf8.size());
+        if (!Utf16Exact(utf8.substr(line_start, end - line_start)))
+            throw RegFileError("line " + std::to_string(LineOf(utf8, line_start)) +
+                               ": not UTF-8 (and no byte order mark of UTF-16)");
+        line_start = end + 1;
+    }
+}
+
+std::u16string_view Trim(std::u16string_view text) {
+    std::size_t b = text.find_first_not_of(u" \t");
+    if (b == std::u16string_view::npos) return {};
+    return text.substr(b, text.find_last_not_of(u" \t") + 1 - b);
 }
 
 // A quoted string starting at text[*i]; *i ends past the closing quote.
-std::string Unquote(const std::string& text, std::size_t* i) {
-    std::string out;
+std::u16string Unquote(std::u16string_view text, std::size_t* i) {
+    std::u16string out;
     for (std::size_t k = *i + 1; k < text.size(); ++k) {
-        char ch = text[k];
-        if (ch == '"') {
+        char16_t ch = text[k];
+        if (ch == u'"') {
             *i = k + 1;
             return out;
         }
-        if (ch == '\\') {
-            if (k + 1 >= text.size() || (text[k + 1] != '\\' && text[k + 1] != '"'))
+        if (ch == u'\\') {
+            char16_t next = k + 1 < text.size() ? text[k + 1] : u'\0';
+            if (next == u'n') {
+                ch = u'\n';
+            } else if (next == u'r') {
+                ch = u'\r';
+            } else if (next == u'\\' || next == u'"') {
+                ch = next;
+            } else {
                 throw RegFileError("a backslash in a string must be doubled");
-            ch = text[++k];
+            }
+            ++k;
         }
         out += ch;
     }
     throw RegFileError("a quote is not closed");
 }
 
-std::vector<BYTE> HexBytes(const std::string& text) {
-    std::vector<BYTE> bytes;
-    std::string rest = Trim(text);
-    if (rest.empty()) return bytes;
-    for (std::size_t i = 0; i <= rest.size();) {
-        std::size_t comma = rest.find(',', i);
-        std::string item = Trim(rest.substr(i, comma == std::string::npos ? std::string::npos : comma - i));
-        std::uint64_t v = 0;
-        if (item.empty() || item.size() > 2 || !std::isxdigit(static_cast<unsigned char>(item[0])) ||
-            !std::isxdigit(static_cast<unsigned char>(item.back())) || !ParseNumber("0x" + item, 0xFF, &v))
-            throw RegFileError("bad hex byte '" + item + "'");
-        bytes.push_back(static_cast<BYTE>(v));
-        if (comma == std::string::npos) break;
-        i = comma + 1;
+// Whether a value line's data is hex, which may go on over the next lines.
+bool HexEntry(std::u16string_view line) {
+    std::size_t i = 1;
+    if (line[0] == u'"') {
+        while (i < line.size() && line[i] != u'"')
+            i += line[i] == u'\\' ? 2 : 1;
+        ++i;
     }
-    return bytes;
+    while (i < line.size() && (line[i] == u' ' || line[i] == u'\t' || line[i] == u'='))
+        ++i;
+    return i < line.size() && SameNoCase(line.substr(i, 3), "hex");
 }
 
-void ParseValueLine(const std::string& line, const RegChange& section, std::vector<RegChange>* changes) {
-    RegChange change = section;
+std::vector<BYTE> HexBytes(std::u16string_view text) {
+    std::vector<BYTE> bytes;
+    text = Trim(text);
+    if (text.empty()) return bytes;
+    bytes.reserve(text.size() / 3 + 1);
+    for (std::size_t i = 0;;) {
+        std::size_t comma = std::min(text.find(u',', i), text.size());
+        std::u16string_view item = Trim(text.substr(i, comma - i));
+        std::uint64_t v = 0;
+        if (item.size() > 2 || !ParseDigits(item, 16, 0xFF, &v))
+            throw RegFileError("bad hex byte '" + Utf8(std::u16string(item)) + "'");
+        bytes.push_back(static_cast<BYTE>(v));
+        if (comma == text.size()) return bytes;
+        i = comma + 1;
+    }
+}
+
+host::RegChange ValueChange(std::u16string_view line, const host::RegChange& section) {
+    host::RegChange change;
+    change.base = section.base;
+    change.path = section.path;
     std::size_t i = 0;
-    if (line[0] == '@') {
+    if (line[0] == u'@') {
         i = 1;
     } else {
-        change.name = Utf16(Unquote(line, &i));
+        change.name = Unquote(line, &i);
+        if (change.name.find(u'\0') != std::u16string::npos) throw RegFileError("a value name cannot hold NUL");
+        try {
+            CheckValueName(change.name);
+        } catch (const RegSyntaxError& e) {
+            throw RegFileError(e.what());
+        }
     }
-    while (i < line.size() && (line[i] == ' ' || line[i] == '\t'))
+    while (i < line.size() && (line[i] == u' ' || line[i] == u'\t'))
         ++i;
-    if (i >= line.size() || line[i] != '=') throw RegFileError("expected = after the value's name");
-    std::string data = Trim(line.substr(i + 1));
-    if (data == "-") {
-        change.kind = RegChange::Kind::kDeleteValue;
-    } else if (!data.empty() && data[0] == '"') {
+    if (i >= line.size() || line[i] != u'=') throw RegFileError("expected = after the value's name");
+    std::u16string_view data = Trim(line.substr(i + 1));
+    change.kind = host::RegChange::Kind::kSetValue;
+    if (data == u"-") {
+        change.kind = host::RegChange::Kind::kDeleteValue;
+        change.if_present = true;
+    } else if (!data.empty() && data[0] == u'"') {
         std::size_t end = 0;
-        std::string text = Unquote(data, &end);
+        std::u16string text = Unquote(data, &end);
         if (!Trim(data.substr(end)).empty()) throw RegFileError("text after the closing quote");
-        std::u16string wide = Utf16(text);
-        wide += u'\0';
+        text += u'\0';
         change.type = REG_SZ;
-        change.data = Utf16Bytes(wide);
+        change.data = Utf16Bytes(text);
     } else if (SameNoCase(data.substr(0, 6), "dword:")) {
-        std::string digits = data.substr(6);
         std::uint64_t v = 0;
-        if (digits.empty() || digits.size() > 8 ||
-            digits.find_first_not_of("0123456789abcdefABCDEF") != std::string::npos ||
-            !ParseNumber("0x" + digits, 0xFFFFFFFFull, &v))
+        if (data.size() > 6 + 8 || !ParseDigits(data.substr(6), 16, 0xFFFFFFFFull, &v))
             throw RegFileError("dword: needs 1 to 8 hex digits");
         change.type = REG_DWORD;
         for (int k = 0; k < 4; ++k)
@@ -667,134 +879,121 @@ void ParseValueLine(const std::string& line, const RegChange& section, std::vect
         change.type = REG_BINARY;
         change.data = HexBytes(data.substr(4));
     } else if (SameNoCase(data.substr(0, 4), "hex(")) {
-        std::size_t close = data.find("):");
+        std::size_t close = data.find(u"):");
         std::uint64_t type = 0;
-        if (close == std::string::npos || close == 4 ||
-            !ParseNumber("0x" + data.substr(4, close - 4), 0xFFFFFFFFull, &type))
+        if (close == std::u16string_view::npos || !ParseDigits(data.substr(4, close - 4), 16, 0xFFFFFFFFull, &type))
             throw RegFileError("hex(TYPE): needs the type in hex");
         change.type = static_cast<DWORD>(type);
         change.data = HexBytes(data.substr(close + 2));
     } else {
-        throw RegFileError("unknown data '" + data + "' (\"text\", dword:, hex: or hex(TYPE):)");
+        throw RegFileError("unknown data '" + Utf8(std::u16string(data)) + "' (\"text\", dword:, hex: or hex(TYPE):)");
     }
-    if (change.kind != RegChange::Kind::kDeleteValue) change.kind = RegChange::Kind::kSetValue;
-    changes->push_back(std::move(change));
+    return change;
 }
 
-// Every change the file asks for, in order; throws RegFileError naming the line at fault.
-std::vector<RegChange> ParseRegFile(const std::string& text) {
-    std::vector<std::string> lines;
-    for (std::size_t i = 0; i <= text.size();) {
-        std::size_t end = text.find('\n', i);
-        if (end == std::string::npos) end = text.size();
-        std::string line = text.substr(i, end - i);
-        if (!line.empty() && line.back() == '\r') line.pop_back();
-        lines.push_back(line);
-        i = end + 1;
-    }
-    std::vector<RegChange> changes;
-    std::optional<RegChange> section;
+// Every change the file asks for, in order, and the line each comes from; throws RegFileError
+// naming the line at fault.
+struct RegFile {
+    std::vector<host::RegChange> changes;
+    std::vector<std::size_t> lines;
+};
+
+RegFile ParseRegFile(std::u16string_view text) {
+    RegFile file;
+    std::size_t at = 0, number = 0;
+    std::u16string_view raw;
+    auto next_line = [&]() {
+        if (at > text.size()) return false;
+        std::size_t end = std::min(text.find(u'\n', at), text.size());
+        raw = text.substr(at, end - at);
+        if (!raw.empty() && raw.back() == u'\r') raw.remove_suffix(1);
+        at = end + 1;
+        ++number;
+        return true;
+    };
+    std::optional<host::RegChange> section;
     bool header = false;
-    for (std::size_t n = 0; n < lines.size(); ++n) {
-        std::size_t first = n;
-        std::string line = Trim(lines[n]);
+    std::u16string joined;
+    while (next_line()) {
+        std::size_t first = number;
+        std::u16string_view line = Trim(raw);
         try {
-            if (line.empty() || line[0] == ';') continue;
+            if (line.empty() || line[0] == u';') continue;
             if (!header) {
                 if (line != kRegHeader && line != kRegHeader4)
-                    throw RegFileError(std::string("not a .reg file: the first line must be \"") + kRegHeader + "\"");
+                    throw RegFileError("not a .reg file: the first line must be \"" + Utf8(std::u16string(kRegHeader)) +
+                                       "\"");
                 header = true;
                 continue;
             }
-            // Long hex data goes on over lines that end in a backslash.
-            while (!line.empty() && line.back() == '\\' && line.find("=\"") == std::string::npos &&
-                   n + 1 < lines.size()) {
-                line.pop_back();
-                line += Trim(lines[++n]);
-            }
-            if (line[0] == '[') {
-                std::size_t close = line.rfind(']');
-                if (close == std::string::npos || !Trim(line.substr(close + 1)).empty())
+            if (line[0] == u'[') {
+                std::size_t close = line.rfind(u']');
+                if (close == std::u16string_view::npos || !Trim(line.substr(close + 1)).empty())
                     throw RegFileError("a key name must end with ]");
-                bool remove = line.size() > 1 && line[1] == '-';
-                RegCommand key;
+                bool remove = line.size() > 1 && line[1] == u'-';
+                KeyName key;
                 try {
-                    SplitKey(line.substr(remove ? 2 : 1, close - (remove ? 2 : 1)), &key);
+                    key = SplitKey(line.substr(remove ? 2 : 1, close - (remove ? 2 : 1)));
                 } catch (const RegSyntaxError& e) {
                     throw RegFileError(e.what());
                 }
-                RegChange change{remove ? RegChange::Kind::kDeleteKey : RegChange::Kind::kCreateKey,
-                                 key.root,
-                                 key.path,
-                                 {},
-                                 REG_NONE,
-                                 {}};
                 if (remove && key.path.empty()) throw RegFileError("a root key cannot be deleted");
-                changes.push_back(change);
+                host::RegChange change;
+                change.kind = remove ? host::RegChange::Kind::kDeleteTree : host::RegChange::Kind::kCreateKey;
+                change.base = host::RegistryStore::Root(key.root);
+                change.path = std::move(key.path);
+                change.if_present = remove;
                 if (remove)
                     section.reset();
                 else
                     section = change;
+                file.changes.push_back(std::move(change));
+                file.lines.push_back(first);
                 continue;
             }
-            if (line[0] != '@' && line[0] != '"') throw RegFileError("expected [KEY], \"name\"= or @=");
+            if (line[0] != u'@' && line[0] != u'"') throw RegFileError("expected [KEY], \"name\"= or @=");
             if (!section) throw RegFileError("a value before any [KEY]");
-            ParseValueLine(line, *section, &changes);
-        } catch (const RegFileError& e) {
-            throw RegFileError("line " + std::to_string(first + 1) + ": " + e.what());
-        }
-    }
-    if (!header) throw RegFileError(std::string("not a .reg file: the first line must be \"") + kRegHeader + "\"");
-    return changes;
-}
-
-LONG Apply(const RegChange& change) {
-    switch (change.kind) {
-        case RegChange::Kind::kCreateKey: {
-            Key key;
-            DWORD disposition = 0;
-            return RegCreateKeyEx(change.root, Utf16(change.path).c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,
-                                  key.out(), &disposition);
-        }
-        case RegChange::Kind::kDeleteKey: {
-            std::size_t cut = change.path.rfind('\\');
-            Key parent;
-            if (Open(change.root, cut == std::string::npos ? "" : change.path.substr(0, cut), &parent) != ERROR_SUCCESS)
-                return ERROR_SUCCESS;
-            LONG r =
-                DeleteTree(parent.get(), Utf16(cut == std::string::npos ? change.path : change.path.substr(cut + 1)));
-            return r == ERROR_FILE_NOT_FOUND ? ERROR_SUCCESS : r;
-        }
-        case RegChange::Kind::kSetValue:
-        case RegChange::Kind::kDeleteValue: {
-            Key key;
-            if (LONG r = Open(change.root, change.path, &key)) return r;
-            if (change.kind == RegChange::Kind::kDeleteValue) {
-                LONG r = RegDeleteValue(key.get(), change.name.c_str());
-                return r == ERROR_FILE_NOT_FOUND ? ERROR_SUCCESS : r;
+            // Long hex data goes on over lines that end in a backslash.
+            if (line.back() == u'\\' && HexEntry(line)) {
+                joined.assign(line);
+                while (!joined.empty() && joined.back() == u'\\' && next_line()) {
+                    joined.pop_back();
+                    joined += Trim(raw);
+                }
+                line = joined;
             }
-            return RegSetValueEx(key.get(), change.name.c_str(), 0, change.type,
-                                 change.data.empty() ? nullptr : change.data.data(),
-                                 static_cast<DWORD>(change.data.size()));
+            file.changes.push_back(ValueChange(line, *section));
+            file.lines.push_back(first);
+        } catch (const RegFileError& e) {
+            throw RegFileError("line " + std::to_string(first) + ": " + e.what());
         }
     }
-    return ERROR_INVALID_PARAMETER;
+    if (!header)
+        throw RegFileError("not a .reg file: the first line must be \"" + Utf8(std::u16string(kRegHeader)) + "\"");
+    return file;
 }
 
 RegOutcome Import(const RegCommand& c) {
-    std::ifstream in(c.file, std::ios::binary);
-    if (!in) return Fail("ERROR: Cannot read " + c.file + ": " + std::strerror(errno) + "\n");
-    std::ostringstream bytes;
-    bytes << in.rdbuf();
-    std::vector<RegChange> changes;
+    std::optional<std::string> bytes = ReadBounded(c.file, kMaxRegFile);
+    if (!bytes) {
+        if (errno == EFBIG)
+            return Fail("ERROR: " + c.file + " holds more than " + std::to_string(kMaxRegFile >> 20) +
+                        " MiB, more than a .reg file of a handheld can\n");
+        return Fail("ERROR: Cannot read " + c.file + ": " + std::strerror(errno) + "\n");
+    }
+    RegFile file;
     try {
-        changes = ParseRegFile(DecodeRegFile(bytes.str()));
+        file = ParseRegFile(DecodeRegFile(*bytes));
     } catch (const RegFileError& e) {
         return Fail("ERROR: " + c.file + ": " + e.what() + "\n");
     }
-    for (const RegChange& change : changes)
-        if (Apply(change) != ERROR_SUCCESS) return Fail("ERROR: Error accessing the registry.\n");
-    return Done();
+    bytes.reset();
+    // The whole file is one change: a line that fails leaves the registry as it was.
+    std::size_t failed = 0;
+    LONG r = host::Handheld::Current().registry().Apply(file.changes, &failed);
+    if (r == ERROR_SUCCESS) return Done();
+    std::string where = failed < file.lines.size() ? "line " + std::to_string(file.lines[failed]) + ": " : "";
+    return Fail("ERROR: " + c.file + ": " + where + ErrorText(r) + " Nothing was imported.\n");
 }
 
 }  // namespace

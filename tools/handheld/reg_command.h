@@ -10,15 +10,21 @@
 //
 // KEY is ROOT\PATH with ROOT one of HKLM, HKCU, HKCR, HKU or their full names. TYPE is REG_SZ (the
 // default), REG_EXPAND_SZ, REG_MULTI_SZ, REG_DWORD, REG_QWORD, REG_BINARY or REG_NONE; a number
-// may be decimal or 0x hex, binary data is hex digits, and the items of REG_MULTI_SZ are separated
-// by SEPARATOR (default \0). Nobody is asked before something is overwritten or deleted: /f and
-// /y are accepted and change nothing.
+// is decimal or hex after 0x, without a sign; binary data is hex digits, and the items of
+// REG_MULTI_SZ are separated by SEPARATOR (default \0). Names the registry would not create (a
+// key name over 255 characters or with a control character, a key over 512 levels deep, a value
+// name over 16383 characters) and text that is not UTF-8 are refused. Nobody is asked before
+// something is overwritten or deleted: /f and /y are accepted and change nothing. Deleting a tree
+// or all the values of a key is one change: all of it happens, or none.
 //
 // FILE is a .reg file: "Windows Registry Editor Version 5.00", then [ROOT\PATH] sections of
-// "name"=... lines (@ for the default value): "text" with \\ and \" escapes, dword:0000001e,
-// hex:01,02 for REG_BINARY, hex(N):... for any other type; [-KEY] and "name"=- delete. Export
-// writes the key and everything below it as UTF-16LE with a byte order mark and CRLF lines;
-// import also reads UTF-8, checks the whole file first and changes nothing when it is bad.
+// "name"=... lines (@ for the default value): "text" with \\ and \" escapes (and \n and \r for
+// the line breaks a value name may hold), dword:0000001e, hex:01,02 for REG_BINARY, hex(N):... for
+// any other type; [-KEY] and "name"=- delete. Export writes the key and everything below it as
+// UTF-16LE with a byte order mark and CRLF lines, and imports back as the same names and data;
+// an enumeration that fails is an error, not an end. Import also reads UTF-8 and is one change:
+// a file with a line that is bad or that the registry refuses changes nothing and is reported
+// with that line.
 #pragma once
 
 #include <optional>

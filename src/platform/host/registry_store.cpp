@@ -13,6 +13,7 @@
 #include <mutex>
 #include <thread>
 #include <unordered_map>
+#include <unordered_set>
 
 #include "platform/host/handheld.h"
 
@@ -143,6 +144,27 @@ LONG Split(std::u16string_view path, std::vector<std::u16string_view>* names) {
         start = end + 1;
     }
     return ERROR_SUCCESS;
+}
+
+// Why a name cannot be given to a new key; ERROR_SUCCESS when it can.
+LONG CheckKeyName(std::u16string_view name) {
+    if (name.size() > kMaxKeyName) return ERROR_INVALID_PARAMETER;
+    for (char16_t c : name)
+        if (c < 0x20) return ERROR_INVALID_PARAMETER;
+    return ERROR_SUCCESS;
+}
+
+LONG CheckValueName(std::u16string_view name) {
+    if (name.size() > kMaxValueName || name.find(u'\0') != std::u16string_view::npos) return ERROR_INVALID_PARAMETER;
+    return ERROR_SUCCESS;
+}
+
+// How many names a folded path holds below its root.
+std::size_t Depth(const std::string& path) {
+    std::size_t n = 0;
+    for (std::size_t i = 0; i + 1 < path.size(); i += 2)
+        n += path[i] == '\0' && path[i + 1] == '\\';
+    return n;
 }
 
 std::int64_t FileTimeNow() {
@@ -467,6 +489,7 @@ struct RegistryStore::Impl {
     Transactions txn;
     Statement key_exists, key_path, key_parent, find_key, find_key_under, insert_key, touch_key;
     Statement has_children, delete_key, delete_key_values, child_at;
+    Statement delete_subtree_values, delete_subtree;
     Statement get_value, upsert_value, delete_value, value_at;
     Statement bump_counter;
 
@@ -483,6 +506,14 @@ struct RegistryStore::Impl {
     std::string path, fold, known_key;
     Known read;
 
+    // What a batch has learnt so far: keys by folded path, the ones it made included, and the keys
+    // whose last-write time it has already moved.
+    struct Batch {
+        std::int64_t now = 0;
+        std::unordered_map<std::string, RegKeyId> keys;
+        std::unordered_set<RegKeyId> touched;
+    };
+
     explicit Impl(std::string f);
     void Prepare(Statement& s, const char* sql);
 
@@ -493,6 +524,11 @@ struct RegistryStore::Impl {
     void KnownKey(RegKeyId id, const std::string& tail);
     LONG Find(RegKeyId base, std::size_t base_length, RegKeyId* key);
     const Known& Read(RegKeyId key);
+
+    LONG Change(Batch& b, const RegChange& c);
+    LONG Lookup(Batch& b, const std::string& key_path, RegKeyId* key);
+    LONG Touch(Batch& b, RegKeyId key);
+    LONG DeleteSubtree(Batch& b, RegKeyId key, const std::string& key_path);
 };
 
 RegistryStore::Impl::Impl(std::string f) : file(std::move(f)) {
@@ -524,6 +560,10 @@ RegistryStore::Impl::Impl(std::string f) : file(std::move(f)) {
     Prepare(has_children, "SELECT 1 FROM keys WHERE parent = ?1 LIMIT 1");
     Prepare(delete_key, "DELETE FROM keys WHERE id = ?1");
     Prepare(delete_key_values, "DELETE FROM vals WHERE key = ?1");
+    // A key's subtree is the range of paths that continue its own with a separator ("\0\\").
+    Prepare(delete_subtree_values,
+            "DELETE FROM vals WHERE key IN (SELECT id FROM keys WHERE path >= ?1 AND path < ?2)");
+    Prepare(delete_subtree, "DELETE FROM keys WHERE path >= ?1 AND path < ?2");
     Prepare(child_at, "SELECT name, written FROM keys WHERE parent = ?1 ORDER BY path LIMIT 1 OFFSET ?2");
     Prepare(get_value, "SELECT type, data FROM vals WHERE key = ?1 AND fold = ?2");
     Prepare(upsert_value,
@@ -682,6 +722,9 @@ LONG RegistryStore::CreateKey(RegKeyId base, std::u16string_view subkey, RegKeyI
     std::lock_guard<std::mutex> lock(s.mu);
     if (LONG r = Split(subkey, &s.names)) return r;
     if (LONG r = s.PathOf(base, &s.path)) return r;
+    for (auto name : s.names)
+        if (LONG r = CheckKeyName(name)) return r;
+    if (Depth(s.path) + s.names.size() > kMaxKeyDepth) return ERROR_INVALID_PARAMETER;
     std::size_t base_length = s.path.size();
     for (auto name : s.names)
         AppendComponent(&s.path, name);
@@ -793,6 +836,7 @@ LONG RegistryStore::GetValue(RegKeyId key, std::u16string_view name, RegValue* v
 }
 
 LONG RegistryStore::SetValue(RegKeyId key, std::u16string_view name, DWORD type, const BYTE* data, std::size_t size) {
+    if (LONG r = CheckValueName(name)) return r;
     Impl& s = *impl_;
     std::lock_guard<std::mutex> lock(s.mu);
     s.fold.clear();
@@ -863,6 +907,144 @@ LONG RegistryStore::EnumValue(RegKeyId key, DWORD index, RegValue* value) {
     }
     LONG r = s.KeyExists(key);
     return r == ERROR_SUCCESS ? ERROR_NO_MORE_ITEMS : r;
+}
+
+LONG RegistryStore::Apply(const std::vector<RegChange>& changes, std::size_t* failed) {
+    Impl& s = *impl_;
+    std::lock_guard<std::mutex> lock(s.mu);
+    *failed = changes.size();
+    WriteTransaction t(s.txn);
+    if (!t.open()) return Failed(t.rc(), true);
+    Impl::Batch batch;
+    batch.now = FileTimeNow();
+    for (std::size_t i = 0; i < changes.size(); ++i) {
+        if (LONG r = s.Change(batch, changes[i])) {
+            *failed = i;
+            return r;  // rolled back: none of it happened
+        }
+    }
+    if (int rc = t.Commit(); rc != SQLITE_DONE) return Failed(rc, true);
+    return ERROR_SUCCESS;
+}
+
+// A batch finds and makes its keys without the process's caches: a key made by a batch that is
+// rolled back never existed, and its id is handed out again.
+LONG RegistryStore::Impl::Lookup(Batch& b, const std::string& key_path, RegKeyId* key) {
+    if (auto it = b.keys.find(key_path); it != b.keys.end()) {
+        *key = it->second;
+        return ERROR_SUCCESS;
+    }
+    Run q(find_key);
+    int rc = q.Blob(1, key_path).Step();
+    if (rc == SQLITE_DONE) return ERROR_FILE_NOT_FOUND;
+    if (rc != SQLITE_ROW) return Failed(rc, false);
+    *key = q.Int(0);
+    b.keys.emplace(key_path, *key);
+    return ERROR_SUCCESS;
+}
+
+LONG RegistryStore::Impl::Touch(Batch& b, RegKeyId key) {
+    if (!b.touched.insert(key).second) return ERROR_SUCCESS;
+    Run touch(touch_key);
+    int rc = touch.Int(1, key).Int(2, b.now).Step();
+    return rc == SQLITE_DONE ? ERROR_SUCCESS : Failed(rc, true);
+}
+
+LONG RegistryStore::Impl::DeleteSubtree(Batch& b, RegKeyId key, const std::string& key_path) {
+    if (key >= 1 && key <= kLastRoot) return ERROR_ACCESS_DENIED;
+    RegKeyId parent = 0;
+    {
+        Run q(key_parent);
+        int rc = q.Int(1, key).Step();
+        if (rc != SQLITE_ROW) return rc == SQLITE_DONE ? ERROR_KEY_DELETED : Failed(rc, false);
+        parent = q.Int(0);
+    }
+    std::string below = key_path + std::string("\0\\", 2), past = key_path + std::string("\0]", 2);
+    for (Statement* st : {&delete_subtree_values, &delete_subtree}) {
+        Run d(*st);
+        if (int rc = d.Blob(1, below).Blob(2, past).Step(); rc != SQLITE_DONE) return Failed(rc, true);
+    }
+    for (Statement* st : {&delete_key_values, &delete_key}) {
+        Run d(*st);
+        if (int rc = d.Int(1, key).Step(); rc != SQLITE_DONE) return Failed(rc, true);
+    }
+    b.keys.clear();
+    return Touch(b, parent);
+}
+
+LONG RegistryStore::Impl::Change(Batch& b, const RegChange& c) {
+    using Kind = RegChange::Kind;
+    if (LONG r = Split(c.path, &names)) return r;
+    if (LONG r = PathOf(c.base, &path)) return r;
+    std::size_t depth = Depth(path) + names.size();
+    std::size_t base_length = path.size();
+    for (auto name : names)
+        AppendComponent(&path, name);
+
+    if (c.kind == Kind::kCreateKey) {
+        for (auto name : names)
+            if (LONG r = CheckKeyName(name)) return r;
+        if (depth > kMaxKeyDepth) return ERROR_INVALID_PARAMETER;
+        if (c.base > kLastRoot)
+            if (LONG r = KeyExists(c.base)) return r;
+        std::string prefix = path.substr(0, base_length);
+        RegKeyId parent = c.base;
+        for (auto name : names) {
+            AppendComponent(&prefix, name);
+            RegKeyId id = 0;
+            LONG r = Lookup(b, prefix, &id);
+            if (r == ERROR_FILE_NOT_FOUND) {
+                if (LONG t = Touch(b, parent)) return t;
+                Run insert(insert_key);
+                int rc = insert.Int(1, parent).Blob(2, prefix).Blob(3, Exact(name)).Int(4, b.now).Step();
+                if (rc != SQLITE_DONE) return Failed(rc, true);
+                id = sqlite3_last_insert_rowid(db.get());
+                b.keys.emplace(prefix, id);
+                b.touched.insert(id);
+            } else if (r != ERROR_SUCCESS) {
+                return r;
+            }
+            parent = id;
+        }
+        return ERROR_SUCCESS;
+    }
+
+    if (c.kind == Kind::kSetValue || c.kind == Kind::kDeleteValue)
+        if (LONG r = CheckValueName(c.name)) return r;
+    RegKeyId key = 0;
+    if (LONG r = Lookup(b, path, &key)) return r == ERROR_FILE_NOT_FOUND && c.if_present ? ERROR_SUCCESS : r;
+    switch (c.kind) {
+        case Kind::kDeleteTree:
+            return DeleteSubtree(b, key, path);
+        case Kind::kSetValue: {
+            if (LONG r = Touch(b, key)) return r;
+            fold.clear();
+            AppendFolded(&fold, c.name);
+            Run up(upsert_value);
+            int rc = up.Int(1, key)
+                         .Blob(2, fold)
+                         .Blob(3, Exact(c.name))
+                         .Int(4, c.type)
+                         .Blob(5, c.data.data(), c.data.size())
+                         .Step();
+            return rc == SQLITE_DONE ? ERROR_SUCCESS : Failed(rc, true);
+        }
+        case Kind::kDeleteValue:
+        case Kind::kDeleteValues: {
+            bool one = c.kind == Kind::kDeleteValue;
+            fold.clear();
+            AppendFolded(&fold, c.name);
+            Run d(one ? delete_value : delete_key_values);
+            d.Int(1, key);
+            if (one) d.Blob(2, fold);
+            if (int rc = d.Step(); rc != SQLITE_DONE) return Failed(rc, true);
+            if (sqlite3_changes(db.get()) == 0) return one && !c.if_present ? ERROR_FILE_NOT_FOUND : ERROR_SUCCESS;
+            return Touch(b, key);
+        }
+        case Kind::kCreateKey:
+            break;
+    }
+    return ERROR_INVALID_PARAMETER;
 }
 
 std::uint32_t RegistryStore::NextCounter(const char* name, std::uint32_t first) {

@@ -1,8 +1,8 @@
 // The device's registry, kept in SQLite in the device folder.
 //
 // The store speaks in key ids and Win32 error codes; registry_api.cpp puts the Reg* functions
-// and their HKEY handles on top. Every call is its own transaction: what one returns is on the
-// disk, and every other process on the device sees it at once.
+// and their HKEY handles on top. Every call is its own transaction (Apply makes many changes
+// one): what one returns is on the disk, and every other process on the device sees it at once.
 //
 // Each process keeps what it read while a change counter shared through <folder>/registry.db-gen
 // stands still, so every write must go through this class: a program that edits registry.db
@@ -30,10 +30,33 @@ namespace host {
 // A key in the store. Ids are never reused, so the id of a deleted key stays dead.
 using RegKeyId = std::int64_t;
 
+// Win32's limits on what can be made: longer names and deeper keys are ERROR_INVALID_PARAMETER.
+constexpr std::size_t kMaxKeyName = 255;
+constexpr std::size_t kMaxValueName = 16383;
+constexpr std::size_t kMaxKeyDepth = 512;  // names on a key's path below its root
+
 struct RegValue {
     std::u16string name;  // as it was first written
     DWORD type = REG_NONE;
     std::vector<BYTE> data;
+};
+
+// One change of a batch (RegistryStore::Apply).
+struct RegChange {
+    enum class Kind {
+        kCreateKey,     // the key at `path`, and whatever is missing on the way to it
+        kDeleteTree,    // the key at `path` and everything below it
+        kSetValue,      // `name` in the key at `path`, which must exist
+        kDeleteValue,   // `name` in the key at `path`
+        kDeleteValues,  // every value of the key at `path`
+    };
+    Kind kind = Kind::kCreateKey;
+    RegKeyId base = 0;  // `path` starts here, as for CreateKey
+    std::u16string path;
+    bool if_present = false;  // deleting what is not there is no failure
+    std::u16string name;      // kSetValue, kDeleteValue
+    DWORD type = REG_NONE;    // kSetValue
+    std::vector<BYTE> data;   // kSetValue
 };
 
 class RegistryStore {
@@ -66,6 +89,9 @@ public:
     // ERROR_FILE_NOT_FOUND when any key on the path is missing.
     LONG OpenKey(RegKeyId base, std::u16string_view path, RegKeyId* key);
     // Creates whatever is missing along the path; *created tells whether the last key is new.
+    // ERROR_INVALID_PARAMETER for a name of more than kMaxKeyName characters or holding a control
+    // character (a name must be printable to be written out and read back), or a key deeper than
+    // kMaxKeyDepth; nothing is created then.
     LONG CreateKey(RegKeyId base, std::u16string_view path, RegKeyId* key, bool* created);
     // Only a key without subkeys can go (ERROR_ACCESS_DENIED otherwise, and for a root); its
     // values go with it.
@@ -77,10 +103,18 @@ public:
     // Fills type and data (not the name); ERROR_FILE_NOT_FOUND when there is no such value.
     LONG GetValue(RegKeyId key, std::u16string_view name, RegValue* value);
     // Any type number; data kept byte for byte. Writing what is already stored touches nothing.
+    // ERROR_INVALID_PARAMETER for a name of more than kMaxValueName characters or holding NUL.
     LONG SetValue(RegKeyId key, std::u16string_view name, DWORD type, const BYTE* data, std::size_t size);
     LONG DeleteValue(RegKeyId key, std::u16string_view name);
     // The index-th value in the order the values were created; ERROR_NO_MORE_ITEMS past the end.
     LONG EnumValue(RegKeyId key, DWORD index, RegValue* value);
+
+    // Makes `changes`, in order, as one transaction: when it returns ERROR_SUCCESS all of them are
+    // on the disk; otherwise none is, and *failed is the index of the change that failed (the
+    // size of `changes` when the commit did). Each fails as its single call would; deleting a
+    // root is ERROR_ACCESS_DENIED, and a missing key or value ERROR_FILE_NOT_FOUND unless
+    // if_present. Other processes see the registry as before or as after, never in between.
+    LONG Apply(const std::vector<RegChange>& changes, std::size_t* failed);
 
     // A counter kept with the registry, shared by every process on the device: returns `first`
     // the first time, then one more on each call. Window handles come from here, so they are

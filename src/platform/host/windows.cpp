@@ -330,6 +330,12 @@ bool WindowManager::AcknowledgeTopModal() {
     return false;
 }
 
+std::optional<Millis> WindowManager::NextTimerDue() const {
+    Millis next = impl_->NextTimerDue();
+    if (next == kNever) return std::nullopt;
+    return next;
+}
+
 int WindowManager::OpenModal(Modal m) { return impl_->OpenModal(std::move(m)); }
 
 void WindowManager::RunModal(int id) {

@@ -9,6 +9,7 @@
 #include <functional>
 #include <map>
 #include <memory>
+#include <optional>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -85,6 +86,9 @@ public:
     void RunModal(int id);
     void CloseModal(int id);
     bool IsModalOpen(int id) const;
+
+    // When the next timer falls due; nothing when no timer runs.
+    std::optional<Millis> NextTimerDue() const;
 
     const WindowInfo* Find(HWND h) const;
     std::vector<const WindowInfo*> Windows() const;
