@@ -75,7 +75,7 @@ Handheld::Handheld(const BootOptions& options)
     shell_ = std::make_unique<Shell>(*this);
     gpio_ = std::make_unique<GpioBlock>(*this);
     power_ = std::make_unique<PowerDevices>(*this);
-    serial_ = std::make_unique<SerialPorts>(*this);
+    serial_ = std::make_unique<SerialPorts>(*clock_, *registry_, [this] { return gpio_->PinLevel(38); });
     if (!options.virtual_clock) endpoint_ = std::make_unique<Endpoint>(*this);
 }
 

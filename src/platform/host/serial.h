@@ -16,6 +16,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <memory>
 #include <string>
@@ -27,7 +28,7 @@
 
 namespace host {
 
-class Handheld;
+class RegistryStore;
 class SimReceiver;
 
 enum class ModemLine { kDtr, kRts };
@@ -50,7 +51,9 @@ public:
     static constexpr Millis kDefaultWaitLimit = 500;
     static constexpr Millis kDefaultQuietGrace = 250;  // real milliseconds, virtual clock only
 
-    explicit SerialPorts(Handheld& device);
+    // The ports keep their mapping in `registry`; the simulated receiver talks while
+    // `receiver_powered` says it has power.
+    SerialPorts(Clock& clock, RegistryStore& registry, std::function<bool()> receiver_powered);
     ~SerialPorts();
     SerialPorts(const SerialPorts&) = delete;
     SerialPorts& operator=(const SerialPorts&) = delete;
@@ -91,7 +94,8 @@ public:
     std::shared_ptr<FileDevice> Open(int port, DWORD access, DWORD* error);
 
 private:
-    Handheld& device_;
+    Clock& clock_;
+    RegistryStore& registry_;
     std::shared_ptr<State> state_;
 };
 
