@@ -31,10 +31,10 @@ void CheckPin(int pin) {
 }  // namespace
 
 // A handheld switched on has its receiver fed: pin 38 starts high.
-GpioBlock::GpioBlock(Handheld& device) : device_(device) { output_[1] = 1u << (38 % 32); }
+GpioBlock::GpioBlock(RegistryStore& registry) : registry_(registry) { output_[1] = 1u << (38 % 32); }
 
 void GpioBlock::SyncPin38() const {
-    std::optional<DWORD> drive = HardwareDword(device_.registry(), u"Gpio", u"Pin38");
+    std::optional<DWORD> drive = HardwareDword(registry_, u"Gpio", u"Pin38");
     const ULONG bit = 1u << (38 % 32);
     hw_mask_[1] = drive ? hw_mask_[1] | bit : hw_mask_[1] & ~bit;
     hw_level_[1] = drive && *drive ? hw_level_[1] | bit : hw_level_[1] & ~bit;
@@ -59,8 +59,7 @@ bool GpioBlock::PinLevel(int pin) const { return (Read(kLevel + 4 * (pin / 32)) 
 void GpioBlock::DrivePin(int pin, std::optional<bool> level) {
     CheckPin(pin);
     if (pin == 38) {
-        SetHardwareDword(device_.registry(), u"Gpio", u"Pin38",
-                         level ? std::optional<DWORD>(*level ? 1 : 0) : std::nullopt);
+        SetHardwareDword(registry_, u"Gpio", u"Pin38", level ? std::optional<DWORD>(*level ? 1 : 0) : std::nullopt);
         SyncPin38();
         return;
     }

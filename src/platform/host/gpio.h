@@ -21,7 +21,7 @@
 
 namespace host {
 
-class Handheld;
+class RegistryStore;
 
 class GpioBlock {
 public:
@@ -29,7 +29,8 @@ public:
     static constexpr std::uint32_t kSize = 0x6C;
     static constexpr int kPins = 85;  // GPIO0 .. GPIO84
 
-    explicit GpioBlock(Handheld& device);
+    // The hardware's drive of pin 38 is kept in `registry` with the device's other settings.
+    explicit GpioBlock(RegistryStore& registry);
     ~GpioBlock();
     GpioBlock(const GpioBlock&) = delete;
     GpioBlock& operator=(const GpioBlock&) = delete;
@@ -61,7 +62,7 @@ private:
     // it is kept with the hardware settings; the other pins' drive lives here.
     void SyncPin38() const;
 
-    Handheld& device_;
+    RegistryStore& registry_;
     Bank output_{};                         // what set and clear drove
     mutable Bank hw_mask_{};                // pins the hardware drives
     mutable Bank hw_level_{};               // and at what level

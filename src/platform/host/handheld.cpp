@@ -73,8 +73,8 @@ Handheld::Handheld(const BootOptions& options)
     registry_ = std::make_unique<RegistryStore>(folder_);
     windows_ = std::make_unique<WindowManager>(*this);
     shell_ = std::make_unique<Shell>(*this);
-    gpio_ = std::make_unique<GpioBlock>(*this);
-    power_ = std::make_unique<PowerDevices>(*this);
+    gpio_ = std::make_unique<GpioBlock>(*registry_);
+    power_ = std::make_unique<PowerDevices>(*clock_, *registry_);
     serial_ = std::make_unique<SerialPorts>(*clock_, *registry_, [this] { return gpio_->PinLevel(38); });
     if (!options.virtual_clock) endpoint_ = std::make_unique<Endpoint>(*this);
 }

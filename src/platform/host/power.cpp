@@ -70,13 +70,13 @@ std::optional<long> ReadSysfsNumber(const std::string& path) {
     return v;
 }
 
-PowerDevices::PowerDevices(Handheld& device) : device_(device) {}
+PowerDevices::PowerDevices(Clock& clock, RegistryStore& registry) : clock_(clock), registry_(registry) {}
 PowerDevices::~PowerDevices() = default;
 
-void PowerDevices::SetAcLine(BYTE status) { SetHardwareDword(device_.registry(), u"Power", u"ACLine", status); }
+void PowerDevices::SetAcLine(BYTE status) { SetHardwareDword(registry_, u"Power", u"ACLine", status); }
 
 BYTE PowerDevices::ac_line() const {
-    return static_cast<BYTE>(HardwareDword(device_.registry(), u"Power", u"ACLine").value_or(AC_LINE_OFFLINE));
+    return static_cast<BYTE>(HardwareDword(registry_, u"Power", u"ACLine").value_or(AC_LINE_OFFLINE));
 }
 
 void PowerDevices::BacklightLevelSet(DWORD level) {
@@ -114,7 +114,7 @@ SYSTEM_POWER_STATUS_EX PowerDevices::PowerStatus(bool update) {
 
 BOOL PowerDevices::HalIoControl(DWORD code, void* in, DWORD in_size, void* out, DWORD out_size, DWORD* error) {
     HalCall call;
-    call.t = device_.clock().Now();
+    call.t = clock_.Now();
     call.code = code;
     call.in = reinterpret_cast<std::uintptr_t>(in);
     call.in_size = in_size;

@@ -1,4 +1,4 @@
-// The backlight driver "BKL1:", the battery, the hardware layer's I/O control and named events.
+// The backlight driver "BKL1:", the battery and the hardware layer's I/O control.
 //
 // Tools and tests set up the hardware here (backlight fitted or not, AC line, battery charge, a
 // failing hardware layer) and read back what the system did to it (the brightness level, the
@@ -20,48 +20,13 @@
 #include <vector>
 
 #include "platform/host/clock.h"
+#include "platform/host/events.h"
 #include "platform/host/seam.h"
+#include "platform/host/sysfs.h"
 
 namespace host {
 
-class Handheld;
-class EventObject;
-
-// One SetEvent on a named event.
-struct EventSignal {
-    std::u16string name;
-    Millis t = 0;  // virtual time of the call
-};
-
-// Named and unnamed events. An event lives while a handle to it is open; a name finds only a live
-// event. Names are compared case-sensitively, as the platform does.
-class Events {
-public:
-    // Every SetEvent on a named event, oldest first. The record outlives the events themselves.
-    const std::vector<EventSignal>& signals() const { return signals_; }
-    int SetCount(const std::u16string& name) const;
-    void ClearSignals() { signals_.clear(); }
-
-    // Whether an event of that name is open now, and whether it is signalled (false when absent).
-    bool Exists(const std::u16string& name) const;
-    bool IsSignalled(const std::u16string& name) const;
-    // What the event's owner (the backlight driver, the power manager) does when it waits on it:
-    // true when it was signalled, and an auto-reset event is reset by the wait. False when no
-    // event of that name is open or it is not signalled.
-    bool Wait(const std::u16string& name);
-
-    // --- the seam's side ---
-    // Opens the live event of that name, or creates one; `existed` tells which.
-    std::shared_ptr<EventObject> Open(const std::u16string& name, bool manual_reset, bool initial, bool* existed);
-    void Signal(EventObject& event, Millis t);
-
-private:
-    std::shared_ptr<EventObject> Find(const std::u16string& name) const;
-
-    std::map<std::u16string, std::weak_ptr<EventObject>> named_;
-    std::vector<EventSignal> signals_;
-    std::map<std::u16string, int> counts_;
-};
+class RegistryStore;
 
 // One KernelIoControl call that reached the hardware layer.
 struct HalCall {
@@ -88,7 +53,8 @@ public:
     // keeps the level as sent.
     static constexpr DWORD kBacklightLevels = 10;
 
-    explicit PowerDevices(Handheld& device);
+    // The AC line is kept in `registry` with the device's other hardware settings.
+    PowerDevices(Clock& clock, RegistryStore& registry);
     ~PowerDevices();
     PowerDevices(const PowerDevices&) = delete;
     PowerDevices& operator=(const PowerDevices&) = delete;
@@ -133,7 +99,8 @@ public:
     BOOL HalIoControl(DWORD code, void* in, DWORD in_size, void* out, DWORD out_size, DWORD* error);
 
 private:
-    Handheld& device_;
+    Clock& clock_;
+    RegistryStore& registry_;
     bool backlight_present_ = true;
     DWORD backlight_level_ = kBacklightLevels;
     int backlight_level_sets_ = 0;
@@ -149,10 +116,5 @@ private:
 // entries, no injected faults consumed, the caller's last error kept. Nothing when the key or
 // value is missing or not a string.
 std::optional<std::u16string> ReadHardwareSetting(const WCHAR* key, const WCHAR* value);
-
-// A sysfs setting as a folder path: a bare name is taken under `class_folder`.
-std::string SysfsFolder(const std::u16string& setting, const char* class_folder);
-// The number a sysfs attribute file holds; nothing when it cannot be read or is not a number.
-std::optional<long> ReadSysfsNumber(const std::string& path);
 
 }  // namespace host
