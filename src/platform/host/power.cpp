@@ -47,29 +47,6 @@ std::optional<std::u16string> ReadHardwareSetting(const WCHAR* key, const WCHAR*
     return std::u16string(data, n);
 }
 
-std::string SysfsFolder(const std::u16string& setting, const char* class_folder) {
-    if (setting.empty()) return {};
-    std::string path = json::Utf8(setting);
-    if (path.find('/') != std::string::npos) return path;
-    return std::string(class_folder) + "/" + path;
-}
-
-std::optional<long> ReadSysfsNumber(const std::string& path) {
-    std::ifstream in(path);
-    if (!in) return std::nullopt;
-    std::string text;
-    std::getline(in, text);
-    const char* begin = text.c_str();
-    char* end = nullptr;
-    errno = 0;
-    long v = std::strtol(begin, &end, 10);
-    if (end == begin || errno != 0) return std::nullopt;
-    while (*end == ' ' || *end == '\t' || *end == '\r')
-        ++end;
-    if (*end != '\0') return std::nullopt;
-    return v;
-}
-
 PowerDevices::PowerDevices(Clock& clock, RegistryStore& registry) : clock_(clock), registry_(registry) {}
 PowerDevices::~PowerDevices() = default;
 
