@@ -456,3 +456,39 @@ TEST_F(RegistryTest, ABatchOfChangesIsMadeWholeOrNotAtAll) {
 }
 
 }  // namespace
+
+TEST_F(RegistryTest, EnumeratingWhileAnotherHandleWritesListsNoValueTwice) {
+    HKEY key = Create(HKEY_CURRENT_USER, u"Software\\Walk");
+    HKEY other = Open(HKEY_CURRENT_USER, u"Software\\Walk");
+    const std::u16string names[] = {u"A", u"B", u"C", u"D", u"E", u"F"};
+    for (const auto& n : names)
+        ASSERT_EQ(ERROR_SUCCESS, SetDword(key, n.c_str(), 1));
+    // Asked twice for one index (a retry with a bigger buffer), then out of order: the same
+    // answers as a fresh enumeration gives.
+    WCHAR name[8];
+    DWORD n = 8;
+    for (DWORD i : {0u, 1u, 1u, 4u, 2u}) {
+        n = 8;
+        ASSERT_EQ(ERROR_SUCCESS, RegEnumValue(key, i, name, &n, nullptr, nullptr, nullptr, nullptr));
+        EXPECT_EQ(names[i], std::u16string(name, n));
+    }
+    // Values added and deleted behind the enumeration's back: it still ends, listing none twice.
+    std::vector<std::u16string> seen;
+    for (DWORD i = 0;; ++i) {
+        n = 8;
+        LONG r = RegEnumValue(key, i, name, &n, nullptr, nullptr, nullptr, nullptr);
+        if (r == ERROR_NO_MORE_ITEMS) break;
+        ASSERT_EQ(ERROR_SUCCESS, r);
+        seen.emplace_back(name, n);
+        if (i == 2) {
+            ASSERT_EQ(ERROR_SUCCESS, RegDeleteValue(other, u"A"));
+            ASSERT_EQ(ERROR_SUCCESS, SetDword(other, u"G", 1));
+        }
+    }
+    std::vector<std::u16string> unique = seen;
+    std::sort(unique.begin(), unique.end());
+    EXPECT_EQ(unique.end(), std::adjacent_find(unique.begin(), unique.end()));
+    EXPECT_EQ((std::vector<std::u16string>{u"B", u"C", u"D", u"E", u"F", u"G"}), Values(key)) << "and a stable key";
+    RegCloseKey(other);
+    RegCloseKey(key);
+}

@@ -43,6 +43,7 @@ CREATE TABLE vals (
     data BLOB NOT NULL,                    -- exactly the bytes written
     UNIQUE (key, fold)
 );
+CREATE INDEX vals_by_key ON vals (key, id);
 CREATE TABLE counters (
     name TEXT PRIMARY KEY,
     last INTEGER NOT NULL                  -- the value handed out last
@@ -429,6 +430,8 @@ struct Transactions {
     sqlite3* db = nullptr;
     Generation* generation = nullptr;
     Statement begin, commit, rollback;
+    sqlite3_stmt* walk = nullptr;  // a read left open between calls, ended before any write
+    std::uint64_t writes = 0;      // write transactions begun by this process
 };
 
 // A write transaction, taken at once (BEGIN IMMEDIATE) so that it never has to upgrade a read
@@ -436,6 +439,8 @@ struct Transactions {
 class WriteTransaction {
 public:
     explicit WriteTransaction(Transactions& t) : t_(t) {
+        ++t.writes;
+        if (t.walk) sqlite3_reset(t.walk);
         rc_ = Run(t.begin).Step();
         open_ = rc_ == SQLITE_DONE;
         if (open_) t_.generation->BeginWrite();
@@ -490,7 +495,29 @@ struct RegistryStore::Impl {
     Statement key_exists, key_path, key_parent, find_key, find_key_under, insert_key, touch_key;
     Statement has_children, delete_key, delete_key_values, child_at;
     Statement delete_subtree_values, delete_subtree;
-    Statement get_value, upsert_value, delete_value, value_at;
+    Statement get_value, upsert_value, delete_value, value_walk;
+    // Where the last enumeration of values stood. Enumerating in order steps on from there
+    // (value_walk stays open between the calls) while nothing was written since; anything else
+    // starts the walk again from the key's first value.
+    struct Cursor {
+        RegKeyId key = 0;
+        DWORD index = 0;
+        std::uint64_t at = 0, writes = 0;
+        bool walking = false;
+        RegValue last;
+    } cursor;
+
+    // Any other use of the store first ends an open walk: its read would hold this connection's
+    // view of the file at the time it began.
+    struct Access {
+        explicit Access(Impl& s) : lock(s.mu) {
+            if (s.cursor.walking) {
+                sqlite3_reset(s.value_walk.get());
+                s.cursor.walking = false;
+            }
+        }
+        std::lock_guard<std::mutex> lock;
+    };
     Statement bump_counter;
 
     // The folded path of keys met so far. A key's path never changes and its id is never
@@ -570,7 +597,11 @@ RegistryStore::Impl::Impl(std::string f) : file(std::move(f)) {
             "INSERT INTO vals (key, fold, name, type, data) VALUES (?1, ?2, ?3, ?4, ?5) "
             "ON CONFLICT (key, fold) DO UPDATE SET type = excluded.type, data = excluded.data");
     Prepare(delete_value, "DELETE FROM vals WHERE key = ?1 AND fold = ?2");
-    Prepare(value_at, "SELECT name, type, data FROM vals WHERE key = ?1 ORDER BY id LIMIT 1 OFFSET ?2");
+    // Files made before values were indexed by key get the index now; a file that cannot be
+    // written does without it.
+    sqlite3_exec(db.get(), "CREATE INDEX IF NOT EXISTS vals_by_key ON vals (key, id)", nullptr, nullptr, nullptr);
+    Prepare(value_walk, "SELECT name, type, data FROM vals WHERE key = ?1 ORDER BY id");
+    txn.walk = value_walk.get();
     Prepare(bump_counter,
             "INSERT INTO counters (name, last) VALUES (?1, ?2) "
             "ON CONFLICT (name) DO UPDATE SET last = (last + 1) & 4294967295 RETURNING last");
@@ -708,7 +739,7 @@ RegKeyId RegistryStore::Root(HKEY root) {
 
 LONG RegistryStore::OpenKey(RegKeyId base, std::u16string_view subkey, RegKeyId* key) {
     Impl& s = *impl_;
-    std::lock_guard<std::mutex> lock(s.mu);
+    Impl::Access access(s);
     if (LONG r = Split(subkey, &s.names)) return r;
     if (LONG r = s.PathOf(base, &s.path)) return r;
     std::size_t base_length = s.path.size();
@@ -719,7 +750,7 @@ LONG RegistryStore::OpenKey(RegKeyId base, std::u16string_view subkey, RegKeyId*
 
 LONG RegistryStore::CreateKey(RegKeyId base, std::u16string_view subkey, RegKeyId* key, bool* created) {
     Impl& s = *impl_;
-    std::lock_guard<std::mutex> lock(s.mu);
+    Impl::Access access(s);
     if (LONG r = Split(subkey, &s.names)) return r;
     if (LONG r = s.PathOf(base, &s.path)) return r;
     for (auto name : s.names)
@@ -775,7 +806,7 @@ LONG RegistryStore::CreateKey(RegKeyId base, std::u16string_view subkey, RegKeyI
 
 LONG RegistryStore::DeleteKey(RegKeyId key) {
     Impl& s = *impl_;
-    std::lock_guard<std::mutex> lock(s.mu);
+    Impl::Access access(s);
     if (key >= 1 && key <= kLastRoot) return ERROR_ACCESS_DENIED;
     WriteTransaction t(s.txn);
     if (!t.open()) return Failed(t.rc(), true);
@@ -807,7 +838,7 @@ LONG RegistryStore::DeleteKey(RegKeyId key) {
 
 LONG RegistryStore::EnumKey(RegKeyId key, DWORD index, std::u16string* name, std::uint64_t* written) {
     Impl& s = *impl_;
-    std::lock_guard<std::mutex> lock(s.mu);
+    Impl::Access access(s);
     {
         Run q(s.child_at);
         int rc = q.Int(1, key).Int(2, index).Step();
@@ -824,7 +855,7 @@ LONG RegistryStore::EnumKey(RegKeyId key, DWORD index, std::u16string* name, std
 
 LONG RegistryStore::GetValue(RegKeyId key, std::u16string_view name, RegValue* value) {
     Impl& s = *impl_;
-    std::lock_guard<std::mutex> lock(s.mu);
+    Impl::Access access(s);
     s.fold.clear();
     AppendFolded(&s.fold, name);
     const Impl::Known& known = s.Read(key);
@@ -838,7 +869,7 @@ LONG RegistryStore::GetValue(RegKeyId key, std::u16string_view name, RegValue* v
 LONG RegistryStore::SetValue(RegKeyId key, std::u16string_view name, DWORD type, const BYTE* data, std::size_t size) {
     if (LONG r = CheckValueName(name)) return r;
     Impl& s = *impl_;
-    std::lock_guard<std::mutex> lock(s.mu);
+    Impl::Access access(s);
     s.fold.clear();
     AppendFolded(&s.fold, name);
     // Most writes (the monitor's every 1.5 s) store what is already there: find that out
@@ -867,7 +898,7 @@ LONG RegistryStore::SetValue(RegKeyId key, std::u16string_view name, DWORD type,
 
 LONG RegistryStore::DeleteValue(RegKeyId key, std::u16string_view name) {
     Impl& s = *impl_;
-    std::lock_guard<std::mutex> lock(s.mu);
+    Impl::Access access(s);
     s.fold.clear();
     AppendFolded(&s.fold, name);
     if (LONG r = s.Read(key).status) return r;
@@ -892,26 +923,48 @@ LONG RegistryStore::DeleteValue(RegKeyId key, std::u16string_view name) {
 
 LONG RegistryStore::EnumValue(RegKeyId key, DWORD index, RegValue* value) {
     Impl& s = *impl_;
-    std::lock_guard<std::mutex> lock(s.mu);
-    {
-        Run q(s.value_at);
-        int rc = q.Int(1, key).Int(2, index).Step();
-        if (rc == SQLITE_ROW) {
-            value->name = FromExact(q.Bytes(0), q.Size(0));
-            value->type = static_cast<DWORD>(q.Int(1));
-            auto* p = static_cast<const BYTE*>(q.Bytes(2));
-            value->data.assign(p, p + q.Size(2));
-            return ERROR_SUCCESS;
-        }
-        if (rc != SQLITE_DONE) return Failed(rc, false);
+    std::lock_guard<std::mutex> lock(s.mu);  // the walk stays open
+    Impl::Cursor& c = s.cursor;
+    std::uint64_t now = s.generation.Now();
+    bool current = c.walking && c.key == key && c.at == now && c.writes == s.txn.writes;
+    // The value just given, asked for again (with a bigger buffer, say).
+    if (current && index == c.index) {
+        *value = c.last;
+        return ERROR_SUCCESS;
     }
+    sqlite3_stmt* q = s.value_walk.get();
+    DWORD steps = 1;
+    if (!current || index != c.index + 1) {
+        sqlite3_reset(q);
+        sqlite3_bind_int64(q, 1, key);
+        steps = index + 1;
+    }
+    c.walking = false;
+    int rc = SQLITE_ROW;
+    for (DWORD i = 0; i < steps && rc == SQLITE_ROW; ++i)
+        rc = sqlite3_step(q);
+    if (rc == SQLITE_ROW) {
+        c.key = key;
+        c.index = index;
+        c.at = now;
+        c.writes = s.txn.writes;
+        c.walking = true;
+        c.last.name = FromExact(sqlite3_column_blob(q, 0), sqlite3_column_bytes(q, 0));
+        c.last.type = static_cast<DWORD>(sqlite3_column_int64(q, 1));
+        auto* p = static_cast<const BYTE*>(sqlite3_column_blob(q, 2));
+        c.last.data.assign(p, p + sqlite3_column_bytes(q, 2));
+        *value = c.last;
+        return ERROR_SUCCESS;
+    }
+    sqlite3_reset(q);
+    if (rc != SQLITE_DONE) return Failed(rc, false);
     LONG r = s.KeyExists(key);
     return r == ERROR_SUCCESS ? ERROR_NO_MORE_ITEMS : r;
 }
 
 LONG RegistryStore::Apply(const std::vector<RegChange>& changes, std::size_t* failed) {
     Impl& s = *impl_;
-    std::lock_guard<std::mutex> lock(s.mu);
+    Impl::Access access(s);
     *failed = changes.size();
     WriteTransaction t(s.txn);
     if (!t.open()) return Failed(t.rc(), true);
@@ -1049,7 +1102,7 @@ LONG RegistryStore::Impl::Change(Batch& b, const RegChange& c) {
 
 std::uint32_t RegistryStore::NextCounter(const char* name, std::uint32_t first) {
     Impl& s = *impl_;
-    std::lock_guard<std::mutex> lock(s.mu);
+    Impl::Access access(s);
     WriteTransaction t(s.txn);
     if (!t.open()) s.db.Throw(s.file, "cannot be written");
     std::uint32_t value = 0;
