@@ -94,6 +94,13 @@ struct WindowManager::Impl {
         return Handle(0x00010000u + n * 4u);
     }
 
+    // Only a callback SetTimer was given in this process is ever called for a WM_TIMER.
+    bool IsTimerCallback(LPARAM lp) const {
+        for (const auto& [key, t] : timers)
+            if (t.proc && reinterpret_cast<LPARAM>(t.proc) == lp) return true;
+        return false;
+    }
+
     LRESULT Deliver(HWND h, UINT msg, WPARAM wp, LPARAM lp) {
         Window* w = Get(h);
         if (!w) {
@@ -772,7 +779,10 @@ BOOL TranslateMessage(const MSG*) { return FALSE; }
 LRESULT DispatchMessage(const MSG* msg) {
     if (!msg) return 0;
     if (msg->message == WM_TIMER && msg->lParam) {
-        reinterpret_cast<TIMERPROC>(msg->lParam)(msg->hwnd, WM_TIMER, msg->wParam, WM().Now32());
+        // Anybody can post a WM_TIMER whose lParam is any number: call it only when it is one of
+        // our timers' callbacks, and otherwise drop the message.
+        if (WM().IsTimerCallback(msg->lParam))
+            reinterpret_cast<TIMERPROC>(msg->lParam)(msg->hwnd, WM_TIMER, msg->wParam, WM().Now32());
         return 0;
     }
     if (!msg->hwnd) return 0;
