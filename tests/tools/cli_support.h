@@ -26,10 +26,11 @@ struct Ran {
 // it as that user (and group) id, which needs root.
 Ran Handheld(const std::string& folder, const std::vector<std::string>& args, int as_user = -1);
 
-// `pelorn` on the device in `folder`, its output kept in <folder>.log.
+// `pelorn` on the device in `folder` (from `cwd` when given, as `as_user` as for Handheld), its
+// output kept in <folder>.log.
 class PelornProcess {
 public:
-    explicit PelornProcess(const std::string& folder);
+    explicit PelornProcess(const std::string& folder, int as_user = -1, const std::string& cwd = "");
     ~PelornProcess();  // asks it to close (SIGTERM), then kills it if it does not
     PelornProcess(const PelornProcess&) = delete;
     PelornProcess& operator=(const PelornProcess&) = delete;
@@ -40,7 +41,7 @@ public:
     std::string Output() const;
 
 private:
-    std::string folder_;
+    std::string log_;
     pid_t pid_ = -1;
 };
 

@@ -89,9 +89,14 @@ struct WindowManager::Impl {
         return h && it != windows.end() ? &it->second : nullptr;
     }
 
+    // Null when the registry cannot hand out a handle.
     HWND NewHandle() {
-        std::uint32_t n = dev.registry().NextCounter("window", kFirstWindowCounter);
-        return Handle(0x00010000u + n * 4u);
+        try {
+            std::uint32_t n = dev.registry().NextCounter("window", kFirstWindowCounter);
+            return Handle(0x00010000u + n * 4u);
+        } catch (const DeviceError&) {
+            return nullptr;
+        }
     }
 
     // Only a callback SetTimer was given in this process is ever called for a WM_TIMER.
@@ -177,7 +182,7 @@ struct WindowManager::Impl {
     }
 
     bool QueueSent(HWND h, UINT msg, WPARAM wp, LPARAM lp, int reply) {
-        if (queue.size() - posted >= kMaxPendingConnections * 16) return false;
+        if (queue.size() - posted >= kMaxWaitingSenders) return false;
         queue.push_back(Queued{MSG{h, msg, wp, lp, Now32(), {}}, reply});
         return true;
     }
@@ -415,6 +420,10 @@ HWND CreateWindowImpl(DWORD ex_style, const std::u16string& cls, WNDPROC proc, L
                       HWND owner, LPVOID param, bool dialog, int dialog_id, DLGPROC dlgproc) {
     auto& d = WM();
     HWND h = d.NewHandle();
+    if (!h) {
+        SetLastError(ERROR_CANTWRITE);
+        return nullptr;
+    }
     WindowManager::Impl::Window w;
     w.info.handle = h;
     w.info.class_name = cls;
@@ -887,6 +896,7 @@ INT_PTR DialogBoxParam(HINSTANCE, LPCWSTR name, HWND owner, DLGPROC proc, LPARAM
     r.bottom = r.top + px(t->cy, host::kDialogBaseY, 8);
     HWND dlg = CreateWindowImpl(t->ex_style, host::kDialogClass, DialogWindowProc, t->caption.c_str(), t->style, r,
                                 owner, nullptr, true, static_cast<int>(id), proc);
+    if (!dlg) return c.Result<INT_PTR>(-1);
     for (const auto& item : t->items) {
         RECT ir{r.left + px(item.x, host::kDialogBaseX, 4), r.top + px(item.y, host::kDialogBaseY, 8), 0, 0};
         ir.right = ir.left + px(item.cx, host::kDialogBaseX, 4);
