@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "handheld/reg_command.h"
+#include "platform/host/device_folder.h"
 #include "platform/host/handheld.h"
 #include "platform/host/registry_store.h"
 #include "platform/host/seam.h"
@@ -93,8 +94,7 @@ void EnumFloor(benchmark::State& state) {
 BENCHMARK(EnumFloor)->Arg(1000)->Arg(10000)->Unit(benchmark::kMillisecond);
 
 void OpenStore(benchmark::State& state) {
-    std::string folder = g_folder + "/big";
-    mkdir(folder.c_str(), 0700);
+    host::DeviceFolder folder(g_folder + "/big");
     {
         host::RegistryStore store(folder);
         Fill(store, state.range(0));

@@ -10,6 +10,7 @@
 #include <unistd.h>
 
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <string>
 #include <vector>
@@ -138,11 +139,35 @@ TEST_F(EndpointTest, TheOwnerReportsWhatItShows) {
 }
 
 TEST_F(EndpointTest, AWindowOfAKilledProcessFailsCleanly) {
+    const std::string left = SocketPath();
     kill(owner_, SIGKILL);
     WaitOwner();
     SetLastError(0);
     EXPECT_EQ(0, SendMessage(window_, kAdd, 1, 1));
     EXPECT_EQ(static_cast<DWORD>(ERROR_INVALID_WINDOW_HANDLE), GetLastError());
+    // What it left in the device folder goes at the next start of a program that listens there.
+    host::Handheld::PowerOff();
+    host::BootOptions options;
+    options.folder = folder_;
+    options.virtual_clock = false;
+    host::Handheld::Boot(options);
+    EXPECT_NE(0, access(left.c_str(), F_OK));
+    EXPECT_TRUE(std::filesystem::is_empty(folder_ + "/windows"));
+}
+
+TEST_F(EndpointTest, IdleConnectionsNeitherLockOthersOutNorStayOpen) {
+    std::vector<int> idle;
+    for (std::size_t i = 0; i < host::kMaxPendingConnections + 8; ++i)
+        idle.push_back(host::ConnectToOwner(folder_, window_));
+    EXPECT_EQ(7, SendMessage(window_, kAdd, 3, 4));
+    // The oldest gave way to newer ones; the others are closed once they have waited too long.
+    host::WireReply reply{};
+    EXPECT_EQ(static_cast<ssize_t>(sizeof reply), recv(idle.front(), &reply, sizeof reply, MSG_DONTWAIT));
+    EXPECT_EQ(static_cast<DWORD>(ERROR_BUSY), reply.error);
+    EXPECT_EQ(static_cast<ssize_t>(sizeof reply), recv(idle.back(), &reply, sizeof reply, 0));
+    EXPECT_EQ(static_cast<DWORD>(ERROR_TIMEOUT), reply.error);
+    for (int s : idle)
+        close(s);
 }
 
 TEST_F(EndpointTest, MalformedRequestsAreRefusedAndTheOwnerGoesOn) {
@@ -191,7 +216,7 @@ TEST_F(EndpointTest, AnotherUsersProcessIsRefused) {
 }
 
 TEST_F(EndpointTest, TenThousandMessagesFromSeveralProcessesAreAllServed) {
-    constexpr int kSenders = 4, kEach = 2500;
+    constexpr int kSenders = 5, kEach = 2000;
     std::vector<pid_t> senders;
     for (int i = 0; i < kSenders; ++i) {
         pid_t p = fork();

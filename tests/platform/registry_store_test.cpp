@@ -5,6 +5,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <filesystem>
 #include <fstream>
 #include <functional>
 #include <set>
@@ -12,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/host/device_folder.h"
 #include "platform/host/handheld.h"
 #include "platform/host/registry_store.h"
 #include "platform/host/trace.h"
@@ -77,12 +79,13 @@ TEST(RegistryNewStoreTest, HoldsTheSystemKeysAndNothingElse) {
         "HKEY_LOCAL_MACHINE\\System\\CurrentControlSet\\Control\\Power\\Timeouts",
     };
     const std::string folder = pelorn_test::MakeTempFolder();
+    const host::DeviceFolder device(folder);
     {
-        host::RegistryStore store(folder);
+        host::RegistryStore store(device);
         EXPECT_EQ(folder + "/registry.db", store.file());
         EXPECT_EQ(expected, Contents(store));
     }
-    host::RegistryStore again(folder);
+    host::RegistryStore again(device);
     EXPECT_EQ(expected, Contents(again));
     pelorn_test::RemoveTree(folder);
 }
@@ -131,6 +134,8 @@ protected:
             EXPECT_NE(std::string::npos, std::string(e.what()).find(db())) << e.what();
         }
         EXPECT_EQ(before, ReadAll(db()));
+        for (const char* beside : {"-journal", "-wal", "-shm"})
+            EXPECT_FALSE(std::filesystem::exists(db() + beside)) << "made beside it: " << beside;
     }
 };
 
@@ -297,6 +302,9 @@ TEST_F(RegistryStoreTest, DamagedOrForeignFilesAreRefusedAndLeftAsTheyAre) {
         damaged[i] = '\xFF';  // the second page's header
     WriteAll(db(), damaged);
     ExpectRefusedUntouched("damaged page");
+    damaged[18] = damaged[19] = 2;  // and a header that says a log is kept beside it
+    WriteAll(db(), damaged);
+    ExpectRefusedUntouched("damaged page, log mode");
 
     WriteAll(db(), ours.substr(0, ours.size() - 4096));
     ExpectRefusedUntouched("cut short");
@@ -306,6 +314,28 @@ TEST_F(RegistryStoreTest, DamagedOrForeignFilesAreRefusedAndLeftAsTheyAre) {
     Reboot();
     HKEY key = nullptr;
     EXPECT_EQ(ERROR_SUCCESS, RegOpenKeyEx(HKEY_CURRENT_USER, u"Software\\MicroSoft\\Shell", 0, 0, &key));
+}
+
+TEST_F(RegistryStoreTest, NothingDoneToItsFilesKillsAProcessUsingTheStore) {
+    HKEY key = nullptr;
+    ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyEx(HKEY_LOCAL_MACHINE, u"Cut", 0, nullptr, 0, 0, nullptr, &key, nullptr));
+    // Every file of the device cut to nothing under the process: its calls may fail, it goes on.
+    auto cut = [&] {
+        for (const auto& e : std::filesystem::directory_iterator(device_folder()))
+            truncate(e.path().c_str(), 0);
+        for (DWORD i = 0; i < 10; ++i)
+            SetDword(key, u"V", i);
+        std::exit(0);
+    };
+    EXPECT_EXIT(cut(), ::testing::ExitedWithCode(0), "");
+}
+
+TEST_F(RegistryStoreTest, WhatAProcessKilledWhileMakingTheStoreLeftGoesAtTheNextStart) {
+    const std::string left = device_folder() + "/registry.db.new-2147483647";  // no such process
+    for (const std::string& file : {left, left + "-journal"})
+        WriteAll(file, "half built");
+    Reboot();
+    EXPECT_FALSE(std::filesystem::exists(left) || std::filesystem::exists(left + "-journal"));
 }
 
 }  // namespace

@@ -140,6 +140,20 @@ TEST_F(WindowsTest, TimersTickOnTheVirtualClockAndStopWhenKilled) {
     EXPECT_TRUE(Ticks().empty());
 }
 
+std::vector<UINT_PTR> g_called;  // timer callbacks called, by the id they were given
+void CALLBACK Registered(HWND, UINT, UINT_PTR id, DWORD) { g_called.push_back(id); }
+void CALLBACK Planted(HWND, UINT, UINT_PTR id, DWORD) { g_called.push_back(1000 + id); }
+
+TEST_F(WindowsTest, APostedTimerCallsOnlyACallbackSetTimerWasGiven) {
+    HWND h = Create();
+    ASSERT_NE(0u, SetTimer(h, 1, 1500, Registered));
+    // Anybody may post WM_TIMER with any lParam; an address SetTimer never saw is not called.
+    for (auto proc : {&Planted, &Registered})
+        ASSERT_TRUE(PostMessage(h, WM_TIMER, 2, reinterpret_cast<LPARAM>(proc)));
+    wm().RunFor(1500);
+    EXPECT_EQ((std::vector<UINT_PTR>{2, 1}), g_called);
+}
+
 TEST_F(WindowsTest, AHeldLoopGetsAtMostOnePendingTick) {
     HWND h = Create();
     SetTimer(h, 1, 1500, nullptr);

@@ -28,6 +28,12 @@ namespace {
 
 int ExitStatus(int status) { return WIFEXITED(status) ? WEXITSTATUS(status) : -1; }
 
+void BecomeUser(int as_user) {
+    if (as_user >= 0 && (setgroups(0, nullptr) != 0 || setgid(static_cast<gid_t>(as_user)) != 0 ||
+                         setuid(static_cast<uid_t>(as_user)) != 0))
+        _exit(126);
+}
+
 }  // namespace
 
 std::string HandheldExe() { return HANDHELD_EXE; }
@@ -46,9 +52,7 @@ Ran Handheld(const std::string& folder, const std::vector<std::string>& args, in
         close(err[0]);
         close(out[1]);
         close(err[1]);
-        if (as_user >= 0 && (setgroups(0, nullptr) != 0 || setgid(static_cast<gid_t>(as_user)) != 0 ||
-                             setuid(static_cast<uid_t>(as_user)) != 0))
-            _exit(126);
+        BecomeUser(as_user);
         // Writing past the limit then fails (EFBIG) as on a full disk, rather than killing it.
         rlimit limit{static_cast<rlim_t>(file_size), static_cast<rlim_t>(file_size)};
         if (file_size >= 0 && (signal(SIGXFSZ, SIG_IGN) == SIG_ERR || setrlimit(RLIMIT_FSIZE, &limit) != 0)) _exit(126);
@@ -80,12 +84,14 @@ Ran Handheld(const std::string& folder, const std::vector<std::string>& args, in
     return ran;
 }
 
-PelornProcess::PelornProcess(const std::string& folder) : folder_(folder) {
+PelornProcess::PelornProcess(const std::string& folder, int as_user, const std::string& cwd)
+    : log_((cwd.empty() || folder[0] == '/' ? "" : cwd + "/") + folder + ".log") {
     pid_ = fork();
     if (pid_ < 0) throw std::runtime_error("fork failed");
     if (pid_ == 0) {
-        std::string log = folder + ".log";
-        if (!freopen(log.c_str(), "w", stdout) || !freopen(log.c_str(), "a", stderr)) _exit(126);
+        if (!freopen(log_.c_str(), "w", stdout) || !freopen(log_.c_str(), "a", stderr)) _exit(126);
+        BecomeUser(as_user);
+        if (!cwd.empty() && chdir(cwd.c_str()) != 0) _exit(126);
         Exec(PelornExe(), {}, folder);
     }
 }
@@ -109,7 +115,7 @@ int PelornProcess::Wait() {
 }
 
 std::string PelornProcess::Output() const {
-    std::ifstream in(folder_ + ".log");
+    std::ifstream in(log_);
     std::ostringstream text;
     text << in.rdbuf();
     return text.str();

@@ -27,10 +27,11 @@ struct Ran {
 // that many bytes.
 Ran Handheld(const std::string& folder, const std::vector<std::string>& args, int as_user = -1, long file_size = -1);
 
-// `pelorn` on the device in `folder`, its output kept in <folder>.log.
+// `pelorn` on the device in `folder` (from `cwd` when given, as `as_user` as for Handheld), its
+// output kept in <folder>.log.
 class PelornProcess {
 public:
-    explicit PelornProcess(const std::string& folder);
+    explicit PelornProcess(const std::string& folder, int as_user = -1, const std::string& cwd = "");
     ~PelornProcess();  // asks it to close (SIGTERM), then kills it if it does not
     PelornProcess(const PelornProcess&) = delete;
     PelornProcess& operator=(const PelornProcess&) = delete;
@@ -41,7 +42,7 @@ public:
     std::string Output() const;
 
 private:
-    std::string folder_;
+    std::string log_;
     pid_t pid_ = -1;
 };
 

@@ -360,8 +360,8 @@ class CommandLineTest : public ::testing::Test {
 protected:
     void SetUp() override { root_ = pelorn_test::MakeTempFolder("pelorn-cli"); }
     void TearDown() override { pelorn_test::RemoveTree(root_); }
-    std::string Device() const { return root_ + "/device"; }
-    std::string root_;
+    std::string Device() const { return root_ + "/" + device_; }
+    std::string root_, device_ = "device";
 };
 
 TEST_F(CommandLineTest, BadArgumentsGiveAUsageLineAndExit2WithoutTouchingTheDevice) {
@@ -371,7 +371,7 @@ TEST_F(CommandLineTest, BadArgumentsGiveAUsageLineAndExit2WithoutTouchingTheDevi
     } cases[] = {
         {{}, "usage: handheld [--help] COMMAND [ARGS...]"},
         {{"frob"}, "handheld: unknown command 'frob'"},
-        {{"send"}, "usage: handheld send [--help] show|hide|reset|close|about"},
+        {{"send"}, "usage: handheld send [--help] show|hide|reset|close|about | MSG [WPARAM [LPARAM]]"},
         {{"send", "open"}, "handheld send: unknown message 'open'"},
         {{"send", "show", "hide"}, "handheld send: one message at a time"},
         {{"set"}, "usage: handheld set [--help] [ac=battery|online|unknown] [pin38=high|low|released]"},
@@ -457,7 +457,10 @@ class LiveTest : public CommandLineTest {
 protected:
     void SetUp() override {
         CommandLineTest::SetUp();
-        pelorn_ = std::make_unique<pelorn_test::PelornProcess>(Device());
+        // Started from the folder above, on a relative path longer than a socket's address can be.
+        device_ = std::string(120, 'x') + "/device";
+        ASSERT_EQ(0, mkdir((root_ + "/" + std::string(120, 'x')).c_str(), 0755));
+        pelorn_ = std::make_unique<pelorn_test::PelornProcess>(device_, -1, root_);
         std::optional<std::string> up = pelorn_test::StatusWhen(
             Device(), [](const std::string& s) { return Has(s, "\"running\":true"); }, kStartPatience);
         ASSERT_TRUE(up) << pelorn_->Output();
@@ -496,14 +499,24 @@ TEST_F(LiveTest, ControlMessagesFromOtherProcessesAreHandledAndAnswered) {
     EXPECT_EQ("1\n", r.out);
     EXPECT_EQ(kResetSentence, pty.Heard(61, std::chrono::milliseconds(0)));
 
+    // Creation, non-client destruction, a timer, activation, with an address: window manager's only.
+    char handle[16];
+    std::snprintf(handle, sizeof handle, "0x%08llX", window_);
+    for (const char* msg : {"0x0001", "0x0082", "0x0113", "0x0006"}) {
+        r = Run({"send", msg, "1", "0x4141414141"});
+        EXPECT_EQ(1, r.exit);
+        EXPECT_EQ("handheld send: window " + std::string(handle) + " refused message " + msg +
+                      ": only the window manager sends it; other programs may send WM_NULL, WM_CLOSE, WM_COMMAND "
+                      "and messages from WM_USER (0x0400) to 0xFFFF (error 5)\n",
+                  r.err);
+    }
+
     r = Run({"send", "close"});
     EXPECT_EQ(0, r.exit) << r.err;
     EXPECT_EQ("0\n", r.out);
     EXPECT_EQ(0, pelorn_->Wait());
 
     // GPSHDL still names the window, which is gone.
-    char handle[16];
-    std::snprintf(handle, sizeof handle, "0x%08llX", window_);
     r = Run({"send", "show"});
     EXPECT_EQ(1, r.exit);
     EXPECT_EQ("", r.out);
@@ -575,7 +588,12 @@ TEST_F(LiveTest, AnotherUsersProcessIsRefused) {
 }
 
 TEST_F(LiveTest, TenThousandMessagesFromSeveralProcessesLeaveTheSystemResponsive) {
-    constexpr int kSenders = 4, kEach = 2500;
+    constexpr int kSenders = 5, kEach = 2000;
+    auto resident_pages = [&, size = 0L, pages = -1L]() mutable {
+        std::ifstream("/proc/" + std::to_string(pelorn_->pid()) + "/statm") >> size >> pages;
+        return pages;
+    };
+    const long before = resident_pages();
     constexpr UINT kUnknown = WM_USER + 50;  // the frame leaves it to default handling
     HWND window = reinterpret_cast<HWND>(static_cast<ULONG_PTR>(window_));
     std::vector<pid_t> senders;
@@ -611,6 +629,24 @@ TEST_F(LiveTest, TenThousandMessagesFromSeveralProcessesLeaveTheSystemResponsive
     std::string status = Status();
     EXPECT_TRUE(Has(status, "\"running\":true")) << status;
     EXPECT_TRUE(Has(status, "\"message_boxes\":[]")) << status;
+    std::printf("10,000 messages: pelorn resident %ld pages before, %ld after\n", before, resident_pages());
+    EXPECT_LE(resident_pages(), before + 128) << "more than a full queue of posts takes";
+}
+
+TEST_F(CommandLineTest, ARegistryThatCannotBeWrittenIsRefusedNamingItAndNothingIsMadeBesideIt) {
+    // Root may write any file: as root, the device is somebody else's, who runs everything.
+    const int user = geteuid() == 0 ? 65534 : -1;
+    ASSERT_EQ(0, chmod(root_.c_str(), 0755));
+    ASSERT_EQ(0, mkdir(Device().c_str(), 0700));
+    ASSERT_EQ(0, user < 0 ? 0 : chown(Device().c_str(), user, user));
+    ASSERT_EQ(0, Handheld(Device(), {"ports"}, user).exit);
+    ASSERT_EQ(0, chmod((Device() + "/registry.db").c_str(), 0444));
+    pelorn_test::PelornProcess pelorn(Device(), user);
+    EXPECT_EQ(1, pelorn.Wait());
+    EXPECT_EQ("pelorn: the file " + Device() + "/registry.db is read-only (mode 0444); Pelorn needs to write it\n",
+              pelorn.Output());
+    for (const char* beside : {"-journal", "-wal", "-shm"})
+        EXPECT_NE(0, access((Device() + "/registry.db" + beside).c_str(), F_OK)) << beside;
 }
 
 }  // namespace

@@ -1,5 +1,8 @@
 // `handheld send`: the control messages another program sends to the window named by GPSHDL.
+#include <cctype>
+#include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <iostream>
 #include <optional>
@@ -29,12 +32,33 @@ const Action kActions[] = {
     {"about", WM_COMMAND, kAboutCommand, "WM_COMMAND 57664: the About box (answers when it is closed)"},
 };
 
-const char kUsage[] = "usage: handheld send [--help] show|hide|reset|close|about\n";
+const char kUsage[] = "usage: handheld send [--help] show|hide|reset|close|about | MSG [WPARAM [LPARAM]]\n";
 
-std::string Handle(DWORD h) {
-    char buf[16];
-    std::snprintf(buf, sizeof buf, "0x%08X", static_cast<unsigned>(h));
+std::string Hex(unsigned long long v, int digits) {
+    char buf[24];
+    std::snprintf(buf, sizeof buf, "0x%0*llX", digits, v);
     return buf;
+}
+
+std::string Handle(DWORD h) { return Hex(h, 8); }
+
+// A number as C writes it: decimal, or hex after 0x.
+std::optional<unsigned long long> Number(const char* text) {
+    char* end = nullptr;
+    errno = 0;
+    unsigned long long v = std::strtoull(text, &end, 0);
+    if (*text == '-' || end == text || *end || errno) return std::nullopt;
+    return v;
+}
+
+// Why the window's owner refused a message, for the sender.
+std::string Refusal(DWORD error) {
+    if (error == ERROR_ACCESS_DENIED)
+        return "only the window manager sends it; other programs may send WM_NULL, WM_CLOSE, WM_COMMAND and "
+               "messages from WM_USER (0x0400) to 0xFFFF (error 5)";
+    if (error == ERROR_BUSY) return "it has too many senders waiting already (error 170)";
+    if (error == ERROR_NOT_ENOUGH_QUOTA) return "its queue is full (error 1816)";
+    return "error " + std::to_string(error);
 }
 
 }  // namespace
@@ -46,13 +70,30 @@ int SendMain(int argc, char** argv) {
                      "device in PELORN_DEVICE, waits for it to be handled and prints the handler's result.\n";
         for (const Action& a : kActions)
             std::printf("  %-6s %s\n", a.name, a.summary);
-        std::cout << "Exits 1 when no system window is there to answer.\n";
+        std::cout << "  MSG [WPARAM [LPARAM]]  any message by number (decimal or 0x hex), as another program\n"
+                     "         could send it; the window refuses those only the window manager sends\n"
+                     "Exits 1 when no system window is there to answer, or it refuses the message.\n";
         return 0;
     }
+    Action raw{"", 0, 0, ""};
+    LPARAM lparam = 0;
     const Action* action = nullptr;
     if (argc == 2)
         for (const Action& a : kActions)
             if (std::strcmp(argv[1], a.name) == 0) action = &a;
+    // A message by number, as any program could send it.
+    if (!action && argc >= 2 && argc <= 4 && std::isdigit(static_cast<unsigned char>(argv[1][0]))) {
+        std::optional<unsigned long long> msg = Number(argv[1]);
+        std::optional<unsigned long long> wp = argc > 2 ? Number(argv[2]) : 0ull;
+        std::optional<unsigned long long> lp = argc > 3 ? Number(argv[3]) : 0ull;
+        if (!msg || *msg > 0xFFFFFFFFull || !wp || !lp) {
+            std::cerr << "handheld send: MSG, WPARAM and LPARAM are numbers (decimal or 0x hex)\n" << kUsage;
+            return 2;
+        }
+        raw = Action{"", static_cast<UINT>(*msg), static_cast<WPARAM>(*wp), ""};
+        lparam = static_cast<LPARAM>(*lp);
+        action = &raw;
+    }
     if (!action) {
         if (argc > 1)
             std::cerr << "handheld send: "
@@ -71,7 +112,7 @@ int SendMain(int argc, char** argv) {
         }
         HWND h = reinterpret_cast<HWND>(static_cast<ULONG_PTR>(*window));
         SetLastError(ERROR_SUCCESS);
-        LRESULT result = ::SendMessage(h, action->msg, action->wparam, 0);
+        LRESULT result = ::SendMessage(h, action->msg, action->wparam, lparam);
         DWORD error = GetLastError();
         if (error == ERROR_INVALID_WINDOW_HANDLE) {
             std::cerr << "handheld send: no Pelorn window on this device: window " << Handle(*window)
@@ -79,8 +120,8 @@ int SendMain(int argc, char** argv) {
             return 1;
         }
         if (error != ERROR_SUCCESS) {
-            std::cerr << "handheld send: window " << Handle(*window) << " refused the message (error " << error
-                      << ")\n";
+            std::cerr << "handheld send: window " << Handle(*window) << " refused message " << Hex(action->msg, 4)
+                      << ": " << Refusal(error) << "\n";
             return 1;
         }
         std::cout << result << "\n";

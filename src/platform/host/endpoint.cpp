@@ -1,15 +1,21 @@
 #include "platform/host/endpoint.h"
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/timerfd.h>
 #include <sys/un.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
+#include <vector>
 
+#include "platform/host/device_folder.h"
 #include "platform/host/handheld.h"
 #include "platform/host/status.h"
 #include "platform/host/windows.h"
@@ -17,20 +23,35 @@
 namespace host {
 namespace {
 
-std::string WindowFile(const std::string& folder, HWND window) {
+std::string WindowName(HWND window) {
     char name[16];
     std::snprintf(name, sizeof name, "%08x", static_cast<unsigned>(reinterpret_cast<ULONG_PTR>(window)));
-    return folder + "/windows/" + name;
+    return name;
 }
 
-bool MakeOwnerFolder(const std::string& path) { return mkdir(path.c_str(), 0700) == 0 || errno == EEXIST; }
-
-bool FillAddress(const std::string& path, sockaddr_un* address) {
+// A socket in a folder held open, addressed through that descriptor: short whatever the path.
+bool FillAddress(int folder, const std::string& name, sockaddr_un* address) {
     std::memset(address, 0, sizeof *address);
     address->sun_family = AF_UNIX;
-    if (path.size() >= sizeof address->sun_path) return false;
-    std::memcpy(address->sun_path, path.c_str(), path.size());
-    return true;
+    int n = std::snprintf(address->sun_path, sizeof address->sun_path, "/proc/self/fd/%d/%s", folder, name.c_str());
+    return n > 0 && static_cast<std::size_t>(n) < sizeof address->sun_path;
+}
+
+// "<pid>.sock": the pid, or 0 when the text is no socket name of ours.
+pid_t SocketOwner(const std::string& name) {
+    char* end = nullptr;
+    long pid = std::strtol(name.c_str(), &end, 10);
+    return end != name.c_str() && std::strcmp(end, ".sock") == 0 && pid > 0 ? static_cast<pid_t>(pid) : 0;
+}
+
+// The text of a window's file in windows/, read without following a link.
+std::string ReadName(int windows, const char* file) {
+    char text[64];
+    int fd = openat(windows, file, O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
+    if (fd < 0) return {};
+    ssize_t n = read(fd, text, sizeof text);
+    close(fd);
+    return n > 0 && n < static_cast<ssize_t>(sizeof text) ? std::string(text, static_cast<std::size_t>(n)) : "";
 }
 
 void Reply(int connection, DWORD error, LRESULT result) {
@@ -41,57 +62,103 @@ void Reply(int connection, DWORD error, LRESULT result) {
 
 }  // namespace
 
-Endpoint::Endpoint(Handheld& device) : device_(device) {}
+bool MayComeFromAnotherProcess(UINT msg) {
+    return msg == WM_NULL || msg == WM_CLOSE || msg == WM_COMMAND || (msg >= WM_USER && msg <= 0xFFFF);
+}
 
-Endpoint::~Endpoint() {
+Endpoint::Endpoint(Handheld& device) : device_(device) {
+    const DeviceFolder& folder = device.device_folder();
+    try {
+        run_ = folder.OpenFolder("run");
+        windows_ = folder.OpenFolder("windows");
+        RemoveLeftovers();
+        socket_ = std::to_string(getpid()) + ".sock";
+        const std::string path = folder.PathOf("run/" + socket_);
+        sockaddr_un address{};
+        listener_ = socket(AF_UNIX, SOCK_SEQPACKET | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+        timer_ = timerfd_create(CLOCK_MONOTONIC, TFD_NONBLOCK | TFD_CLOEXEC);
+        if (listener_ < 0 || timer_ < 0) throw DeviceError("cannot listen on " + path + ": " + std::strerror(errno));
+        unlinkat(run_, socket_.c_str(), 0);  // a dead process of the same id left it
+        mode_t old = umask(0077);
+        int bound = FillAddress(run_, socket_, &address)
+                        ? bind(listener_, reinterpret_cast<sockaddr*>(&address), sizeof address)
+                        : -1;
+        umask(old);
+        if (bound != 0 || listen(listener_, 128) != 0)
+            throw DeviceError("cannot listen on " + path + ": " + std::strerror(errno));
+    } catch (...) {
+        Close();
+        throw;
+    }
+    device_.windows().AddWakeSource(listener_, [this] { Accept(); });
+    device_.windows().AddWakeSource(timer_, [this] { Expire(); });
+}
+
+Endpoint::~Endpoint() { Close(); }
+
+void Endpoint::Close() {
     for (const auto& [connection, unused] : pending_)
         close(connection);
+    pending_.clear();
     if (listener_ >= 0) {
+        device_.windows().RemoveWakeSource(listener_);
         close(listener_);
-        unlink(socket_path_.c_str());
+        unlinkat(run_, socket_.c_str(), 0);
+        listener_ = -1;
+    }
+    if (timer_ >= 0) {
+        device_.windows().RemoveWakeSource(timer_);
+        close(timer_);
+        timer_ = -1;
+    }
+    for (int* fd : {&run_, &windows_}) {
+        if (*fd >= 0) close(*fd);
+        *fd = -1;
     }
 }
 
-void Endpoint::Open() {
-    const std::string& folder = device_.folder();
-    if (!MakeOwnerFolder(folder + "/run") || !MakeOwnerFolder(folder + "/windows")) return;
-    socket_path_ = folder + "/run/" + std::to_string(getpid()) + ".sock";
-    sockaddr_un address{};
-    if (!FillAddress(socket_path_, &address)) return;
-    int fd = socket(AF_UNIX, SOCK_SEQPACKET | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
-    if (fd < 0) return;
-    unlink(socket_path_.c_str());  // a dead process of the same id left it
-    mode_t old = umask(0077);
-    int bound = bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
-    umask(old);
-    if (bound != 0 || listen(fd, 128) != 0) {
-        close(fd);
-        return;
+// Sockets and window names of processes that were killed: nobody else removes them.
+void Endpoint::RemoveLeftovers() {
+    for (int folder : {run_, windows_}) {
+        int fd = dup(folder);
+        DIR* dir = fd >= 0 ? fdopendir(fd) : nullptr;
+        if (!dir) {
+            if (fd >= 0) close(fd);
+            continue;
+        }
+        std::vector<std::string> gone;
+        while (dirent* e = readdir(dir)) {
+            if (e->d_name[0] == '.') continue;
+            pid_t owner = SocketOwner(folder == run_ ? e->d_name : ReadName(folder, e->d_name));
+            if (owner && owner != getpid() && !ProcessAlive(owner)) gone.push_back(e->d_name);
+        }
+        closedir(dir);
+        for (const std::string& name : gone)
+            unlinkat(folder, name.c_str(), 0);
     }
-    listener_ = fd;
-    device_.windows().AddWakeSource(listener_, [this] { Accept(); });
 }
 
-void Endpoint::Publish(HWND window) {
-    if (listener_ < 0) Open();
-    if (listener_ < 0) return;
-    std::string file = WindowFile(device_.folder(), window);
-    std::string temp = file + ".new";
-    int fd = open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
-    if (fd < 0) return;
-    bool ok = write(fd, socket_path_.data(), socket_path_.size()) == static_cast<ssize_t>(socket_path_.size());
+bool Endpoint::Publish(HWND window) {
+    const std::string file = WindowName(window);
+    const std::string temp = file + ".new";
+    // Made new, never opened through whatever somebody left under that name.
+    int fd = openat(windows_, temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+    if (fd < 0 && errno == EEXIST && unlinkat(windows_, temp.c_str(), 0) == 0)
+        fd = openat(windows_, temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+    if (fd < 0) return false;
+    bool ok = write(fd, socket_.data(), socket_.size()) == static_cast<ssize_t>(socket_.size());
     close(fd);
-    if (!ok || rename(temp.c_str(), file.c_str()) != 0) unlink(temp.c_str());
+    if (ok && renameat(windows_, temp.c_str(), windows_, file.c_str()) == 0) return true;
+    unlinkat(windows_, temp.c_str(), 0);
+    return false;
 }
 
-void Endpoint::Withdraw(HWND window) {
-    if (listener_ >= 0) unlink(WindowFile(device_.folder(), window).c_str());
-}
+void Endpoint::Withdraw(HWND window) { unlinkat(windows_, WindowName(window).c_str(), 0); }
 
 void Endpoint::Accept() {
     for (;;) {
         int connection = accept4(listener_, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
-        if (connection < 0) return;
+        if (connection < 0) break;
         // Only the device owner's processes may deliver messages.
         ucred peer{};
         socklen_t size = sizeof peer;
@@ -101,20 +168,56 @@ void Endpoint::Accept() {
             continue;
         }
         if (pending_.size() >= kMaxPendingConnections) {
-            Reply(connection, ERROR_BUSY, 0);
-            close(connection);
-            continue;
+            // The process holding the most connections gives up its oldest.
+            std::map<pid_t, int> held;
+            for (const auto& [c, p] : pending_)
+                ++held[p.peer];
+            int victim = -1;
+            for (const auto& [c, p] : pending_) {
+                const Pending* v = victim < 0 ? nullptr : &pending_.at(victim);
+                if (!v || held[p.peer] > held[v->peer] || (held[p.peer] == held[v->peer] && p.turn < v->turn))
+                    victim = c;
+            }
+            Drop(victim, ERROR_BUSY);
         }
-        pending_[connection] = true;
+        pending_[connection] = Pending{peer.pid, device_.clock().Now(), ++turns_};
         device_.windows().AddWakeSource(connection, [this, connection] { Serve(connection); });
         Serve(connection);  // the request is usually there already
     }
+    ArmTimer();
 }
 
-void Endpoint::Drop(int connection) {
+void Endpoint::Drop(int connection, DWORD error) {
+    Reply(connection, error, 0);
     device_.windows().RemoveWakeSource(connection);
     pending_.erase(connection);
     close(connection);
+}
+
+void Endpoint::Expire() {
+    std::uint64_t expirations = 0;
+    ssize_t n = read(timer_, &expirations, sizeof expirations);
+    (void)n;
+    Millis now = device_.clock().Now();
+    std::vector<int> late;
+    for (const auto& [connection, p] : pending_)
+        if (now - p.since >= kRequestTimeoutMs) late.push_back(connection);
+    for (int connection : late)
+        Drop(connection, ERROR_TIMEOUT);
+    ArmTimer();
+}
+
+void Endpoint::ArmTimer() {
+    itimerspec when{};
+    if (!pending_.empty()) {
+        Millis oldest = pending_.begin()->second.since;
+        for (const auto& [connection, p] : pending_)
+            oldest = std::min<Millis>(oldest, p.since);
+        Millis left = std::max<Millis>(1, oldest + kRequestTimeoutMs - device_.clock().Now());
+        when.it_value.tv_sec = left / 1000;
+        when.it_value.tv_nsec = (left % 1000) * 1000000;
+    }
+    timerfd_settime(timer_, 0, &when, nullptr);
 }
 
 void Endpoint::Serve(int connection) {
@@ -134,6 +237,10 @@ void Endpoint::Serve(int connection) {
     HWND window = reinterpret_cast<HWND>(static_cast<ULONG_PTR>(request.hwnd));
     WPARAM wparam = static_cast<WPARAM>(request.wparam);
     LPARAM lparam = static_cast<LPARAM>(request.lparam);
+    if (request.kind != kWireStatus && !MayComeFromAnotherProcess(request.msg)) {
+        AnswerOtherProcess(connection, ERROR_ACCESS_DENIED, 0);
+        return;
+    }
     if (request.kind == kWireSend) {
         device_.windows().SentFromOtherProcess(window, request.msg, wparam, lparam, connection);
         return;
@@ -157,22 +264,24 @@ void AnswerOtherProcess(int connection, DWORD error, LRESULT result) {
 }
 
 int ConnectToOwner(const std::string& folder, HWND window) {
-    char path[4096];
-    int fd = open(WindowFile(folder, window).c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) return -1;
-    ssize_t n = read(fd, path, sizeof path - 1);
-    close(fd);
-    if (n <= 0) return -1;
-    path[n] = 0;
+    int device = open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (device < 0) return -1;
+    int windows = openat(device, "windows", O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    int run = openat(device, "run", O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    close(device);
+    std::string name = windows >= 0 ? ReadName(windows, WindowName(window).c_str()) : "";
     sockaddr_un address{};
-    if (!FillAddress(path, &address)) return -1;
-    int s = socket(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0);
-    if (s < 0) return -1;
-    // A window of a process that is gone: its socket refuses.
-    if (connect(s, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
-        close(s);
-        return -1;
+    int s = -1;
+    if (run >= 0 && SocketOwner(name) && FillAddress(run, name, &address)) {
+        s = socket(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0);
+        // A window of a process that is gone: its socket refuses.
+        if (s >= 0 && connect(s, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
+            close(s);
+            s = -1;
+        }
     }
+    for (int fd : {windows, run})
+        if (fd >= 0) close(fd);
     return s;
 }
 

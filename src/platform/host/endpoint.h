@@ -1,11 +1,23 @@
 // Delivery of window messages between processes on the same device.
 //
 // A process whose windows other programs may address listens on a Unix socket in the device
-// folder (<device>/run/<pid>.sock, its owner's alone) and names each of its top-level windows in
-// <device>/windows/<handle>. Another process sends one request per connection: a message for a
-// window, which the owner serves from its one message loop (also inside modal loops), in order,
-// and answers with the handler's result (SendMessage) or at once (PostMessage).
+// folder (run/<pid>.sock, its owner's alone) and names each of its top-level windows in
+// windows/<handle>, whose text is the socket's name. Sockets are bound and reached through the
+// folder held open (/proc/self/fd/N/...), so any device path works, however long or relative.
+// Another process sends one request per connection: a message for a window, which the owner
+// serves from its one message loop (also inside modal loops), in order, and answers with the
+// handler's result (SendMessage) or at once (PostMessage).
+//
+// Other programs may send or post only what other programs legitimately send a window:
+// WM_NULL, WM_CLOSE, WM_COMMAND, and the messages from WM_USER (0x0400) to 0xFFFF, which are the
+// application's own (the system's control messages 0x0401-0x0403 among them) and registered
+// ones. The messages the window manager alone generates (creation, destruction, activation,
+// painting, the non-client ones, WM_TIMER, WM_QUIT, ...) are refused with ERROR_ACCESS_DENIED:
+// this transport carries numbers only, so none of the system messages whose parameters are
+// pointers could cross it anyway.
 #pragma once
+
+#include <sys/types.h>
 
 #include <cstdint>
 #include <map>
@@ -44,33 +56,55 @@ constexpr std::uint32_t kWireMagic = 0x4E524C50;  // "PLRN"
 constexpr std::uint16_t kWireVersion = 1;
 // Posted messages a window's queue holds at most, as on the platform.
 constexpr std::size_t kMaxPostedMessages = 10000;
-// Connections waiting for their request at most; more are refused.
+// Connections waiting for their request at most. A new one beyond that closes the oldest of the
+// process that holds the most, so that no client can lock the others out.
 constexpr std::size_t kMaxPendingConnections = 64;
+// A connection that has not sent its request by then is closed with ERROR_TIMEOUT.
+constexpr int kRequestTimeoutMs = 2000;
+// Senders waiting for a handler's result at most; more are refused with ERROR_BUSY.
+constexpr std::size_t kMaxWaitingSenders = 256;
+
+// Whether another process may send or post `msg` to a window (see above).
+bool MayComeFromAnotherProcess(UINT msg);
 
 class Endpoint {
 public:
+    // Prepares run/ and windows/ in the device folder, clears away what processes that are gone
+    // left there, and listens. Throws DeviceError naming the file at fault.
     explicit Endpoint(Handheld& device);
     ~Endpoint();
     Endpoint(const Endpoint&) = delete;
     Endpoint& operator=(const Endpoint&) = delete;
 
-    // Makes a window reachable from other processes (opening the socket on first use).
-    void Publish(HWND window);
+    // Makes a window reachable from other processes; false when its name cannot be written.
+    bool Publish(HWND window);
     void Withdraw(HWND window);
 
 private:
-    void Open();
+    struct Pending {
+        pid_t peer;          // the sending process
+        long long since;     // when it connected, on the device's clock
+        unsigned long turn;  // arrival order
+    };
+    void Close();
+    void RemoveLeftovers();
     void Accept();
     void Serve(int connection);
-    void Drop(int connection);
+    void Drop(int connection, DWORD error);
+    void Expire();
+    void ArmTimer();
 
     Handheld& device_;
-    std::string socket_path_;
+    int run_ = -1;        // run/, held open
+    int windows_ = -1;    // windows/, held open
+    std::string socket_;  // <pid>.sock in run/
     int listener_ = -1;
-    std::map<int, bool> pending_;  // connections whose request has not arrived yet
+    int timer_ = -1;                  // fires when the oldest pending connection is due to time out
+    std::map<int, Pending> pending_;  // connections whose request has not arrived yet
+    unsigned long turns_ = 0;
 };
 
-// Connects to the process that owns `window`; -1 when none is alive.
+// Connects to the process that owns `window` on the device in `folder`; -1 when none is alive.
 int ConnectToOwner(const std::string& folder, HWND window);
 
 // Answers a sender waiting on `connection`, and closes it.

@@ -1,12 +1,10 @@
 #include "platform/host/handheld.h"
 
-#include <sys/stat.h>
 #include <unistd.h>
 
-#include <cerrno>
 #include <cstdlib>
-#include <cstring>
 
+#include "platform/host/device_folder.h"
 #include "platform/host/endpoint.h"
 #include "platform/host/gpio.h"
 #include "platform/host/power.h"
@@ -27,23 +25,6 @@ public:
     bool Act() override { return Handheld::Current().windows().AcknowledgeTopModal(); }
 };
 
-void MakeFolder(const std::string& path) {
-    // Create every missing parent; the device folder itself is its owner's alone.
-    for (std::size_t i = 1; i <= path.size(); ++i) {
-        if (i != path.size() && path[i] != '/') continue;
-        std::string part = path.substr(0, i);
-        bool last = i == path.size();
-        if (mkdir(part.c_str(), last ? 0700 : 0755) != 0 && errno != EEXIST)
-            throw DeviceError("cannot create the device folder " + part + ": " + std::strerror(errno));
-    }
-    struct stat st {};
-    if (stat(path.c_str(), &st) != 0 || !S_ISDIR(st.st_mode))
-        throw DeviceError("the device folder " + path + " is not a folder");
-    // Other users' programs have no business on the device, whoever made the folder.
-    if (st.st_uid == geteuid() && (st.st_mode & 077) != 0 && chmod(path.c_str(), 0700) != 0)
-        throw DeviceError("cannot make the device folder " + path + " its owner's alone: " + std::strerror(errno));
-}
-
 std::string ExecutableName() {
     char buf[4096];
     ssize_t n = readlink("/proc/self/exe", buf, sizeof buf - 1);
@@ -62,15 +43,14 @@ std::string DefaultDeviceFolder() {
 }
 
 Handheld::Handheld(const BootOptions& options)
-    : folder_(options.folder.empty() ? DefaultDeviceFolder() : options.folder),
+    : folder_(std::make_unique<DeviceFolder>(options.folder.empty() ? DefaultDeviceFolder() : options.folder)),
       program_(options.program.empty() ? ExecutableName() : options.program),
       resources_(options.resources) {
     if (options.virtual_clock)
         clock_ = std::make_unique<VirtualClock>();
     else
         clock_ = std::make_unique<RealClock>();
-    MakeFolder(folder_);
-    registry_ = std::make_unique<RegistryStore>(folder_);
+    registry_ = std::make_unique<RegistryStore>(*folder_);
     windows_ = std::make_unique<WindowManager>(*this);
     shell_ = std::make_unique<Shell>(*this);
     gpio_ = std::make_unique<GpioBlock>(*registry_);
@@ -80,6 +60,8 @@ Handheld::Handheld(const BootOptions& options)
 }
 
 Handheld::~Handheld() = default;
+
+const std::string& Handheld::folder() const { return folder_->path(); }
 
 Handheld& Handheld::Boot(const BootOptions& options) {
     if (g_device) throw DeviceError("a handheld is already switched on in this process");

@@ -21,6 +21,7 @@ class GpioBlock;
 class PowerDevices;
 class SerialPorts;
 class Endpoint;
+class DeviceFolder;
 struct ResourceTable;
 
 // A device folder that cannot be used: not creatable, damaged, or not a handheld's.
@@ -64,7 +65,9 @@ public:
     Handheld(const Handheld&) = delete;
     Handheld& operator=(const Handheld&) = delete;
 
-    const std::string& folder() const { return folder_; }
+    // The device folder's absolute path.
+    const std::string& folder() const;
+    const DeviceFolder& device_folder() const { return *folder_; }
     const std::string& program() const { return program_; }
     Clock& clock() { return *clock_; }
     Trace& trace() { return trace_; }
@@ -88,7 +91,7 @@ public:
 private:
     explicit Handheld(const BootOptions& options);
 
-    std::string folder_;
+    std::unique_ptr<DeviceFolder> folder_;
     std::string program_;
     std::unique_ptr<Clock> clock_;
     Trace trace_;

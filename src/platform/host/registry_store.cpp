@@ -1,20 +1,23 @@
 #include "platform/host/registry_store.h"
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <sqlite3.h>
-#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <chrono>
 #include <cstring>
 #include <mutex>
+#include <optional>
 #include <thread>
 #include <unordered_map>
 #include <unordered_set>
 
+#include "platform/host/device_folder.h"
 #include "platform/host/handheld.h"
 
 namespace host {
@@ -194,10 +197,13 @@ int WaitWhileBusy(void*, int attempt) {
     return 1;
 }
 
-bool Exists(const std::string& path) {
+bool Exists(const DeviceFolder& folder, const char* name) {
     struct stat st {};
-    return stat(path.c_str(), &st) == 0;
+    return fstatat(folder.fd(), name, &st, AT_SYMLINK_NOFOLLOW) == 0;
 }
+
+// Files SQLite keeps beside a store.
+constexpr const char* kSidecars[] = {"-journal", "-wal", "-shm"};
 
 class Connection {
 public:
@@ -208,7 +214,7 @@ public:
 
     // Opens without ever creating; throws DeviceError on failure.
     void Open(const std::string& file, int flags) {
-        int rc = sqlite3_open_v2(file.c_str(), &db_, flags, nullptr);
+        int rc = sqlite3_open_v2(file.c_str(), &db_, flags | SQLITE_OPEN_NOFOLLOW, nullptr);
         if (rc != SQLITE_OK) Throw(file, "cannot be opened");
         sqlite3_extended_result_codes(db_, 1);
         sqlite3_busy_handler(db_, WaitWhileBusy, nullptr);
@@ -335,20 +341,12 @@ void InsertPath(Connection& c, const std::string& file, RegKeyId root, std::u16s
     }
 }
 
-void SyncFolder(const std::string& file) {
-    std::string folder = file.substr(0, file.find_last_of('/') + 1);
-    int fd = open(folder.empty() ? "." : folder.c_str(), O_RDONLY | O_DIRECTORY);
-    if (fd >= 0) {
-        fsync(fd);
-        close(fd);
-    }
-}
-
 // Builds a new device's store beside the final name and links it into place, so that the
 // store appears whole or not at all, and an existing one is never replaced.
-void Create(const std::string& file) {
-    std::string temp = file + ".new-" + std::to_string(getpid());
-    unlink(temp.c_str());
+void Create(const DeviceFolder& folder, const std::string& file) {
+    const std::string temp_name = "registry.db.new-" + std::to_string(getpid());
+    const std::string temp = folder.PathOf(temp_name);
+    unlinkat(folder.fd(), temp_name.c_str(), 0);
     try {
         Connection c;
         c.Open(temp, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE);
@@ -367,71 +365,69 @@ void Create(const std::string& file) {
         }
         for (const SystemKey& k : kSystemKeys)
             InsertPath(c, temp, k.root, k.path);
-        Exec(c, temp, "COMMIT; PRAGMA journal_mode = WAL");
+        Exec(c, temp, "COMMIT");
     } catch (...) {
-        unlink(temp.c_str());
+        unlinkat(folder.fd(), temp_name.c_str(), 0);
         throw;
     }
-    int fd = open(temp.c_str(), O_RDONLY);
+    // The registry is its owner's alone, whoever may look into the folder.
+    int fd = openat(folder.fd(), temp_name.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
     if (fd >= 0) {
-        fsync(fd);
+        if (fchmod(fd, 0600) == 0) fsync(fd);
         close(fd);
     }
     // Another process booting the same new device may have linked its own store first: use it.
-    int linked = link(temp.c_str(), file.c_str());
+    int linked = linkat(folder.fd(), temp_name.c_str(), folder.fd(), "registry.db", 0);
     int error = errno;
-    unlink(temp.c_str());
+    unlinkat(folder.fd(), temp_name.c_str(), 0);
     if (linked != 0 && error != EEXIST)
         throw DeviceError("the registry " + file + " cannot be created: " + std::strerror(error));
-    SyncFolder(file);
+    fsync(folder.fd());
 }
 
-// A counter in shared memory beside the store that every write moves: while it stands still,
-// nothing in the store has changed, and what a process read before still holds. Writers move it
-// while they hold the store's write lock: to an odd value before they change anything, to the
-// next even value once they are done. An odd value (also what a writer killed half-way leaves)
-// means "ask the file".
-class Generation {
-public:
-    Generation() = default;
-    ~Generation() {
-        if (p_) munmap(p_, kSize);
+// What a process killed while creating a store left: registry.db.new-PID and SQLite's files
+// beside it, for a PID that is gone.
+void RemoveLeftovers(const DeviceFolder& folder) {
+    int fd = dup(folder.fd());
+    DIR* dir = fd >= 0 ? fdopendir(fd) : nullptr;
+    if (!dir) {
+        if (fd >= 0) close(fd);
+        return;
     }
-    Generation(const Generation&) = delete;
-    Generation& operator=(const Generation&) = delete;
+    constexpr char kPrefix[] = "registry.db.new-";
+    std::vector<std::string> gone;
+    while (dirent* e = readdir(dir)) {
+        if (std::strncmp(e->d_name, kPrefix, sizeof kPrefix - 1) != 0) continue;
+        char* end = nullptr;
+        long pid = std::strtol(e->d_name + sizeof kPrefix - 1, &end, 10);
+        bool ours = pid > 0 && (*end == 0 || std::string(end) == "-journal" || std::string(end) == "-wal" ||
+                                std::string(end) == "-shm");
+        if (ours && pid != getpid() && !ProcessAlive(static_cast<pid_t>(pid))) gone.push_back(e->d_name);
+    }
+    closedir(dir);
+    for (const std::string& name : gone)
+        unlinkat(folder.fd(), name.c_str(), 0);
+}
 
-    // Without the counter nothing is ever trusted, which is slower but still right.
-    void Open(const std::string& path) {
-        int fd = open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
-        if (fd < 0) return;
-        struct stat st {};
-        bool sized = fstat(fd, &st) == 0 && (st.st_size >= kSize || ftruncate(fd, kSize) == 0);
-        void* m = sized ? mmap(nullptr, kSize, PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0) : MAP_FAILED;
-        close(fd);
-        if (m != MAP_FAILED) p_ = static_cast<std::uint64_t*>(m);
-    }
-    std::uint64_t Now() const { return p_ ? __atomic_load_n(p_, __ATOMIC_SEQ_CST) : 1; }
-    void BeginWrite() {
-        if (!p_) return;
-        std::uint64_t c = Now();
-        __atomic_store_n(p_, c & 1 ? c + 2 : c + 1, __ATOMIC_SEQ_CST);
-    }
-    void EndWrite() {
-        if (p_) __atomic_store_n(p_, (Now() | 1) + 1, __ATOMIC_SEQ_CST);
-    }
-
-private:
-    static constexpr off_t kSize = 4096;
-    std::uint64_t* p_ = nullptr;
-};
+// Whether the first bytes of the file say it is a handheld registry: only then is a journal
+// left beside it rolled back into it.
+bool HandheldHeader(const DeviceFolder& folder) {
+    unsigned char header[100] = {};
+    int fd = openat(folder.fd(), "registry.db", O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
+    if (fd < 0) return false;
+    bool whole = pread(fd, header, sizeof header, 0) == static_cast<ssize_t>(sizeof header);
+    close(fd);
+    std::uint32_t id = static_cast<std::uint32_t>(header[68] << 24 | header[69] << 16 | header[70] << 8 | header[71]);
+    return whole && std::memcmp(header, "SQLite format 3", 16) == 0 && id == static_cast<std::uint32_t>(kApplicationId);
+}
 
 // The statements that open and close a write transaction.
 struct Transactions {
     sqlite3* db = nullptr;
-    Generation* generation = nullptr;
     Statement begin, commit, rollback;
     sqlite3_stmt* walk = nullptr;  // a read left open between calls, ended before any write
     std::uint64_t writes = 0;      // write transactions begun by this process
+    bool writing = false;          // one of them is open now
 };
 
 // A write transaction, taken at once (BEGIN IMMEDIATE) so that it never has to upgrade a read
@@ -440,15 +436,15 @@ class WriteTransaction {
 public:
     explicit WriteTransaction(Transactions& t) : t_(t) {
         ++t.writes;
+        t.writing = true;
         if (t.walk) sqlite3_reset(t.walk);
         rc_ = Run(t.begin).Step();
         open_ = rc_ == SQLITE_DONE;
-        if (open_) t_.generation->BeginWrite();
     }
     ~WriteTransaction() {
-        if (!began()) return;
         if (open_ && !sqlite3_get_autocommit(t_.db)) Run(t_.rollback).Step();
-        t_.generation->EndWrite();
+        ++t_.writes;
+        t_.writing = false;
     }
     WriteTransaction(const WriteTransaction&) = delete;
     WriteTransaction& operator=(const WriteTransaction&) = delete;
@@ -457,20 +453,14 @@ public:
     int rc() const { return rc_; }
     int Commit() {
         rc_ = Run(t_.commit).Step();
-        if (rc_ == SQLITE_DONE) {
-            open_ = false;
-            committed_ = true;
-        }
+        if (rc_ == SQLITE_DONE) open_ = false;
         return rc_;
     }
 
 private:
-    bool began() const { return open_ || committed_; }
-
     Transactions& t_;
     int rc_ = SQLITE_OK;
     bool open_ = false;
-    bool committed_ = false;
 };
 
 std::atomic<std::uint64_t> g_sessions{0};
@@ -478,7 +468,7 @@ std::atomic<std::uint64_t> g_sessions{0};
 }  // namespace
 
 struct RegistryStore::Impl {
-    // A value as this process last read it, or why it could not be read.
+    // A value as read, or why it could not be read.
     struct Known {
         LONG status = ERROR_SUCCESS;
         DWORD type = REG_NONE;
@@ -489,7 +479,6 @@ struct RegistryStore::Impl {
     std::uint64_t session = ++g_sessions;
     std::mutex mu;
     Connection db;  // first in, last out: statements are finalized before it closes
-    Generation generation;
 
     Transactions txn;
     Statement key_exists, key_path, key_parent, find_key, find_key_under, insert_key, touch_key;
@@ -502,7 +491,7 @@ struct RegistryStore::Impl {
     struct Cursor {
         RegKeyId key = 0;
         DWORD index = 0;
-        std::uint64_t at = 0, writes = 0;
+        std::uint64_t at = 0;  // the file's stamp when it was placed
         bool walking = false;
         RegValue last;
     } cursor;
@@ -523,9 +512,11 @@ struct RegistryStore::Impl {
     // The folded path of keys met so far. A key's path never changes and its id is never
     // reused, so an entry can go stale only by its key being deleted, which the queries see.
     std::unordered_map<RegKeyId, std::string> paths;
-    // What this process has read, good while the generation stands at `known_at`: keys opened
-    // (by base id and folded path) and values (by key id and folded name).
-    std::uint64_t known_at = 1;
+    // What this process has read, good while the file's change counter and this process's own
+    // writes stand where they stood (`known_at`): keys opened (by base id and folded path; 0 for
+    // a key that is not there) and values (by key id and folded name). The monitor reads the same
+    // few values every tick; this keeps those reads off the disk.
+    std::uint64_t known_at = 0;
     std::unordered_map<std::string, RegKeyId> opened;
     std::unordered_map<std::string, Known> values;
     // Scratch space, reused from call to call.
@@ -541,12 +532,16 @@ struct RegistryStore::Impl {
         std::unordered_set<RegKeyId> touched;
     };
 
-    explicit Impl(std::string f);
+    explicit Impl(const DeviceFolder& folder);
     void Prepare(Statement& s, const char* sql);
 
     LONG KeyExists(RegKeyId key);
     LONG PathOf(RegKeyId key, std::string* out);
     void Remember(RegKeyId key, const std::string& p);
+    // Where the file stands: its change counter (which every commit moves, whoever makes it)
+    // beside this process's own writes; nothing while that cannot be told.
+    std::optional<std::uint64_t> Stamp();
+    // Whether what this process knows still holds; forgets it all when it does not.
     bool Trusted();
     void KnownKey(RegKeyId id, const std::string& tail);
     LONG Find(RegKeyId base, std::size_t base_length, RegKeyId* key);
@@ -558,22 +553,63 @@ struct RegistryStore::Impl {
     LONG DeleteSubtree(Batch& b, RegKeyId key, const std::string& key_path);
 };
 
-RegistryStore::Impl::Impl(std::string f) : file(std::move(f)) {
-    if (!Exists(file)) {
-        // A log without its store means the store was taken away: starting afresh would lose
-        // what the log holds.
-        if (Exists(file + "-wal"))
-            throw DeviceError("the registry " + file + " is missing but its log " + file +
-                              "-wal is there; move the log away to start afresh");
-        Create(file);
+RegistryStore::Impl::Impl(const DeviceFolder& folder) : file(folder.PathOf("registry.db")) {
+    RemoveLeftovers(folder);
+    // Checked before SQLite opens anything, so that a file refused here gets nothing beside it.
+    bool exists = folder.CheckFile("registry.db");
+    std::vector<std::string> sidecars;
+    for (const char* suffix : kSidecars)
+        if (folder.CheckFile(std::string("registry.db") + suffix)) sidecars.push_back(suffix);
+    if (!exists) {
+        // A journal or log without its store means the store was taken away: starting afresh
+        // would lose what it holds, or roll the old store's pages into the new one.
+        for (const std::string& suffix : sidecars)
+            if (suffix != "-shm")
+                throw DeviceError("the registry " + file + " is missing but its " +
+                                  (suffix == "-wal" ? "log " : "journal ") + file + suffix +
+                                  " is there; move it away to start afresh");
+        Create(folder, file);
     }
-    Verify(file);
+    try {
+        // A writer killed in the middle of a change left its journal: roll it back first.
+        bool journal = std::find(sidecars.begin(), sidecars.end(), "-journal") != sidecars.end();
+        if (journal && HandheldHeader(folder)) {
+            Connection recover;
+            recover.Open(file, SQLITE_OPEN_READWRITE);
+            int rc = 0;
+            TextOf(recover, "PRAGMA application_id", &rc);
+            if (rc != SQLITE_ROW) recover.Throw(file, "cannot be recovered from its journal");
+        }
+        Verify(file);
+    } catch (const DeviceError&) {
+        // Whatever SQLite made beside a file it refused goes again.
+        for (const char* suffix : kSidecars)
+            if (std::find(sidecars.begin(), sidecars.end(), suffix) == sidecars.end())
+                unlinkat(folder.fd(), (std::string("registry.db") + suffix).c_str(), 0);
+        throw;
+    }
     db.Open(file, SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX);
-    Exec(db, file, "PRAGMA synchronous = FULL");
+    if (sqlite3_db_readonly(db.get(), "main") == 1)
+        throw DeviceError("the registry " + file + " is read-only; Pelorn needs to write it");
+    // A store from before keeps a log and shared memory beside it; shared memory that another
+    // process can cut short would kill this one, so the store moves to a rollback journal as soon
+    // as nobody else has it open.
+    int rc = 0;
+    if (TextOf(db, "PRAGMA journal_mode", &rc) == "wal") {
+        sqlite3_busy_handler(db.get(), nullptr, nullptr);
+        sqlite3_exec(db.get(), "PRAGMA journal_mode = DELETE", nullptr, nullptr, nullptr);
+        sqlite3_busy_handler(db.get(), WaitWhileBusy, nullptr);
+    }
+    Exec(db, file, "PRAGMA synchronous = FULL; PRAGMA mmap_size = 0");
+    // A writer killed before its journal said anything leaves an empty one that SQLite never
+    // removes. With the write lock held, no journal there is anybody's.
+    if (Exists(folder, "registry.db-journal") &&
+        sqlite3_exec(db.get(), "BEGIN IMMEDIATE", nullptr, nullptr, nullptr) == SQLITE_OK) {
+        unlinkat(folder.fd(), "registry.db-journal", 0);
+        sqlite3_exec(db.get(), "ROLLBACK", nullptr, nullptr, nullptr);
+    }
 
-    generation.Open(file + "-gen");
     txn.db = db.get();
-    txn.generation = &generation;
     Prepare(txn.begin, "BEGIN IMMEDIATE");
     Prepare(txn.commit, "COMMIT");
     Prepare(txn.rollback, "ROLLBACK");
@@ -643,14 +679,26 @@ void RegistryStore::Impl::Remember(RegKeyId key, const std::string& p) {
     paths.emplace(key, p);
 }
 
-// Whether what this process knows still holds; forgets it all once another write has happened.
+std::optional<std::uint64_t> RegistryStore::Impl::Stamp() {
+    if (txn.writing) return std::nullopt;
+    // Read through SQLite's own handle of the file: no second open, and a file cut short by
+    // somebody else is a failed read, not a signal.
+    sqlite3_file* f = nullptr;
+    if (sqlite3_file_control(db.get(), "main", SQLITE_FCNTL_FILE_POINTER, &f) != SQLITE_OK || !f || !f->pMethods)
+        return std::nullopt;
+    unsigned char counter[4];
+    if (f->pMethods->xRead(f, counter, sizeof counter, 24) != SQLITE_OK) return std::nullopt;
+    std::uint64_t c = std::uint64_t{counter[0]} << 24 | counter[1] << 16 | counter[2] << 8 | counter[3];
+    return c << 32 | (txn.writes & 0xFFFFFFFFu);
+}
+
 bool RegistryStore::Impl::Trusted() {
-    std::uint64_t now = generation.Now();
-    if (now & 1) return false;
-    if (now != known_at || opened.size() + values.size() > 4096) {
+    std::optional<std::uint64_t> now = Stamp();
+    if (!now) return false;
+    if (*now != known_at || opened.size() + values.size() > 4096) {
         opened.clear();
         values.clear();
-        known_at = now;
+        known_at = *now;
     }
     return true;
 }
@@ -662,7 +710,7 @@ void RegistryStore::Impl::KnownKey(RegKeyId id, const std::string& tail) {
 
 // Finds the key at `path` (whose first base_length bytes are the path of `base`).
 LONG RegistryStore::Impl::Find(RegKeyId base, std::size_t base_length, RegKeyId* key) {
-    // Trust is decided before the file is read: a write landing in between moves the generation.
+    // Trust is decided before the file is read: a commit landing in between moves the counter.
     bool trusted = Trusted();
     KnownKey(base, path);
     if (trusted) {
@@ -721,7 +769,7 @@ const RegistryStore::Impl::Known& RegistryStore::Impl::Read(RegKeyId key) {
     return read;
 }
 
-RegistryStore::RegistryStore(const std::string& folder) : impl_(std::make_unique<Impl>(folder + "/registry.db")) {}
+RegistryStore::RegistryStore(const DeviceFolder& folder) : impl_(std::make_unique<Impl>(folder)) {}
 
 RegistryStore::~RegistryStore() = default;
 
@@ -925,8 +973,9 @@ LONG RegistryStore::EnumValue(RegKeyId key, DWORD index, RegValue* value) {
     Impl& s = *impl_;
     std::lock_guard<std::mutex> lock(s.mu);  // the walk stays open
     Impl::Cursor& c = s.cursor;
-    std::uint64_t now = s.generation.Now();
-    bool current = c.walking && c.key == key && c.at == now && c.writes == s.txn.writes;
+    std::optional<std::uint64_t> stamp = s.Stamp();
+    std::uint64_t now = stamp.value_or(0);
+    bool current = stamp && c.walking && c.key == key && c.at == now;
     // The value just given, asked for again (with a bigger buffer, say).
     if (current && index == c.index) {
         *value = c.last;
@@ -947,7 +996,6 @@ LONG RegistryStore::EnumValue(RegKeyId key, DWORD index, RegValue* value) {
         c.key = key;
         c.index = index;
         c.at = now;
-        c.writes = s.txn.writes;
         c.walking = true;
         c.last.name = FromExact(sqlite3_column_blob(q, 0), sqlite3_column_bytes(q, 0));
         c.last.type = static_cast<DWORD>(sqlite3_column_int64(q, 1));

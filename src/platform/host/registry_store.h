@@ -4,9 +4,10 @@
 // and their HKEY handles on top. Every call is its own transaction (Apply makes many changes
 // one): what one returns is on the disk, and every other process on the device sees it at once.
 //
-// Each process keeps what it read while a change counter shared through <folder>/registry.db-gen
-// stands still, so every write must go through this class: a program that edits registry.db
-// by other means is not seen by processes that already read the values it changed.
+// A change is written through a rollback journal (registry.db-journal, there only while it is
+// written or after a writer was killed), and nothing of the store is mapped into memory, so
+// nothing another process does to these files can kill this one. Each call asks the file; SQLite
+// keeps its pages while the file's change counter stands still.
 #pragma once
 
 #include <cstdint>
@@ -41,6 +42,8 @@ struct RegValue {
     std::vector<BYTE> data;
 };
 
+class DeviceFolder;
+
 // One change of a batch (RegistryStore::Apply).
 struct RegChange {
     enum class Kind {
@@ -62,9 +65,10 @@ struct RegChange {
 class RegistryStore {
 public:
     // Opens <folder>/registry.db; a new device's store is created holding the system keys that
-    // exist before the first run. Throws DeviceError naming the file when it is damaged or not a
-    // handheld registry; such a file is never touched.
-    explicit RegistryStore(const std::string& folder);
+    // exist before the first run. Throws DeviceError naming the file when it (or a file SQLite
+    // keeps beside it) is a link, another user's or read-only, or when it is damaged or not a
+    // handheld registry; such a file is never touched, nor anything made beside it.
+    explicit RegistryStore(const DeviceFolder& folder);
     ~RegistryStore();
     RegistryStore(const RegistryStore&) = delete;
     RegistryStore& operator=(const RegistryStore&) = delete;

@@ -89,9 +89,21 @@ struct WindowManager::Impl {
         return h && it != windows.end() ? &it->second : nullptr;
     }
 
+    // Null when the registry cannot hand out a handle.
     HWND NewHandle() {
-        std::uint32_t n = dev.registry().NextCounter("window", kFirstWindowCounter);
-        return Handle(0x00010000u + n * 4u);
+        try {
+            std::uint32_t n = dev.registry().NextCounter("window", kFirstWindowCounter);
+            return Handle(0x00010000u + n * 4u);
+        } catch (const DeviceError&) {
+            return nullptr;
+        }
+    }
+
+    // Only a callback SetTimer was given in this process is ever called for a WM_TIMER.
+    bool IsTimerCallback(LPARAM lp) const {
+        for (const auto& [key, t] : timers)
+            if (t.proc && reinterpret_cast<LPARAM>(t.proc) == lp) return true;
+        return false;
     }
 
     LRESULT Deliver(HWND h, UINT msg, WPARAM wp, LPARAM lp) {
@@ -170,7 +182,7 @@ struct WindowManager::Impl {
     }
 
     bool QueueSent(HWND h, UINT msg, WPARAM wp, LPARAM lp, int reply) {
-        if (queue.size() - posted >= kMaxPendingConnections * 16) return false;
+        if (queue.size() - posted >= kMaxWaitingSenders) return false;
         queue.push_back(Queued{MSG{h, msg, wp, lp, Now32(), {}}, reply});
         return true;
     }
@@ -423,6 +435,10 @@ HWND CreateWindowImpl(DWORD ex_style, const std::u16string& cls, WNDPROC proc, L
                       HWND owner, LPVOID param, bool dialog, int dialog_id, DLGPROC dlgproc) {
     auto& d = WM();
     HWND h = d.NewHandle();
+    if (!h) {
+        SetLastError(ERROR_CANTWRITE);
+        return nullptr;
+    }
     WindowManager::Impl::Window w;
     w.info.handle = h;
     w.info.class_name = cls;
@@ -788,7 +804,10 @@ BOOL TranslateMessage(const MSG*) { return FALSE; }
 LRESULT DispatchMessage(const MSG* msg) {
     if (!msg) return 0;
     if (msg->message == WM_TIMER && msg->lParam) {
-        reinterpret_cast<TIMERPROC>(msg->lParam)(msg->hwnd, WM_TIMER, msg->wParam, WM().Now32());
+        // Anybody can post a WM_TIMER whose lParam is any number: call it only when it is one of
+        // our timers' callbacks, and otherwise drop the message.
+        if (WM().IsTimerCallback(msg->lParam))
+            reinterpret_cast<TIMERPROC>(msg->lParam)(msg->hwnd, WM_TIMER, msg->wParam, WM().Now32());
         return 0;
     }
     if (!msg->hwnd) return 0;
@@ -891,6 +910,7 @@ INT_PTR DialogBoxParam(HINSTANCE, LPCWSTR name, HWND owner, DLGPROC proc, LPARAM
     r.bottom = r.top + px(t->cy, host::kDialogBaseY, 8);
     HWND dlg = CreateWindowImpl(t->ex_style, host::kDialogClass, DialogWindowProc, t->caption.c_str(), t->style, r,
                                 owner, nullptr, true, static_cast<int>(id), proc);
+    if (!dlg) return c.Result<INT_PTR>(-1);
     for (const auto& item : t->items) {
         RECT ir{r.left + px(item.x, host::kDialogBaseX, 4), r.top + px(item.y, host::kDialogBaseY, 8), 0, 0};
         ir.right = ir.left + px(item.cx, host::kDialogBaseX, 4);
