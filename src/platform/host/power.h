@@ -145,11 +145,6 @@ private:
     Events events_;
 };
 
-// A REG_SZ value of HKEY_LOCAL_MACHINE that the virtual hardware reads for itself: no trace
-// entries, no injected faults consumed, the caller's last error kept. Nothing when the key or
-// value is missing or not a string.
-std::optional<std::u16string> ReadHardwareSetting(const WCHAR* key, const WCHAR* value);
-
 // A sysfs setting as a folder path: a bare name is taken under `class_folder`.
 std::string SysfsFolder(const std::u16string& setting, const char* class_folder);
 // The number a sysfs attribute file holds; nothing when it cannot be read or is not a number.
