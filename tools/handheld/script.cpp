@@ -1,9 +1,11 @@
 #include "handheld/script.h"
 
+#include <algorithm>
 #include <cctype>
 #include <cstdlib>
 
 #include "handheld/reg_command.h"
+#include "platform/host/trace.h"
 
 namespace handheld {
 namespace {
@@ -105,10 +107,9 @@ void Check(const Step& s) {
         }
     } else if (name == "fail") {
         if (n < 1 || n > 2) fail("fail FUNCTION [COUNT]");
-        bool known = false;
-        for (const auto& f : FailableFunctions())
-            known = known || f == s.Arg(1);
-        if (!known) throw ScriptError(s.line, "fail: " + s.Arg(1) + " cannot be made to fail (see --help)");
+        const auto& failable = host::Faults::Failable();
+        if (std::find(failable.begin(), failable.end(), s.Arg(1)) == failable.end())
+            throw ScriptError(s.line, "fail: " + s.Arg(1) + " cannot be made to fail (see --help)");
         if (n == 2 && !Number(s.Arg(2), 1, 1000000)) fail("fail FUNCTION [COUNT]: COUNT is 1 or more");
     } else if (name == "start" || name == "ok") {
         if (n != 0) fail(name);
@@ -207,23 +208,6 @@ std::string UnescapeBytes(const std::string& text) {
         }
     }
     return out;
-}
-
-const std::vector<std::string>& FailableFunctions() {
-    static const std::vector<std::string> names = {
-        "AppendMenu",      "CheckMenuItem",   "CloseHandle",        "CreateEvent",
-        "CreateFile",      "CreatePopupMenu", "CreateWindowEx",     "DeviceIoControl",
-        "DestroyMenu",     "DialogBoxParam",  "EscapeCommFunction", "GetCommModemStatus",
-        "GetCommState",    "GetCommTimeouts", "GetCursorPos",       "GetSystemPowerStatusEx",
-        "KernelIoControl", "LoadImage",       "LoadString",         "MessageBox",
-        "PostMessage",     "ReadFile",        "RegCloseKey",        "RegCreateKeyEx",
-        "RegDeleteKey",    "RegDeleteValue",  "RegEnumKeyEx",       "RegEnumValue",
-        "RegOpenKeyEx",    "RegQueryValueEx", "RegSetValueEx",      "RegisterClass",
-        "SendMessage",     "SetCommMask",     "SetCommState",       "SetCommTimeouts",
-        "SetEvent",        "SetTimer",        "Shell_NotifyIcon",   "TrackPopupMenu",
-        "WaitCommEvent",   "WriteFile",
-    };
-    return names;
 }
 
 const char* StepSummary() {

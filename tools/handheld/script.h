@@ -39,9 +39,6 @@ std::vector<Step> ParseScript(const std::string& text);
 // TEXT of `com1 send "TEXT"`: \r \n \t \\ \" and \xHH. Throws std::invalid_argument.
 std::string UnescapeBytes(const std::string& text);
 
-// The functions a `fail` step may name: every seam function that can be made to fail.
-const std::vector<std::string>& FailableFunctions();
-
 // The steps, one line each, for --help.
 const char* StepSummary();
 
