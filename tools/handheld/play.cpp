@@ -15,6 +15,7 @@
 #include <optional>
 
 #include "app/switch_app.h"
+#include "common/control.h"
 #include "frame/main_frame.h"
 #include "handheld/reg_command.h"
 #include "handheld/script.h"
@@ -34,7 +35,6 @@ namespace {
 
 constexpr std::uint32_t kGpioClear1 = 0x28;  // GPCR1
 constexpr ULONG kPin38 = 1u << (38 - 32);
-constexpr UINT kAboutCommand = 57664;
 // What a script may make the handheld read: far more than a scenario needs, and bounded.
 constexpr std::size_t kMaxLog = 16u << 20;
 constexpr std::size_t kMaxScript = 16u << 20;
@@ -273,27 +273,9 @@ private:
     }
 
     void Send(const std::string& what) {
-        DWORD handle = 0;
-        {
-            // Another program finds the window as the system published it.
-            host::QuietCalls quiet(device_);
-            HKEY key = nullptr;
-            if (RegOpenKeyEx(HKEY_LOCAL_MACHINE, AppKeyStrings[APP_KEY_PATH], 0, 0, &key) == ERROR_SUCCESS) {
-                DWORD size = sizeof handle, type = 0;
-                if (RegQueryValueEx(key, AppKeyStrings[GPSHDL_VALUE], nullptr, &type, reinterpret_cast<BYTE*>(&handle),
-                                    &size) != ERROR_SUCCESS ||
-                    type != REG_DWORD)
-                    handle = 0;
-                RegCloseKey(key);
-            }
-        }
-        HWND window = reinterpret_cast<HWND>(static_cast<ULONG_PTR>(handle));
-        UINT msg = what == "show"    ? WM_SHOW_TRAY_ICON
-                   : what == "hide"  ? WM_HIDE_TRAY_ICON
-                   : what == "reset" ? WM_RESET_GPS
-                   : what == "close" ? WM_CLOSE
-                                     : WM_COMMAND;
-        ::SendMessage(window, msg, msg == WM_COMMAND ? kAboutCommand : 0, 0);
+        // Another program finds the window as the system published it.
+        const tools::ControlMessage* message = tools::FindControlMessage(what);
+        ::SendMessage(tools::WindowOf(tools::PublishedWindow(device_).value_or(0)), message->msg, message->wparam, 0);
     }
 
 public:

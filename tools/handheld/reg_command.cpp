@@ -995,18 +995,6 @@ OnDevice::OnDevice() {
 
 OnDevice::~OnDevice() { host::Handheld::PowerOff(); }
 
-std::optional<DWORD> OnDevice::PublishedWindow() const {
-    Key key;
-    if (RegOpenKeyEx(HKEY_LOCAL_MACHINE, AppKeyStrings[APP_KEY_PATH], 0, 0, key.out()) != ERROR_SUCCESS)
-        return std::nullopt;
-    DWORD value = 0, type = 0, size = sizeof value;
-    if (RegQueryValueEx(key.get(), AppKeyStrings[GPSHDL_VALUE], nullptr, &type, reinterpret_cast<BYTE*>(&value),
-                        &size) != ERROR_SUCCESS ||
-        type != REG_DWORD || size != sizeof value)
-        return std::nullopt;
-    return value;
-}
-
 RegOutcome RunRegCommand(const RegCommand& command) {
     switch (command.operation) {
         case RegCommand::Operation::kAdd:

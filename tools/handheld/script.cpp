@@ -4,6 +4,7 @@
 #include <cctype>
 #include <cstdlib>
 
+#include "common/control.h"
 #include "handheld/reg_command.h"
 #include "platform/host/trace.h"
 
@@ -120,8 +121,7 @@ void Check(const Step& s) {
     } else if (name == "pick") {
         if (n != 1 || (!s.words[1].quoted && s.Arg(1) != "none")) fail("pick \"ITEM\" | pick none");
     } else if (name == "send") {
-        if (n != 1 || !OneOf(s.Arg(1), {"show", "hide", "reset", "close", "about"}))
-            fail("send show|hide|reset|close|about");
+        if (n != 1 || !tools::FindControlMessage(s.Arg(1))) fail("send " + tools::ControlMessageNames());
     } else if (name == "signal") {
         if (n != 1 || !OneOf(s.Arg(1), {"INT", "TERM", "HUP"})) fail("signal INT|TERM|HUP");
     } else {

@@ -3,6 +3,7 @@
 #include <optional>
 #include <string>
 
+#include "common/control.h"
 #include "handheld/reg_command.h"
 #include "handheld/text.h"
 #include "platform/host/handheld.h"
@@ -29,7 +30,7 @@ int StatusMain(int argc, char** argv) {
         OnDevice on;
         host::Handheld& device = host::Handheld::Current();
         std::optional<std::string> status;
-        if (std::optional<DWORD> window = on.PublishedWindow(); window && *window)
+        if (std::optional<DWORD> window = tools::PublishedWindow(device); window && *window)
             status = host::QueryStatusOfOtherProcess(device.folder(),
                                                      reinterpret_cast<HWND>(static_cast<ULONG_PTR>(*window)));
         std::cout << (status ? *status : host::StatusJson(device, false)) << "\n";

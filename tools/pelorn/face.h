@@ -177,7 +177,8 @@ private:
     void Handle(const Key& key);
     void Draw(bool force);
     void Paint();
-    void Send(UINT msg, WPARAM wparam, const char* what);
+    // A control message by its name (show, hide, ...), as another program sends it.
+    void Send(const char* what);
     void Saw(const host::TraceEntry& e);
     int MenuSelection(const FaceState::Modal& menu, int from, int step) const;
 
