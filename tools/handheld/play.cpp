@@ -120,45 +120,52 @@ public:
 
 private:
     void Run(const Step& s) {
-        const std::string& name = s.name();
-        if (name == "reg") return Reg(s);
-        if (name == "power") {
-            std::string v = s.Arg(1);
-            device_.power().SetAcLine(v == "battery"  ? AC_LINE_OFFLINE
-                                      : v == "online" ? AC_LINE_ONLINE
-                                                      : AC_LINE_UNKNOWN);
-        } else if (name == "pin38") {
-            std::string v = s.Arg(1);
-            device_.gpio().DrivePin38(v == "released" ? std::nullopt : std::optional<bool>(v == "high"));
-        } else if (name == "absent") {
-            host::QuietCalls quiet(device_);
-            if (s.Arg(1)[0] == 'B' || s.Arg(1)[0] == 'b')
-                device_.power().SetBacklightPresent(false);
-            else
-                device_.serial().Unmap(1);
-        } else if (name == "com1") {
-            Com1(s);
-        } else if (name == "fail") {
-            int count = s.words.size() > 2 ? std::atoi(s.Arg(2).c_str()) : 1;
-            device_.faults().FailNext(s.Arg(1), count, ERROR_GEN_FAILURE);
-        } else if (name == "start") {
-            Start(s);
-        } else if (name == "wait") {
-            wait_until_ = device_.clock().Now() + std::atoll(s.Arg(1).c_str());
-        } else if (name == "tap") {
-            Tap(std::atoi(s.Arg(1).c_str()));
-        } else if (name == "pick") {
-            Pick(s);
-        } else if (name == "ok") {
-            const host::Modal* top = device_.windows().TopModal();
-            if (!top) throw ScriptError(s.line, "ok: nothing is waiting for an answer");
-            if (top->kind == host::Modal::Kind::kMenu) throw ScriptError(s.line, "ok: a menu is open (pick)");
-            device_.windows().AcknowledgeTopModal();
-        } else if (name == "send") {
-            Send(s.Arg(1));
-        } else if (name == "signal") {
-            // As pelorn's signal handler does: a WM_CLOSE posted to the main window.
-            if (CWnd* main = AfxGetMainWnd()) main->PostMessage(WM_CLOSE, 0, 0);
+        switch (s.kind) {
+            case StepKind::kReg:
+                return Reg(s);
+            case StepKind::kPower: {
+                std::string v = s.Arg(1);
+                return device_.power().SetAcLine(v == "battery"  ? AC_LINE_OFFLINE
+                                                 : v == "online" ? AC_LINE_ONLINE
+                                                                 : AC_LINE_UNKNOWN);
+            }
+            case StepKind::kPin38: {
+                std::string v = s.Arg(1);
+                return device_.gpio().DrivePin38(v == "released" ? std::nullopt : std::optional<bool>(v == "high"));
+            }
+            case StepKind::kAbsent: {
+                host::QuietCalls quiet(device_);
+                if (s.Arg(1)[0] == 'B' || s.Arg(1)[0] == 'b') return device_.power().SetBacklightPresent(false);
+                return device_.serial().Unmap(1);
+            }
+            case StepKind::kCom1:
+                return Com1(s);
+            case StepKind::kFail:
+                device_.faults().FailNext(s.Arg(1), s.words.size() > 2 ? std::atoi(s.Arg(2).c_str()) : 1,
+                                          ERROR_GEN_FAILURE);
+                return;
+            case StepKind::kStart:
+                return Start(s);
+            case StepKind::kWait:
+                wait_until_ = device_.clock().Now() + std::atoll(s.Arg(1).c_str());
+                return;
+            case StepKind::kTap:
+                return Tap(std::atoi(s.Arg(1).c_str()));
+            case StepKind::kPick:
+                return Pick(s);
+            case StepKind::kOk: {
+                const host::Modal* top = device_.windows().TopModal();
+                if (!top) throw ScriptError(s.line, "ok: nothing is waiting for an answer");
+                if (top->kind == host::Modal::Kind::kMenu) throw ScriptError(s.line, "ok: a menu is open (pick)");
+                device_.windows().AcknowledgeTopModal();
+                return;
+            }
+            case StepKind::kSend:
+                return Send(s.Arg(1));
+            case StepKind::kSignal:
+                // As pelorn's signal handler does: a WM_CLOSE posted to the main window.
+                if (CWnd* main = AfxGetMainWnd()) main->PostMessage(WM_CLOSE, 0, 0);
+                return;
         }
     }
 
