@@ -16,6 +16,7 @@
 
 #include "app/switch_app.h"
 #include "common/control.h"
+#include "common/device_view.h"
 #include "frame/main_frame.h"
 #include "handheld/reg_command.h"
 #include "handheld/script.h"
@@ -50,16 +51,6 @@ void RemoveTree(const std::string& path) {
     nftw(
         path.c_str(), [](const char* p, const struct stat*, int, struct FTW*) { return remove(p); }, 16,
         FTW_DEPTH | FTW_PHYS);
-}
-
-// Characters a menu item shows: a single '&' only underlines the next one.
-std::u16string Shown(const std::u16string& text) {
-    std::u16string out;
-    for (std::size_t i = 0; i < text.size(); ++i) {
-        if (text[i] == u'&' && i + 1 < text.size()) ++i;
-        out += text[i];
-    }
-    return out;
 }
 
 class Player final : public host::User {
@@ -268,10 +259,9 @@ private:
             shell.DismissMenu();
             return;
         }
-        std::u16string wanted = Utf16(s.Arg(1));
         if (const auto* items = shell.MenuItems(top->menu))
             for (const host::MenuItem& item : *items)
-                if (!item.separator && Shown(item.text) == wanted) {
+                if (!item.separator && tools::Shown(item.text) == s.Arg(1)) {
                     if (!shell.ChooseMenuItem(item.id))
                         throw ScriptError(s.line, "pick: \"" + s.Arg(1) + "\" cannot be chosen");
                     return;

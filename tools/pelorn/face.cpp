@@ -198,7 +198,7 @@ Face::Face(host::Handheld& device) : device_(device), term_(std::make_unique<Ter
 
     host::Trace& trace = device_.trace();
     trace.Keep(false);
-    trace.Only({"SetEvent", "WriteFile", "ReadFile"});
+    trace.Only({"WriteFile", "ReadFile"});
     trace.Observe([this](const host::TraceEntry& e) { Saw(e); });
     trace.Enable(true);
 
@@ -233,10 +233,6 @@ bool Face::Act() {
 }
 
 void Face::Saw(const host::TraceEntry& e) {
-    if (e.call == "SetEvent") {
-        if (e.Has("name")) ++events_[e.Str("name")];
-        return;
-    }
     if (e.Str("device") != "COM1:" || e.Num("result") == 0) return;
     std::string text = e.Str("text");
     if (text.empty()) return;
@@ -428,7 +424,7 @@ void Face::Handle(const Key& key) {
 }
 
 void Face::Draw(bool force) {
-    FaceState s = Look(device_);
+    FaceState s(tools::Look(device_));
     const FaceState::Modal* menu =
         !s.modals.empty() && s.modals.back().kind == host::Modal::Kind::kMenu ? &s.modals.back() : nullptr;
     if (!menu) {
@@ -441,7 +437,6 @@ void Face::Draw(bool force) {
             if (menu->items[i].checked) selected_ = static_cast<int>(i);
     }
     s.selected = selected_;
-    s.events = events_;
     s.com1_sent = com1_sent_;
     s.com1_received = com1_received_;
     s.note = note_;

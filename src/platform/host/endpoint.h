@@ -4,11 +4,14 @@
 // folder (<device>/run/<pid>.sock, its owner's alone) and names each of its top-level windows in
 // <device>/windows/<handle>. Another process sends one request per connection: a message for a
 // window, which the owner serves from its one message loop (also inside modal loops), in order,
-// and answers with the handler's result (SendMessage) or at once (PostMessage).
+// and answers with the handler's result (SendMessage) or at once (PostMessage), or a query,
+// which the program owning the window answers with text of its own making (AnswerQueries).
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <map>
+#include <optional>
 #include <string>
 
 #include "platform/host/seam.h"
@@ -36,9 +39,10 @@ struct WireReply {
 };
 static_assert(sizeof(WireReply) == 16, "replies are 16 bytes");
 
-// A status request is answered by a reply whose result is the size of the JSON text that follows
-// in a second packet.
-enum WireKind : std::uint16_t { kWireSend = 1, kWirePost = 2, kWireStatus = 3 };
+// A query asks the program that owns the window for text, `msg` saying which query: the reply's
+// result is the size of the text that follows in a second packet, or it refuses the query with
+// ERROR_NOT_SUPPORTED.
+enum WireKind : std::uint16_t { kWireSend = 1, kWirePost = 2, kWireQuery = 3 };
 
 constexpr std::uint32_t kWireMagic = 0x4E524C50;  // "PLRN"
 constexpr std::uint16_t kWireVersion = 1;
@@ -58,6 +62,10 @@ public:
     void Publish(HWND window);
     void Withdraw(HWND window);
 
+    // How this program answers queries: the text for query `what`, or nothing to refuse it.
+    using QueryHandler = std::function<std::optional<std::string>(UINT what)>;
+    void AnswerQueries(QueryHandler handler) { answer_ = std::move(handler); }
+
 private:
     void Open();
     void Accept();
@@ -68,6 +76,7 @@ private:
     std::string socket_path_;
     int listener_ = -1;
     std::map<int, bool> pending_;  // connections whose request has not arrived yet
+    QueryHandler answer_;
 };
 
 // Connects to the process that owns `window`; -1 when none is alive.
@@ -80,5 +89,9 @@ void AnswerOtherProcess(int connection, DWORD error, LRESULT result);
 // *error) when no live process owns the window, or the owner refused the request.
 bool DeliverToOtherProcess(const std::string& folder, HWND window, UINT msg, WPARAM wparam, LPARAM lparam, bool wait,
                            LRESULT* result, DWORD* error);
+
+// Asks the process that owns `window` on the device in `folder` query `what`; empty when no live
+// process owns the window or it refuses the query.
+std::optional<std::string> QueryOtherProcess(const std::string& folder, HWND window, UINT what);
 
 }  // namespace host
