@@ -122,8 +122,7 @@ std::string Wrapped(const std::string& text, std::size_t width) {
 
 StepRule Choice(StepKind kind, const std::string& name, std::vector<std::string> choices, const std::string& help,
                 bool any_case = false) {
-    StepRule rule{kind, name, {{name + " " + Joined(choices, "|", "|"), help}}, std::move(choices), any_case};
-    return rule;
+    return StepRule{kind, name, {{name + " " + Joined(choices, "|", "|"), help}}, std::move(choices), any_case};
 }
 
 StepRule Checked(StepKind kind, const std::string& name, std::vector<Form> forms,
