@@ -16,7 +16,6 @@
 #include <vector>
 
 #include "platform/host/handheld.h"
-#include "platform/host/status.h"
 #include "platform/host/windows.h"
 #include "support/device_test.h"
 
@@ -51,7 +50,9 @@ LRESULT CALLBACK OwnerProc(HWND h, UINT msg, WPARAM wp, LPARAM lp) {
     host::BootOptions options;
     options.folder = folder;
     options.virtual_clock = false;
-    host::Handheld::Boot(options);
+    host::Handheld::Boot(options).endpoint()->AnswerQueries([](UINT what) -> std::optional<std::string> {
+        return what == 7 ? std::optional<std::string>("seven") : std::nullopt;
+    });
     WNDCLASS wc{};
     wc.lpfnWndProc = OwnerProc;
     wc.lpszClassName = u"Owner";
@@ -127,15 +128,12 @@ TEST_F(EndpointTest, SendsReturnTheHandlersResultAndPostsArriveInOrder) {
     EXPECT_FALSE(PostMessage(window_, kCount, 0, 0));
 }
 
-TEST_F(EndpointTest, TheOwnerReportsWhatItShows) {
-    PostMessage(window_, kCount, 0, 0);
-    std::optional<std::string> status = host::QueryStatusOfOtherProcess(folder_, window_);
-    ASSERT_TRUE(status.has_value());
-    EXPECT_EQ(0u, status->find("{\"running\":true,"));
-    EXPECT_NE(std::string::npos, status->find("\"message_boxes\":[]"));
+TEST_F(EndpointTest, QueriesAreAnsweredByTheOwningProgram) {
+    EXPECT_EQ(std::optional<std::string>("seven"), host::QueryOtherProcess(folder_, window_, 7));
+    EXPECT_FALSE(host::QueryOtherProcess(folder_, window_, 8).has_value()) << "a query it does not answer";
     SendMessage(window_, WM_CLOSE, 0, 0);
     WaitOwner();
-    EXPECT_FALSE(host::QueryStatusOfOtherProcess(folder_, window_).has_value());
+    EXPECT_FALSE(host::QueryOtherProcess(folder_, window_, 7).has_value());
 }
 
 TEST_F(EndpointTest, AWindowOfAKilledProcessFailsCleanly) {

@@ -58,7 +58,9 @@ protected:
         DeviceTest::TearDown();
     }
 
-    Frame Now(int cols = 100, int rows = 40) { return pelorn::Render(pelorn::Look(device()), cols, rows); }
+    Frame Now(int cols = 100, int rows = 40) {
+        return pelorn::Render(pelorn::FaceState(tools::Look(device())), cols, rows);
+    }
 
     // The first cell whose hit is of `kind` (and `id`, when given).
     static std::pair<int, int> Find(const Frame& f, Hit::Kind kind, UINT id = 0) {
@@ -90,8 +92,7 @@ TEST_F(FaceTest, TrayIconIsDrawnFromItsPictureAndFlashes) {
     auto [col, row] = TrayCell(first);
     ASSERT_GE(col, 0) << first.Text();
     // The panel shows the picture pixel for pixel, beside the screen, where nothing dims it.
-    auto [panel_col, panel_row] = Find(first, Hit::Kind::kTray);
-    ASSERT_GT(panel_col, first.screen_col + first.screen_cols);
+    ASSERT_GT(Find(first, Hit::Kind::kTray).first, first.screen_col + first.screen_cols);
 
     // The corner square of the picture the tray shows now, as half blocks in true colour: the
     // flash of 130 and 131, then the red of 132.
@@ -100,6 +101,7 @@ TEST_F(FaceTest, TrayIconIsDrawnFromItsPictureAndFlashes) {
     auto look = [&] {
         const host::TrayIcon& icon = device().shell().TrayIcons().front();
         Frame f = Now();
+        auto [panel_col, panel_row] = Find(f, Hit::Kind::kTray);  // below the events set so far
         const pelorn::Cell& magnified = f.At(panel_col, panel_row);
         const pelorn::Cell& small = f.At(col, row);
         EXPECT_TRUE(magnified.picture && small.picture);

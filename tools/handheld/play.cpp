@@ -15,6 +15,8 @@
 #include <optional>
 
 #include "app/switch_app.h"
+#include "common/control.h"
+#include "common/device_view.h"
 #include "frame/main_frame.h"
 #include "handheld/reg_command.h"
 #include "handheld/script.h"
@@ -34,7 +36,6 @@ namespace {
 
 constexpr std::uint32_t kGpioClear1 = 0x28;  // GPCR1
 constexpr ULONG kPin38 = 1u << (38 - 32);
-constexpr UINT kAboutCommand = 57664;
 // What a script may make the handheld read: far more than a scenario needs, and bounded.
 constexpr std::size_t kMaxLog = 16u << 20;
 constexpr std::size_t kMaxScript = 16u << 20;
@@ -50,16 +51,6 @@ void RemoveTree(const std::string& path) {
     nftw(
         path.c_str(), [](const char* p, const struct stat*, int, struct FTW*) { return remove(p); }, 16,
         FTW_DEPTH | FTW_PHYS);
-}
-
-// Characters a menu item shows: a single '&' only underlines the next one.
-std::u16string Shown(const std::u16string& text) {
-    std::u16string out;
-    for (std::size_t i = 0; i < text.size(); ++i) {
-        if (text[i] == u'&' && i + 1 < text.size()) ++i;
-        out += text[i];
-    }
-    return out;
 }
 
 class Player final : public host::User {
@@ -120,45 +111,52 @@ public:
 
 private:
     void Run(const Step& s) {
-        const std::string& name = s.name();
-        if (name == "reg") return Reg(s);
-        if (name == "power") {
-            std::string v = s.Arg(1);
-            device_.power().SetAcLine(v == "battery"  ? AC_LINE_OFFLINE
-                                      : v == "online" ? AC_LINE_ONLINE
-                                                      : AC_LINE_UNKNOWN);
-        } else if (name == "pin38") {
-            std::string v = s.Arg(1);
-            device_.gpio().DrivePin38(v == "released" ? std::nullopt : std::optional<bool>(v == "high"));
-        } else if (name == "absent") {
-            host::QuietCalls quiet(device_);
-            if (s.Arg(1)[0] == 'B' || s.Arg(1)[0] == 'b')
-                device_.power().SetBacklightPresent(false);
-            else
-                device_.serial().Unmap(1);
-        } else if (name == "com1") {
-            Com1(s);
-        } else if (name == "fail") {
-            int count = s.words.size() > 2 ? std::atoi(s.Arg(2).c_str()) : 1;
-            device_.faults().FailNext(s.Arg(1), count, ERROR_GEN_FAILURE);
-        } else if (name == "start") {
-            Start(s);
-        } else if (name == "wait") {
-            wait_until_ = device_.clock().Now() + std::atoll(s.Arg(1).c_str());
-        } else if (name == "tap") {
-            Tap(std::atoi(s.Arg(1).c_str()));
-        } else if (name == "pick") {
-            Pick(s);
-        } else if (name == "ok") {
-            const host::Modal* top = device_.windows().TopModal();
-            if (!top) throw ScriptError(s.line, "ok: nothing is waiting for an answer");
-            if (top->kind == host::Modal::Kind::kMenu) throw ScriptError(s.line, "ok: a menu is open (pick)");
-            device_.windows().AcknowledgeTopModal();
-        } else if (name == "send") {
-            Send(s.Arg(1));
-        } else if (name == "signal") {
-            // As pelorn's signal handler does: a WM_CLOSE posted to the main window.
-            if (CWnd* main = AfxGetMainWnd()) main->PostMessage(WM_CLOSE, 0, 0);
+        switch (s.kind) {
+            case StepKind::kReg:
+                return Reg(s);
+            case StepKind::kPower: {
+                std::string v = s.Arg(1);
+                return device_.power().SetAcLine(v == "battery"  ? AC_LINE_OFFLINE
+                                                 : v == "online" ? AC_LINE_ONLINE
+                                                                 : AC_LINE_UNKNOWN);
+            }
+            case StepKind::kPin38: {
+                std::string v = s.Arg(1);
+                return device_.gpio().DrivePin38(v == "released" ? std::nullopt : std::optional<bool>(v == "high"));
+            }
+            case StepKind::kAbsent: {
+                host::QuietCalls quiet(device_);
+                if (s.Arg(1)[0] == 'B' || s.Arg(1)[0] == 'b') return device_.power().SetBacklightPresent(false);
+                return device_.serial().Unmap(1);
+            }
+            case StepKind::kCom1:
+                return Com1(s);
+            case StepKind::kFail:
+                device_.faults().FailNext(s.Arg(1), s.words.size() > 2 ? std::atoi(s.Arg(2).c_str()) : 1,
+                                          ERROR_GEN_FAILURE);
+                return;
+            case StepKind::kStart:
+                return Start(s);
+            case StepKind::kWait:
+                wait_until_ = device_.clock().Now() + std::atoll(s.Arg(1).c_str());
+                return;
+            case StepKind::kTap:
+                return Tap(std::atoi(s.Arg(1).c_str()));
+            case StepKind::kPick:
+                return Pick(s);
+            case StepKind::kOk: {
+                const host::Modal* top = device_.windows().TopModal();
+                if (!top) throw ScriptError(s.line, "ok: nothing is waiting for an answer");
+                if (top->kind == host::Modal::Kind::kMenu) throw ScriptError(s.line, "ok: a menu is open (pick)");
+                device_.windows().AcknowledgeTopModal();
+                return;
+            }
+            case StepKind::kSend:
+                return Send(s.Arg(1));
+            case StepKind::kSignal:
+                // As pelorn's signal handler does: a WM_CLOSE posted to the main window.
+                if (CWnd* main = AfxGetMainWnd()) main->PostMessage(WM_CLOSE, 0, 0);
+                return;
         }
     }
 
@@ -261,10 +259,9 @@ private:
             shell.DismissMenu();
             return;
         }
-        std::u16string wanted = Utf16(s.Arg(1));
         if (const auto* items = shell.MenuItems(top->menu))
             for (const host::MenuItem& item : *items)
-                if (!item.separator && Shown(item.text) == wanted) {
+                if (!item.separator && tools::Shown(item.text) == s.Arg(1)) {
                     if (!shell.ChooseMenuItem(item.id))
                         throw ScriptError(s.line, "pick: \"" + s.Arg(1) + "\" cannot be chosen");
                     return;
@@ -273,27 +270,9 @@ private:
     }
 
     void Send(const std::string& what) {
-        DWORD handle = 0;
-        {
-            // Another program finds the window as the system published it.
-            host::QuietCalls quiet(device_);
-            HKEY key = nullptr;
-            if (RegOpenKeyEx(HKEY_LOCAL_MACHINE, AppKeyStrings[APP_KEY_PATH], 0, 0, &key) == ERROR_SUCCESS) {
-                DWORD size = sizeof handle, type = 0;
-                if (RegQueryValueEx(key, AppKeyStrings[GPSHDL_VALUE], nullptr, &type, reinterpret_cast<BYTE*>(&handle),
-                                    &size) != ERROR_SUCCESS ||
-                    type != REG_DWORD)
-                    handle = 0;
-                RegCloseKey(key);
-            }
-        }
-        HWND window = reinterpret_cast<HWND>(static_cast<ULONG_PTR>(handle));
-        UINT msg = what == "show"    ? WM_SHOW_TRAY_ICON
-                   : what == "hide"  ? WM_HIDE_TRAY_ICON
-                   : what == "reset" ? WM_RESET_GPS
-                   : what == "close" ? WM_CLOSE
-                                     : WM_COMMAND;
-        ::SendMessage(window, msg, msg == WM_COMMAND ? kAboutCommand : 0, 0);
+        // Another program finds the window as the system published it.
+        const tools::ControlMessage* message = tools::FindControlMessage(what);
+        ::SendMessage(tools::WindowOf(tools::PublishedWindow(device_).value_or(0)), message->msg, message->wparam, 0);
     }
 
 public:

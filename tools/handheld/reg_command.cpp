@@ -12,6 +12,7 @@
 
 #include "handheld/text.h"
 #include "platform/host/handheld.h"
+#include "platform/host/reg_data.h"
 #include "platform/host/registry_store.h"
 #include "settings/settings.h"
 
@@ -298,16 +299,6 @@ bool ParseNumber(const std::string& text, std::uint64_t max, std::uint64_t* out)
     return ParseDigits(std::string_view(text), 10, max, out);
 }
 
-std::vector<BYTE> Utf16Bytes(std::u16string_view text) {
-    std::vector<BYTE> out;
-    out.reserve(text.size() * 2);
-    for (char16_t c : text) {
-        out.push_back(static_cast<BYTE>(c & 0xFF));
-        out.push_back(static_cast<BYTE>(c >> 8));
-    }
-    return out;
-}
-
 // The value's bytes from /d, or a message saying why the data does not fit the type.
 std::vector<BYTE> Encode(const RegCommand& c, std::string* problem) {
     std::vector<BYTE> bytes;
@@ -351,13 +342,10 @@ std::vector<BYTE> Encode(const RegCommand& c, std::string* problem) {
                 rest = at == std::string::npos ? "" : rest.substr(at + c.separator.size());
             }
             text += u'\0';
-            return Utf16Bytes(text);
+            return host::TextData(text);
         }
-        default: {
-            std::u16string text = Utf16(c.data);
-            text += u'\0';
-            return Utf16Bytes(text);
-        }
+        default:
+            return host::StringData(Utf16(c.data));
     }
 }
 
@@ -369,14 +357,6 @@ std::string Hex(const std::vector<BYTE>& data) {
         out += digits[b & 15];
     }
     return out;
-}
-
-std::u16string Utf16Text(const std::vector<BYTE>& data) {
-    std::u16string text;
-    text.reserve(data.size() / 2);
-    for (std::size_t i = 0; i + 1 < data.size(); i += 2)
-        text += static_cast<char16_t>(data[i] | data[i + 1] << 8);
-    return text;
 }
 
 // As reg.exe shows data: numbers in 0x hex, binary in hex digits, multi-strings joined by \0.
@@ -393,13 +373,10 @@ std::string Shown(DWORD type, const std::vector<BYTE>& data) {
             return buf;
         }
         case REG_SZ:
-        case REG_EXPAND_SZ: {
-            std::u16string text = Utf16Text(data);
-            std::size_t end = text.find(u'\0');
-            return Utf8(end == std::u16string::npos ? text : text.substr(0, end));
-        }
+        case REG_EXPAND_SZ:
+            return Utf8(host::StringOf(data));
         case REG_MULTI_SZ: {
-            std::u16string text = Utf16Text(data);
+            std::u16string text = host::TextOf(data);
             while (!text.empty() && text.back() == u'\0')
                 text.pop_back();
             std::string out;
@@ -636,7 +613,7 @@ void AppendQuoted(std::u16string* out, std::u16string_view text) {
 // Text that reads back as the same bytes: one terminator at the end and no line breaks inside.
 std::optional<std::u16string> PlainText(const std::vector<BYTE>& data) {
     if (data.size() < 2 || data.size() % 2) return std::nullopt;
-    std::u16string text = Utf16Text(data);
+    std::u16string text = host::TextOf(data);
     if (text.back() != u'\0') return std::nullopt;
     text.pop_back();
     if (text.find_first_of(u"\0\r\n", 0, 3) != std::u16string::npos) return std::nullopt;
@@ -674,9 +651,7 @@ void AppendEntry(std::u16string* out, const Value& v) {
     }
     char buf[32];
     if (v.type == REG_DWORD && v.data.size() == 4) {
-        std::snprintf(buf, sizeof buf, "dword:%08" PRIx32,
-                      static_cast<std::uint32_t>(v.data[0] | v.data[1] << 8 | v.data[2] << 16 |
-                                                 static_cast<std::uint32_t>(v.data[3]) << 24));
+        std::snprintf(buf, sizeof buf, "dword:%08" PRIx32, static_cast<std::uint32_t>(*host::DwordOf(v.data)));
         AppendAscii(out, buf);
         return;
     }
@@ -865,16 +840,14 @@ host::RegChange ValueChange(std::u16string_view line, const host::RegChange& sec
         std::size_t end = 0;
         std::u16string text = Unquote(data, &end);
         if (!Trim(data.substr(end)).empty()) throw RegFileError("text after the closing quote");
-        text += u'\0';
         change.type = REG_SZ;
-        change.data = Utf16Bytes(text);
+        change.data = host::StringData(text);
     } else if (SameNoCase(data.substr(0, 6), "dword:")) {
         std::uint64_t v = 0;
         if (data.size() > 6 + 8 || !ParseDigits(data.substr(6), 16, 0xFFFFFFFFull, &v))
             throw RegFileError("dword: needs 1 to 8 hex digits");
         change.type = REG_DWORD;
-        for (int k = 0; k < 4; ++k)
-            change.data.push_back(static_cast<BYTE>(v >> (8 * k)));
+        change.data = host::DwordData(static_cast<DWORD>(v));
     } else if (SameNoCase(data.substr(0, 4), "hex:")) {
         change.type = REG_BINARY;
         change.data = HexBytes(data.substr(4));
@@ -1021,18 +994,6 @@ OnDevice::OnDevice() {
 }
 
 OnDevice::~OnDevice() { host::Handheld::PowerOff(); }
-
-std::optional<DWORD> OnDevice::PublishedWindow() const {
-    Key key;
-    if (RegOpenKeyEx(HKEY_LOCAL_MACHINE, AppKeyStrings[APP_KEY_PATH], 0, 0, key.out()) != ERROR_SUCCESS)
-        return std::nullopt;
-    DWORD value = 0, type = 0, size = sizeof value;
-    if (RegQueryValueEx(key.get(), AppKeyStrings[GPSHDL_VALUE], nullptr, &type, reinterpret_cast<BYTE*>(&value),
-                        &size) != ERROR_SUCCESS ||
-        type != REG_DWORD || size != sizeof value)
-        return std::nullopt;
-    return value;
-}
 
 RegOutcome RunRegCommand(const RegCommand& command) {
     switch (command.operation) {

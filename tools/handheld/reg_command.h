@@ -79,10 +79,6 @@ public:
     ~OnDevice();
     OnDevice(const OnDevice&) = delete;
     OnDevice& operator=(const OnDevice&) = delete;
-
-    // GPSHDL as the system published it in HKLM\SOFTWARE\Apps\Tavro SW: empty when the value is
-    // missing (or no REG_DWORD), else the handle, 0 after a close.
-    std::optional<DWORD> PublishedWindow() const;
 };
 
 }  // namespace handheld

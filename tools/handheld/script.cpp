@@ -1,9 +1,12 @@
 #include "handheld/script.h"
 
+#include <algorithm>
 #include <cctype>
 #include <cstdlib>
 
+#include "common/control.h"
 #include "handheld/reg_command.h"
+#include "platform/host/trace.h"
 
 namespace handheld {
 namespace {
@@ -59,73 +62,190 @@ bool Number(const std::string& text, long long lo, long long hi, long long* out 
     return true;
 }
 
-bool OneOf(const std::string& word, std::initializer_list<const char*> choices) {
-    for (const char* c : choices)
-        if (word == c) return true;
-    return false;
-}
-
 std::string Upper(std::string s) {
     for (auto& c : s)
         c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
     return s;
 }
 
-void Check(const Step& s) {
-    const std::string& name = s.name();
-    std::size_t n = s.words.size() - 1;  // arguments
-    auto fail = [&](const std::string& usage) { throw ScriptError(s.line, "usage: " + usage); };
-    if (name == "reg") {
-        std::vector<std::string> args;
-        for (std::size_t i = 1; i < s.words.size(); ++i)
-            args.push_back(s.Arg(i));
-        try {
-            ParseRegCommand(args);
-        } catch (const RegSyntaxError& e) {
-            throw ScriptError(s.line, std::string("reg: ") + e.what());
-        }
-    } else if (name == "power") {
-        if (n != 1 || !OneOf(s.Arg(1), {"battery", "online", "unknown"})) fail("power battery|online|unknown");
-    } else if (name == "pin38") {
-        if (n != 1 || !OneOf(s.Arg(1), {"high", "low", "released"})) fail("pin38 high|low|released");
-    } else if (name == "absent") {
-        if (n != 1 || !OneOf(Upper(s.Arg(1)), {"COM1:", "BKL1:"})) fail("absent COM1:|BKL1:");
-    } else if (name == "com1") {
-        std::string what = n ? s.Arg(1) : "";
-        if (what == "send" && n == 2) {
-            try {
-                UnescapeBytes(s.words[2].text);
-            } catch (const std::invalid_argument& e) {
-                throw ScriptError(s.line, std::string("com1 send: ") + e.what());
-            }
-        } else if (what == "log" && (n == 2 || n == 3)) {
-            if (n == 3 && !Number(s.Arg(3), 0, 1LL << 40)) fail("com1 log FILE [OFFSET]: OFFSET is a byte count");
-        } else if (!(what == "silent" && n == 1)) {
-            fail("com1 send \"TEXT\" | com1 log FILE [OFFSET] | com1 silent");
-        }
-    } else if (name == "fail") {
-        if (n < 1 || n > 2) fail("fail FUNCTION [COUNT]");
-        bool known = false;
-        for (const auto& f : FailableFunctions())
-            known = known || f == s.Arg(1);
-        if (!known) throw ScriptError(s.line, "fail: " + s.Arg(1) + " cannot be made to fail (see --help)");
-        if (n == 2 && !Number(s.Arg(2), 1, 1000000)) fail("fail FUNCTION [COUNT]: COUNT is 1 or more");
-    } else if (name == "start" || name == "ok") {
-        if (n != 0) fail(name);
-    } else if (name == "wait") {
-        if (n != 1 || !Number(s.Arg(1), 0, 1LL << 40)) fail("wait MS");
-    } else if (name == "tap") {
-        if (n != 1 || !Number(s.Arg(1), 0, 239)) fail("tap X (a column, 0 to 239)");
-    } else if (name == "pick") {
-        if (n != 1 || (!s.words[1].quoted && s.Arg(1) != "none")) fail("pick \"ITEM\" | pick none");
-    } else if (name == "send") {
-        if (n != 1 || !OneOf(s.Arg(1), {"show", "hide", "reset", "close", "about"}))
-            fail("send show|hide|reset|close|about");
-    } else if (name == "signal") {
-        if (n != 1 || !OneOf(s.Arg(1), {"INT", "TERM", "HUP"})) fail("signal INT|TERM|HUP");
-    } else {
-        throw ScriptError(s.line, "unknown step '" + name + "'");
+// One row of --help: a form of the step, and what it does (lines after the first continue it).
+struct Form {
+    std::string usage;
+    std::string help;
+};
+
+// Everything the language says about one step: its name, its forms, and what its arguments must be.
+struct StepRule {
+    StepKind kind;
+    std::string name;
+    std::vector<Form> forms;
+    // A step of choices takes one word, one of these (in any case when any_case); other steps
+    // have their own check.
+    std::vector<std::string> choices;
+    bool any_case = false;
+    void (*check)(const Step&, const StepRule&) = nullptr;
+
+    // The step's usage, as an error shows it.
+    std::string Usage() const {
+        std::string usage;
+        for (const Form& f : forms)
+            usage += (usage.empty() ? "" : " | ") + f.usage;
+        return usage;
     }
+    [[noreturn]] void Misused(const Step& s, const std::string& detail = "") const {
+        throw ScriptError(s.line, "usage: " + Usage() + detail);
+    }
+};
+
+std::string Joined(const std::vector<std::string>& words, const std::string& between, const std::string& last) {
+    std::string out;
+    for (std::size_t i = 0; i < words.size(); ++i)
+        out += (i == 0 ? "" : i + 1 == words.size() ? last : between) + words[i];
+    return out;
+}
+
+// Text as lines of at most `width` characters, broken at blanks.
+std::string Wrapped(const std::string& text, std::size_t width) {
+    std::string out, line;
+    for (std::size_t at = 0; at < text.size();) {
+        std::size_t end = std::min(text.find(' ', at), text.size());
+        std::string word = text.substr(at, end - at);
+        if (!line.empty() && line.size() + 1 + word.size() > width) {
+            out += line + "\n";
+            line.clear();
+        }
+        line += (line.empty() ? "" : " ") + word;
+        at = end + 1;
+    }
+    return out + line;
+}
+
+StepRule Choice(StepKind kind, const std::string& name, std::vector<std::string> choices, const std::string& help,
+                bool any_case = false) {
+    return StepRule{kind, name, {{name + " " + Joined(choices, "|", "|"), help}}, std::move(choices), any_case};
+}
+
+StepRule Checked(StepKind kind, const std::string& name, std::vector<Form> forms,
+                 void (*check)(const Step&, const StepRule&)) {
+    return StepRule{kind, name, std::move(forms), {}, false, check};
+}
+
+std::size_t Arguments(const Step& s) { return s.words.size() - 1; }
+
+void NoArguments(const Step& s, const StepRule& rule) {
+    if (Arguments(s)) rule.Misused(s);
+}
+
+void CheckReg(const Step& s, const StepRule&) {
+    std::vector<std::string> args;
+    for (std::size_t i = 1; i < s.words.size(); ++i)
+        args.push_back(s.Arg(i));
+    try {
+        ParseRegCommand(args);
+    } catch (const RegSyntaxError& e) {
+        throw ScriptError(s.line, std::string("reg: ") + e.what());
+    }
+}
+
+void CheckCom1(const Step& s, const StepRule& rule) {
+    std::size_t n = Arguments(s);
+    std::string what = n ? s.Arg(1) : "";
+    if (what == "send" && n == 2) {
+        try {
+            UnescapeBytes(s.words[2].text);
+        } catch (const std::invalid_argument& e) {
+            throw ScriptError(s.line, std::string("com1 send: ") + e.what());
+        }
+    } else if (what == "log" && (n == 2 || n == 3)) {
+        if (n == 3 && !Number(s.Arg(3), 0, 1LL << 40))
+            throw ScriptError(s.line, "usage: " + rule.forms[1].usage + ": OFFSET is a byte count");
+    } else if (!(what == "silent" && n == 1)) {
+        rule.Misused(s);
+    }
+}
+
+void CheckFail(const Step& s, const StepRule& rule) {
+    std::size_t n = Arguments(s);
+    if (n < 1 || n > 2) rule.Misused(s);
+    const auto& failable = host::Faults::Failable();
+    if (std::find(failable.begin(), failable.end(), s.Arg(1)) == failable.end())
+        throw ScriptError(s.line, "fail: " + s.Arg(1) + " cannot be made to fail (see --help)");
+    if (n == 2 && !Number(s.Arg(2), 1, 1000000)) rule.Misused(s, ": COUNT is 1 or more");
+}
+
+void CheckWait(const Step& s, const StepRule& rule) {
+    if (Arguments(s) != 1 || !Number(s.Arg(1), 0, 1LL << 40)) rule.Misused(s);
+}
+
+void CheckTap(const Step& s, const StepRule& rule) {
+    if (Arguments(s) != 1 || !Number(s.Arg(1), 0, 239)) rule.Misused(s, " (a column, 0 to 239)");
+}
+
+void CheckPick(const Step& s, const StepRule& rule) {
+    if (Arguments(s) != 1 || (!s.words[1].quoted && s.Arg(1) != "none")) rule.Misused(s);
+}
+
+std::string FailHelp() {
+    std::vector<std::string> names(host::Faults::Failable().begin(), host::Faults::Failable().end());
+    return "the next COUNT calls (1) of FUNCTION fail; FUNCTION is one of\n" + Wrapped(Joined(names, " ", " "), 58);
+}
+
+std::string SendHelp() {
+    std::vector<std::string> spelled;
+    for (const tools::ControlMessage& m : tools::ControlMessages())
+        spelled.push_back(tools::Spelled(m));
+    return Wrapped("another program sends " + Joined(spelled, ", ", " or ") + " to the window GPSHDL names", 58);
+}
+
+const std::vector<StepRule>& Rules() {
+    static const std::vector<StepRule> rules = [] {
+        std::vector<std::string> messages;
+        for (const tools::ControlMessage& m : tools::ControlMessages())
+            messages.push_back(m.name);
+        return std::vector<StepRule>{
+            Checked(StepKind::kReg, "reg",
+                    {{"reg add|delete|query ...", "the registry, in reg.exe's syntax (reg query prints)"}}, CheckReg),
+            Choice(StepKind::kPower, "power", {"battery", "online", "unknown"}, "the AC line"),
+            Choice(StepKind::kPin38, "pin38", {"high", "low", "released"},
+                   "the hardware drives pin 38, or stops driving it"),
+            Choice(StepKind::kAbsent, "absent", {"COM1:", "BKL1:"}, "the device is not there", true),
+            Checked(StepKind::kCom1, "com1",
+                    {{"com1 send \"TEXT\"", "the receiver sends TEXT (\\r \\n \\t \\\\ \\\" \\xHH) at 4800 baud"},
+                     {"com1 log FILE [OFFSET]",
+                      "... a recorded log (16 MiB at most), # lines stripped, from\nOFFSET bytes on\n"
+                      "(both from the moment COM1: is next opened)"},
+                     {"com1 silent", "the receiver sends nothing more"}},
+                    CheckCom1),
+            Checked(StepKind::kFail, "fail", {{"fail FUNCTION [COUNT]", FailHelp()}}, CheckFail),
+            Checked(StepKind::kStart, "start", {{"start", "the system starts (after a close: a new process)"}},
+                    NoArguments),
+            Checked(StepKind::kWait, "wait", {{"wait MS", "time runs on for MS milliseconds"}}, CheckWait),
+            Checked(StepKind::kTap, "tap", {{"tap X", "the stylus taps the taskbar at column X"}}, CheckTap),
+            Checked(StepKind::kPick, "pick",
+                    {{"pick \"ITEM\" | pick none", "the person chooses from the open menu, or taps beside it"}},
+                    CheckPick),
+            Checked(StepKind::kOk, "ok", {{"ok", "the person presses OK on the message box or dialog"}}, NoArguments),
+            Choice(StepKind::kSend, "send", messages, SendHelp()),
+            Choice(StepKind::kSignal, "signal", {"INT", "TERM", "HUP"},
+                   "the system's process gets the signal: it closes its\n"
+                   "window as WM_CLOSE would, even before GPSHDL names it"),
+        };
+    }();
+    return rules;
+}
+
+void Check(Step& s) {
+    const StepRule* rule = nullptr;
+    for (const StepRule& r : Rules())
+        if (r.name == s.name()) rule = &r;
+    if (!rule) throw ScriptError(s.line, "unknown step '" + s.name() + "'");
+    s.kind = rule->kind;
+    if (rule->check) return rule->check(s, *rule);
+    bool chosen = false;
+    if (Arguments(s) == 1)
+        for (const std::string& c : rule->choices)
+            chosen = chosen || (rule->any_case ? Upper(s.Arg(1)) == c : s.Arg(1) == c);
+    if (!chosen) rule->Misused(s);
 }
 
 int HexDigit(char c) {
@@ -209,44 +329,19 @@ std::string UnescapeBytes(const std::string& text) {
     return out;
 }
 
-const std::vector<std::string>& FailableFunctions() {
-    static const std::vector<std::string> names = {
-        "AppendMenu",      "CheckMenuItem",   "CloseHandle",        "CreateEvent",
-        "CreateFile",      "CreatePopupMenu", "CreateWindowEx",     "DeviceIoControl",
-        "DestroyMenu",     "DialogBoxParam",  "EscapeCommFunction", "GetCommModemStatus",
-        "GetCommState",    "GetCommTimeouts", "GetCursorPos",       "GetSystemPowerStatusEx",
-        "KernelIoControl", "LoadImage",       "LoadString",         "MessageBox",
-        "PostMessage",     "ReadFile",        "RegCloseKey",        "RegCreateKeyEx",
-        "RegDeleteKey",    "RegDeleteValue",  "RegEnumKeyEx",       "RegEnumValue",
-        "RegOpenKeyEx",    "RegQueryValueEx", "RegSetValueEx",      "RegisterClass",
-        "SendMessage",     "SetCommMask",     "SetCommState",       "SetCommTimeouts",
-        "SetEvent",        "SetTimer",        "Shell_NotifyIcon",   "TrackPopupMenu",
-        "WaitCommEvent",   "WriteFile",
-    };
-    return names;
-}
-
-const char* StepSummary() {
-    return "  reg add|delete|query ...      the registry, in reg.exe's syntax (reg query prints)\n"
-           "  power battery|online|unknown  the AC line\n"
-           "  pin38 high|low|released       the hardware drives pin 38, or stops driving it\n"
-           "  absent COM1:|BKL1:            the device is not there\n"
-           "  com1 send \"TEXT\"              the receiver sends TEXT (\\r \\n \\t \\\\ \\\" \\xHH) at 4800 baud\n"
-           "  com1 log FILE [OFFSET]        ... a recorded log (16 MiB at most), # lines stripped, from\n"
-           "                                OFFSET bytes on\n"
-           "                                (both from the moment COM1: is next opened)\n"
-           "  com1 silent                   the receiver sends nothing more\n"
-           "  fail FUNCTION [COUNT]         the next COUNT calls (1) of FUNCTION fail\n"
-           "  start                         the system starts (after a close: a new process)\n"
-           "  wait MS                       time runs on for MS milliseconds\n"
-           "  tap X                         the stylus taps the taskbar at column X\n"
-           "  pick \"ITEM\" | pick none       the person chooses from the open menu, or taps beside it\n"
-           "  ok                            the person presses OK on the message box or dialog\n"
-           "  send show|hide|reset|close|about\n"
-           "                                another program sends 0x0401, 0x0402, 0x0403, WM_CLOSE or\n"
-           "                                the About command to the window GPSHDL names\n"
-           "  signal INT|TERM|HUP           the system's process gets the signal: it closes its\n"
-           "                                window as WM_CLOSE would, even before GPSHDL names it\n";
+std::string StepSummary() {
+    constexpr std::size_t kColumn = 30;
+    const std::string indent(kColumn + 2, ' ');
+    std::string out;
+    for (const StepRule& rule : Rules())
+        for (const Form& f : rule.forms) {
+            out += "  " + f.usage;
+            out += f.usage.size() < kColumn ? std::string(kColumn - f.usage.size(), ' ') : "\n" + indent;
+            for (char c : f.help)
+                out += c == '\n' ? "\n" + indent : std::string(1, c);
+            out += "\n";
+        }
+    return out;
 }
 
 }  // namespace handheld

@@ -23,8 +23,13 @@ struct Word {
     bool quoted = false;
 };
 
+// The steps of the language. A player handles them in a switch over this, so that the compiler
+// names any step it leaves out.
+enum class StepKind { kReg, kPower, kPin38, kAbsent, kCom1, kFail, kStart, kWait, kTap, kPick, kOk, kSend, kSignal };
+
 struct Step {
     int line = 0;
+    StepKind kind = StepKind::kStart;
     std::vector<Word> words;  // words[0] is the step's name
     std::string source;       // the line, for messages
 
@@ -33,16 +38,14 @@ struct Step {
     std::string Arg(std::size_t i) const;
 };
 
-// Splits the script into steps and checks that each one is well formed. Throws ScriptError.
+// Splits the script into steps and checks that each one is well formed: every step's name,
+// forms and arguments are defined once, in script.cpp. Throws ScriptError.
 std::vector<Step> ParseScript(const std::string& text);
 
 // TEXT of `com1 send "TEXT"`: \r \n \t \\ \" and \xHH. Throws std::invalid_argument.
 std::string UnescapeBytes(const std::string& text);
 
-// The functions a `fail` step may name: every seam function that can be made to fail.
-const std::vector<std::string>& FailableFunctions();
-
-// The steps, one line each, for --help.
-const char* StepSummary();
+// The steps, a line or more each, for --help.
+std::string StepSummary();
 
 }  // namespace handheld

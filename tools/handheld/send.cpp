@@ -7,7 +7,7 @@
 #include <iostream>
 #include <optional>
 
-#include "frame/main_frame.h"
+#include "common/control.h"
 #include "handheld/reg_command.h"
 #include "handheld/text.h"
 #include "platform/host/handheld.h"
@@ -15,24 +15,9 @@
 namespace handheld {
 namespace {
 
-constexpr WPARAM kAboutCommand = 57664;  // ID_APP_ABOUT
-
-struct Action {
-    const char* name;
-    UINT msg;
-    WPARAM wparam;
-    const char* summary;
-};
-
-const Action kActions[] = {
-    {"show", WM_SHOW_TRAY_ICON, 0, "0x0401: show the tray icon and follow the receiver again"},
-    {"hide", WM_HIDE_TRAY_ICON, 0, "0x0402: hide the tray icon and leave the receiver alone"},
-    {"reset", WM_RESET_GPS, 0, "0x0403: send the reset sentence on COM1: (answers after about 5 s)"},
-    {"close", WM_CLOSE, 0, "WM_CLOSE: close the system"},
-    {"about", WM_COMMAND, kAboutCommand, "WM_COMMAND 57664: the About box (answers when it is closed)"},
-};
-
-const char kUsage[] = "usage: handheld send [--help] show|hide|reset|close|about | MSG [WPARAM [LPARAM]]\n";
+std::string Usage() {
+    return "usage: handheld send [--help] " + tools::ControlMessageNames() + " | MSG [WPARAM [LPARAM]]\n";
+}
 
 std::string Hex(unsigned long long v, int digits) {
     char buf[24];
@@ -65,54 +50,50 @@ std::string Refusal(DWORD error) {
 
 int SendMain(int argc, char** argv) {
     if (AsksForHelp(argc, argv)) {
-        std::cout << kUsage
+        std::cout << Usage()
                   << "Sends a message to the system's window (GPSHDL in HKLM\\SOFTWARE\\Apps\\Tavro SW) on the\n"
                      "device in PELORN_DEVICE, waits for it to be handled and prints the handler's result.\n";
-        for (const Action& a : kActions)
-            std::printf("  %-6s %s\n", a.name, a.summary);
+        for (const tools::ControlMessage& m : tools::ControlMessages())
+            std::printf("  %-6s %s: %s\n", m.name, tools::Spelled(m).c_str(), m.summary);
         std::cout << "  MSG [WPARAM [LPARAM]]  any message by number (decimal or 0x hex), as another program\n"
                      "         could send it; the window refuses those only the window manager sends\n"
                      "Exits 1 when no system window is there to answer, or it refuses the message.\n";
         return 0;
     }
-    Action raw{"", 0, 0, ""};
+    tools::ControlMessage raw{"", 0, 0, ""};
     LPARAM lparam = 0;
-    const Action* action = nullptr;
-    if (argc == 2)
-        for (const Action& a : kActions)
-            if (std::strcmp(argv[1], a.name) == 0) action = &a;
+    const tools::ControlMessage* message = argc == 2 ? tools::FindControlMessage(argv[1]) : nullptr;
     // A message by number, as any program could send it.
-    if (!action && argc >= 2 && argc <= 4 && std::isdigit(static_cast<unsigned char>(argv[1][0]))) {
+    if (!message && argc >= 2 && argc <= 4 && std::isdigit(static_cast<unsigned char>(argv[1][0]))) {
         std::optional<unsigned long long> msg = Number(argv[1]);
         std::optional<unsigned long long> wp = argc > 2 ? Number(argv[2]) : 0ull;
         std::optional<unsigned long long> lp = argc > 3 ? Number(argv[3]) : 0ull;
         if (!msg || *msg > 0xFFFFFFFFull || !wp || !lp) {
-            std::cerr << "handheld send: MSG, WPARAM and LPARAM are numbers (decimal or 0x hex)\n" << kUsage;
+            std::cerr << "handheld send: MSG, WPARAM and LPARAM are numbers (decimal or 0x hex)\n" << Usage();
             return 2;
         }
-        raw = Action{"", static_cast<UINT>(*msg), static_cast<WPARAM>(*wp), ""};
+        raw = tools::ControlMessage{"", static_cast<UINT>(*msg), static_cast<WPARAM>(*wp), ""};
         lparam = static_cast<LPARAM>(*lp);
-        action = &raw;
+        message = &raw;
     }
-    if (!action) {
+    if (!message) {
         if (argc > 1)
             std::cerr << "handheld send: "
                       << (argc > 2 ? "one message at a time" : "unknown message '" + std::string(argv[1]) + "'")
                       << "\n";
-        std::cerr << kUsage;
+        std::cerr << Usage();
         return 2;
     }
     try {
-        OnDevice device;
-        std::optional<DWORD> window = device.PublishedWindow();
+        OnDevice on;
+        std::optional<DWORD> window = tools::PublishedWindow(host::Handheld::Current());
         if (!window || *window == 0) {
             std::cerr << "handheld send: no Pelorn window on this device (GPSHDL is "
                       << (window ? "0: the system was closed" : "not set: the system never ran") << ")\n";
             return 1;
         }
-        HWND h = reinterpret_cast<HWND>(static_cast<ULONG_PTR>(*window));
         SetLastError(ERROR_SUCCESS);
-        LRESULT result = ::SendMessage(h, action->msg, action->wparam, lparam);
+        LRESULT result = ::SendMessage(tools::WindowOf(*window), message->msg, message->wparam, lparam);
         DWORD error = GetLastError();
         if (error == ERROR_INVALID_WINDOW_HANDLE) {
             std::cerr << "handheld send: no Pelorn window on this device: window " << Handle(*window)
@@ -120,7 +101,7 @@ int SendMain(int argc, char** argv) {
             return 1;
         }
         if (error != ERROR_SUCCESS) {
-            std::cerr << "handheld send: window " << Handle(*window) << " refused message " << Hex(action->msg, 4)
+            std::cerr << "handheld send: window " << Handle(*window) << " refused message " << Hex(message->msg, 4)
                       << ": " << Refusal(error) << "\n";
             return 1;
         }

@@ -1,12 +1,11 @@
 // `handheld status`: what a person could see or measure on the device, as one JSON object.
 #include <iostream>
-#include <optional>
 #include <string>
 
+#include "common/status.h"
 #include "handheld/reg_command.h"
 #include "handheld/text.h"
 #include "platform/host/handheld.h"
-#include "platform/host/status.h"
 
 namespace handheld {
 
@@ -27,12 +26,7 @@ int StatusMain(int argc, char** argv) {
     }
     try {
         OnDevice on;
-        host::Handheld& device = host::Handheld::Current();
-        std::optional<std::string> status;
-        if (std::optional<DWORD> window = on.PublishedWindow(); window && *window)
-            status = host::QueryStatusOfOtherProcess(device.folder(),
-                                                     reinterpret_cast<HWND>(static_cast<ULONG_PTR>(*window)));
-        std::cout << (status ? *status : host::StatusJson(device, false)) << "\n";
+        std::cout << tools::DeviceStatus(host::Handheld::Current()) << "\n";
         return 0;
     } catch (const host::DeviceError& e) {
         std::cerr << "handheld status: " << e.what() << "\n";

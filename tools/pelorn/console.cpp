@@ -1,11 +1,8 @@
 #include "pelorn/console.h"
 
 #include <cmath>
-#include <iterator>
 
-#include "platform/host/gpio.h"
-#include "platform/host/power.h"
-#include "platform/host/shell.h"
+#include "platform/host/trace.h"
 #include "platform/host/windows.h"
 
 namespace pelorn {
@@ -43,21 +40,18 @@ std::string ColourName(std::uint32_t argb) {
     return best->name;
 }
 
-const char* kRecorded[] = {"Shell_NotifyIcon", "GpioWrite",  "DeviceIoControl", "RegSetValueEx",
-                           "SetEvent",         "CreateFile", "CloseHandle"};
-
 }  // namespace
 
-Console::Console(host::Handheld& device, std::FILE* out)
-    : device_(device), out_(out), pin21_(device.gpio().OutputLevel(21)), pin38_(device.gpio().OutputLevel(38)) {
+Console::Console(host::Handheld& device, std::FILE* out) : device_(device), out_(out), seen_(tools::Look(device)) {
     host::Trace& trace = device_.trace();
     trace.Keep(false);
-    trace.Only(std::vector<std::string>(std::begin(kRecorded), std::end(kRecorded)));
+    trace.Only({"RegSetValueEx", "DeviceIoControl", "CreateFile", "CloseHandle"});
     trace.Observe([this](const host::TraceEntry& e) { Saw(e); });
     trace.Enable(true);
 }
 
 Console::~Console() {
+    Changes(tools::Look(device_));  // what the close did after the loop last waited
     host::Trace& trace = device_.trace();
     trace.Enable(false);
     trace.Observe(nullptr);
@@ -81,74 +75,63 @@ void Console::Line(const std::string& text) {
     std::fflush(out_);
 }
 
-void Console::Tray(const host::TraceEntry& e) {
-    if (e.Num("result") == 0) return;  // the failure shows as its message box
-    std::string op = e.Str("op");
-    if (op == "delete") {
-        icon_.reset();
-        Line("tray: icon removed");
-        return;
+void Console::Saw(const host::TraceEntry& e) {
+    if (e.call == "DeviceIoControl") {
+        // The level the system sets, whether or not it changes what the screen shows.
+        const std::vector<std::int64_t>& in = e.Value("in").list;
+        if (e.Str("device") != "BKL1:" || e.Num("result") == 0 || in.size() != 2 || backlight_ == in[1]) return;
+        backlight_ = in[1];
+        return Line("backlight: level " + std::to_string(in[1]));
     }
-    host::Shell& shell = device_.shell();
-    const host::TrayIcon* shown = shell.FindTrayIcon(reinterpret_cast<HWND>(static_cast<ULONG_PTR>(e.Num("hWnd"))),
-                                                     static_cast<UINT>(e.Num("uID")));
-    if (!shown) return;
-    std::optional<unsigned> resource = shown->icon_resource;
-    if (op == "modify" && resource == icon_) return;  // the same picture again: nothing to see
-    icon_ = resource;
-    std::string id = resource ? std::to_string(*resource) : "?";
-    Line("tray: icon " + id + (op == "add" ? " added" : "") + " (" + Describe(shell.IconPixels(shown->icon)) + ")");
+    std::string name = e.Str("name");
+    if (name != "BatteryTimeout" && name != "BattSuspendTimeout") return;
+    Line("time-out written: " + name + " = " + e.Raw("data") + " s" + (e.Num("result") ? " (failed)" : ""));
 }
 
-void Console::Saw(const host::TraceEntry& e) {
-    if (e.call == "Shell_NotifyIcon") {
-        Tray(e);
-    } else if (e.call == "GpioWrite") {
-        bool pin21 = device_.gpio().OutputLevel(21), pin38 = device_.gpio().OutputLevel(38);
-        if (pin38 != pin38_) Line(std::string("pin 38 ") + (pin38 ? "high" : "low"));
-        if (pin21 != pin21_) Line(std::string("pin 21 ") + (pin21 ? "high" : "low"));
-        pin21_ = pin21;
-        pin38_ = pin38;
-    } else if (e.call == "DeviceIoControl") {
-        if (e.Str("device") != "BKL1:" || e.Num("result") == 0) return;
-        unsigned long level = device_.power().backlight_level();
-        if (level_ == level) return;
-        level_ = level;
-        Line("backlight: level " + std::to_string(level));
-    } else if (e.call == "RegSetValueEx") {
-        std::string name = e.Str("name");
-        if (name != "BatteryTimeout" && name != "BattSuspendTimeout") return;
-        Line("time-out written: " + name + " = " + e.Raw("data") + " s" + (e.Num("result") ? " (failed)" : ""));
-    } else if (e.call == "SetEvent") {
-        if (e.Has("name")) Line("event set: " + e.Str("name"));
+void Console::Changes(const tools::DeviceView& now) {
+    const tools::DeviceView::TrayIcon* was = seen_.tray.empty() ? nullptr : &seen_.tray.front();
+    const tools::DeviceView::TrayIcon* is = now.tray.empty() ? nullptr : &now.tray.front();
+    if (was && !is) {
+        Line("tray: icon removed");
+    } else if (is && (!was || was->resource != is->resource)) {
+        std::string id = is->resource ? std::to_string(*is->resource) : "?";
+        Line("tray: icon " + id + (was ? "" : " added") + " (" + Describe(&is->picture) + ")");
+    }
+    auto level = [](bool high) { return high ? " high" : " low"; };
+    if (now.pin38 != seen_.pin38) Line(std::string("pin 38") + level(now.pin38));
+    if (now.pin21 != seen_.pin21) Line(std::string("pin 21") + level(now.pin21));
+    for (const auto& [name, count] : now.events) {
+        auto before = seen_.events.find(name);
+        for (int n = before == seen_.events.end() ? 0 : before->second; n < count; ++n)
+            Line("event set: " + name);
     }
 }
 
 bool Console::Act() {
-    host::WindowManager& wm = device_.windows();
-    const host::Modal* top = wm.TopModal();
-    if (!top) return false;
-    std::string caption = host::json::Utf8(top->caption);
-    switch (top->kind) {
+    tools::DeviceView now = tools::Look(device_);
+    Changes(now);
+    seen_ = std::move(now);
+    if (seen_.modals.empty()) return false;
+    const tools::DeviceView::Modal& top = seen_.modals.back();
+    switch (top.kind) {
         case host::Modal::Kind::kMessageBox:
-            Line("message box \"" + caption + "\": " + host::json::Utf8(top->text) + " [OK]");
+            Line("message box \"" + top.caption + "\": " + top.text + " [OK]");
             break;
         case host::Modal::Kind::kDialog:
-            Line("dialog \"" + caption + "\" [OK]");
+            Line("dialog \"" + top.caption + "\" [OK]");
             break;
         case host::Modal::Kind::kMenu: {
             std::string items;
-            if (const auto* list = device_.shell().MenuItems(top->menu))
-                for (const host::MenuItem& item : *list) {
-                    if (!items.empty()) items += ", ";
-                    items += item.separator ? "----" : (item.checked ? "[x] " : "[ ] ") + host::json::Utf8(item.text);
-                }
-            Line("menu at (" + std::to_string(top->rect.left) + ", " + std::to_string(top->rect.top) + "): " + items +
+            for (const tools::DeviceView::Item& item : top.items) {
+                if (!items.empty()) items += ", ";
+                items += item.separator ? "----" : (item.checked ? "[x] " : "[ ] ") + item.text;
+            }
+            Line("menu at (" + std::to_string(top.rect.left) + ", " + std::to_string(top.rect.top) + "): " + items +
                  " [dismissed]");
             break;
         }
     }
-    return wm.AcknowledgeTopModal();
+    return device_.windows().AcknowledgeTopModal();
 }
 
 }  // namespace pelorn

@@ -2,16 +2,20 @@
 // the screen shows (the tray icon and its picture, the menu, message boxes, dialogs) and for each
 // effect on the devices (pins 21 and 38, the backlight level, time-outs written, events set).
 //
-// It reads the trace as the calls finish and keeps none of it, and it records only the calls it
-// reads, so a run of any length costs the same memory and a steady tick next to nothing.
+// Whenever the loop is idle it looks at the device (the view `handheld status` and the face read)
+// and writes what changed since it last looked. What the system sets whether or not anything
+// changes (backlight levels, time-outs, failed writes too) it reads from the trace, which records
+// just those calls, and the opens and closes that name the devices, and keeps nothing. A run of
+// any length costs the same memory, and a steady tick one look and one record.
 #pragma once
 
+#include <cstdint>
 #include <cstdio>
 #include <optional>
 #include <string>
 
+#include "common/device_view.h"
 #include "platform/host/handheld.h"
-#include "platform/host/icons.h"
 
 namespace pelorn {
 
@@ -31,14 +35,13 @@ public:
 private:
     void Saw(const host::TraceEntry& e);
     void Line(const std::string& text);
-    void Tray(const host::TraceEntry& e);
+    // Writes what differs between the last look and `now`.
+    void Changes(const tools::DeviceView& now);
 
     host::Handheld& device_;
     std::FILE* out_;
-    std::optional<unsigned> icon_;  // the resource the tray shows for us
-    bool pin21_;
-    bool pin38_;
-    std::optional<unsigned long> level_;
+    tools::DeviceView seen_;
+    std::optional<std::int64_t> backlight_;  // the level last set
 };
 
 }  // namespace pelorn

@@ -18,14 +18,13 @@
 #include <cstring>
 #include <stdexcept>
 
-#include "frame/main_frame.h"
+#include "common/control.h"
 #include "platform/host/gpio.h"
-#include "platform/host/hardware_settings.h"
 #include "platform/host/power.h"
+#include "platform/host/reg_data.h"
 #include "platform/host/registry_store.h"
 #include "platform/host/shell.h"
 #include "platform/host/trace.h"
-#include "res/resource.h"
 #include "settings/settings.h"
 
 namespace pelorn {
@@ -199,7 +198,7 @@ Face::Face(host::Handheld& device) : device_(device), term_(std::make_unique<Ter
 
     host::Trace& trace = device_.trace();
     trace.Keep(false);
-    trace.Only({"SetEvent", "WriteFile", "ReadFile"});
+    trace.Only({"WriteFile", "ReadFile"});
     trace.Observe([this](const host::TraceEntry& e) { Saw(e); });
     trace.Enable(true);
 
@@ -234,10 +233,6 @@ bool Face::Act() {
 }
 
 void Face::Saw(const host::TraceEntry& e) {
-    if (e.call == "SetEvent") {
-        if (e.Has("name")) ++events_[e.Str("name")];
-        return;
-    }
     if (e.Str("device") != "COM1:" || e.Num("result") == 0) return;
     std::string text = e.Str("text");
     if (text.empty()) return;
@@ -267,7 +262,7 @@ void Face::ReadInput() {
         pollfd p{STDIN_FILENO, POLLIN, 0};
         if (poll(&p, 1, 0) == 1 && (p.revents & (POLLHUP | POLLERR | POLLNVAL))) {
             device_.windows().RemoveWakeSource(STDIN_FILENO);
-            Send(WM_CLOSE, 0, "close");
+            Send("close");
         }
     }
     // A key may open a box whose loop reads the next keys: each is taken off the queue first.
@@ -298,21 +293,20 @@ int Face::MenuSelection(const FaceState::Modal& menu, int from, int step) const 
     return -1;
 }
 
-void Face::Send(UINT msg, WPARAM wparam, const char* what) {
+void Face::Send(const char* what) {
     // As another program finds the window: by the handle the system published.
-    std::optional<DWORD> handle = host::StoredDword(device_.registry(), HKEY_LOCAL_MACHINE, AppKeyStrings[APP_KEY_PATH],
-                                                    AppKeyStrings[GPSHDL_VALUE]);
+    const tools::ControlMessage& message = *tools::FindControlMessage(what);
+    std::optional<DWORD> handle = tools::PublishedWindow(device_);
     if (!handle || *handle == 0) {
         note_ = std::string(what) + ": GPSHDL names no window";
         return;
     }
     note_ = std::string("sent ") + what;
-    HWND window = reinterpret_cast<HWND>(static_cast<ULONG_PTR>(*handle));
-    if (!::IsWindow(window)) {
+    if (!::IsWindow(tools::WindowOf(*handle))) {
         note_ = std::string(what) + ": the window GPSHDL names is gone";
         return;
     }
-    ::SendMessage(window, msg, wparam, 0);
+    ::SendMessage(tools::WindowOf(*handle), message.msg, message.wparam, 0);
 }
 
 void Face::Handle(const Key& key) {
@@ -400,27 +394,26 @@ void Face::Handle(const Key& key) {
         case 'c': {
             host::RegistryStore& registry = device_.registry();
             host::RegKeyId profile = 0;
-            const DWORD one = 1;
+            const std::vector<BYTE> one = host::DwordData(1);
             if (registry.OpenKey(host::RegistryStore::Root(HKEY_CURRENT_USER), PROFILE_KEY_PATH, &profile) ==
                     ERROR_SUCCESS &&
-                registry.SetValue(profile, STATE_CHG_VALUE, REG_DWORD, reinterpret_cast<const BYTE*>(&one),
-                                  sizeof one) == ERROR_SUCCESS)
+                registry.SetValue(profile, STATE_CHG_VALUE, REG_DWORD, one.data(), one.size()) == ERROR_SUCCESS)
                 note_ = "State_Chg set to 1";
             else
                 note_ = "State_Chg: the profile key is missing";
             return;
         }
         case 's':
-            return Send(WM_SHOW_TRAY_ICON, 0, "show");
+            return Send("show");
         case 'h':
-            return Send(WM_HIDE_TRAY_ICON, 0, "hide");
+            return Send("hide");
         case 'r':
-            return Send(WM_RESET_GPS, 0, "reset");
+            return Send("reset");
         case 'i':
-            return Send(WM_COMMAND, ID_APP_ABOUT, "about");
+            return Send("about");
         case 'x':
         case 'q':
-            return Send(WM_CLOSE, 0, "close");
+            return Send("close");
         case 12:  // Ctrl-L
             clearok(curscr, TRUE);
             Draw(true);
@@ -431,7 +424,7 @@ void Face::Handle(const Key& key) {
 }
 
 void Face::Draw(bool force) {
-    FaceState s = Look(device_);
+    FaceState s(tools::Look(device_));
     const FaceState::Modal* menu =
         !s.modals.empty() && s.modals.back().kind == host::Modal::Kind::kMenu ? &s.modals.back() : nullptr;
     if (!menu) {
@@ -444,7 +437,6 @@ void Face::Draw(bool force) {
             if (menu->items[i].checked) selected_ = static_cast<int>(i);
     }
     s.selected = selected_;
-    s.events = events_;
     s.com1_sent = com1_sent_;
     s.com1_received = com1_received_;
     s.note = note_;

@@ -3,8 +3,8 @@
 // taps, picks and answers with the mouse or keys; other keys act as the hardware or as another
 // program on the device would.
 //
-// Two halves: Look() and Render() turn the device into a FaceState and a state into a Frame of
-// cells, with no terminal involved; Face puts frames on the terminal (ncurses) and turns what the
+// Two halves: Render() turns the device's view (tools::Look) into a Frame of cells, with no
+// terminal involved; Face puts frames on the terminal (ncurses) and turns what the
 // person does into taps, choices and messages. Face is the device's User: whenever the innermost
 // loop has nothing to do it looks at the device and draws only if something changed, then lets
 // the loop wait. The terminal is one of the loop's wake sources, so input is read at once and
@@ -13,15 +13,13 @@
 
 #include <cstdint>
 #include <deque>
-#include <map>
 #include <memory>
 #include <optional>
 #include <string>
 #include <vector>
 
+#include "common/device_view.h"
 #include "platform/host/handheld.h"
-#include "platform/host/icons.h"
-#include "platform/host/windows.h"
 
 namespace pelorn {
 
@@ -31,58 +29,12 @@ struct Rgb {
     bool operator!=(const Rgb& o) const { return !(*this == o); }
 };
 
-// What the face shows, taken from the device in one go.
-struct FaceState {
-    struct TrayIcon {
-        HWND window = nullptr;
-        UINT id = 0;
-        RECT rect{};
-        std::optional<UINT> resource;
-        host::IconImage picture;
-        bool operator==(const TrayIcon& o) const;
-    };
-    struct Item {
-        UINT id = 0;
-        std::string text;  // without the mnemonic's '&'
-        bool checked = false;
-        bool grayed = false;
-        bool separator = false;
-        RECT rect{};
-        bool operator==(const Item& o) const;
-    };
-    // A dialog's control: a line of text, or an icon.
-    struct Control {
-        RECT rect{};
-        std::string text;
-        host::IconImage icon;
-        bool operator==(const Control& o) const;
-    };
-    struct Modal {
-        host::Modal::Kind kind = host::Modal::Kind::kMessageBox;
-        int id = 0;
-        RECT rect{};
-        std::string caption;
-        std::string text;
-        std::vector<Item> items;        // a menu's
-        std::vector<Control> controls;  // a dialog's
-        bool operator==(const Modal& o) const;
-    };
+// What the face shows: the device as everybody sees it, and what only the face knows.
+struct FaceState : tools::DeviceView {
+    FaceState() = default;
+    explicit FaceState(tools::DeviceView view) : DeviceView(std::move(view)) {}
 
-    std::vector<TrayIcon> tray;
-    std::vector<Modal> modals;  // innermost last
     int selected = -1;          // the highlighted item of the innermost menu
-
-    bool pin21 = false;
-    bool pin38 = false;
-    std::optional<bool> pin38_hardware;
-    BYTE ac_line = 0;
-    bool backlight_present = true;
-    DWORD backlight_level = 0;
-    std::optional<DWORD> battery_timeout;
-    std::optional<DWORD> batt_suspend_timeout;
-    std::map<std::string, int> events;  // named events by how often they were set
-    std::string com1;                   // the mapping; empty: no COM1
-    bool com1_open = false;
     std::string com1_sent;      // the last write to COM1, as readable text
     std::string com1_received;  // the last read from it
     std::string note;           // what the last key did
@@ -90,9 +42,6 @@ struct FaceState {
     bool operator==(const FaceState& o) const;
     bool operator!=(const FaceState& o) const { return !(*this == o); }
 };
-
-// The device as the face shows it; events, COM1 traffic, selection and note are the caller's.
-FaceState Look(host::Handheld& device);
 
 // What a cell of the frame does when the person clicks it.
 struct Hit {
@@ -177,7 +126,8 @@ private:
     void Handle(const Key& key);
     void Draw(bool force);
     void Paint();
-    void Send(UINT msg, WPARAM wparam, const char* what);
+    // A control message by its name (show, hide, ...), as another program sends it.
+    void Send(const char* what);
     void Saw(const host::TraceEntry& e);
     int MenuSelection(const FaceState::Modal& menu, int from, int step) const;
 
@@ -189,7 +139,6 @@ private:
     std::unique_ptr<Frame> frame_;
     int menu_id_ = 0;  // the menu the selection belongs to
     int selected_ = -1;
-    std::map<std::string, int> events_;
     std::string com1_sent_, com1_received_;
     std::string note_;
 };

@@ -1,142 +1,17 @@
-// The face without a terminal: the device as a FaceState, a state as a Frame, a click as an act.
+// The face without a terminal: a state as a Frame, a click as an act.
 #include <algorithm>
 #include <cmath>
 #include <cstdlib>
 
 #include "pelorn/face.h"
-#include "platform/host/gpio.h"
-#include "platform/host/hardware_settings.h"
-#include "platform/host/power.h"
-#include "platform/host/registry_store.h"
-#include "platform/host/resources.h"
-#include "platform/host/serial.h"
 #include "platform/host/shell.h"
 #include "platform/host/trace.h"
 
 namespace pelorn {
 
-bool FaceState::TrayIcon::operator==(const TrayIcon& o) const {
-    return window == o.window && id == o.id && rect.left == o.rect.left && rect.top == o.rect.top &&
-           resource == o.resource && picture.argb == o.picture.argb;
-}
-
-bool FaceState::Item::operator==(const Item& o) const {
-    return id == o.id && text == o.text && checked == o.checked && grayed == o.grayed && separator == o.separator &&
-           rect.top == o.rect.top && rect.left == o.rect.left;
-}
-
-bool FaceState::Control::operator==(const Control& o) const {
-    return rect.left == o.rect.left && rect.top == o.rect.top && text == o.text && icon.argb == o.icon.argb;
-}
-
-bool FaceState::Modal::operator==(const Modal& o) const {
-    return kind == o.kind && id == o.id && rect.left == o.rect.left && rect.top == o.rect.top &&
-           rect.right == o.rect.right && rect.bottom == o.rect.bottom && caption == o.caption && text == o.text &&
-           items == o.items && controls == o.controls;
-}
-
 bool FaceState::operator==(const FaceState& o) const {
-    return tray == o.tray && modals == o.modals && selected == o.selected && pin21 == o.pin21 && pin38 == o.pin38 &&
-           pin38_hardware == o.pin38_hardware && ac_line == o.ac_line && backlight_present == o.backlight_present &&
-           backlight_level == o.backlight_level && battery_timeout == o.battery_timeout &&
-           batt_suspend_timeout == o.batt_suspend_timeout && events == o.events && com1 == o.com1 &&
-           com1_open == o.com1_open && com1_sent == o.com1_sent && com1_received == o.com1_received && note == o.note;
-}
-
-namespace {
-
-std::string Shown(const std::u16string& text) {
-    std::u16string out;
-    for (std::size_t i = 0; i < text.size(); ++i) {
-        if (text[i] == u'&' && i + 1 < text.size()) ++i;
-        out += text[i];
-    }
-    return host::json::Utf8(out);
-}
-
-std::optional<std::uint32_t> IconResource(const std::u16string& text) {
-    if (text.size() < 2 || text[0] != u'#') return std::nullopt;
-    std::uint32_t id = 0;
-    for (std::size_t i = 1; i < text.size(); ++i) {
-        if (text[i] < u'0' || text[i] > u'9') return std::nullopt;
-        id = id * 10 + (text[i] - u'0');
-    }
-    return id;
-}
-
-}  // namespace
-
-FaceState Look(host::Handheld& device) {
-    FaceState s;
-    host::Shell& shell = device.shell();
-    for (const host::TrayIcon& icon : shell.TrayIcons()) {
-        FaceState::TrayIcon t;
-        t.window = icon.window;
-        t.id = icon.id;
-        t.rect = shell.TrayIconRect(icon.window, icon.id).value_or(RECT{});
-        t.resource = icon.icon_resource;
-        if (const host::IconImage* picture = shell.IconPixels(icon.icon)) t.picture = *picture;
-        s.tray.push_back(std::move(t));
-    }
-
-    host::WindowManager& wm = device.windows();
-    const host::OpenMenu* open = shell.open_menu();
-    for (const host::Modal& m : wm.modals()) {
-        FaceState::Modal v;
-        v.kind = m.kind;
-        v.id = m.id;
-        v.rect = m.rect;
-        v.caption = host::json::Utf8(m.caption);
-        v.text = host::json::Utf8(m.text);
-        if (m.kind == host::Modal::Kind::kMenu) {
-            bool showing = open && open->modal == m.id;
-            if (showing) v.rect = open->rect;
-            if (const auto* items = shell.MenuItems(m.menu))
-                for (std::size_t i = 0; i < items->size(); ++i) {
-                    const host::MenuItem& item = (*items)[i];
-                    FaceState::Item shown{item.id, Shown(item.text), item.checked, item.grayed, item.separator, {}};
-                    if (showing) shown.rect = shell.OpenMenuItemRect(i).value_or(RECT{});
-                    v.items.push_back(std::move(shown));
-                }
-        } else if (m.kind == host::Modal::Kind::kDialog) {
-            for (const host::WindowInfo* w : wm.Windows()) {
-                if (w->owner != m.window || w->dialog || !w->visible) continue;
-                FaceState::Control c;
-                c.rect = w->rect;
-                std::optional<std::uint32_t> icon = (w->style & 0xF) == 3 ? IconResource(w->title) : std::nullopt;
-                const host::ResourceTable* res = device.resources();
-                if (icon && res && res->icons.count(*icon)) {
-                    const std::vector<BYTE>& file = res->icons.at(*icon);
-                    try {
-                        c.icon = host::DecodeIco(file.data(), file.size(), 0, 0);
-                    } catch (const std::exception&) {
-                        c.text = "?";
-                    }
-                } else {
-                    c.text = Shown(w->title);
-                }
-                v.controls.push_back(std::move(c));
-            }
-        }
-        s.modals.push_back(std::move(v));
-    }
-
-    host::GpioBlock& gpio = device.gpio();
-    s.pin21 = gpio.PinLevel(21);
-    s.pin38 = gpio.PinLevel(38);
-    s.pin38_hardware = gpio.HardwareLevel(38);
-    host::PowerDevices& power = device.power();
-    s.ac_line = power.ac_line();
-    s.backlight_present = power.backlight_present();
-    s.backlight_level = power.backlight_level();
-    s.battery_timeout =
-        host::StoredDword(device.registry(), HKEY_CURRENT_USER, u"ControlPanel\\Backlight", u"BatteryTimeout");
-    s.batt_suspend_timeout =
-        host::StoredDword(device.registry(), HKEY_LOCAL_MACHINE, u"System\\CurrentControlSet\\Control\\Power\\Timeouts",
-                          u"BattSuspendTimeout");
-    s.com1 = device.serial().Mapping(1);
-    s.com1_open = device.serial().IsOpen(1);
-    return s;
+    return static_cast<const tools::DeviceView&>(*this) == o && selected == o.selected && com1_sent == o.com1_sent &&
+           com1_received == o.com1_received && note == o.note;
 }
 
 // --- the frame ---

@@ -9,6 +9,7 @@
 #include <string>
 
 #include "app/switch_app.h"
+#include "common/status.h"
 #include "pelorn/console.h"
 #include "pelorn/face.h"
 #include "platform/host/handheld.h"
@@ -66,6 +67,7 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "pelorn: %s\n", e.what());
         return 1;
     }
+    tools::AnswerStatusQueries(*device);
     std::printf("pelorn: running on the handheld in %s (Ctrl-C closes it)\n", device->folder().c_str());
     std::fflush(stdout);
 

@@ -7,6 +7,7 @@
 #include <string>
 
 #include "platform/host/handheld.h"
+#include "platform/host/hardware_settings.h"
 #include "platform/host/objects.h"
 #include "platform/host/power.h"
 
@@ -15,7 +16,7 @@ namespace {
 
 // Whatever goes wrong on the Linux side, the handheld's driver has taken the level.
 void DriveSysfsBacklight(DWORD level) {
-    auto setting = ReadHardwareSetting(u"Software\\Handheld\\Backlight", u"Sysfs");
+    auto setting = HardwareText(Handheld::Current().registry(), u"Backlight", u"Sysfs");
     if (!setting || setting->empty()) return;
     std::string folder = SysfsFolder(*setting, "/sys/class/backlight");
     auto max = ReadSysfsNumber(folder + "/max_brightness");

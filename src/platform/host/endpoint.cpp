@@ -17,7 +17,6 @@
 
 #include "platform/host/device_folder.h"
 #include "platform/host/handheld.h"
-#include "platform/host/status.h"
 #include "platform/host/windows.h"
 
 namespace host {
@@ -229,7 +228,7 @@ void Endpoint::Serve(int connection) {
     pending_.erase(connection);
     device_.windows().RemoveWakeSource(connection);
     if (n != static_cast<ssize_t>(sizeof request) || request.magic != kWireMagic || request.version != kWireVersion ||
-        (request.kind != kWireSend && request.kind != kWirePost && request.kind != kWireStatus)) {
+        (request.kind != kWireSend && request.kind != kWirePost && request.kind != kWireQuery)) {
         if (n > 0) Reply(connection, ERROR_INVALID_PARAMETER, 0);
         close(connection);
         return;
@@ -237,7 +236,7 @@ void Endpoint::Serve(int connection) {
     HWND window = reinterpret_cast<HWND>(static_cast<ULONG_PTR>(request.hwnd));
     WPARAM wparam = static_cast<WPARAM>(request.wparam);
     LPARAM lparam = static_cast<LPARAM>(request.lparam);
-    if (request.kind != kWireStatus && !MayComeFromAnotherProcess(request.msg)) {
+    if (request.kind != kWireQuery && !MayComeFromAnotherProcess(request.msg)) {
         AnswerOtherProcess(connection, ERROR_ACCESS_DENIED, 0);
         return;
     }
@@ -245,10 +244,10 @@ void Endpoint::Serve(int connection) {
         device_.windows().SentFromOtherProcess(window, request.msg, wparam, lparam, connection);
         return;
     }
-    if (request.kind == kWireStatus) {
-        std::string status = StatusJson(device_, true);
-        Reply(connection, ERROR_SUCCESS, static_cast<LRESULT>(status.size()));
-        ssize_t sent = send(connection, status.data(), status.size(), MSG_NOSIGNAL);
+    if (request.kind == kWireQuery) {
+        std::optional<std::string> text = answer_ ? answer_(request.msg) : std::nullopt;
+        Reply(connection, text ? ERROR_SUCCESS : ERROR_NOT_SUPPORTED, text ? static_cast<LRESULT>(text->size()) : 0);
+        ssize_t sent = text ? send(connection, text->data(), text->size(), MSG_NOSIGNAL) : 0;
         (void)sent;
         close(connection);
         return;
@@ -319,20 +318,19 @@ bool DeliverToOtherProcess(const std::string& folder, HWND window, UINT msg, WPA
     return reply.error == ERROR_SUCCESS;
 }
 
-std::optional<std::string> QueryStatusOfOtherProcess(const std::string& folder, HWND window) {
+std::optional<std::string> QueryOtherProcess(const std::string& folder, HWND window, UINT what) {
     int s = ConnectToOwner(folder, window);
     if (s < 0) return std::nullopt;
     WireReply reply{};
-    std::string status;
-    if (Exchange(s, Request(kWireStatus, window, 0, 0, 0), &reply) && reply.error == ERROR_SUCCESS &&
+    std::optional<std::string> text;
+    if (Exchange(s, Request(kWireQuery, window, what, 0, 0), &reply) && reply.error == ERROR_SUCCESS &&
         reply.result >= 0 && reply.result < (1 << 20)) {
-        status.resize(static_cast<std::size_t>(reply.result));
-        ssize_t n = status.empty() ? 0 : recv(s, status.data(), status.size(), MSG_WAITALL);
-        if (n != static_cast<ssize_t>(status.size())) status.clear();
+        std::string received(static_cast<std::size_t>(reply.result), '\0');
+        ssize_t n = received.empty() ? 0 : recv(s, received.data(), received.size(), MSG_WAITALL);
+        if (n == static_cast<ssize_t>(received.size())) text = std::move(received);
     }
     close(s);
-    if (status.empty()) return std::nullopt;
-    return status;
+    return text;
 }
 
 }  // namespace host

@@ -6,7 +6,8 @@
 // folder held open (/proc/self/fd/N/...), so any device path works, however long or relative.
 // Another process sends one request per connection: a message for a window, which the owner
 // serves from its one message loop (also inside modal loops), in order, and answers with the
-// handler's result (SendMessage) or at once (PostMessage).
+// handler's result (SendMessage) or at once (PostMessage), or a query, which the program
+// owning the window answers with text of its own making (AnswerQueries).
 //
 // Other programs may send or post only what other programs legitimately send a window:
 // WM_NULL, WM_CLOSE, WM_COMMAND, and the messages from WM_USER (0x0400) to 0xFFFF, which are the
@@ -20,7 +21,9 @@
 #include <sys/types.h>
 
 #include <cstdint>
+#include <functional>
 #include <map>
+#include <optional>
 #include <string>
 
 #include "platform/host/seam.h"
@@ -48,9 +51,10 @@ struct WireReply {
 };
 static_assert(sizeof(WireReply) == 16, "replies are 16 bytes");
 
-// A status request is answered by a reply whose result is the size of the JSON text that follows
-// in a second packet.
-enum WireKind : std::uint16_t { kWireSend = 1, kWirePost = 2, kWireStatus = 3 };
+// A query asks the program that owns the window for text, `msg` saying which query: the reply's
+// result is the size of the text that follows in a second packet, or it refuses the query with
+// ERROR_NOT_SUPPORTED.
+enum WireKind : std::uint16_t { kWireSend = 1, kWirePost = 2, kWireQuery = 3 };
 
 constexpr std::uint32_t kWireMagic = 0x4E524C50;  // "PLRN"
 constexpr std::uint16_t kWireVersion = 1;
@@ -80,6 +84,10 @@ public:
     bool Publish(HWND window);
     void Withdraw(HWND window);
 
+    // How this program answers queries: the text for query `what`, or nothing to refuse it.
+    using QueryHandler = std::function<std::optional<std::string>(UINT what)>;
+    void AnswerQueries(QueryHandler handler) { answer_ = std::move(handler); }
+
 private:
     struct Pending {
         pid_t peer;          // the sending process
@@ -102,6 +110,7 @@ private:
     int timer_ = -1;                  // fires when the oldest pending connection is due to time out
     std::map<int, Pending> pending_;  // connections whose request has not arrived yet
     unsigned long turns_ = 0;
+    QueryHandler answer_;
 };
 
 // Connects to the process that owns `window` on the device in `folder`; -1 when none is alive.
@@ -114,5 +123,9 @@ void AnswerOtherProcess(int connection, DWORD error, LRESULT result);
 // *error) when no live process owns the window, or the owner refused the request.
 bool DeliverToOtherProcess(const std::string& folder, HWND window, UINT msg, WPARAM wparam, LPARAM lparam, bool wait,
                            LRESULT* result, DWORD* error);
+
+// Asks the process that owns `window` on the device in `folder` query `what`; empty when no live
+// process owns the window or it refuses the query.
+std::optional<std::string> QueryOtherProcess(const std::string& folder, HWND window, UINT what);
 
 }  // namespace host

@@ -29,24 +29,6 @@ BYTE SysfsAcLine(const std::string& folder) {
 
 }  // namespace
 
-std::optional<std::u16string> ReadHardwareSetting(const WCHAR* key, const WCHAR* value) {
-    Handheld* device = Handheld::IfBooted();
-    if (!device) return std::nullopt;
-    QuietCalls quiet(*device);
-    HKEY k = nullptr;
-    if (RegOpenKeyEx(HKEY_LOCAL_MACHINE, key, 0, KEY_READ, &k) != ERROR_SUCCESS) return std::nullopt;
-    WCHAR data[512];
-    DWORD type = REG_NONE;
-    DWORD size = sizeof data;
-    LONG status = RegQueryValueEx(k, value, nullptr, &type, reinterpret_cast<BYTE*>(data), &size);
-    RegCloseKey(k);
-    if (status != ERROR_SUCCESS || type != REG_SZ) return std::nullopt;
-    std::size_t n = size / sizeof(WCHAR);
-    while (n > 0 && data[n - 1] == u'\0')
-        --n;
-    return std::u16string(data, n);
-}
-
 PowerDevices::PowerDevices(Clock& clock, RegistryStore& registry) : clock_(clock), registry_(registry) {}
 PowerDevices::~PowerDevices() = default;
 
@@ -64,7 +46,7 @@ void PowerDevices::BacklightLevelSet(DWORD level) {
 SYSTEM_POWER_STATUS_EX PowerDevices::CurrentPowerStatus() const {
     SYSTEM_POWER_STATUS_EX s{};
     s.ACLineStatus = ac_line();
-    if (auto setting = ReadHardwareSetting(u"Software\\Handheld\\Power", u"Sysfs"); setting && !setting->empty())
+    if (auto setting = HardwareText(registry_, u"Power", u"Sysfs"); setting && !setting->empty())
         s.ACLineStatus = SysfsAcLine(SysfsFolder(*setting, "/sys/class/power_supply"));
     BYTE percent = battery_percent_;
     if (percent > 66)

@@ -112,9 +112,5 @@ private:
     Events events_;
 };
 
-// A REG_SZ value of HKEY_LOCAL_MACHINE that the virtual hardware reads for itself: no trace
-// entries, no injected faults consumed, the caller's last error kept. Nothing when the key or
-// value is missing or not a string.
-std::optional<std::u16string> ReadHardwareSetting(const WCHAR* key, const WCHAR* value);
 
 }  // namespace host

@@ -6,6 +6,7 @@
 
 #include "platform/host/comm_port.h"
 #include "platform/host/handheld.h"
+#include "platform/host/reg_data.h"
 #include "platform/host/registry_store.h"
 #include "platform/host/sim_receiver.h"
 
@@ -32,16 +33,7 @@ SerialPorts::~SerialPorts() = default;
 
 namespace {
 
-std::vector<BYTE> PathValue(const std::string& path) {
-    std::vector<BYTE> data;
-    for (char16_t c : json::Utf16(path)) {
-        data.push_back(static_cast<BYTE>(c & 0xFF));
-        data.push_back(static_cast<BYTE>(c >> 8));
-    }
-    data.push_back(0);
-    data.push_back(0);
-    return data;
-}
+std::vector<BYTE> PathValue(const std::string& path) { return StringData(json::Utf16(path)); }
 
 // The Ports key, created on the first change of the mapping. Once it exists only its values
 // count, so a new key starts with the factory's wiring written out.
@@ -88,13 +80,7 @@ std::string SerialPorts::Mapping(int port) const {
     if (reg.GetValue(key, ValueName(port), &value) != ERROR_SUCCESS ||
         (value.type != REG_SZ && value.type != REG_EXPAND_SZ))
         return {};
-    std::u16string text;
-    for (std::size_t i = 0; i + 1 < value.data.size(); i += 2) {
-        char16_t c = static_cast<char16_t>(value.data[i] | (value.data[i + 1] << 8));
-        if (c == 0) break;
-        text += c;
-    }
-    return json::Utf8(text);
+    return json::Utf8(StringOf(value.data));
 }
 
 std::vector<PortWrite> SerialPorts::Writes(int port) const {

@@ -1,5 +1,6 @@
 #include "platform/host/trace.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 
@@ -240,12 +241,32 @@ const std::string* Trace::HandleName(std::uintptr_t handle) const {
 
 void Trace::NameHandle(std::uintptr_t handle, std::string name) { names_[handle] = std::move(name); }
 
-void Faults::FailNext(const std::string& call, int count, DWORD error, int skip) {
+const std::vector<std::string_view>& Faults::Failable() {
+    static const std::vector<std::string_view> names = {
+        "AppendMenu",      "CheckMenuItem",   "CloseHandle",        "CreateEvent",
+        "CreateFile",      "CreatePopupMenu", "CreateWindowEx",     "DestroyMenu",
+        "DeviceIoControl", "DialogBoxParam",  "EscapeCommFunction", "GetCommModemStatus",
+        "GetCommState",    "GetCommTimeouts", "GetCursorPos",       "GetSystemPowerStatusEx",
+        "KernelIoControl", "LoadImage",       "LoadString",         "MessageBox",
+        "PostMessage",     "ReadFile",        "RegCloseKey",        "RegCreateKeyEx",
+        "RegDeleteKey",    "RegDeleteValue",  "RegEnumKeyEx",       "RegEnumValue",
+        "RegOpenKeyEx",    "RegQueryValueEx", "RegSetValueEx",      "RegisterClass",
+        "SendMessage",     "SetCommMask",     "SetCommState",       "SetCommTimeouts",
+        "SetEvent",        "SetTimer",        "Shell_NotifyIcon",   "TrackPopupMenu",
+        "WaitCommEvent",   "WriteFile",
+    };
+    return names;
+}
+
+bool Faults::FailNext(const std::string& call, int count, DWORD error, int skip) {
+    const auto& failable = Failable();
+    if (!std::binary_search(failable.begin(), failable.end(), std::string_view(call))) return false;
     if (count <= 0) {
         pending_.erase(call);
-        return;
+        return true;
     }
     pending_[call] = {skip < 0 ? 0 : skip, count, error};
+    return true;
 }
 
 bool Faults::Take(const char* call, DWORD* error) {

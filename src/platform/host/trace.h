@@ -141,7 +141,11 @@ void AddPlainFields(TraceEntry& entry, const Trace& trace);
 // first `skip` calls through.
 class Faults {
 public:
-    void FailNext(const std::string& call, int count, DWORD error, int skip = 0);
+    // The seam functions that take injected faults (each asks Take() before it does anything), in
+    // alphabetical order.
+    static const std::vector<std::string_view>& Failable();
+    // False, and nothing armed, for a function that takes no faults.
+    bool FailNext(const std::string& call, int count, DWORD error, int skip = 0);
     // True (and the error) when the call should fail now; consumes one failure.
     bool Take(const char* call, DWORD* error);
     void Clear() { pending_.clear(); }

@@ -3,6 +3,7 @@
 #include <cstring>
 #include <map>
 
+#include "platform/host/reg_data.h"
 #include "platform/host/trace.h"
 
 namespace host {
@@ -36,12 +37,9 @@ Value RegType(std::int64_t type) {
 Value RegData(std::int64_t type, const Value& data) {
     if (data.kind != Value::Kind::kBytes) return Value::Null();
     const std::string& b = data.text;
-    auto byte = [&](std::size_t i) { return static_cast<std::uint32_t>(static_cast<unsigned char>(b[i])); };
-    if (type == REG_DWORD && b.size() == 4) return Value::Int(byte(0) | byte(1) << 8 | byte(2) << 16 | byte(3) << 24);
+    if (type == REG_DWORD && b.size() == 4) return Value::Int(*DwordOf(b.data(), b.size()));
     if (type == REG_SZ || type == REG_EXPAND_SZ || type == REG_MULTI_SZ) {
-        std::u16string text;
-        for (std::size_t i = 0; i + 1 < b.size(); i += 2)
-            text += static_cast<char16_t>(byte(i) | byte(i + 1) << 8);
+        std::u16string text = TextOf(b.data(), b.size());
         while (!text.empty() && text.back() == u'\0')
             text.pop_back();
         return Value::Text(json::Utf8(text));

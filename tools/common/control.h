@@ -1,0 +1,35 @@
+// The control messages other programs send the system's window, by the names the tools give
+// them, and the window they go to: the one whose handle the system publishes in GPSHDL.
+#pragma once
+
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "platform/host/handheld.h"
+
+namespace tools {
+
+struct ControlMessage {
+    const char* name;  // show, hide, reset, close, about
+    UINT msg;
+    WPARAM wparam;
+    const char* summary;  // what the system does with it
+};
+
+// show, hide, reset, close and about, in that order.
+const std::vector<ControlMessage>& ControlMessages();
+// nullptr when the name is none of them.
+const ControlMessage* FindControlMessage(std::string_view name);
+// "show|hide|reset|close|about"
+std::string ControlMessageNames();
+// The message as it travels: "0x0401", "WM_CLOSE", "WM_COMMAND 57664".
+std::string Spelled(const ControlMessage& message);
+
+// GPSHDL as the system published it in its application key: empty when the value is missing or
+// no REG_DWORD, else the handle, 0 after a close. Read as another program reads it, and not traced.
+std::optional<DWORD> PublishedWindow(host::Handheld& device);
+inline HWND WindowOf(DWORD handle) { return reinterpret_cast<HWND>(static_cast<ULONG_PTR>(handle)); }
+
+}  // namespace tools
