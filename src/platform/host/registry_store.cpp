@@ -385,21 +385,26 @@ public:
         bool sized = fstat(fd, &st) == 0 && (st.st_size >= kSize || ftruncate(fd, kSize) == 0);
         void* m = sized ? mmap(nullptr, kSize, PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0) : MAP_FAILED;
         close(fd);
-        if (m != MAP_FAILED) p_ = static_cast<std::uint64_t*>(m);
+        if (m != MAP_FAILED) p_ = static_cast<Count*>(m);
     }
     std::uint64_t Now() const { return p_ ? __atomic_load_n(p_, __ATOMIC_SEQ_CST) : 1; }
     void BeginWrite() {
         if (!p_) return;
-        std::uint64_t c = Now();
+        Count c = static_cast<Count>(Now());
         __atomic_store_n(p_, c & 1 ? c + 2 : c + 1, __ATOMIC_SEQ_CST);
     }
     void EndWrite() {
-        if (p_) __atomic_store_n(p_, (Now() | 1) + 1, __ATOMIC_SEQ_CST);
+        if (p_) __atomic_store_n(p_, static_cast<Count>((Now() | 1) + 1), __ATOMIC_SEQ_CST);
     }
 
 private:
+    // 32 bits, little-endian at the start of the file: other processes share it, so it must be
+    // lock-free on every target, and 32-bit ARM has no 64-bit atomics (libatomic would take a lock
+    // of its own process). It wraps after 2^31 writes, long after any reader has looked again.
+    using Count = std::uint32_t;
+    static_assert(__atomic_always_lock_free(sizeof(Count), 0), "the generation is lock-free");
     static constexpr off_t kSize = 4096;
-    std::uint64_t* p_ = nullptr;
+    Count* p_ = nullptr;
 };
 
 // The statements that open and close a write transaction.
@@ -446,7 +451,7 @@ private:
     bool committed_ = false;
 };
 
-std::atomic<std::uint64_t> g_sessions{0};
+std::atomic<std::uint32_t> g_sessions{0};  // 32 bits: lock-free on 32-bit ARM too
 
 }  // namespace
 
