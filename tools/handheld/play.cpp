@@ -193,7 +193,7 @@ private:
             std::string log, line;
             while (std::getline(in, line))
                 if (line.empty() || line[0] != '#') log += line + (in.eof() ? "" : "\n");
-            std::size_t offset = s.words.size() > 3 ? std::stoull(s.Arg(3)) : 0;
+            unsigned long long offset = s.words.size() > 3 ? std::stoull(s.Arg(3)) : 0;
             if (offset > log.size()) throw ScriptError(s.line, "com1 log: the log is shorter than the offset");
             pending_ += log.substr(offset);
         }
