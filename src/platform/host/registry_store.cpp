@@ -145,10 +145,13 @@ LONG Split(std::u16string_view path, std::vector<std::u16string_view>* names) {
     return ERROR_SUCCESS;
 }
 
+// Read here rather than through the C++ library's system_clock, which on 32-bit ARM is built
+// with a 32-bit time_t and ends in 2038.
 std::int64_t FileTimeNow() {
-    using namespace std::chrono;
-    auto ns = duration_cast<nanoseconds>(system_clock::now().time_since_epoch()).count();
-    return ns / 100 + 116444736000000000LL;
+    static_assert(sizeof(time_t) == 8, "time_t is 64-bit on every build (_TIME_BITS=64)");
+    timespec ts{};
+    clock_gettime(CLOCK_REALTIME, &ts);
+    return static_cast<std::int64_t>(ts.tv_sec) * 10000000 + ts.tv_nsec / 100 + 116444736000000000LL;
 }
 
 LONG Failed(int rc, bool writing) {
