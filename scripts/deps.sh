@@ -1,5 +1,7 @@
 #!/usr/bin/env bash
 # Installs, with apt-get, whatever of the build's needs this machine lacks. Safe to run again.
+# Extra packages may be named on the command line; NAME:ARCH (libsqlite3-dev:armel) adds ARCH to
+# dpkg's architectures first.
 set -euo pipefail
 
 needed=(cmake g++ make pkg-config libsqlite3-dev libgtest-dev libgmock-dev libbenchmark-dev libncurses-dev tmux
@@ -16,5 +18,12 @@ echo "installing: ${missing[*]}"
 sudo=""
 [ "$(id -u)" -eq 0 ] || sudo="sudo"
 export DEBIAN_FRONTEND=noninteractive
+for pkg in "${missing[@]}"; do
+  arch=${pkg#*:}
+  [ "$arch" != "$pkg" ] || continue
+  if [ "$arch" != "$(dpkg --print-architecture)" ] && ! dpkg --print-foreign-architectures | grep -qx "$arch"; then
+    $sudo dpkg --add-architecture "$arch"
+  fi
+done
 $sudo apt-get update -qq
 $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}"

@@ -47,6 +47,8 @@ BOOL WriteRegDword(HKEY key, LPCTSTR name, DWORD value) {
     return RegSetValueEx(key, name, 0, REG_DWORD, data, sizeof data) == ERROR_SUCCESS;
 }
 
+static_assert(sizeof(WCHAR) == 2, "REG_SZ data is UTF-16 on every build");
+
 BOOL WriteRegString(HKEY key, LPCTSTR name, const char* text) {
     WCHAR wide[kMaxTextLength + 1];
     int n = 0;

@@ -115,6 +115,11 @@ TEST_F(PowerTest, SysfsBacklightFollowsTheLevelQuietly) {
     std::remove((panel + "/max_brightness").c_str());
     EXPECT_TRUE(SetLevel(h, 12, 6));
     EXPECT_EQ(6u, power().backlight_level());
+
+    // More steps than a 32-bit long holds: the same brightness on every build.
+    Put(panel + "/max_brightness", "3000000000\n");
+    EXPECT_TRUE(SetLevel(h, 12, 5));
+    EXPECT_EQ("1500000000", Get(panel + "/brightness"));
 }
 
 TEST_F(PowerTest, PowerStatusFollowsTheAcLineOrASysfsSupply) {

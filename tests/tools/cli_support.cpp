@@ -17,12 +17,18 @@ namespace pelorn_test {
 namespace {
 
 [[noreturn]] void Exec(const std::string& exe, const std::vector<std::string>& args, const std::string& folder) {
-    std::vector<char*> argv{const_cast<char*>(exe.c_str())};
-    for (const auto& a : args)
-        argv.push_back(const_cast<char*>(a.c_str()));
+    std::vector<std::string> words;
+    std::istringstream emulator(PELORN_EMULATOR);
+    for (std::string w; emulator >> w;)
+        words.push_back(w);
+    words.push_back(exe);
+    words.insert(words.end(), args.begin(), args.end());
+    std::vector<char*> argv;
+    for (auto& w : words)
+        argv.push_back(w.data());
     argv.push_back(nullptr);
     setenv("PELORN_DEVICE", folder.c_str(), 1);
-    execv(exe.c_str(), argv.data());
+    execv(argv[0], argv.data());
     _exit(127);
 }
 

@@ -7,8 +7,10 @@
 # Writes face-start.txt, face-menu.txt and face-box.txt (plain text) to CAPTURE_FOLDER.
 set -euo pipefail
 
+# PELORN_EMULATOR, when set, runs the cross-built programs (qemu-arm -cpu pxa250).
 pelorn=$1
 handheld=$2
+emulator=${PELORN_EMULATOR:-}
 captures=${3:-.}
 mkdir -p "$captures"
 command -v tmux >/dev/null || { echo "SKIP: tmux is not installed (scripts/deps.sh tmux)"; exit 77; }
@@ -66,7 +68,7 @@ start() {
     tm kill-session -t face 2>/dev/null || true
     rm -f "$work/stty.after"
     tm new-session -d -s face -x 100 -y 40 -e "PELORN_DEVICE=$work/$1" -e COLORTERM=truecolor -e LANG=C.UTF-8 \
-        "export TERM=tmux-256color; stty -g > '$work/stty.before'; '$pelorn'; echo \"exit \$?\";
+        "export TERM=tmux-256color; stty -g > '$work/stty.before'; $emulator '$pelorn'; echo \"exit \$?\";
          stty -g > '$work/stty.after'; sleep 600"
     wait_for "Pelorn on the virtual handheld"
     wait_for "tray icon           13"
@@ -128,7 +130,7 @@ tm send-keys -t face Escape
 wait_gone "GPS OFF"
 
 # --- a message box, answered with OK ---
-PELORN_DEVICE=$work/one "$handheld" reg add 'HKLM\Software\Handheld\Ports' /v COM1 /t REG_SZ \
+PELORN_DEVICE=$work/one $emulator "$handheld" reg add 'HKLM\Software\Handheld\Ports' /v COM1 /t REG_SZ \
     /d /nonexistent/pelorn-face /f >/dev/null
 tm send-keys -t face r
 wait_for "Fehler beim Öffnen des COM Ports"
@@ -154,7 +156,9 @@ restored "Ctrl-C"
 screen | grep -qF "exit 0" || fail "Ctrl-C did not close in order"
 
 start one
-pid=$(pgrep -P "$(tm display -p -t face '#{pane_pid}')" -x pelorn || true)
+process=pelorn
+[ -z "$emulator" ] || process=$(basename "${emulator%% *}")
+pid=$(pgrep -P "$(tm display -p -t face '#{pane_pid}')" -x "$process" || true)
 [ -n "$pid" ] || fail "no pelorn process"
 [ -n "$pid" ] && kill -SEGV "$pid"
 restored "a crash"

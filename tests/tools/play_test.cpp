@@ -83,6 +83,9 @@ TEST(PlayTest, ScriptErrorsStopTheRunAndNameTheirLine) {
     EXPECT_EQ("test.play:3: pick: the menu has no item \"GPS Maybe\"\n", r.err);
     EXPECT_EQ("test.play:1: reg: ERROR: The system was unable to find the specified registry key or value.\n",
               Play("reg delete HKLM\\Software\\Nothing /f\n").err);
+    // An offset past 4 GiB is past the end on every build, not cut to 32 bits.
+    EXPECT_EQ("test.play:1: com1 log: the log is shorter than the offset\n",
+              Play("com1 log receiver.nmea 4294967296\n", SourceFolder() + "/examples/scenarios").err);
 }
 
 TEST(PlayTest, Com1TextReachesTheSystemByteForByteAtTheNextOpen) {

@@ -2,6 +2,7 @@
 // GPSHDL, sends it messages, answers its message boxes and asks the tray about its icon. Prints
 // "name=value" lines; the exit code is 0 when the command itself could be carried out.
 //
+//   pelorn_ctl bits                      prints bits=, its own pointer width: proof that it ran
 //   pelorn_ctl wait-window               until GPSHDL names a live window
 //   pelorn_ctl send MSG                  SendMessage(MSG) to it; prints result=
 //   pelorn_ctl close                     WM_CLOSE, then until the window is gone
@@ -123,6 +124,10 @@ static int TrayHoldsIcon(HWND hwnd) {
 int wmain(int argc, wchar_t** argv) {
     if (argc < 2) return 2;
     const wchar_t* cmd = argv[1];
+    if (!wcscmp(cmd, L"bits")) {
+        printf("bits=%d\n", (int)(sizeof(void*) * 8));
+        return 0;
+    }
     if (!wcscmp(cmd, L"probe-port") && argc == 3) {
         HANDLE port = CreateFileW(argv[2], GENERIC_READ | GENERIC_WRITE, 0, NULL, OPEN_EXISTING, 0, NULL);
         DWORD error = GetLastError();

@@ -6,7 +6,8 @@
 #
 #   tests/win32/wine_tests.sh BUILD
 #
-# Ends with "N passed, M failed"; exits nonzero when anything failed.
+# Ends with "N passed, M failed"; exits nonzero when anything failed. PELORN_WINE and
+# PELORN_WINESERVER name the Wine to use (default: 64-bit); WINEARCH=win32 makes a 32-bit prefix.
 set -uo pipefail
 
 build=$(cd "$1" && pwd)
@@ -15,8 +16,8 @@ work=$build/wine-run
 rm -rf "$work"
 mkdir -p "$work/port"
 
-WINE=$(command -v wine64 || echo /usr/lib/wine/wine64)
-WINESERVER=$(command -v wineserver || echo /usr/lib/wine/wineserver64)
+WINE=${PELORN_WINE:-$(command -v wine64 || echo /usr/lib/wine/wine64)}
+WINESERVER=${PELORN_WINESERVER:-$(command -v wineserver || echo /usr/lib/wine/wineserver64)}
 export WINESERVER
 export WINEPREFIX=$work/prefix WINEDEBUG=-all WINEDLLOVERRIDES="winemenubuilder.exe=d;mscoree=;mshtml="
 export LC_ALL=C.UTF-8 PELORN_MODEM_LOG=$work/modem.log
@@ -89,6 +90,23 @@ pty=$(cat "$work/port/pty")
 
 wine wineboot -i >/dev/null
 "$WINESERVER" -p
+
+# A Wine that cannot run a program of this width ends it at once, silently, with status 0.
+pe_bits() {  # FILE: 32 or 64, from the machine field of its PE header
+    local pe
+    pe=$(od -An -tu4 -j60 -N4 "$1" | tr -d ' ')
+    case $(od -An -tx2 -j$((pe + 4)) -N2 "$1" | tr -d ' ') in
+        014c) echo 32 ;;
+        8664) echo 64 ;;
+        *) echo unknown ;;
+    esac
+}
+bits=$(pe_bits "$build/Pelorn.exe")
+check "Wine runs a $bits-bit program of the build" "bits=$bits" "$(ctl bits)"
+if [ "$failed" -ne 0 ]; then
+    echo "$passed passed, $failed failed"
+    exit 1
+fi
 cat >"$work/device.reg" <<'EOF'
 Windows Registry Editor Version 5.00
 

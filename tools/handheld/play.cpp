@@ -205,7 +205,7 @@ private:
                 if (end == at || (*bytes)[at] != '#') log.append(*bytes, at, end + 1 - at);
                 at = end + 1;
             }
-            std::size_t offset = s.words.size() > 3 ? std::stoull(s.Arg(3)) : 0;
+            unsigned long long offset = s.words.size() > 3 ? std::stoull(s.Arg(3)) : 0;
             if (offset > log.size()) throw ScriptError(s.line, "com1 log: the log is shorter than the offset");
             pending_ += log.substr(offset);
         }

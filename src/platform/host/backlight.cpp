@@ -22,7 +22,7 @@ void DriveSysfsBacklight(DWORD level) {
     auto max = ReadSysfsNumber(folder + "/max_brightness");
     if (!max || *max <= 0) return;
     DWORD clamped = level > PowerDevices::kBacklightLevels ? PowerDevices::kBacklightLevels : level;
-    long brightness = static_cast<long>(clamped) * *max / static_cast<long>(PowerDevices::kBacklightLevels);
+    long long brightness = static_cast<long long>(clamped) * *max / PowerDevices::kBacklightLevels;
     std::string text = std::to_string(brightness) + "\n";
     int fd = open((folder + "/brightness").c_str(), O_WRONLY | O_TRUNC | O_CLOEXEC);
     if (fd < 0) return;

@@ -171,10 +171,13 @@ std::size_t Depth(const std::string& path) {
     return n;
 }
 
+// Read here rather than through the C++ library's system_clock, which on 32-bit ARM is built
+// with a 32-bit time_t and ends in 2038.
 std::int64_t FileTimeNow() {
-    using namespace std::chrono;
-    auto ns = duration_cast<nanoseconds>(system_clock::now().time_since_epoch()).count();
-    return ns / 100 + 116444736000000000LL;
+    static_assert(sizeof(time_t) == 8, "time_t is 64-bit on every build (_TIME_BITS=64)");
+    timespec ts{};
+    clock_gettime(CLOCK_REALTIME, &ts);
+    return static_cast<std::int64_t>(ts.tv_sec) * 10000000 + ts.tv_nsec / 100 + 116444736000000000LL;
 }
 
 LONG Failed(int rc, bool writing) {
@@ -463,7 +466,7 @@ private:
     bool open_ = false;
 };
 
-std::atomic<std::uint64_t> g_sessions{0};
+std::atomic<std::uint32_t> g_sessions{0};  // 32 bits: lock-free on 32-bit ARM too
 
 }  // namespace
 

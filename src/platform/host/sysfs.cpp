@@ -15,7 +15,7 @@ std::string SysfsFolder(const std::u16string& setting, const char* class_folder)
     return std::string(class_folder) + "/" + path;
 }
 
-std::optional<long> ReadSysfsNumber(const std::string& path) {
+std::optional<long long> ReadSysfsNumber(const std::string& path) {
     std::ifstream in(path);
     if (!in) return std::nullopt;
     std::string text;
@@ -23,7 +23,7 @@ std::optional<long> ReadSysfsNumber(const std::string& path) {
     const char* begin = text.c_str();
     char* end = nullptr;
     errno = 0;
-    long v = std::strtol(begin, &end, 10);
+    long long v = std::strtoll(begin, &end, 10);
     if (end == begin || errno != 0) return std::nullopt;
     while (*end == ' ' || *end == '\t' || *end == '\r')
         ++end;

@@ -48,6 +48,9 @@ struct SYSTEM_POWER_STATUS_EX {
     DWORD BackupBatteryFullLifeTime;
 };
 typedef SYSTEM_POWER_STATUS_EX* PSYSTEM_POWER_STATUS_EX;
+static_assert(sizeof(SYSTEM_POWER_STATUS_EX) == 24, "the extended power status is 24 bytes");
+// The desktop's record has the handheld's layout, on both widths.
+static_assert(sizeof(DCB) == 28, "the device-control block is 28 bytes");
 
 BOOL GetSystemPowerStatusEx(PSYSTEM_POWER_STATUS_EX pstatus, BOOL fUpdate);
 

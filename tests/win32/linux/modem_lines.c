@@ -22,14 +22,9 @@ static void log_lines(const char* what, int bits) {
     fclose(f);
 }
 
-int ioctl(int fd, unsigned long request, ...) {
-    static int (*real)(int, unsigned long, ...);
-    if (!real) real = (int (*)(int, unsigned long, ...))dlsym(RTLD_NEXT, "ioctl");
-    va_list ap;
-    va_start(ap, request);
-    void* arg = va_arg(ap, void*);
-    va_end(ap);
+typedef int (*ioctl_fn)(int, unsigned long, ...);
 
+static int answer(ioctl_fn real, int fd, unsigned long request, void* arg) {
     int result = real(fd, request, arg);
     if (result == 0 || !isatty(fd)) return result;
     switch (request) {
@@ -52,3 +47,26 @@ int ioctl(int fd, unsigned long request, ...) {
             return result;
     }
 }
+
+int ioctl(int fd, unsigned long request, ...) {
+    static ioctl_fn real;
+    if (!real) real = (ioctl_fn)dlsym(RTLD_NEXT, "ioctl");
+    va_list ap;
+    va_start(ap, request);
+    void* arg = va_arg(ap, void*);
+    va_end(ap);
+    return answer(real, fd, request, arg);
+}
+
+#ifndef __LP64__
+// 32-bit programs built with a 64-bit time_t, 32-bit Wine among them, call this one instead.
+int __ioctl_time64(int fd, unsigned long request, ...) {
+    static ioctl_fn real;
+    if (!real) real = (ioctl_fn)dlsym(RTLD_NEXT, "__ioctl_time64");
+    va_list ap;
+    va_start(ap, request);
+    void* arg = va_arg(ap, void*);
+    va_end(ap);
+    return answer(real, fd, request, arg);
+}
+#endif
