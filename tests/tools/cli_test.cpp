@@ -630,6 +630,9 @@ TEST_F(LiveTest, TenThousandMessagesFromSeveralProcessesLeaveTheSystemResponsive
     EXPECT_TRUE(Has(status, "\"running\":true")) << status;
     EXPECT_TRUE(Has(status, "\"message_boxes\":[]")) << status;
     std::printf("10,000 messages: pelorn resident %ld pages before, %ld after\n", before, resident_pages());
+#if defined(__SANITIZE_ADDRESS__)
+    GTEST_SKIP() << "AddressSanitizer keeps freed memory in quarantine: resident size says nothing here";
+#endif
     EXPECT_LE(resident_pages(), before + 128) << "more than a full queue of posts takes";
 }
 
