@@ -59,6 +59,12 @@ void Reply(int connection, DWORD error, LRESULT result) {
     (void)sent;  // a sender that went away does not want the answer
 }
 
+// Answers the sender waiting on `connection`, which is done with then.
+void Answer(int connection, DWORD error, LRESULT result) {
+    Reply(connection, error, result);
+    close(connection);
+}
+
 }  // namespace
 
 bool MayComeFromAnotherProcess(UINT msg) {
@@ -237,11 +243,13 @@ void Endpoint::Serve(int connection) {
     WPARAM wparam = static_cast<WPARAM>(request.wparam);
     LPARAM lparam = static_cast<LPARAM>(request.lparam);
     if (request.kind != kWireQuery && !MayComeFromAnotherProcess(request.msg)) {
-        AnswerOtherProcess(connection, ERROR_ACCESS_DENIED, 0);
+        Answer(connection, ERROR_ACCESS_DENIED, 0);
         return;
     }
     if (request.kind == kWireSend) {
-        device_.windows().SentFromOtherProcess(window, request.msg, wparam, lparam, connection);
+        device_.windows().SentFromOtherProcess(
+            window, request.msg, wparam, lparam,
+            [connection](DWORD error, LRESULT result) { Answer(connection, error, result); });
         return;
     }
     if (request.kind == kWireQuery) {
@@ -254,12 +262,7 @@ void Endpoint::Serve(int connection) {
     }
     DWORD error = ERROR_SUCCESS;
     device_.windows().PostedFromOtherProcess(window, request.msg, wparam, lparam, &error);
-    AnswerOtherProcess(connection, error, 0);
-}
-
-void AnswerOtherProcess(int connection, DWORD error, LRESULT result) {
-    Reply(connection, error, result);
-    close(connection);
+    Answer(connection, error, 0);
 }
 
 int ConnectToOwner(const std::string& folder, HWND window) {

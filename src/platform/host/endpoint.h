@@ -116,9 +116,6 @@ private:
 // Connects to the process that owns `window` on the device in `folder`; -1 when none is alive.
 int ConnectToOwner(const std::string& folder, HWND window);
 
-// Answers a sender waiting on `connection`, and closes it.
-void AnswerOtherProcess(int connection, DWORD error, LRESULT result);
-
 // Delivers a message to a window of another process on the device in `folder`. False (with
 // *error) when no live process owns the window, or the owner refused the request.
 bool DeliverToOtherProcess(const std::string& folder, HWND window, UINT msg, WPARAM wparam, LPARAM lparam, bool wait,

@@ -58,6 +58,10 @@ struct WindowInfo {
     int dialog_id = 0;  // the template's id, for dialogs
 };
 
+// How a message another process sent is answered: with the window procedure's result, or an
+// error when it never reached one.
+using SentReply = std::function<void(DWORD error, LRESULT result)>;
+
 class WindowManager {
 public:
     explicit WindowManager(Handheld& device);
@@ -98,8 +102,8 @@ public:
     void RemoveWakeSource(int fd);
 
     // A message another process on the device sent to one of our windows: it takes its turn in
-    // the queue, and the sender waiting on `reply` gets the result (the connection is ours now).
-    bool SentFromOtherProcess(HWND window, UINT msg, WPARAM wparam, LPARAM lparam, int reply);
+    // the queue, and `reply` is called once, with the result or with why there is none.
+    bool SentFromOtherProcess(HWND window, UINT msg, WPARAM wparam, LPARAM lparam, SentReply reply);
     // A message another process posted. False, with *error, when the window is not ours or the
     // queue is full.
     bool PostedFromOtherProcess(HWND window, UINT msg, WPARAM wparam, LPARAM lparam, DWORD* error);
