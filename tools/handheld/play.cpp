@@ -125,7 +125,6 @@ private:
                 return device_.gpio().DrivePin38(v == "released" ? std::nullopt : std::optional<bool>(v == "high"));
             }
             case StepKind::kAbsent: {
-                host::QuietCalls quiet(device_);
                 if (s.Arg(1)[0] == 'B' || s.Arg(1)[0] == 'b') return device_.power().SetBacklightPresent(false);
                 return device_.serial().Unmap(1);
             }
@@ -165,11 +164,7 @@ private:
         for (std::size_t i = 1; i < s.words.size(); ++i)
             args.push_back(s.Arg(i));
         RegCommand command = ParseRegCommand(args);
-        RegOutcome outcome;
-        {
-            host::QuietCalls quiet(device_);
-            outcome = RunRegCommand(command);
-        }
+        RegOutcome outcome = RunRegCommand(command);
         if (command.operation == RegCommand::Operation::kQuery) {
             out_ << outcome.out << outcome.err << std::flush;
         } else if (outcome.exit_code != 0) {
@@ -226,6 +221,7 @@ private:
         theApp.m_pMainWnd = nullptr;
         CMainFrame::ResetProcessState();
         theApp.SetCurrentHandles();
+        host::SystemCalls system(device_);
         starting_ = true;
         BOOL started = theApp.InitInstance();
         starting_ = false;

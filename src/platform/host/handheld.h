@@ -87,6 +87,8 @@ public:
     User& user();
     // nullptr restores the default user.
     void SetUser(User* user) { user_ = user; }
+    // Whether platform calls now are the device's own rather than the system's.
+    bool quiet() const { return quiet_; }
 
 private:
     explicit Handheld(const BootOptions& options);
@@ -106,24 +108,24 @@ private:
     HandleTable handles_;
     const ResourceTable* resources_ = nullptr;
     User* user_ = nullptr;
+    bool quiet_ = false;  // see QuietCalls
+    friend class QuietCalls;
+    friend class SystemCalls;
 };
 
 // The handheld's own platform calls (a driver reading its registry settings, the shell
-// delivering a tap) are not the system's: while one of these lives they do not show in the trace,
-// use up a fault a test has armed for the system, or change the system's last error.
+// delivering a tap, whatever the person or another program does in the user's turn) are not the
+// system's: while one of these lives they do not show in the trace, use up a fault a test has
+// armed for the system, or change the system's last error. The window manager makes the user's
+// turn and the endpoint's work quiet, and every call into the system's code loud again
+// (SystemCalls), so that no tool has to remember either.
 class QuietCalls {
 public:
-    explicit QuietCalls(Handheld& device)
-        : device_(device),
-          tracing_(device.trace().enabled()),
-          faults_(std::move(device.faults())),
-          error_(GetLastError()) {
-        device_.trace().Enable(false);
-        device_.faults() = Faults{};
+    explicit QuietCalls(Handheld& device) : device_(device), was_(device.quiet_), error_(GetLastError()) {
+        device_.quiet_ = true;
     }
     ~QuietCalls() {
-        device_.trace().Enable(tracing_);
-        device_.faults() = std::move(faults_);
+        device_.quiet_ = was_;
         SetLastError(error_);
     }
     QuietCalls(const QuietCalls&) = delete;
@@ -131,9 +133,22 @@ public:
 
 private:
     Handheld& device_;
-    bool tracing_;
-    Faults faults_;
+    bool was_;
     DWORD error_;
+};
+
+// The system's code called by the device (a window procedure, a timer callback, the program's
+// start): its calls are the system's, whoever caused them.
+class SystemCalls {
+public:
+    explicit SystemCalls(Handheld& device) : device_(device), was_(device.quiet_) { device_.quiet_ = false; }
+    ~SystemCalls() { device_.quiet_ = was_; }
+    SystemCalls(const SystemCalls&) = delete;
+    SystemCalls& operator=(const SystemCalls&) = delete;
+
+private:
+    Handheld& device_;
+    bool was_;
 };
 
 }  // namespace host

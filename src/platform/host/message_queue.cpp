@@ -116,7 +116,10 @@ Millis WindowManager::Impl::NextTimerDue() const {
 }
 
 void WindowManager::Impl::Idle(std::optional<Millis> deadline) {
-    if (dev.user().Act()) return;
+    {
+        QuietCalls quiet(dev);
+        if (dev.user().Act()) return;
+    }
     Millis next = NextTimerDue();
     if (deadline) next = std::min(next, *deadline);
     if (dev.clock().IsVirtual()) {
@@ -142,6 +145,7 @@ void WindowManager::Impl::WaitReal(Millis until) {
     std::vector<std::function<void()>> ready;
     for (std::size_t i = 0; i < fds.size(); ++i)
         if (fds[i].revents) ready.push_back(wake[i].on_ready);
+    QuietCalls quiet(dev);
     for (auto& f : ready)
         f();
 }
@@ -222,8 +226,10 @@ LRESULT DispatchMessage(const MSG* msg) {
     if (msg->message == WM_TIMER && msg->lParam) {
         // Anybody can post a WM_TIMER whose lParam is any number: call it only when it is one of
         // our timers' callbacks, and otherwise drop the message.
-        if (WM().IsTimerCallback(msg->lParam))
+        if (WM().IsTimerCallback(msg->lParam)) {
+            host::SystemCalls system(WM().dev);
             reinterpret_cast<TIMERPROC>(msg->lParam)(msg->hwnd, WM_TIMER, msg->wParam, WM().Now32());
+        }
         return 0;
     }
     if (!msg->hwnd) return 0;

@@ -285,7 +285,7 @@ bool Faults::Take(const char* call, DWORD* error) {
 
 ApiCall::ApiCall(const char* name) : name_(name) {
     Handheld* h = Handheld::IfBooted();
-    if (h && h->trace().enabled() && h->trace().Wants(name)) {
+    if (h && !h->quiet() && h->trace().enabled() && h->trace().Wants(name)) {
         trace_ = &h->trace();
         TraceEntry e;
         e.t = h->clock().Now();
@@ -377,7 +377,7 @@ ApiCall& ApiCall::ForgetName(const void* handle) {
 
 bool ApiCall::Injected(DWORD* error) {
     Handheld* h = Handheld::IfBooted();
-    if (!h || !h->faults().Take(name_, error)) return false;
+    if (!h || h->quiet() || !h->faults().Take(name_, error)) return false;
     if (trace_) entry().args.emplace_back("injected", TraceValue::Bool(true));
     SetLastError(*error);
     return true;

@@ -47,6 +47,7 @@ LRESULT WindowManager::Impl::Deliver(HWND h, UINT msg, WPARAM wp, LPARAM lp) {
         return 0;
     }
     WNDPROC proc = w->proc;
+    SystemCalls system(dev);
     return proc(h, msg, wp, lp);
 }
 
