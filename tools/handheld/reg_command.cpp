@@ -1,8 +1,5 @@
 #include "handheld/reg_command.h"
 
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <cctype>
 #include <cerrno>
 #include <cinttypes>
@@ -980,20 +977,6 @@ const char* RegUsage() {
 }
 
 RegCommand ParseRegCommand(const std::vector<std::string>& args) { return Parse(args); }
-
-OnDevice::OnDevice() {
-    // A folder we may not enter would otherwise look like a device yet to be made.
-    std::string folder = host::DefaultDeviceFolder();
-    struct stat st {};
-    if (stat(folder.c_str(), &st) == 0 && access(folder.c_str(), R_OK | W_OK | X_OK) != 0)
-        throw host::DeviceError("no access to the device folder " + folder + " (" + std::strerror(errno) +
-                                "): it is another user's");
-    host::BootOptions options;
-    options.virtual_clock = false;  // beside a system running in real time
-    host::Handheld::Boot(options);
-}
-
-OnDevice::~OnDevice() { host::Handheld::PowerOff(); }
 
 RegOutcome RunRegCommand(const RegCommand& command) {
     switch (command.operation) {
