@@ -8,7 +8,7 @@
 #include <utility>
 #include <vector>
 
-#include "handheld/reg_command.h"
+#include "handheld/device_session.h"
 #include "handheld/text.h"
 #include "platform/host/handheld.h"
 #include "platform/host/serial.h"

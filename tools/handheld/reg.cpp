@@ -3,6 +3,7 @@
 #include <string>
 #include <vector>
 
+#include "handheld/device_session.h"
 #include "handheld/reg_command.h"
 #include "platform/host/handheld.h"
 

@@ -8,7 +8,7 @@
 #include <optional>
 
 #include "common/control.h"
-#include "handheld/reg_command.h"
+#include "handheld/device_session.h"
 #include "handheld/text.h"
 #include "platform/host/handheld.h"
 

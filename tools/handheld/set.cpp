@@ -3,7 +3,7 @@
 #include <optional>
 #include <string>
 
-#include "handheld/reg_command.h"
+#include "handheld/device_session.h"
 #include "handheld/text.h"
 #include "platform/host/gpio.h"
 #include "platform/host/handheld.h"

@@ -3,7 +3,7 @@
 #include <string>
 
 #include "common/status.h"
-#include "handheld/reg_command.h"
+#include "handheld/device_session.h"
 #include "handheld/text.h"
 #include "platform/host/handheld.h"
 

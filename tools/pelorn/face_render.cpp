@@ -1,11 +1,10 @@
-// The face without a terminal: a state as a Frame, a click as an act.
+// The renderer: a FaceState drawn as a Frame of cells, with no terminal involved.
 #include <algorithm>
 #include <cmath>
-#include <cstdlib>
 
 #include "pelorn/face.h"
+#include "pelorn/face_text.h"
 #include "platform/host/shell.h"
-#include "platform/host/trace.h"
 
 namespace pelorn {
 
@@ -13,72 +12,6 @@ bool FaceState::operator==(const FaceState& o) const {
     return static_cast<const tools::DeviceView&>(*this) == o && selected == o.selected && com1_sent == o.com1_sent &&
            com1_received == o.com1_received && note == o.note;
 }
-
-// --- the frame ---
-
-Frame::Frame(int cols, int rows)
-    : cols_(std::max(cols, 0)),
-      rows_(std::max(rows, 0)),
-      cells_(static_cast<std::size_t>(cols_) * rows_),
-      hits_(cells_.size()) {}
-
-namespace {
-
-std::u32string Decode(const std::string& s) {
-    std::u32string out;
-    for (std::size_t i = 0; i < s.size();) {
-        unsigned char c = static_cast<unsigned char>(s[i]);
-        int extra = c < 0x80 ? 0 : (c >> 5) == 6 ? 1 : (c >> 4) == 14 ? 2 : (c >> 3) == 30 ? 3 : -1;
-        if (extra < 0 || i + extra >= s.size() + (extra == 0)) {
-            out += U'?';
-            ++i;
-            continue;
-        }
-        char32_t cp = extra == 0 ? c : c & (0x3F >> extra);
-        for (int k = 1; k <= extra; ++k)
-            cp = (cp << 6) | (static_cast<unsigned char>(s[i + k]) & 0x3F);
-        out += cp;
-        i += extra + 1;
-    }
-    return out;
-}
-
-void Encode(char32_t c, std::string& out) { host::json::AppendUtf8(c, out); }
-
-int Width(const std::string& utf8) { return static_cast<int>(Decode(utf8).size()); }
-
-}  // namespace
-
-void Frame::Put(int col, int row, const std::string& utf8, Rgb fg, Rgb bg, bool bold, int right) {
-    if (right < 0 || right > cols_) right = cols_;
-    for (char32_t c : Decode(utf8)) {
-        if (col >= right) break;
-        if (Inside(col, row)) {
-            Cell& cell = At(col, row);
-            cell = Cell{c, fg, bg, bold, false};
-        }
-        ++col;
-    }
-}
-
-std::string Frame::Line(int row) const {
-    std::string out;
-    int end = cols_;
-    while (end > 0 && At(end - 1, row).ch == U' ')
-        --end;
-    for (int c = 0; c < end; ++c)
-        Encode(At(c, row).ch, out);
-    return out;
-}
-
-std::string Frame::Text() const {
-    std::string out;
-    for (int r = 0; r < rows_; ++r)
-        out += Line(r) + "\n";
-    return out;
-}
-
-// --- rendering ---
 
 namespace {
 
@@ -532,25 +465,6 @@ Frame Render(const FaceState& state, int cols, int rows) {
     if (cols <= 0 || rows <= 0) return frame;
     Renderer(state, frame).Draw();
     return frame;
-}
-
-bool Perform(host::Handheld& device, const Hit& hit) {
-    switch (hit.kind) {
-        case Hit::Kind::kNone:
-            return false;
-        case Hit::Kind::kTray:
-            return device.shell().TapTray(hit.window, hit.id, hit.x, hit.y);
-        case Hit::Kind::kMenuItem:
-            return device.shell().ChooseMenuItem(hit.id);
-        case Hit::Kind::kBesideMenu:
-            return device.shell().DismissMenu();
-        case Hit::Kind::kOk: {
-            const host::Modal* top = device.windows().TopModal();
-            if (!top || top->kind == host::Modal::Kind::kMenu) return false;
-            return device.windows().AcknowledgeTopModal();
-        }
-    }
-    return false;
 }
 
 }  // namespace pelorn

@@ -1,0 +1,17 @@
+// The device a command of the command line acts on, as another program on it would.
+#pragma once
+
+namespace handheld {
+
+// The device named by PELORN_DEVICE (or the default one), switched on in this process for one
+// command of the command line, which acts on it as another program would; switched off again
+// when this goes. Throws host::DeviceError when the folder cannot be used.
+class OnDevice {
+public:
+    OnDevice();
+    ~OnDevice();
+    OnDevice(const OnDevice&) = delete;
+    OnDevice& operator=(const OnDevice&) = delete;
+};
+
+}  // namespace handheld
