@@ -579,24 +579,7 @@ BOOL SetEvent(HANDLE hEvent);
 #define AC_LINE_BACKUP_POWER 0x02
 #define AC_LINE_UNKNOWN 0xFF
 
-struct SYSTEM_POWER_STATUS_EX {
-    BYTE ACLineStatus;
-    BYTE BatteryFlag;
-    BYTE BatteryLifePercent;
-    BYTE Reserved1;
-    DWORD BatteryLifeTime;
-    DWORD BatteryFullLifeTime;
-    BYTE Reserved2;
-    BYTE BackupBatteryFlag;
-    BYTE BackupBatteryLifePercent;
-    BYTE Reserved3;
-    DWORD BackupBatteryLifeTime;
-    DWORD BackupBatteryFullLifeTime;
-};
-typedef SYSTEM_POWER_STATUS_EX* PSYSTEM_POWER_STATUS_EX;
-static_assert(sizeof(SYSTEM_POWER_STATUS_EX) == 24, "the extended power status is 24 bytes");
-
-BOOL GetSystemPowerStatusEx(PSYSTEM_POWER_STATUS_EX pstatus, BOOL fUpdate);
+#include "platform/power_status_ex.h"
 
 #define FILE_DEVICE_HAL 0x00000101
 #define METHOD_BUFFERED 0

@@ -33,26 +33,10 @@
 #define WS_EX_CAPTIONOKBTN 0x80000000L
 #define FILE_DEVICE_HAL 0x00000101
 
-struct SYSTEM_POWER_STATUS_EX {
-    BYTE ACLineStatus;
-    BYTE BatteryFlag;
-    BYTE BatteryLifePercent;
-    BYTE Reserved1;
-    DWORD BatteryLifeTime;
-    DWORD BatteryFullLifeTime;
-    BYTE Reserved2;
-    BYTE BackupBatteryFlag;
-    BYTE BackupBatteryLifePercent;
-    BYTE Reserved3;
-    DWORD BackupBatteryLifeTime;
-    DWORD BackupBatteryFullLifeTime;
-};
-typedef SYSTEM_POWER_STATUS_EX* PSYSTEM_POWER_STATUS_EX;
-static_assert(sizeof(SYSTEM_POWER_STATUS_EX) == 24, "the extended power status is 24 bytes");
+#include "platform/power_status_ex.h"
+
 // The desktop's record has the handheld's layout, on both widths.
 static_assert(sizeof(DCB) == 28, "the device-control block is 28 bytes");
-
-BOOL GetSystemPowerStatusEx(PSYSTEM_POWER_STATUS_EX pstatus, BOOL fUpdate);
 
 BOOL KernelIoControl(DWORD dwIoControlCode, LPVOID lpInBuf, DWORD nInBufSize, LPVOID lpOutBuf, DWORD nOutBufSize,
                      LPDWORD lpBytesReturned);
