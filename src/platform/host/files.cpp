@@ -23,19 +23,6 @@ BOOL FileDevice::IoControl(DWORD, void*, DWORD, void*, DWORD, DWORD*) {
     return FALSE;
 }
 
-HANDLE HandleTable::Add(std::shared_ptr<KernelObject> object) {
-    next_ += 4;
-    objects_[next_] = std::move(object);
-    return reinterpret_cast<HANDLE>(next_);
-}
-
-std::shared_ptr<KernelObject> HandleTable::Get(HANDLE h) const {
-    auto it = objects_.find(reinterpret_cast<std::uintptr_t>(h));
-    return it == objects_.end() ? nullptr : it->second;
-}
-
-bool HandleTable::Remove(HANDLE h) { return objects_.erase(reinterpret_cast<std::uintptr_t>(h)) > 0; }
-
 namespace {
 
 bool StartsWithNoCase(const std::u16string& s, const char* prefix) {

@@ -75,6 +75,7 @@ public:
     RegistryStore& registry() { return *registry_; }
     WindowManager& windows() { return *windows_; }
     HandleTable& handles() { return handles_; }
+    KeyTable& keys() { return keys_; }
     Shell& shell() { return *shell_; }
     GpioBlock& gpio() { return *gpio_; }
     PowerDevices& power() { return *power_; }
@@ -106,6 +107,7 @@ private:
     std::unique_ptr<SerialPorts> serial_;
     std::unique_ptr<Endpoint> endpoint_;
     HandleTable handles_;
+    KeyTable keys_;
     const ResourceTable* resources_ = nullptr;
     User* user_ = nullptr;
     bool quiet_ = false;  // see QuietCalls

@@ -1,12 +1,16 @@
-// What a HANDLE names on the virtual handheld: opened devices (serial ports, the backlight
-// driver) and named events. One table per process; handles are never 0 or INVALID_HANDLE_VALUE.
+// What a handle names on the virtual handheld: opened devices (serial ports, the backlight
+// driver) and named events in one table, open registry keys in another. Both belong to the
+// device switched on in the process; handles are never 0 or INVALID_HANDLE_VALUE.
 #pragma once
 
 #include <cstdint>
 #include <map>
 #include <memory>
+#include <mutex>
 #include <string>
+#include <unordered_map>
 
+#include "platform/host/registry_store.h"
 #include "platform/host/seam.h"
 
 namespace host {
@@ -43,6 +47,21 @@ public:
 private:
     std::map<std::uintptr_t, std::shared_ptr<KernelObject>> objects_;
     std::uintptr_t next_ = 0x100;
+};
+
+// The open registry keys. Their handle values come from one counter for the whole process that
+// never goes back, so a closed key, or one from a device switched off since, never becomes valid
+// again; the predefined roots' values are never handed out.
+class KeyTable {
+public:
+    HKEY Add(RegKeyId key);
+    // False when the handle names no open key.
+    bool Find(HKEY h, RegKeyId* key) const;
+    bool Remove(HKEY h);
+
+private:
+    mutable std::mutex mu_;
+    std::unordered_map<std::uintptr_t, RegKeyId> keys_;
 };
 
 // Device namespace: "COMn:" and "BKL1:" are opened by their own modules. Each returns the opened

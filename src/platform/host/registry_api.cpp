@@ -1,4 +1,4 @@
-// The Reg* functions of the seam and the process's table of open keys.
+// The Reg* functions of the seam.
 //
 // Trace records carry the arguments under their Win32 names. Out-parameters appear after the
 // call under their own names (phkResult, lpdwDisposition, lpType, lpData, lpName, ...); an
@@ -9,10 +9,9 @@
 // Access masks are not checked: the handheld does not check them either.
 
 #include <cstring>
-#include <mutex>
-#include <unordered_map>
 
 #include "platform/host/handheld.h"
+#include "platform/host/objects.h"
 #include "platform/host/registry_store.h"
 #include "platform/host/seam.h"
 #include "platform/host/trace.h"
@@ -25,56 +24,7 @@ using host::RegKeyId;
 using host::TraceValue;
 namespace json = host::json;
 
-// The process's open keys. Handle values come from one counter that never goes back, so a
-// closed handle, or one from before the device was switched off, never becomes valid again.
-class OpenKeys {
-public:
-    HKEY Add(std::uint64_t session, RegKeyId key) {
-        std::lock_guard<std::mutex> lock(mu_);
-        Sync(session);
-        std::uintptr_t v;
-        do {
-            v = next_;
-            next_ += 4;
-        } while (Reserved(v) || keys_.count(v));
-        keys_.emplace(v, key);
-        return reinterpret_cast<HKEY>(v);
-    }
-    bool Find(std::uint64_t session, HKEY h, RegKeyId* key) {
-        std::lock_guard<std::mutex> lock(mu_);
-        Sync(session);
-        auto it = keys_.find(reinterpret_cast<std::uintptr_t>(h));
-        if (it == keys_.end()) return false;
-        *key = it->second;
-        return true;
-    }
-    bool Remove(std::uint64_t session, HKEY h) {
-        std::lock_guard<std::mutex> lock(mu_);
-        Sync(session);
-        return keys_.erase(reinterpret_cast<std::uintptr_t>(h)) > 0;
-    }
-
-private:
-    void Sync(std::uint64_t session) {
-        if (session == session_) return;
-        keys_.clear();
-        session_ = session;
-    }
-    static bool Reserved(std::uintptr_t v) {
-        return v == 0 || v == reinterpret_cast<std::uintptr_t>(INVALID_HANDLE_VALUE) ||
-               (static_cast<std::uint32_t>(v) & 0xFFFFFF00u) == 0x80000000u;
-    }
-
-    std::mutex mu_;
-    std::uint64_t session_ = 0;
-    std::uintptr_t next_ = 0x1000;
-    std::unordered_map<std::uintptr_t, RegKeyId> keys_;
-};
-
-OpenKeys& Table() {
-    static OpenKeys table;
-    return table;
-}
+host::KeyTable& Table() { return host::Handheld::Current().keys(); }
 
 RegistryStore& Store() { return host::Handheld::Current().registry(); }
 
@@ -84,12 +34,12 @@ HKEY Traced(HKEY h) {
     return reinterpret_cast<HKEY>(static_cast<ULONG_PTR>(static_cast<std::uint32_t>(reinterpret_cast<ULONG_PTR>(h))));
 }
 
-LONG Resolve(RegistryStore& store, HKEY h, RegKeyId* key) {
+LONG Resolve(HKEY h, RegKeyId* key) {
     if (RegKeyId root = RegistryStore::Root(h)) {
         *key = root;
         return ERROR_SUCCESS;
     }
-    if (h && Table().Find(store.session(), h, key)) return ERROR_SUCCESS;
+    if (h && Table().Find(h, key)) return ERROR_SUCCESS;
     return ERROR_INVALID_HANDLE;
 }
 
@@ -114,14 +64,14 @@ LONG RegOpenKeyEx(HKEY hKey, LPCWSTR lpSubKey, DWORD ulOptions, REGSAM samDesire
     if (!phkResult) return c.Result(ERROR_INVALID_PARAMETER);
     RegistryStore& store = Store();
     RegKeyId base = 0;
-    if (LONG r = Resolve(store, hKey, &base)) return c.Result(r);
+    if (LONG r = Resolve(hKey, &base)) return c.Result(r);
     HKEY result = nullptr;
     if (RegistryStore::Root(hKey) && (!lpSubKey || !*lpSubKey)) {
         result = hKey;  // a root opened again is the root itself
     } else {
         RegKeyId key = 0;
         if (LONG r = store.OpenKey(base, View(lpSubKey), &key)) return c.Result(r);
-        result = Table().Add(store.session(), key);
+        result = Table().Add(key);
     }
     *phkResult = result;
     if (c.on()) c.ArgKey("phkResult", Traced(result)).NameKey(result, hKey, lpSubKey);
@@ -138,11 +88,11 @@ LONG RegCreateKeyEx(HKEY hKey, LPCWSTR lpSubKey, DWORD Reserved, LPWSTR lpClass,
     if (Reserved) return c.Result(ERROR_INVALID_PARAMETER);
     RegistryStore& store = Store();
     RegKeyId base = 0;
-    if (LONG r = Resolve(store, hKey, &base)) return c.Result(r);
+    if (LONG r = Resolve(hKey, &base)) return c.Result(r);
     RegKeyId key = 0;
     bool created = false;
     if (LONG r = store.CreateKey(base, View(lpSubKey), &key, &created)) return c.Result(r);
-    HKEY result = Table().Add(store.session(), key);
+    HKEY result = Table().Add(key);
     DWORD disposition = created ? REG_CREATED_NEW_KEY : REG_OPENED_EXISTING_KEY;
     *phkResult = result;
     if (lpdwDisposition) *lpdwDisposition = disposition;
@@ -162,7 +112,7 @@ LONG RegQueryValueEx(HKEY hKey, LPCWSTR lpValueName, LPDWORD lpReserved, LPDWORD
     if ((lpData && !lpcbData) || lpReserved) return c.Result(ERROR_INVALID_PARAMETER);
     RegistryStore& store = Store();
     RegKeyId key = 0;
-    if (LONG r = Resolve(store, hKey, &key)) return c.Result(r);
+    if (LONG r = Resolve(hKey, &key)) return c.Result(r);
     host::RegValue& v = t_value;
     if (LONG r = store.GetValue(key, View(lpValueName), &v)) return c.Result(r);
     auto size = static_cast<DWORD>(v.data.size());
@@ -189,7 +139,7 @@ LONG RegSetValueEx(HKEY hKey, LPCWSTR lpValueName, DWORD Reserved, DWORD dwType,
     if (!lpData && cbData) return c.Result(ERROR_NOACCESS);
     RegistryStore& store = Store();
     RegKeyId key = 0;
-    if (LONG r = Resolve(store, hKey, &key)) return c.Result(r);
+    if (LONG r = Resolve(hKey, &key)) return c.Result(r);
     return c.Result(store.SetValue(key, View(lpValueName), dwType, lpData, cbData));
 }
 
@@ -199,7 +149,7 @@ LONG RegDeleteValue(HKEY hKey, LPCWSTR lpValueName) {
     if (DWORD e; c.Injected(&e)) return c.Result(static_cast<LONG>(e));
     RegistryStore& store = Store();
     RegKeyId key = 0;
-    if (LONG r = Resolve(store, hKey, &key)) return c.Result(r);
+    if (LONG r = Resolve(hKey, &key)) return c.Result(r);
     return c.Result(store.DeleteValue(key, View(lpValueName)));
 }
 
@@ -210,7 +160,7 @@ LONG RegDeleteKey(HKEY hKey, LPCWSTR lpSubKey) {
     if (!lpSubKey) return c.Result(ERROR_INVALID_PARAMETER);
     RegistryStore& store = Store();
     RegKeyId base = 0, key = 0;
-    if (LONG r = Resolve(store, hKey, &base)) return c.Result(r);
+    if (LONG r = Resolve(hKey, &base)) return c.Result(r);
     if (LONG r = store.OpenKey(base, lpSubKey, &key)) return c.Result(r);
     return c.Result(store.DeleteKey(key));
 }
@@ -226,7 +176,7 @@ LONG RegEnumKeyEx(HKEY hKey, DWORD dwIndex, LPWSTR lpName, LPDWORD lpcchName, LP
     if (lpReserved || !lpName || !lpcchName) return c.Result(ERROR_INVALID_PARAMETER);
     RegistryStore& store = Store();
     RegKeyId key = 0;
-    if (LONG r = Resolve(store, hKey, &key)) return c.Result(r);
+    if (LONG r = Resolve(hKey, &key)) return c.Result(r);
     std::u16string name;
     std::uint64_t written = 0;
     if (LONG r = store.EnumKey(key, dwIndex, &name, &written)) return c.Result(r);
@@ -259,7 +209,7 @@ LONG RegEnumValue(HKEY hKey, DWORD dwIndex, LPWSTR lpValueName, LPDWORD lpcchVal
         return c.Result(ERROR_INVALID_PARAMETER);
     RegistryStore& store = Store();
     RegKeyId key = 0;
-    if (LONG r = Resolve(store, hKey, &key)) return c.Result(r);
+    if (LONG r = Resolve(hKey, &key)) return c.Result(r);
     host::RegValue& v = t_value;
     if (LONG r = store.EnumValue(key, dwIndex, &v)) return c.Result(r);
     auto size = static_cast<DWORD>(v.data.size());
@@ -286,6 +236,6 @@ LONG RegCloseKey(HKEY hKey) {
     c.ArgKey("hKey", Traced(hKey)).ForgetName(hKey);
     if (DWORD e; c.Injected(&e)) return c.Result(static_cast<LONG>(e));
     if (RegistryStore::Root(hKey)) return c.Result(ERROR_SUCCESS);
-    if (!hKey || !Table().Remove(Store().session(), hKey)) return c.Result(ERROR_INVALID_HANDLE);
+    if (!hKey || !Table().Remove(hKey)) return c.Result(ERROR_INVALID_HANDLE);
     return c.Result(ERROR_SUCCESS);
 }

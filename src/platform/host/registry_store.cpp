@@ -1,19 +1,10 @@
 #include "platform/host/registry_store.h"
 
-#include <atomic>
 #include <cstring>
 
 #include "platform/host/registry_store_impl.h"
 
 namespace host {
-
-namespace {
-
-std::atomic<std::uint32_t> g_sessions{0};  // 32 bits: lock-free on 32-bit ARM too
-
-}  // namespace
-
-std::uint64_t NewSession() { return ++g_sessions; }
 
 RegistryStore::Impl::Impl(const DeviceFolder& folder) : file(folder.PathOf("registry.db")) {
     OpenStore(folder, file, db);
@@ -182,8 +173,6 @@ RegistryStore::RegistryStore(const DeviceFolder& folder) : impl_(std::make_uniqu
 RegistryStore::~RegistryStore() = default;
 
 const std::string& RegistryStore::file() const { return impl_->file; }
-
-std::uint64_t RegistryStore::session() const { return impl_->session; }
 
 RegKeyId RegistryStore::Root(HKEY root) {
     // The roots are negative 32-bit values; like Win32, look at the low 32 bits only.

@@ -75,9 +75,6 @@ public:
 
     // <folder>/registry.db
     const std::string& file() const;
-    // Different for every store opened in this process, so that key handles from before a
-    // reboot are recognised as stale.
-    std::uint64_t session() const;
 
     // The key of HKEY_CLASSES_ROOT, HKEY_CURRENT_USER, HKEY_LOCAL_MACHINE or HKEY_USERS; 0 for
     // any other value.

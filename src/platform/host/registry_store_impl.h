@@ -16,9 +16,6 @@ namespace host {
 
 using namespace regdb;
 
-// A number no other store opened by this process had.
-std::uint64_t NewSession();
-
 struct RegistryStore::Impl {
     // A value as read, or why it could not be read.
     struct Known {
@@ -28,7 +25,6 @@ struct RegistryStore::Impl {
     };
 
     std::string file;
-    std::uint64_t session = NewSession();
     std::mutex mu;
     Connection db;  // first in, last out: statements are finalized before it closes
 
