@@ -51,6 +51,7 @@ Handheld::Handheld(const BootOptions& options)
     else
         clock_ = std::make_unique<RealClock>();
     registry_ = std::make_unique<RegistryStore>(*folder_);
+    registry_->CheckOncePerTurn(&turn_.id);
     windows_ = std::make_unique<WindowManager>(*this);
     shell_ = std::make_unique<Shell>(*this);
     gpio_ = std::make_unique<GpioBlock>(*registry_);

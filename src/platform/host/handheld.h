@@ -41,6 +41,15 @@ public:
     virtual bool Act() = 0;
 };
 
+// A turn of the system's loop: from taking a message or a timer until its handler returns; one
+// taken by a modal loop inside a handler starts a new turn. `id` is 0 between turns. The
+// registry checks the file once a turn (RegistryStore::CheckOncePerTurn).
+struct LoopTurn {
+    std::uint64_t id = 0;
+    std::uint64_t last = 0;
+    int depth = 0;  // handlers on the stack
+};
+
 struct BootOptions {
     std::string folder;         // device folder; empty: DefaultDeviceFolder()
     bool virtual_clock = true;  // tests and scenarios; the running program uses the real one
@@ -76,6 +85,7 @@ public:
     WindowManager& windows() { return *windows_; }
     HandleTable& handles() { return handles_; }
     KeyTable& keys() { return keys_; }
+    LoopTurn& turn() { return turn_; }
     Shell& shell() { return *shell_; }
     GpioBlock& gpio() { return *gpio_; }
     PowerDevices& power() { return *power_; }
@@ -110,6 +120,7 @@ private:
     KeyTable keys_;
     const ResourceTable* resources_ = nullptr;
     User* user_ = nullptr;
+    LoopTurn turn_;
     bool quiet_ = false;  // see QuietCalls
     friend class QuietCalls;
     friend class SystemCalls;

@@ -33,6 +33,7 @@ bool WindowManager::Impl::Take(MSG* out, HWND filter, UINT lo, UINT hi, bool rem
         if (remove) {
             queue.erase(it);
             --posted;
+            NextTurn();
         }
         return true;
     }
@@ -60,6 +61,7 @@ bool WindowManager::Impl::Take(MSG* out, HWND filter, UINT lo, UINT hi, bool rem
     if (remove) {
         Timer& t = best->second;
         t.due += ((now - t.due) / t.period + 1) * t.period;
+        NextTurn();
     }
     return true;
 }
@@ -80,6 +82,7 @@ bool WindowManager::Impl::QueueSent(HWND h, UINT msg, WPARAM wp, LPARAM lp, Sent
 }
 
 void WindowManager::Impl::AnswerSent(Queued& sent) {
+    NextTurn();
     if (Get(sent.msg.hwnd))
         sent.reply(ERROR_SUCCESS, Deliver(sent.msg.hwnd, sent.msg.message, sent.msg.wParam, sent.msg.lParam));
     else
@@ -118,6 +121,7 @@ Millis WindowManager::Impl::NextTimerDue() const {
 void WindowManager::Impl::Idle(std::optional<Millis> deadline) {
     {
         QuietCalls quiet(dev);
+        NextTurn();  // the person, or another program, may have changed anything meanwhile
         if (dev.user().Act()) return;
     }
     Millis next = NextTimerDue();
@@ -146,6 +150,7 @@ void WindowManager::Impl::WaitReal(Millis until) {
     for (std::size_t i = 0; i < fds.size(); ++i)
         if (fds[i].revents) ready.push_back(wake[i].on_ready);
     QuietCalls quiet(dev);
+    NextTurn();
     for (auto& f : ready)
         f();
 }

@@ -76,6 +76,11 @@ public:
     // <folder>/registry.db
     const std::string& file() const;
 
+    // What this process reads is kept and checked against the file before it is used again.
+    // Within one nonzero value of `*turn` it is checked once: what another process writes
+    // meanwhile is seen when the turn changes. 0 means "check every time", as without a turn.
+    void CheckOncePerTurn(const std::uint64_t* turn);
+
     // The key of HKEY_CLASSES_ROOT, HKEY_CURRENT_USER, HKEY_LOCAL_MACHINE or HKEY_USERS; 0 for
     // any other value.
     static RegKeyId Root(HKEY root);

@@ -75,6 +75,8 @@ struct WindowManager::Impl {
     // Null when the registry cannot hand out a handle.
     HWND NewHandle();
     LRESULT Deliver(HWND h, UINT msg, WPARAM wp, LPARAM lp);
+    // A message or timer taken inside a handler (by a modal loop) starts a turn of its own.
+    void NextTurn();
     void Activate(HWND h);
     RECT WorkArea() const { return RECT{0, 0, kScreenWidth, kScreenHeight - kTaskbarHeight}; }
     DWORD Now32() const;
