@@ -382,6 +382,7 @@ TEST_F(CommandLineTest, BadArgumentsGiveAUsageLineAndExit2WithoutTouchingTheDevi
         {{"ports", "COM1"}, "handheld ports: COM1 needs PATH, sim or none"},
         {{"ports", "COM1", "ttyUSB0"}, "handheld ports: 'ttyUSB0' is neither an absolute path, sim nor none"},
         {{"status", "now"}, "handheld status: unexpected argument 'now'"},
+        {{"check", "now"}, "handheld check: takes no arguments"},
         {{"reg", "add"}, "handheld reg: missing key name"},
     };
     for (const Case& c : cases) {
@@ -391,7 +392,7 @@ TEST_F(CommandLineTest, BadArgumentsGiveAUsageLineAndExit2WithoutTouchingTheDevi
         EXPECT_NE(std::string::npos, r.err.find("usage: handheld")) << r.err;
         EXPECT_EQ("", r.out);
     }
-    for (const char* command : {"reg", "send", "set", "ports", "status", "play"}) {
+    for (const char* command : {"reg", "send", "set", "ports", "status", "play", "check"}) {
         Ran r = Handheld(Device(), {command, "--help"});
         EXPECT_EQ(0, r.exit) << command;
         EXPECT_EQ(0u, r.out.find(std::string("usage: handheld ") + command)) << r.out;
@@ -414,6 +415,34 @@ TEST_F(CommandLineTest, PortsKeepTheFactoryWiringUntilTheyAreChanged) {
     Ran r = Handheld(Device(), {"send", "show"});
     EXPECT_EQ(1, r.exit);
     EXPECT_EQ("handheld send: no Pelorn window on this device (GPSHDL is not set: the system never ran)\n", r.err);
+}
+
+TEST_F(CommandLineTest, OpeningLooksAtAFewPagesAndCheckReadsThemAll) {
+    std::string hex = "ab";
+    for (int i = 1; i < 600; ++i)
+        hex += ",ab";
+    std::ofstream reg(root_ + "/big.reg");
+    reg << "Windows Registry Editor Version 5.00\n\n[HKEY_CURRENT_USER\\Big]\n";
+    for (int v = 0; v < 64; ++v)
+        reg << "\"V" << v << "\"=hex:" << hex << "\n";
+    reg.close();
+    ASSERT_EQ(0, Handheld(Device(), {"reg", "import", root_ + "/big.reg"}).exit);
+    EXPECT_EQ("ok\n", Handheld(Device(), {"check"}).out);
+
+    // The last leaf page of the file damaged: the device still opens, the full check finds it.
+    std::ifstream in(Device() + "/registry.db", std::ios::binary);
+    std::string db((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    const std::size_t page = 4096;
+    std::size_t leaf = db.size() - page;
+    while (leaf > page && db[leaf] != '\x0D')
+        leaf -= page;
+    db[leaf] = '\xFF';
+    std::ofstream(Device() + "/registry.db", std::ios::binary) << db;
+    EXPECT_EQ(0, Handheld(Device(), {"ports"}).exit);
+    Ran r = Handheld(Device(), {"check"});
+    EXPECT_EQ(1, r.exit);
+    EXPECT_EQ(0u, r.out.find("the registry " + Device() + "/registry.db is damaged:\n")) << r.out;
+    EXPECT_NE(std::string::npos, r.out.find("Page " + std::to_string(leaf / page + 1) + ":")) << r.out;
 }
 
 TEST_F(CommandLineTest, AnImportOrTreeDeleteThatFailsOnAFullDiskChangesNothing) {

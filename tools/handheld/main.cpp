@@ -10,6 +10,7 @@ int SendMain(int argc, char** argv);    // send.cpp
 int SetMain(int argc, char** argv);     // set.cpp
 int PortsMain(int argc, char** argv);   // ports.cpp
 int StatusMain(int argc, char** argv);  // status.cpp
+int CheckMain(int argc, char** argv);   // check.cpp
 }  // namespace handheld
 
 namespace {
@@ -27,6 +28,7 @@ const Command kCommands[] = {
     {"set", "set the AC line or the hardware's hold on pin 38", handheld::SetMain},
     {"ports", "map a serial port to a terminal or the simulated receiver", handheld::PortsMain},
     {"status", "what the device shows, as one JSON object", handheld::StatusMain},
+    {"check", "read the whole registry file and say whether it is sound", handheld::CheckMain},
 };
 
 void Usage(FILE* out) {

@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
+#include <cstdlib>
 #include <cstring>
 #include <thread>
 #include <vector>
@@ -72,9 +73,32 @@ void Exec(Connection& c, const std::string& file, const char* sql) {
     if (sqlite3_exec(c.get(), sql, nullptr, nullptr, nullptr) != SQLITE_OK) c.Throw(file, "cannot be written");
 }
 
+// Whether the first page of every table and index is a table or index page: a look at a few
+// pages, where a full check reads them all.
+bool RootPagesSound(Connection& c, long long page_size) {
+    sqlite3_file* f = nullptr;
+    if (sqlite3_file_control(c.get(), "main", SQLITE_FCNTL_FILE_POINTER, &f) != SQLITE_OK || !f || !f->pMethods)
+        return false;
+    Statement roots;
+    if (!roots.Prepare(c.get(), "SELECT rootpage FROM sqlite_schema WHERE rootpage > 0")) return false;
+    Run r(roots);
+    int rc;
+    while ((rc = r.Step()) == SQLITE_ROW) {
+        const long long page = r.Int(0);
+        unsigned char kind = 0;
+        // Page 1 holds the file's header before its own.
+        if (f->pMethods->xRead(f, &kind, 1, (page - 1) * page_size + (page == 1 ? 100 : 0)) != SQLITE_OK)
+            return false;
+        if (kind != 0x02 && kind != 0x05 && kind != 0x0A && kind != 0x0D) return false;
+    }
+    return rc == SQLITE_DONE;
+}
+
 // Checks, through a read-only connection that cannot write the file even on close, that the
-// file is a sound handheld registry.
-void Verify(const std::string& file) {
+// file is a handheld registry of this layout, whole, with its roots. Reading every page
+// (`full`) is for after an unclean end; a damaged page met later is reported by the call that
+// meets it, and `handheld check` reads them all on demand.
+void Verify(const DeviceFolder& folder, const std::string& file, bool full) {
     Connection c;
     c.Open(file, SQLITE_OPEN_READONLY);
     sqlite3_db_config(c.get(), SQLITE_DBCONFIG_NO_CKPT_ON_CLOSE, 1, nullptr);
@@ -87,9 +111,19 @@ void Verify(const std::string& file) {
     if (version != std::to_string(kSchemaVersion))
         throw DeviceError("the registry " + file + " has layout " + version + ", this handheld reads layout " +
                           std::to_string(kSchemaVersion));
-    std::string check = TextOf(c, "PRAGMA quick_check", &rc);
-    if (rc != SQLITE_ROW) c.Throw(file, "cannot be checked");
-    if (check != "ok") throw DeviceError("the registry " + file + " is damaged: " + check);
+    // A file cut short or run on is not the size its header gives.
+    struct stat st {};
+    const long long pages = std::atoll(TextOf(c, "PRAGMA page_count", &rc).c_str());
+    const long long page_size = std::atoll(TextOf(c, "PRAGMA page_size", &rc).c_str());
+    if (fstatat(folder.fd(), "registry.db", &st, AT_SYMLINK_NOFOLLOW) != 0 || st.st_size != pages * page_size)
+        throw DeviceError("the registry " + file + " is damaged: it is not the size its header gives");
+    if (!RootPagesSound(c, page_size))
+        throw DeviceError("the registry " + file + " is damaged: a table's first page is not one");
+    if (full) {
+        std::string check = TextOf(c, "PRAGMA quick_check", &rc);
+        if (rc != SQLITE_ROW) c.Throw(file, "cannot be checked");
+        if (check != "ok") throw DeviceError("the registry " + file + " is damaged: " + check);
+    }
     std::string roots = TextOf(c, "SELECT count(*) FROM keys WHERE parent = 0 AND id <= 4", &rc);
     if (roots != "4") throw DeviceError("the registry " + file + " is damaged: its root keys are missing");
 }
@@ -253,7 +287,7 @@ void OpenStore(const DeviceFolder& folder, const std::string& file, Connection& 
             TextOf(recover, "PRAGMA application_id", &rc);
             if (rc != SQLITE_ROW) recover.Throw(file, "cannot be recovered from its journal");
         }
-        Verify(file);
+        Verify(folder, file, journal);
     } catch (const DeviceError&) {
         // Whatever SQLite made beside a file it refused goes again.
         for (const char* suffix : kSidecars)
@@ -281,6 +315,21 @@ void OpenStore(const DeviceFolder& folder, const std::string& file, Connection& 
         unlinkat(folder.fd(), "registry.db-journal", 0);
         sqlite3_exec(db.get(), "ROLLBACK", nullptr, nullptr, nullptr);
     }
+}
+
+std::string CheckWhole(Connection& db) {
+    int rc = 0;
+    Statement s;
+    if (!s.Prepare(db.get(), "PRAGMA integrity_check")) return db.Message();
+    std::string out;
+    Run r(s);
+    while ((rc = r.Step()) == SQLITE_ROW) {
+        const unsigned char* t = sqlite3_column_text(s.get(), 0);
+        out += t ? reinterpret_cast<const char*>(t) : "";
+        out += "\n";
+    }
+    if (rc != SQLITE_DONE) out += db.Message() + "\n";
+    return out == "ok\n" ? "" : out;
 }
 
 }  // namespace host::regdb

@@ -144,4 +144,7 @@ private:
 // DeviceError, naming the file and why.
 void OpenStore(const DeviceFolder& folder, const std::string& file, Connection& db);
 
+// Reads every page of the store: empty when all is sound, otherwise what is wrong, a line each.
+std::string CheckWhole(Connection& db);
+
 }  // namespace host::regdb

@@ -182,6 +182,11 @@ void RegistryStore::CheckOncePerTurn(const std::uint64_t* turn) { impl_->turn = 
 
 const std::string& RegistryStore::file() const { return impl_->file; }
 
+std::string RegistryStore::CheckWhole() {
+    Impl::Access access(*impl_);
+    return regdb::CheckWhole(impl_->db);
+}
+
 RegKeyId RegistryStore::Root(HKEY root) {
     // The roots are negative 32-bit values; like Win32, look at the low 32 bits only.
     auto v = static_cast<std::uint32_t>(reinterpret_cast<ULONG_PTR>(root));

@@ -75,6 +75,8 @@ public:
 
     // <folder>/registry.db
     const std::string& file() const;
+    // Reads the whole file: empty when it is sound, otherwise what is damaged, a line each.
+    std::string CheckWhole();
 
     // What this process reads is kept and checked against the file before it is used again.
     // Within one nonzero value of `*turn` it is checked once: what another process writes
