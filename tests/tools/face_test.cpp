@@ -8,6 +8,7 @@
 
 #include "app/switch_app.h"
 #include "frame/main_frame.h"
+#include "pelorn/console.h"
 #include "pelorn/face.h"
 #include "platform/host/gpio.h"
 #include "platform/host/power.h"
@@ -232,6 +233,38 @@ TEST_F(FaceTest, TooSmallATerminalSaysSo) {
     EXPECT_NE(std::string::npos, f.Text().find("too small")) << f.Text();
     EXPECT_NE(std::string::npos, f.Text().find("has 60 x 20")) << f.Text();
     EXPECT_FALSE(Now(pelorn::kMinCols, pelorn::kMinRows).too_small);
+}
+
+TEST_F(FaceTest, TheHeadlessLogTellsOfABlinkingIconOnceOrFrameByFrame) {
+    for (bool verbose : {false, true}) {
+        char* text = nullptr;
+        std::size_t size = 0;
+        std::FILE* out = open_memstream(&text, &size);
+        {
+            pelorn::Console console(device(), out, verbose);
+            device().SetUser(&console);
+            SendMessage(window_, WM_COMMAND, ID_GPS_ON, 0);
+            device().windows().RunFor(8 * 1500);
+            device().SetUser(&person_);
+        }
+        std::fclose(out);
+        std::string log(text, size);
+        std::free(text);
+        auto count = [&](const std::string& part) {
+            int n = 0;
+            for (std::size_t at = log.find(part); at != std::string::npos; at = log.find(part, at + 1))
+                ++n;
+            return n;
+        };
+        SCOPED_TRACE(log);
+        if (!verbose) {
+            EXPECT_EQ(1, count("tray: blinking, icons 131 and 130 in turn"));
+            EXPECT_LE(count("tray: icon 13"), 2) << "the receiver went on; the frames after are not told";
+        } else {
+            EXPECT_EQ(0, count("tray: blinking"));
+            EXPECT_GE(count("tray: icon 13"), 6) << "every frame";
+        }
+    }
 }
 
 }  // namespace

@@ -42,7 +42,8 @@ std::string ColourName(std::uint32_t argb) {
 
 }  // namespace
 
-Console::Console(host::Handheld& device, std::FILE* out) : device_(device), out_(out), seen_(tools::Look(device)) {
+Console::Console(host::Handheld& device, std::FILE* out, bool verbose)
+    : device_(device), out_(out), seen_(tools::Look(device)), verbose_(verbose) {
     host::Trace& trace = device_.trace();
     trace.Keep(false);
     trace.Only({"RegSetValueEx", "DeviceIoControl", "CreateFile", "CloseHandle"});
@@ -93,9 +94,18 @@ void Console::Changes(const tools::DeviceView& now) {
     const tools::DeviceView::TrayIcon* is = now.tray.empty() ? nullptr : &now.tray.front();
     if (was && !is) {
         Line("tray: icon removed");
+        blinking_ = false;
+        icon_before_.reset();
     } else if (is && (!was || was->resource != is->resource)) {
-        std::string id = is->resource ? std::to_string(*is->resource) : "?";
-        Line("tray: icon " + id + (was ? "" : " added") + " (" + Describe(&is->picture) + ")");
+        auto id = [](const std::optional<UINT>& r) { return r ? std::to_string(*r) : std::string("?"); };
+        // Back to the icon before the last: a frame of a blinking icon, worth a line once.
+        const bool frame = was && is->resource == icon_before_ && !verbose_;
+        if (!frame)
+            Line("tray: icon " + id(is->resource) + (was ? "" : " added") + " (" + Describe(&is->picture) + ")");
+        else if (!blinking_)
+            Line("tray: blinking, icons " + id(was->resource) + " and " + id(is->resource) + " in turn");
+        blinking_ = frame;
+        icon_before_ = was ? was->resource : std::nullopt;
     }
     auto level = [](bool high) { return high ? " high" : " low"; };
     if (now.pin38 != seen_.pin38) Line(std::string("pin 38") + level(now.pin38));

@@ -21,7 +21,8 @@ namespace pelorn {
 
 class Console final : public host::User {
 public:
-    Console(host::Handheld& device, std::FILE* out);
+    // `verbose`: every frame of a blinking icon too, not only the start of the blinking.
+    Console(host::Handheld& device, std::FILE* out, bool verbose = false);
     ~Console() override;
     Console(const Console&) = delete;
     Console& operator=(const Console&) = delete;
@@ -42,6 +43,9 @@ private:
     std::FILE* out_;
     tools::DeviceView seen_;
     std::optional<std::int64_t> backlight_;  // the level last set
+    bool verbose_;
+    std::optional<UINT> icon_before_;  // the tray's icon before the one shown now
+    bool blinking_ = false;            // its last changes went back and forth between two icons
 };
 
 }  // namespace pelorn

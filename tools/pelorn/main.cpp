@@ -29,19 +29,20 @@ void OnSignal(int) {
 
 void Usage(FILE* out) {
     std::fputs(
-        "usage: pelorn [--headless] [--help]\n"
+        "usage: pelorn [--headless [--verbose]] [--help]\n"
         "Runs Pelorn on the virtual handheld in PELORN_DEVICE (default: $XDG_STATE_HOME/pelorn,\n"
         "~/.local/state/pelorn) until its window is closed; Ctrl-C, SIGTERM or SIGHUP closes it.\n"
         "On a terminal it shows the handheld's face: the screen with the tray icon, menu and message\n"
         "boxes, and the devices' state; the mouse and the keys on its help line work it. Without a\n"
-        "terminal, or with --headless, it writes one line for each thing the screen would show.\n",
+        "terminal, or with --headless, it writes a line for each change the screen or a device shows;\n"
+        "a blinking icon is told once when it starts blinking, or frame by frame with --verbose.\n",
         out);
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
-    bool headless = false;
+    bool headless = false, verbose = false;
     for (int i = 1; i < argc; ++i) {
         if (std::strcmp(argv[i], "--help") == 0 || std::strcmp(argv[i], "-h") == 0) {
             Usage(stdout);
@@ -49,6 +50,10 @@ int main(int argc, char** argv) {
         }
         if (std::strcmp(argv[i], "--headless") == 0) {
             headless = true;
+            continue;
+        }
+        if (std::strcmp(argv[i], "--verbose") == 0) {
+            verbose = true;
             continue;
         }
         std::fprintf(stderr, "pelorn: unknown argument '%s'\n", argv[i]);
@@ -95,7 +100,7 @@ int main(int argc, char** argv) {
             std::fprintf(stderr, "pelorn: no face on this terminal (%s); writing log lines\n", e.what());
         }
     }
-    if (!user) user = std::make_unique<pelorn::Console>(*device, stdout);
+    if (!user) user = std::make_unique<pelorn::Console>(*device, stdout, verbose);
     device->SetUser(user.get());
 
     // The application object lives in the app library; naming it here links it in.
