@@ -145,18 +145,31 @@ RegOutcome Import(const RegCommand& c) {
                         " MiB, more than a .reg file of a handheld can\n");
         return Fail("ERROR: Cannot read " + c.file + ": " + std::strerror(errno) + "\n");
     }
-    RegFile file;
+    std::u16string text;
     try {
-        file = ParseRegFile(DecodeRegFile(*bytes));
+        text = DecodeRegFile(*bytes);
     } catch (const RegFileError& e) {
         return Fail("ERROR: " + c.file + ": " + e.what() + "\n");
     }
     bytes.reset();
-    // The whole file is one change: a line that fails leaves the registry as it was.
-    std::size_t failed = 0;
-    LONG r = host::Handheld::Current().registry().Apply(file.changes, &failed);
+    // The whole file is one change, applied as it is read: a line that is bad or fails leaves the
+    // registry as it was.
+    host::RegistryStore::ChangeSet set(host::Handheld::Current().registry());
+    LONG r = set.status();
+    std::size_t failed_line = 0;
+    try {
+        if (r == ERROR_SUCCESS)
+            ParseRegFile(text, [&](host::RegChange&& change, std::size_t line) {
+                r = set.Apply(change);
+                failed_line = line;
+                return r == ERROR_SUCCESS;
+            });
+    } catch (const RegFileError& e) {
+        return Fail("ERROR: " + c.file + ": " + e.what() + "\n");
+    }
+    if (r == ERROR_SUCCESS) r = set.Commit(), failed_line = 0;
     if (r == ERROR_SUCCESS) return Done();
-    std::string where = failed < file.lines.size() ? "line " + std::to_string(file.lines[failed]) + ": " : "";
+    std::string where = failed_line ? "line " + std::to_string(failed_line) + ": " : "";
     return Fail("ERROR: " + c.file + ": " + where + ErrorText(r) + " Nothing was imported.\n");
 }
 

@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstddef>
+#include <functional>
 #include <stdexcept>
 #include <string>
 #include <string_view>
@@ -40,5 +41,8 @@ struct RegFile {
 };
 
 RegFile ParseRegFile(std::u16string_view text);
+// The same, one change at a time as it is read: `each` gets the change and its line, and ends the
+// reading by returning false.
+void ParseRegFile(std::u16string_view text, const std::function<bool(host::RegChange&&, std::size_t)>& each);
 
 }  // namespace handheld::reg

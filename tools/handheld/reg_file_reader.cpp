@@ -3,6 +3,8 @@
 #include <optional>
 
 #include "handheld/reg_file.h"
+
+#include <functional>
 #include "handheld/reg_syntax.h"
 #include "handheld/text.h"
 #include "platform/host/reg_data.h"
@@ -162,8 +164,7 @@ std::u16string DecodeRegFile(const std::string& bytes) {
     }
 }
 
-RegFile ParseRegFile(std::u16string_view text) {
-    RegFile file;
+void ParseRegFile(std::u16string_view text, const std::function<bool(host::RegChange&&, std::size_t)>& each) {
     std::size_t at = 0, number = 0;
     std::u16string_view raw;
     auto next_line = [&]() {
@@ -211,8 +212,7 @@ RegFile ParseRegFile(std::u16string_view text) {
                     section.reset();
                 else
                     section = change;
-                file.changes.push_back(std::move(change));
-                file.lines.push_back(first);
+                if (!each(std::move(change), first)) return;
                 continue;
             }
             if (line[0] != u'@' && line[0] != u'"') throw RegFileError("expected [KEY], \"name\"= or @=");
@@ -226,14 +226,22 @@ RegFile ParseRegFile(std::u16string_view text) {
                 }
                 line = joined;
             }
-            file.changes.push_back(ValueChange(line, *section));
-            file.lines.push_back(first);
+            if (!each(ValueChange(line, *section), first)) return;
         } catch (const RegFileError& e) {
             throw RegFileError("line " + std::to_string(first) + ": " + e.what());
         }
     }
     if (!header)
         throw RegFileError("not a .reg file: the first line must be \"" + Utf8(std::u16string(kRegHeader)) + "\"");
+}
+
+RegFile ParseRegFile(std::u16string_view text) {
+    RegFile file;
+    ParseRegFile(text, [&](host::RegChange&& change, std::size_t line) {
+        file.changes.push_back(std::move(change));
+        file.lines.push_back(line);
+        return true;
+    });
     return file;
 }
 

@@ -442,14 +442,22 @@ void Face::Draw(bool force) {
     s.note = note_;
     if (!force && shown_ && *shown_ == s && frame_ && frame_->cols() == COLS && frame_->rows() == LINES) return;
     shown_ = std::move(s);
+    std::unique_ptr<Frame> before = std::move(frame_);
     frame_ = std::make_unique<Frame>(Render(*shown_, COLS, LINES));
-    Paint();
+    // After a forced redraw ncurses paints every cell, and every picture cell is painted again.
+    const bool same_size = before && before->cols() == frame_->cols() && before->rows() == frame_->rows();
+    Paint(force || !same_size ? nullptr : before.get());
 }
 
-void Face::Paint() {
+void Face::Paint(const Frame* before) {
     const Frame& f = *frame_;
     std::string truecolour;
-    for (int r = 0; r < f.rows(); ++r)
+    for (int r = 0; r < f.rows(); ++r) {
+        // ncurses may print unchanged cells of a row it updates, to move along it: the pictures
+        // of such a row are painted again; rows it leaves alone keep theirs.
+        bool row_kept = before != nullptr;
+        for (int c = 0; row_kept && c < f.cols(); ++c)
+            row_kept = before->At(c, r) == f.At(c, r);
         for (int c = 0; c < f.cols(); ++c) {
             const Cell& cell = f.At(c, r);
             int pair = term_->colour ? alloc_pair(Nearest(cell.fg), Nearest(cell.bg)) : 0;
@@ -458,7 +466,7 @@ void Face::Paint() {
             cchar_t cc;
             setcchar(&cc, text, cell.bold ? A_BOLD : A_NORMAL, static_cast<short>(pair), &pair);
             mvwadd_wch(stdscr, r, c, &cc);
-            if (term_->truecolour && cell.picture) {
+            if (term_->truecolour && cell.picture && !row_kept) {
                 char seq[96];
                 std::snprintf(seq, sizeof seq, "\033[%d;%dH\033[0;38;2;%d;%d;%d;48;2;%d;%d;%dm", r + 1, c + 1,
                               cell.fg.r, cell.fg.g, cell.fg.b, cell.bg.r, cell.bg.g, cell.bg.b);
@@ -469,6 +477,7 @@ void Face::Paint() {
                 if (n != static_cast<std::size_t>(-1)) truecolour.append(utf8, n);
             }
         }
+    }
     wmove(stdscr, 0, 0);
     wnoutrefresh(stdscr);
     doupdate();

@@ -58,6 +58,9 @@ struct Cell {
     Rgb bg{0, 0, 0};
     bool bold = false;
     bool picture = false;  // a half block of a picture: drawn in true colour where possible
+    bool operator==(const Cell& o) const {
+        return ch == o.ch && fg == o.fg && bg == o.bg && bold == o.bold && picture == o.picture;
+    }
 };
 
 class Frame {
@@ -125,7 +128,8 @@ private:
     void Resized();
     void Handle(const Key& key);
     void Draw(bool force);
-    void Paint();
+    // Paints the frame; the cells `before` (the frame on the screen now) shows alike are left be.
+    void Paint(const Frame* before);
     // A control message by its name (show, hide, ...), as another program sends it.
     void Send(const char* what);
     void Saw(const host::TraceEntry& e);

@@ -3,22 +3,40 @@
 
 namespace host {
 
-LONG RegistryStore::Apply(const std::vector<RegChange>& changes, std::size_t* failed) {
-    Impl& s = *impl_;
-    Impl::Access access(s);
-    *failed = changes.size();
-    WriteTransaction t(s.txn);
-    if (!t.open()) return Failed(t.rc(), true);
+struct RegistryStore::ChangeSet::State {
+    explicit State(Impl& s) : store(s), access(s), transaction(s.txn) { batch.now = FileTimeNow(); }
+    Impl& store;
+    Impl::Access access;
+    WriteTransaction transaction;  // rolled back unless committed
     Impl::Batch batch;
-    batch.now = FileTimeNow();
+};
+
+RegistryStore::ChangeSet::ChangeSet(RegistryStore& store) : state_(std::make_unique<State>(*store.impl_)) {}
+
+RegistryStore::ChangeSet::~ChangeSet() = default;
+
+LONG RegistryStore::ChangeSet::status() const {
+    return state_->transaction.open() ? ERROR_SUCCESS : Failed(state_->transaction.rc(), true);
+}
+
+LONG RegistryStore::ChangeSet::Apply(const RegChange& change) { return state_->store.Change(state_->batch, change); }
+
+LONG RegistryStore::ChangeSet::Commit() {
+    int rc = state_->transaction.Commit();
+    return rc == SQLITE_DONE ? ERROR_SUCCESS : Failed(rc, true);
+}
+
+LONG RegistryStore::Apply(const std::vector<RegChange>& changes, std::size_t* failed) {
+    *failed = changes.size();
+    ChangeSet set(*this);
+    if (LONG r = set.status()) return r;
     for (std::size_t i = 0; i < changes.size(); ++i) {
-        if (LONG r = s.Change(batch, changes[i])) {
+        if (LONG r = set.Apply(changes[i])) {
             *failed = i;
             return r;  // rolled back: none of it happened
         }
     }
-    if (int rc = t.Commit(); rc != SQLITE_DONE) return Failed(rc, true);
-    return ERROR_SUCCESS;
+    return set.Commit();
 }
 
 // A batch finds and makes its keys without the process's caches: a key made by a batch that is

@@ -124,6 +124,27 @@ public:
     // if_present. Other processes see the registry as before or as after, never in between.
     LONG Apply(const std::vector<RegChange>& changes, std::size_t* failed);
 
+    // The same, one change at a time, for changes too many to hold at once: all that Apply
+    // made are on the disk once Commit succeeds; none if it fails, or if the set goes without
+    // a Commit. The store is the set's alone meanwhile.
+    class ChangeSet {
+    public:
+        explicit ChangeSet(RegistryStore& store);
+        ~ChangeSet();
+        ChangeSet(const ChangeSet&) = delete;
+        ChangeSet& operator=(const ChangeSet&) = delete;
+
+        // Why the set could not begin (the store is busy or cannot be written); then nothing
+        // else may be called.
+        LONG status() const;
+        LONG Apply(const RegChange& change);
+        LONG Commit();
+
+    private:
+        struct State;
+        std::unique_ptr<State> state_;
+    };
+
     // A counter kept with the registry, shared by every process on the device: returns `first`
     // the first time, then one more on each call. Window handles come from here, so they are
     // never reused on a device. Throws DeviceError when the file cannot be written.
