@@ -120,8 +120,10 @@ Millis WindowManager::Impl::NextTimerDue() const {
 
 void WindowManager::Impl::Idle(std::optional<Millis> deadline) {
     {
+        // The person, or another program, may have changed anything meanwhile.
         QuietCalls quiet(dev);
-        NextTurn();  // the person, or another program, may have changed anything meanwhile
+        NextTurn();
+        TurnScope turn(dev.turn());
         if (dev.user().Act()) return;
     }
     Millis next = NextTimerDue();
@@ -151,6 +153,7 @@ void WindowManager::Impl::WaitReal(Millis until) {
         if (fds[i].revents) ready.push_back(wake[i].on_ready);
     QuietCalls quiet(dev);
     NextTurn();
+    TurnScope turn(dev.turn());
     for (auto& f : ready)
         f();
 }

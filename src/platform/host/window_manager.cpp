@@ -48,15 +48,7 @@ LRESULT WindowManager::Impl::Deliver(HWND h, UINT msg, WPARAM wp, LPARAM lp) {
     }
     WNDPROC proc = w->proc;
     SystemCalls system(dev);
-    struct Turn {
-        explicit Turn(LoopTurn& t) : turn(t) {
-            if (turn.depth++ == 0) turn.id = ++turn.last;
-        }
-        ~Turn() {
-            if (--turn.depth == 0) turn.id = 0;
-        }
-        LoopTurn& turn;
-    } turn(dev.turn());
+    TurnScope turn(dev.turn());
     return proc(h, msg, wp, lp);
 }
 

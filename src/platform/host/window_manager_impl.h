@@ -13,6 +13,7 @@
 #include <utility>
 #include <vector>
 
+#include "platform/host/handheld.h"
 #include "platform/host/windows.h"
 
 namespace host {
@@ -109,6 +110,22 @@ struct WindowManager::Impl {
 private:
     void AnswerSent(Queued& sent);
     void WaitReal(Millis until);
+};
+
+// A handler, or the user's or the endpoint's work, on the stack: the outermost begins a turn.
+class TurnScope {
+public:
+    explicit TurnScope(LoopTurn& turn) : turn_(turn) {
+        if (turn_.depth++ == 0) turn_.id = ++turn_.last;
+    }
+    ~TurnScope() {
+        if (--turn_.depth == 0) turn_.id = 0;
+    }
+    TurnScope(const TurnScope&) = delete;
+    TurnScope& operator=(const TurnScope&) = delete;
+
+private:
+    LoopTurn& turn_;
 };
 
 // The window manager of the device switched on in this process.
