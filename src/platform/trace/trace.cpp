@@ -1,14 +1,14 @@
-#include "platform/host/trace.h"
-
 #include <algorithm>
+#include <cstddef>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 
 #include <nlohmann/json.hpp>
 
-#include "platform/host/handheld.h"
+#include "platform/trace/trace.h"
 
-namespace host {
+namespace tracing {
 
 namespace json {
 
@@ -284,11 +284,11 @@ bool Faults::Take(const char* call, DWORD* error) {
 }
 
 ApiCall::ApiCall(const char* name) : name_(name) {
-    Handheld* h = Handheld::IfBooted();
-    if (h && !h->quiet() && h->trace().enabled() && h->trace().Wants(name)) {
-        trace_ = &h->trace();
+    Millis now = 0;
+    if (Trace* trace = RecordingTrace(name, &now)) {
+        trace_ = trace;
         TraceEntry e;
-        e.t = h->clock().Now();
+        e.t = now;
         e.call = name;
         index_ = trace_->Begin(std::move(e));
     }
@@ -313,7 +313,7 @@ ApiCall& ApiCall::Arg(const char* name, TraceValue v) {
 }
 
 ApiCall& ApiCall::ArgW(const char* name, const WCHAR* s) {
-    if (trace_) Arg(name, s ? TraceValue::Text(json::Utf8(std::u16string_view(s))) : TraceValue::Null());
+    if (trace_) Arg(name, Wide(s));
     return *this;
 }
 
@@ -337,7 +337,7 @@ ApiCall& ApiCall::ArgBytes(const char* name, const void* data, std::size_t n) {
 }
 
 ApiCall& ApiCall::NamesResult(const WCHAR* device) {
-    if (trace_ && device) result_name_ = json::Utf8(device);
+    if (trace_ && device) result_name_ = Wide(device).text;
     return *this;
 }
 
@@ -358,7 +358,7 @@ ApiCall& ApiCall::NameKey(HKEY opened, HKEY base, const WCHAR* subkey) {
         return *this;
     }
     // Doubled and trailing separators name nothing.
-    std::string rest = subkey ? json::Utf8(subkey) : std::string();
+    std::string rest = Wide(subkey).text;
     std::size_t i = 0;
     while (i < rest.size()) {
         std::size_t end = rest.find('\\', i);
@@ -376,11 +376,40 @@ ApiCall& ApiCall::ForgetName(const void* handle) {
 }
 
 bool ApiCall::Injected(DWORD* error) {
-    Handheld* h = Handheld::IfBooted();
-    if (!h || h->quiet() || !h->faults().Take(name_, error)) return false;
+    Faults* faults = ArmedFaults();
+    if (!faults || !faults->Take(name_, error)) return false;
     if (trace_) entry().args.emplace_back("injected", TraceValue::Bool(true));
     SetLastError(*error);
     return true;
 }
 
-}  // namespace host
+TraceValue Wide(const WCHAR* s) {
+    static_assert(sizeof(WCHAR) == sizeof(char16_t), "the seam's characters are 16 bits wide");
+    if (!s) return TraceValue::Null();
+    return TraceValue::Text(json::Utf8(std::u16string_view(reinterpret_cast<const char16_t*>(s))));
+}
+
+namespace {
+
+DWORD FlagWord(const DCB& d) {
+    DWORD flags = 0;
+    std::memcpy(&flags, reinterpret_cast<const BYTE*>(&d) + offsetof(DCB, BaudRate) + sizeof(DWORD), sizeof flags);
+    return flags;
+}
+
+}  // namespace
+
+void DcbFields(ApiCall& c, const DCB& d) {
+    c.Arg("DCBlength", d.DCBlength).Arg("BaudRate", d.BaudRate).ArgHex("flags", FlagWord(d));
+    c.Arg("fDtrControl", d.fDtrControl).Arg("fRtsControl", d.fRtsControl);
+    c.Arg("ByteSize", d.ByteSize).Arg("Parity", d.Parity).Arg("StopBits", d.StopBits);
+}
+
+void TimeoutFields(ApiCall& c, const COMMTIMEOUTS& t) {
+    c.Arg("ReadIntervalTimeout", t.ReadIntervalTimeout).Arg("ReadTotalTimeoutMultiplier", t.ReadTotalTimeoutMultiplier);
+    c.Arg("ReadTotalTimeoutConstant", t.ReadTotalTimeoutConstant);
+    c.Arg("WriteTotalTimeoutMultiplier", t.WriteTotalTimeoutMultiplier);
+    c.Arg("WriteTotalTimeoutConstant", t.WriteTotalTimeoutConstant);
+}
+
+}  // namespace tracing
