@@ -1,4 +1,6 @@
 #include <algorithm>
+#include <cctype>
+#include <cerrno>
 #include <cstddef>
 #include <cstdio>
 #include <cstdlib>
@@ -280,6 +282,52 @@ bool Faults::Take(const char* call, DWORD* error) {
     }
     *error = p.error;
     if (--p.count == 0) pending_.erase(it);
+    return true;
+}
+
+bool Faults::Arm(std::string_view spec, std::string* problem) {
+    // A whole number, decimal or 0x hex, and nothing else.
+    auto number = [](std::string_view text, std::int64_t* out) {
+        std::string s(text);
+        char* end = nullptr;
+        errno = 0;
+        long long v = std::strtoll(s.c_str(), &end, 0);
+        if (s.empty() || *end || errno || v < 0 || v > 0xFFFFFFFFLL || !std::isdigit(static_cast<unsigned char>(s[0])))
+            return false;
+        *out = v;
+        return true;
+    };
+    struct Armed {
+        std::string call;
+        int count;
+        DWORD error;
+    };
+    std::vector<Armed> armed;
+    const auto& failable = Failable();
+    for (std::size_t i = 0; i <= spec.size();) {
+        std::size_t end = std::min(spec.find(',', i), spec.size());
+        std::string_view item = spec.substr(i, end - i);
+        i = end + 1;
+        if (item.empty()) continue;
+        std::string_view parts[3];
+        std::size_t n = 0;
+        for (std::size_t j = 0; j <= item.size() && n <= 3;) {
+            std::size_t stop = std::min(item.find(':', j), item.size());
+            if (n < 3) parts[n] = item.substr(j, stop - j);
+            ++n;
+            j = stop + 1;
+        }
+        std::int64_t count = 1, error = ERROR_GEN_FAILURE;
+        if (n > 3 || !std::binary_search(failable.begin(), failable.end(), parts[0]) ||
+            (n > 1 && (!number(parts[1], &count) || count == 0)) || (n > 2 && !number(parts[2], &error))) {
+            *problem = "'" + std::string(item) + "' is not FUNCTION[:COUNT[:ERROR]] with a function that can fail";
+            return false;
+        }
+        armed.push_back({std::string(parts[0]), static_cast<int>(std::min<std::int64_t>(count, 1 << 30)),
+                         static_cast<DWORD>(error)});
+    }
+    for (const auto& a : armed)
+        FailNext(a.call, a.count, a.error);
     return true;
 }
 

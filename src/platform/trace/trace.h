@@ -152,6 +152,9 @@ public:
     static const std::vector<std::string_view>& Failable();
     // False, and nothing armed, for a function that takes no faults.
     bool FailNext(const std::string& call, int count, DWORD error, int skip = 0);
+    // Arms "Func[:count[:error]],..." (count 1 and ERROR_GEN_FAILURE when left out; the error in
+    // decimal or 0x hex). Arms nothing and says what is wrong when any part is not understood.
+    bool Arm(std::string_view spec, std::string* problem);
     // True (and the error) when the call should fail now; consumes one failure.
     bool Take(const char* call, DWORD* error);
     void Clear() { pending_.clear(); }
