@@ -304,10 +304,13 @@ check "the first calls of a start, in the trace's order" \
     'Shell_NotifyIcon add 1|RegOpenKeyEx HKEY_LOCAL_MACHINE\SOFTWARE\Apps\Tavro SW 0|SetTimer 1500 1|CreateWindowEx Pelorn window' \
     "$(tail -n1 <<<"$out")"
 
+# The fault list from the registry, as PELORN_FAIL would give it.
 trace=$work/fault-trace.jsonl
-PELORN_TRACE=$(wine winepath -w "$trace") PELORN_FAIL=Shell_NotifyIcon:1 start_pelorn
+wine reg add 'HKCU\Software\Handheld\Trace' /v Fail /d Shell_NotifyIcon:1 /f >/dev/null
+PELORN_TRACE=$(wine winepath -w "$trace") start_pelorn
 out=$(ctl answer "Shell_NotifyIcon Failure")
-check "PELORN_FAIL=Shell_NotifyIcon:1: the tray add fails and its box shows" "1 Pelorn" \
+wine reg delete 'HKCU\Software\Handheld\Trace' /f >/dev/null
+check "Trace\Fail=Shell_NotifyIcon:1: the tray add fails and its box shows" "1 Pelorn" \
     "$(field box "$out") $(field caption "$out")"
 check "start-up goes on after OK, with no icon in the tray" "1 0" \
     "$(field window "$(ctl wait-window)") $(field icon "$(ctl tray)")"
