@@ -10,8 +10,9 @@
 // SetTimer and KillTimer `ms`; and so on. Observers get the typed records; a stream gets them as
 // JSON Lines. Recording costs nothing while the trace is off.
 //
-// `t` is milliseconds since the program started, on the clock behind the platform's timers: the
-// host's device clock (virtual in tests and scenarios), the real clock on Win32.
+// `t` is milliseconds on the clock behind the platform's timers: on the host the device's clock
+// since the handheld was switched on (virtual in tests and scenarios), on Win32 the real clock
+// since the program started.
 //
 // A long run keeps nothing: Keep(false) drops each entry once it is finished and written to the
 // stream or shown to the observer, and Only() narrows recording to the calls the observer reads.
