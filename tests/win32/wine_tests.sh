@@ -269,5 +269,58 @@ app=$(query 'HKLM\SOFTWARE\Apps\Tavro SW')
 check "GPSHDL is left as the close found it" "$published" "$(value GPSHDL "$app")"
 check "FW records the fallback" " 00.00.00.00" "$(value FW "$app")"
 
+# --- the trace and a fault, switched on from outside ------------------------------------------
+
+# FILE CALL...: "valid" when every line is one JSON object with a time and a call, then the first
+# record of each CALL, in the order the trace wrote them.
+trace_firsts() {
+    python3 - "$@" <<'EOF'
+import json, sys
+records = [json.loads(line) for line in open(sys.argv[1], encoding="utf-8")]
+ok = records and all(isinstance(r.get("t"), int) and r["t"] >= 0 and isinstance(r.get("call"), str) for r in records)
+print("valid" if ok else "invalid")
+def show(r):
+    c, result = r["call"], r.get("result")
+    plain = {"RegOpenKeyEx": f"{r.get('hKey')}\\{r.get('lpSubKey')}", "Shell_NotifyIcon": r.get("op"),
+             "SetTimer": r.get("ms"), "CreateWindowEx": r.get("lpWindowName"), "MessageBox": r.get("text")}
+    if c == "CreateWindowEx": result = "window" if result else "none"
+    return f"{c} {plain.get(c)}{' injected' if r.get('injected') else ''} {result}"
+firsts = []
+for c in sys.argv[2:]:
+    i = next((i for i, r in enumerate(records) if r["call"] == c), None)
+    if i is not None: firsts.append((i, show(records[i])))
+print("|".join(s for _, s in sorted(firsts)))
+EOF
+}
+
+trace=$work/trace.jsonl
+PELORN_TRACE=$(wine winepath -w "$trace") start_pelorn
+check "a traced start publishes a live window" 1 "$(field window "$(ctl wait-window)")"
+check "WM_CLOSE ends the traced window" 1 "$(field closed "$(ctl close)")"
+wait "$pelorn"
+out=$(trace_firsts "$trace" RegOpenKeyEx Shell_NotifyIcon SetTimer CreateWindowEx)
+check "PELORN_TRACE writes JSON Lines, a time and a call on each" valid "$(head -n1 <<<"$out")"
+check "the first calls of a start, in the trace's order" \
+    'Shell_NotifyIcon add 1|RegOpenKeyEx HKEY_LOCAL_MACHINE\SOFTWARE\Apps\Tavro SW 0|SetTimer 1500 1|CreateWindowEx Pelorn window' \
+    "$(tail -n1 <<<"$out")"
+
+# The fault list from the registry, as PELORN_FAIL would give it.
+trace=$work/fault-trace.jsonl
+wine reg add 'HKCU\Software\Handheld\Trace' /v Fail /d Shell_NotifyIcon:1 /f >/dev/null
+PELORN_TRACE=$(wine winepath -w "$trace") start_pelorn
+out=$(ctl answer "Shell_NotifyIcon Failure")
+wine reg delete 'HKCU\Software\Handheld\Trace' /f >/dev/null
+check "Trace\Fail=Shell_NotifyIcon:1: the tray add fails and its box shows" "1 Pelorn" \
+    "$(field box "$out") $(field caption "$out")"
+check "start-up goes on after OK, with no icon in the tray" "1 0" \
+    "$(field window "$(ctl wait-window)") $(field icon "$(ctl tray)")"
+# The icon is missing, so the next tick's update fails for real, and its box waits.
+out=$(ctl close-under "Shell_NotifyIcon Failure")
+check "WM_CLOSE under the tick's failure box ends the window" "1 1" "$(field box "$out") $(field closed "$out")"
+wait "$pelorn"
+check "the trace records the injected failure, then the box" \
+    "Shell_NotifyIcon add injected 0|MessageBox Shell_NotifyIcon Failure 1" \
+    "$(trace_firsts "$trace" Shell_NotifyIcon MessageBox | tail -n1)"
+
 echo "$passed passed, $failed failed"
 [ "$failed" -eq 0 ]

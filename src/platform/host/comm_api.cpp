@@ -1,12 +1,11 @@
 // The seam's comm functions on the handheld's serial ports.
-#include <cstddef>
-#include <cstring>
-
 #include "platform/host/comm_port.h"
 #include "platform/host/handheld.h"
 #include "platform/host/trace.h"
 
 using host::ApiCall;
+using tracing::DcbFields;
+using tracing::TimeoutFields;
 
 namespace {
 
@@ -14,25 +13,6 @@ std::shared_ptr<host::CommPort> PortOf(HANDLE h) {
     auto port = host::Handheld::Current().handles().GetAs<host::CommPort>(h);
     if (!port) SetLastError(ERROR_INVALID_HANDLE);
     return port;
-}
-
-DWORD FlagWord(const DCB& d) {
-    DWORD flags = 0;
-    std::memcpy(&flags, reinterpret_cast<const BYTE*>(&d) + offsetof(DCB, BaudRate) + sizeof(DWORD), sizeof flags);
-    return flags;
-}
-
-void DcbFields(ApiCall& c, const DCB& d) {
-    c.Arg("DCBlength", d.DCBlength).Arg("BaudRate", d.BaudRate).ArgHex("flags", FlagWord(d));
-    c.Arg("fDtrControl", d.fDtrControl).Arg("fRtsControl", d.fRtsControl);
-    c.Arg("ByteSize", d.ByteSize).Arg("Parity", d.Parity).Arg("StopBits", d.StopBits);
-}
-
-void TimeoutFields(ApiCall& c, const COMMTIMEOUTS& t) {
-    c.Arg("ReadIntervalTimeout", t.ReadIntervalTimeout).Arg("ReadTotalTimeoutMultiplier", t.ReadTotalTimeoutMultiplier);
-    c.Arg("ReadTotalTimeoutConstant", t.ReadTotalTimeoutConstant);
-    c.Arg("WriteTotalTimeoutMultiplier", t.WriteTotalTimeoutMultiplier);
-    c.Arg("WriteTotalTimeoutConstant", t.WriteTotalTimeoutConstant);
 }
 
 BOOL BadParameter(ApiCall& c) {

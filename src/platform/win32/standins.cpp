@@ -1,15 +1,14 @@
 // The handheld-only pieces on a desktop: their state lives in the registry, so that other
 // programs can watch and drive them as the hardware would.
-#include "platform/win32/seam.h"
-
-// Below, the names mean the desktop's own calls.
-#undef CreateFile
-#undef DeviceIoControl
-#undef WaitCommEvent
-#undef RegOpenKeyEx
-
 #include <cwchar>
+#include <optional>
 #include <string>
+
+// Below, the names mean the desktop's own calls; the handheld-only calls record themselves.
+#include "platform/win32/traced.h"
+
+using tracing::ApiCall;
+using tracing::TraceValue;
 
 namespace {
 
@@ -94,9 +93,11 @@ ULONG READ_REGISTER_ULONG(volatile ULONG* Register) {
     ULONG_PTR offset = 0;
     if (!IsGpio(Register, &offset)) return *Register;
     StateKey gpio(L"Gpio");
-    if (offset == 0x00) return gpio.Get(L"GPLR0");
-    if (offset == 0x04) return gpio.Get(L"GPLR1");
-    return 0;
+    ULONG value = offset == 0x00 ? gpio.Get(L"GPLR0") : offset == 0x04 ? gpio.Get(L"GPLR1") : 0;
+    if (!win32trace::On()) return value;
+    ApiCall c("GpioRead");
+    c.ArgHex("offset", offset).ArgHex("Value", value);
+    return c.Result(value);
 }
 
 void WRITE_REGISTER_ULONG(volatile ULONG* Register, ULONG Value) {
@@ -105,6 +106,7 @@ void WRITE_REGISTER_ULONG(volatile ULONG* Register, ULONG Value) {
         *Register = Value;
         return;
     }
+    if (win32trace::On()) ApiCall("GpioWrite").ArgHex("offset", offset).ArgHex("Value", Value);
     StateKey gpio(L"Gpio");
     wchar_t entry[32];
     swprintf(entry, sizeof entry / sizeof entry[0], L"%02X=%08lX", static_cast<unsigned>(offset), Value);
@@ -128,17 +130,34 @@ void WRITE_REGISTER_ULONG(volatile ULONG* Register, ULONG Value) {
     }
 }
 
-BOOL KernelIoControl(DWORD dwIoControlCode, LPVOID lpInBuf, DWORD, LPVOID, DWORD, LPDWORD lpBytesReturned) {
+BOOL KernelIoControl(DWORD dwIoControlCode, LPVOID lpInBuf, DWORD nInBufSize, LPVOID lpOutBuf, DWORD nOutBufSize,
+                     LPDWORD lpBytesReturned) {
+    std::optional<ApiCall> c;
+    if (win32trace::On()) {
+        c.emplace("KernelIoControl");
+        c->Arg("dwIoControlCode", dwIoControlCode).ArgPtr("lpInBuf", lpInBuf).Arg("nInBufSize", nInBufSize);
+        c->ArgMem("lpOutBuf", lpOutBuf).Arg("nOutBufSize", nOutBufSize).ArgMem("lpBytesReturned", lpBytesReturned);
+        if (DWORD e; c->Injected(&e)) return c->Result(FALSE);
+    }
     StateKey hal(L"Hal");
     hal.Set(L"IoControlCode", dwIoControlCode);
     hal.Set(L"Input", static_cast<DWORD>(reinterpret_cast<ULONG_PTR>(lpInBuf)));
     hal.Set(L"Calls", hal.Get(L"Calls") + 1);
     if (lpBytesReturned) *lpBytesReturned = 0;
-    return TRUE;
+    return c ? c->Result(TRUE) : TRUE;
 }
 
-BOOL GetSystemPowerStatusEx(PSYSTEM_POWER_STATUS_EX pstatus, BOOL) {
-    if (!pstatus) return FALSE;
+BOOL GetSystemPowerStatusEx(PSYSTEM_POWER_STATUS_EX pstatus, BOOL fUpdate) {
+    std::optional<ApiCall> c;
+    if (win32trace::On()) {
+        c.emplace("GetSystemPowerStatusEx");
+        c->ArgMem("pstatus", pstatus).Arg("fUpdate", fUpdate);
+        if (DWORD e; c->Injected(&e)) return c->Result(FALSE);
+    }
+    if (!pstatus) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return c ? c->Result(FALSE) : FALSE;
+    }
     SYSTEM_POWER_STATUS real{};
     if (!GetSystemPowerStatus(&real)) real.ACLineStatus = AC_LINE_UNKNOWN;
     *pstatus = SYSTEM_POWER_STATUS_EX{};
@@ -149,7 +168,11 @@ BOOL GetSystemPowerStatusEx(PSYSTEM_POWER_STATUS_EX pstatus, BOOL) {
     pstatus->BatteryLifePercent = real.BatteryLifePercent;
     pstatus->BatteryLifeTime = real.BatteryLifeTime;
     pstatus->BatteryFullLifeTime = real.BatteryFullLifeTime;
-    return TRUE;
+    if (!c) return TRUE;
+    c->Out("ACLineStatus", TraceValue::Int(pstatus->ACLineStatus));
+    c->Out("BatteryFlag", TraceValue::Int(pstatus->BatteryFlag));
+    c->Out("BatteryLifePercent", TraceValue::Int(pstatus->BatteryLifePercent));
+    return c->Result(TRUE);
 }
 
 HANDLE PelornCreateFile(LPCWSTR lpFileName, DWORD dwDesiredAccess, DWORD dwShareMode,

@@ -1,12 +1,12 @@
 // The plain fields of a record, each derived here from the call's Win32 arguments and facts, so
 // that readers find `key`, `text`, `ms` ... without knowing each call's parameter names.
+#include <cctype>
 #include <cstring>
 #include <map>
 
-#include "platform/host/reg_data.h"
-#include "platform/host/trace.h"
+#include "platform/trace/trace.h"
 
-namespace host {
+namespace tracing {
 namespace {
 
 using Value = TraceValue;
@@ -36,10 +36,14 @@ Value RegType(std::int64_t type) {
 // else as its bytes.
 Value RegData(std::int64_t type, const Value& data) {
     if (data.kind != Value::Kind::kBytes) return Value::Null();
+    // Little-endian, as both platforms keep registry data.
     const std::string& b = data.text;
-    if (type == REG_DWORD && b.size() == 4) return Value::Int(*DwordOf(b.data(), b.size()));
+    auto byte = [&b](std::size_t i) { return static_cast<std::uint32_t>(static_cast<unsigned char>(b[i])); };
+    if (type == REG_DWORD && b.size() == 4) return Value::Int(byte(0) | byte(1) << 8 | byte(2) << 16 | byte(3) << 24);
     if (type == REG_SZ || type == REG_EXPAND_SZ || type == REG_MULTI_SZ) {
-        std::u16string text = TextOf(b.data(), b.size());
+        std::u16string text;
+        for (std::size_t i = 0; i + 1 < b.size(); i += 2)
+            text += static_cast<char16_t>(byte(i) | byte(i + 1) << 8);
         while (!text.empty() && text.back() == u'\0')
             text.pop_back();
         return Value::Text(json::Utf8(text));
@@ -59,6 +63,13 @@ Value Words(const Value& data) {
     return Value::List(std::move(words));
 }
 
+bool IsSerialPort(const std::string& name) {
+    const char* com = "com";
+    for (int i = 0; i < 3; ++i)
+        if (std::tolower(static_cast<unsigned char>(name[i])) != com[i]) return false;
+    return true;
+}
+
 class Deriver {
 public:
     Deriver(TraceEntry& e, const Trace& trace) : e_(e), trace_(trace) {}
@@ -76,7 +87,7 @@ public:
     void SerialText(const char* plain, const char* handle, const char* from) {
         const std::string* name = trace_.HandleName(static_cast<std::uintptr_t>(e_.Num(handle)));
         const Value& data = e_.Value(from);
-        if (!name || name->size() <= 3 || strncasecmp(name->c_str(), "COM", 3) != 0) return;
+        if (!name || name->size() <= 3 || !IsSerialPort(*name)) return;
         if (data.kind == Value::Kind::kBytes)
             Add(plain, Value::Text(json::EscapedText(data.text.data(), data.text.size())));
     }
@@ -175,4 +186,4 @@ void AddPlainFields(TraceEntry& entry, const Trace& trace) {
     it->second(d);
 }
 
-}  // namespace host
+}  // namespace tracing

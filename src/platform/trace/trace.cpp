@@ -1,14 +1,16 @@
-#include "platform/host/trace.h"
-
 #include <algorithm>
+#include <cctype>
+#include <cerrno>
+#include <cstddef>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 
 #include <nlohmann/json.hpp>
 
-#include "platform/host/handheld.h"
+#include "platform/trace/trace.h"
 
-namespace host {
+namespace tracing {
 
 namespace json {
 
@@ -283,12 +285,58 @@ bool Faults::Take(const char* call, DWORD* error) {
     return true;
 }
 
+bool Faults::Arm(std::string_view spec, std::string* problem) {
+    // A whole number, decimal or 0x hex, and nothing else.
+    auto number = [](std::string_view text, std::int64_t* out) {
+        std::string s(text);
+        char* end = nullptr;
+        errno = 0;
+        long long v = std::strtoll(s.c_str(), &end, 0);
+        if (s.empty() || *end || errno || v < 0 || v > 0xFFFFFFFFLL || !std::isdigit(static_cast<unsigned char>(s[0])))
+            return false;
+        *out = v;
+        return true;
+    };
+    struct Armed {
+        std::string call;
+        int count;
+        DWORD error;
+    };
+    std::vector<Armed> armed;
+    const auto& failable = Failable();
+    for (std::size_t i = 0; i <= spec.size();) {
+        std::size_t end = std::min(spec.find(',', i), spec.size());
+        std::string_view item = spec.substr(i, end - i);
+        i = end + 1;
+        if (item.empty()) continue;
+        std::string_view parts[3];
+        std::size_t n = 0;
+        for (std::size_t j = 0; j <= item.size() && n <= 3;) {
+            std::size_t stop = std::min(item.find(':', j), item.size());
+            if (n < 3) parts[n] = item.substr(j, stop - j);
+            ++n;
+            j = stop + 1;
+        }
+        std::int64_t count = 1, error = ERROR_GEN_FAILURE;
+        if (n > 3 || !std::binary_search(failable.begin(), failable.end(), parts[0]) ||
+            (n > 1 && (!number(parts[1], &count) || count == 0)) || (n > 2 && !number(parts[2], &error))) {
+            *problem = "'" + std::string(item) + "' is not FUNCTION[:COUNT[:ERROR]] with a function that can fail";
+            return false;
+        }
+        armed.push_back({std::string(parts[0]), static_cast<int>(std::min<std::int64_t>(count, 1 << 30)),
+                         static_cast<DWORD>(error)});
+    }
+    for (const auto& a : armed)
+        FailNext(a.call, a.count, a.error);
+    return true;
+}
+
 ApiCall::ApiCall(const char* name) : name_(name) {
-    Handheld* h = Handheld::IfBooted();
-    if (h && !h->quiet() && h->trace().enabled() && h->trace().Wants(name)) {
-        trace_ = &h->trace();
+    Millis now = 0;
+    if (Trace* trace = RecordingTrace(name, &now)) {
+        trace_ = trace;
         TraceEntry e;
-        e.t = h->clock().Now();
+        e.t = now;
         e.call = name;
         index_ = trace_->Begin(std::move(e));
     }
@@ -313,7 +361,7 @@ ApiCall& ApiCall::Arg(const char* name, TraceValue v) {
 }
 
 ApiCall& ApiCall::ArgW(const char* name, const WCHAR* s) {
-    if (trace_) Arg(name, s ? TraceValue::Text(json::Utf8(std::u16string_view(s))) : TraceValue::Null());
+    if (trace_) Arg(name, Wide(s));
     return *this;
 }
 
@@ -337,7 +385,7 @@ ApiCall& ApiCall::ArgBytes(const char* name, const void* data, std::size_t n) {
 }
 
 ApiCall& ApiCall::NamesResult(const WCHAR* device) {
-    if (trace_ && device) result_name_ = json::Utf8(device);
+    if (trace_ && device) result_name_ = Wide(device).text;
     return *this;
 }
 
@@ -358,7 +406,7 @@ ApiCall& ApiCall::NameKey(HKEY opened, HKEY base, const WCHAR* subkey) {
         return *this;
     }
     // Doubled and trailing separators name nothing.
-    std::string rest = subkey ? json::Utf8(subkey) : std::string();
+    std::string rest = Wide(subkey).text;
     std::size_t i = 0;
     while (i < rest.size()) {
         std::size_t end = rest.find('\\', i);
@@ -376,11 +424,40 @@ ApiCall& ApiCall::ForgetName(const void* handle) {
 }
 
 bool ApiCall::Injected(DWORD* error) {
-    Handheld* h = Handheld::IfBooted();
-    if (!h || h->quiet() || !h->faults().Take(name_, error)) return false;
+    Faults* faults = ArmedFaults();
+    if (!faults || !faults->Take(name_, error)) return false;
     if (trace_) entry().args.emplace_back("injected", TraceValue::Bool(true));
     SetLastError(*error);
     return true;
 }
 
-}  // namespace host
+TraceValue Wide(const WCHAR* s) {
+    static_assert(sizeof(WCHAR) == sizeof(char16_t), "the seam's characters are 16 bits wide");
+    if (!s) return TraceValue::Null();
+    return TraceValue::Text(json::Utf8(std::u16string_view(reinterpret_cast<const char16_t*>(s))));
+}
+
+namespace {
+
+DWORD FlagWord(const DCB& d) {
+    DWORD flags = 0;
+    std::memcpy(&flags, reinterpret_cast<const BYTE*>(&d) + offsetof(DCB, BaudRate) + sizeof(DWORD), sizeof flags);
+    return flags;
+}
+
+}  // namespace
+
+void DcbFields(ApiCall& c, const DCB& d) {
+    c.Arg("DCBlength", d.DCBlength).Arg("BaudRate", d.BaudRate).ArgHex("flags", FlagWord(d));
+    c.Arg("fDtrControl", d.fDtrControl).Arg("fRtsControl", d.fRtsControl);
+    c.Arg("ByteSize", d.ByteSize).Arg("Parity", d.Parity).Arg("StopBits", d.StopBits);
+}
+
+void TimeoutFields(ApiCall& c, const COMMTIMEOUTS& t) {
+    c.Arg("ReadIntervalTimeout", t.ReadIntervalTimeout).Arg("ReadTotalTimeoutMultiplier", t.ReadTotalTimeoutMultiplier);
+    c.Arg("ReadTotalTimeoutConstant", t.ReadTotalTimeoutConstant);
+    c.Arg("WriteTotalTimeoutMultiplier", t.WriteTotalTimeoutMultiplier);
+    c.Arg("WriteTotalTimeoutConstant", t.WriteTotalTimeoutConstant);
+}
+
+}  // namespace tracing

@@ -1,0 +1,16 @@
+// For the recording layer and the stand-ins that record themselves: the names mean the real
+// calls, and one flag says whether anything records or fails (read once, at start).
+#pragma once
+
+#define PELORN_REAL_CALLS
+#include "platform/trace/trace.h"
+#include "platform/win32/seam.h"
+
+namespace win32trace {
+
+extern bool g_on;
+
+// The one branch a call pays while the trace and faults are off.
+inline bool On() { return g_on; }
+
+}  // namespace win32trace
