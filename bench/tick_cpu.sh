@@ -1,6 +1,6 @@
 #!/bin/sh
-# CPU per monitor tick of a running headless pelorn, beside the floor of a C loop that only
-# sleeps to each tick and writes a line (bench/tick_floor.c).
+# CPU per monitor tick of a running headless pelorn, beside the floor of a C loop that makes only
+# the system calls of a steady tick (bench/tick_floor.c), on the same registry file.
 #
 #   bench/tick_cpu.sh [PELORN] [SECONDS]     (defaults: build/tools/pelorn, 30)
 #
@@ -22,7 +22,9 @@ trap cleanup EXIT INT TERM
 cc -O2 -o "$folder/tick_floor" "$here/tick_floor.c"
 PELORN_DEVICE=$folder/device "$pelorn" --headless >"$folder/pelorn.log" &
 pelorn_pid=$!
-"$folder/tick_floor" >/dev/null &
+# The floor reads and locks the registry pelorn made.
+while [ ! -f "$folder/device/registry.db" ]; do sleep 0.1; done
+"$folder/tick_floor" "$folder/device/registry.db" >/dev/null &
 floor_pid=$!
 pids="$pelorn_pid $floor_pid"
 sleep 5
