@@ -24,7 +24,11 @@ options() {
 }
 
 cmake -S fuzz -B build-fuzz -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
-cmake --build build-fuzz -j"$(nproc)" --target "${targets[@]/%/_fuzz}"
+if [ $# -gt 0 ]; then
+  cmake --build build-fuzz -j"$(nproc)" --target "${targets[@]/%/_fuzz}"
+else
+  cmake --build build-fuzz -j"$(nproc)"  # all at once: named targets are built one after another
+fi
 
 failed=()
 for t in "${targets[@]}"; do
