@@ -1,7 +1,8 @@
 // Fuzzes opening a device's registry file: the input is registry.db in a device folder, which the
 // store opens as a booting device does. A file that is no sound handheld registry is refused with
-// DeviceError and nothing else; one that is taken is then read and written as the system does,
-// and what is written reads back.
+// DeviceError and nothing else; one that is taken is then read and written as the system does.
+// When it is sound throughout (as `handheld check` finds it), what is written reads back: opening
+// checks less than that, and an index that disagrees with its table goes unseen until then.
 #include <fcntl.h>
 #include <unistd.h>
 
@@ -50,6 +51,7 @@ void WriteRegistry(const std::uint8_t* data, std::size_t size) {
 // What the system and the tools do with a registry: walk the roots' first keys and values, read
 // the keys every handheld has, write a value and read it back, make and delete a tree at once.
 void Use(host::RegistryStore& store) {
+    const bool sound = store.CheckWhole().empty();
     for (host::RegKeyId root = 1; root <= 4; ++root) {
         for (DWORD i = 0; i < 8; ++i) {
             std::u16string name;
@@ -75,8 +77,8 @@ void Use(host::RegistryStore& store) {
         const BYTE dword[4] = {0x01, 0x00, 0x01, 0x00};
         if (store.SetValue(key, u"GPSHDL", REG_DWORD, dword, sizeof dword) == ERROR_SUCCESS) {
             host::RegValue value;
-            if (store.GetValue(key, u"gpshdl", &value) != ERROR_SUCCESS || value.type != REG_DWORD ||
-                value.data != std::vector<BYTE>(dword, dword + 4))
+            if (sound && (store.GetValue(key, u"gpshdl", &value) != ERROR_SUCCESS || value.type != REG_DWORD ||
+                          value.data != std::vector<BYTE>(dword, dword + 4)))
                 Fail("a value written does not read back");
         }
         store.DeleteValue(key, u"GPSHDL");
@@ -91,7 +93,8 @@ void Use(host::RegistryStore& store) {
     changes[2].kind = host::RegChange::Kind::kDeleteTree;
     changes[2].path = u"Software\\Fuzz";
     std::size_t failed = 0;
-    if (store.Apply(changes, &failed) == ERROR_SUCCESS && store.OpenKey(3, u"Software\\Fuzz", &key) == ERROR_SUCCESS)
+    if (store.Apply(changes, &failed) == ERROR_SUCCESS && sound &&
+        store.OpenKey(3, u"Software\\Fuzz", &key) == ERROR_SUCCESS)
         Fail("a tree deleted in a batch is still there");
     store.NextCounter("fuzz", 1);
 }
