@@ -65,7 +65,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             break;
         case REG_MULTI_SZ:
             shaped = n >= 2 && n % 2 == 0 && bytes[n - 1] == 0 && bytes[n - 2] == 0 &&
-                     (n == 2 || (n >= 6 && bytes[n - 3] == 0 && bytes[n - 4] == 0));
+                     (n == 2 || (n >= 4 && bytes[n - 3] == 0 && bytes[n - 4] == 0));
             break;
         default:
             shaped = n >= 2 && n % 2 == 0 && bytes[n - 1] == 0 && bytes[n - 2] == 0;
