@@ -227,6 +227,26 @@ TEST_F(FaceTest, AboutDialogShowsItsIconAndLines) {
     EXPECT_EQ(nullptr, device().windows().TopModal());
 }
 
+// Bytes that start no whole character show as a '?' each, and what follows them as it is.
+TEST(FaceTextTest, BytesThatStartNoCharacterShowAsQuestionMarks) {
+    const std::pair<const char*, const char*> cases[] = {
+        {"a\xC3"
+         "b",
+         "a?b"},  // a lead byte without its continuation
+        {"\xE2\x82"
+         "c",
+         "??c"},
+        {"\xE0\x80\xAF", "???"},  // an overlong '/'
+        {"\xED\xA0\x80", "???"},  // a surrogate
+        {"\xC3\xA9\xE2\x9C\x93", "\xC3\xA9\xE2\x9C\x93"},
+    };
+    for (const auto& [bytes, shown] : cases) {
+        Frame f(8, 1);
+        f.Put(0, 0, bytes, {}, {});
+        EXPECT_EQ(shown, f.Line(0)) << bytes;
+    }
+}
+
 TEST_F(FaceTest, TooSmallATerminalSaysSo) {
     Frame f = Now(60, 20);
     EXPECT_TRUE(f.too_small);

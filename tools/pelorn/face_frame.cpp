@@ -18,14 +18,20 @@ std::u32string Decode(const std::string& s) {
     for (std::size_t i = 0; i < s.size();) {
         unsigned char c = static_cast<unsigned char>(s[i]);
         int extra = c < 0x80 ? 0 : (c >> 5) == 6 ? 1 : (c >> 4) == 14 ? 2 : (c >> 3) == 30 ? 3 : -1;
-        if (extra < 0 || i + extra >= s.size() + (extra == 0)) {
+        bool whole = extra >= 0 && i + extra < s.size();
+        char32_t cp = extra <= 0 ? c : c & (0x3F >> extra);
+        for (int k = 1; whole && k <= extra; ++k) {
+            unsigned char more = static_cast<unsigned char>(s[i + k]);
+            whole = (more & 0xC0) == 0x80;
+            cp = (cp << 6) | (more & 0x3F);
+        }
+        // Overlong forms, surrogates and numbers past U+10FFFF are no characters either.
+        static const char32_t kLeast[] = {0, 0x80, 0x800, 0x10000};
+        if (!whole || cp < kLeast[extra] || (cp >= 0xD800 && cp < 0xE000) || cp > 0x10FFFF) {
             out += U'?';
             ++i;
             continue;
         }
-        char32_t cp = extra == 0 ? c : c & (0x3F >> extra);
-        for (int k = 1; k <= extra; ++k)
-            cp = (cp << 6) | (static_cast<unsigned char>(s[i + k]) & 0x3F);
         out += cp;
         i += extra + 1;
     }

@@ -71,6 +71,19 @@ bool MayComeFromAnotherProcess(UINT msg) {
     return msg == WM_NULL || msg == WM_CLOSE || msg == WM_COMMAND || (msg >= WM_USER && msg <= 0xFFFF);
 }
 
+DWORD DecodeRequest(const void* datagram, std::size_t size, PeerRequest* request) {
+    WireRequest wire{};
+    if (size != sizeof wire) return ERROR_INVALID_PARAMETER;
+    std::memcpy(&wire, datagram, sizeof wire);
+    if (wire.magic != kWireMagic || wire.version != kWireVersion ||
+        (wire.kind != kWireSend && wire.kind != kWirePost && wire.kind != kWireQuery))
+        return ERROR_INVALID_PARAMETER;
+    if (wire.kind != kWireQuery && !MayComeFromAnotherProcess(wire.msg)) return ERROR_ACCESS_DENIED;
+    *request = PeerRequest{static_cast<WireKind>(wire.kind), reinterpret_cast<HWND>(static_cast<ULONG_PTR>(wire.hwnd)),
+                           wire.msg, static_cast<WPARAM>(wire.wparam), static_cast<LPARAM>(wire.lparam)};
+    return ERROR_SUCCESS;
+}
+
 Endpoint::Endpoint(Handheld& device) : device_(device) {
     const DeviceFolder& folder = device.device_folder();
     try {
@@ -227,28 +240,22 @@ void Endpoint::ArmTimer() {
 
 void Endpoint::Serve(int connection) {
     if (!pending_.count(connection)) return;
-    WireRequest request{};
-    ssize_t n = recv(connection, &request, sizeof request, MSG_TRUNC);
+    WireRequest datagram{};
+    ssize_t n = recv(connection, &datagram, sizeof datagram, MSG_TRUNC);
     if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) return;  // not yet
     // Answered or not, the connection is done with: one request each.
     pending_.erase(connection);
     device_.windows().RemoveWakeSource(connection);
-    if (n != static_cast<ssize_t>(sizeof request) || request.magic != kWireMagic || request.version != kWireVersion ||
-        (request.kind != kWireSend && request.kind != kWirePost && request.kind != kWireQuery)) {
-        if (n > 0) Reply(connection, ERROR_INVALID_PARAMETER, 0);
+    PeerRequest request{};
+    DWORD refused = n > 0 ? DecodeRequest(&datagram, static_cast<std::size_t>(n), &request) : ERROR_INVALID_PARAMETER;
+    if (refused != ERROR_SUCCESS) {
+        if (n > 0) Reply(connection, refused, 0);
         close(connection);
-        return;
-    }
-    HWND window = reinterpret_cast<HWND>(static_cast<ULONG_PTR>(request.hwnd));
-    WPARAM wparam = static_cast<WPARAM>(request.wparam);
-    LPARAM lparam = static_cast<LPARAM>(request.lparam);
-    if (request.kind != kWireQuery && !MayComeFromAnotherProcess(request.msg)) {
-        Answer(connection, ERROR_ACCESS_DENIED, 0);
         return;
     }
     if (request.kind == kWireSend) {
         device_.windows().SentFromOtherProcess(
-            window, request.msg, wparam, lparam,
+            request.window, request.msg, request.wparam, request.lparam,
             [connection](DWORD error, LRESULT result) { Answer(connection, error, result); });
         return;
     }
@@ -261,7 +268,7 @@ void Endpoint::Serve(int connection) {
         return;
     }
     DWORD error = ERROR_SUCCESS;
-    device_.windows().PostedFromOtherProcess(window, request.msg, wparam, lparam, &error);
+    device_.windows().PostedFromOtherProcess(request.window, request.msg, request.wparam, request.lparam, &error);
     Answer(connection, error, 0);
 }
 

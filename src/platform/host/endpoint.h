@@ -71,6 +71,20 @@ constexpr std::size_t kMaxWaitingSenders = 256;
 // Whether another process may send or post `msg` to a window (see above).
 bool MayComeFromAnotherProcess(UINT msg);
 
+// A request as the owner of the window serves it.
+struct PeerRequest {
+    WireKind kind;
+    HWND window;
+    UINT msg;
+    WPARAM wparam;
+    LPARAM lparam;
+};
+
+// What a connection's datagram of `size` bytes asks for (only its first sizeof(WireRequest) bytes
+// are read): ERROR_SUCCESS with *request, ERROR_INVALID_PARAMETER when it is no request of this
+// version, ERROR_ACCESS_DENIED for a message another process may not send or post.
+DWORD DecodeRequest(const void* datagram, std::size_t size, PeerRequest* request);
+
 class Endpoint {
 public:
     // Prepares run/ and windows/ in the device folder, clears away what processes that are gone

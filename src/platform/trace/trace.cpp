@@ -67,6 +67,9 @@ std::u16string Utf16(std::string_view utf8) {
         } else {
             extra = 0;
         }
+        // Overlong forms, surrogates and numbers past U+10FFFF are malformed too.
+        static const std::uint32_t kLeast[] = {0, 0x80, 0x800, 0x10000};
+        if (cp < kLeast[extra] || (cp >= 0xD800 && cp < 0xE000) || cp > 0x10FFFF) cp = 0xFFFD;
         i += extra + 1;
         if (cp >= 0x10000) {
             cp -= 0x10000;
