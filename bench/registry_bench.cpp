@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <string>
 
+#include "on_temporary_device.h"
 #include "platform/host/handheld.h"
 #include "platform/host/seam.h"
 
@@ -89,24 +90,6 @@ BENCHMARK(MonitorTick);
 }  // namespace
 
 int main(int argc, char** argv) {
-    const char* tmp = getenv("TMPDIR");
-    std::string folder = std::string(tmp && *tmp ? tmp : "/tmp") + "/pelorn-bench-XXXXXX";
-    if (!mkdtemp(folder.data())) {
-        std::perror("mkdtemp");
-        return 1;
-    }
-    host::BootOptions options;
-    options.folder = folder + "/device";
-    host::Handheld::Boot(options);
-
-    benchmark::Initialize(&argc, argv);
-    if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-
-    host::Handheld::PowerOff();
-    nftw(
-        folder.c_str(), [](const char* p, const struct stat*, int, struct FTW*) { return remove(p); }, 16,
-        FTW_DEPTH | FTW_PHYS);
-    return 0;
+    std::string folder;
+    return RunOnTemporaryDevice(argc, argv, "pelorn-bench", &folder);
 }

@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "handheld/reg_command.h"
+#include "on_temporary_device.h"
 #include "platform/host/device_folder.h"
 #include "platform/host/handheld.h"
 #include "platform/host/registry_store.h"
@@ -123,25 +124,4 @@ BENCHMARK(Import)->Arg(100000)->Unit(benchmark::kMillisecond)->Iterations(3);
 
 }  // namespace
 
-int main(int argc, char** argv) {
-    const char* tmp = getenv("TMPDIR");
-    g_folder = std::string(tmp && *tmp ? tmp : "/tmp") + "/pelorn-scale-XXXXXX";
-    if (!mkdtemp(g_folder.data())) {
-        std::perror("mkdtemp");
-        return 1;
-    }
-    host::BootOptions options;
-    options.folder = g_folder + "/device";
-    host::Handheld::Boot(options);
-
-    benchmark::Initialize(&argc, argv);
-    if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-
-    host::Handheld::PowerOff();
-    nftw(
-        g_folder.c_str(), [](const char* p, const struct stat*, int, struct FTW*) { return remove(p); }, 16,
-        FTW_DEPTH | FTW_PHYS);
-    return 0;
-}
+int main(int argc, char** argv) { return RunOnTemporaryDevice(argc, argv, "pelorn-scale", &g_folder); }
