@@ -48,7 +48,7 @@ json Fields(const std::vector<json>& w) {
         const char* call;
         std::vector<const char*> fields;  // what the arguments are, in order
     };
-    static const std::map<std::string, Kind> kinds = {{"box", {"MessageBox", {"text"}}},
+    static const std::map<std::string, Kind> kinds = {{"box", {"MessageBox", {"text", "caption"}}},
                                                       {"menu", {"TrackPopupMenu", {}}},
                                                       {"dialog", {"DialogBoxParam", {}}},
                                                       {"serial", {"WriteFile", {"lpBuffer"}}},
