@@ -138,8 +138,8 @@ DeviceView Look(host::Handheld& device) {
         host::StoredDword(device.registry(), HKEY_CURRENT_USER, BACKLIGHT_KEY_PATH, BATTERY_TIMEOUT_VALUE);
     v.batt_suspend_timeout =
         host::StoredDword(device.registry(), HKEY_LOCAL_MACHINE, POWER_TIMEOUTS_KEY_PATH, BATT_SUSPEND_TIMEOUT_VALUE);
-    for (const host::EventSignal& s : power.events().signals())
-        ++v.events[host::json::Utf8(s.name)];
+    for (const auto& [name, count] : power.events().set_counts())
+        v.events[host::json::Utf8(name)] = count;
     v.com1 = device.serial().Mapping(1);
     v.com1_open = device.serial().IsOpen(1);
     return v;
