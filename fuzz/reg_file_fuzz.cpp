@@ -1,7 +1,9 @@
 // Fuzzes reading a .reg file: the input is the file's bytes, decoded (UTF-16 by its byte order
 // mark, else UTF-8) and parsed into the changes `reg import` asks the registry for. A file is
 // either refused with a RegFileError naming a line it has, or read into changes the registry
-// could be given; the same text written out as export writes it reads back the same.
+// could be given; the same text written out as export writes it reads back the same, and a file
+// read in small pieces, as a slow disk or pipe gives it, reads as one read whole.
+#include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -77,17 +79,42 @@ bool Same(const RegFile& a, const RegFile& b) {
     return true;
 }
 
+// The text of `bytes` given a few bytes at a time, or the refusal's message.
+std::u16string InPieces(const std::string& bytes, std::string* refusal) {
+    std::size_t given = 0, reads = 0;
+    handheld::reg::RegFileLines lines(
+        [&](char* buffer, std::size_t size) {
+            std::size_t n = std::min({size, bytes.size() - given, 1 + reads++ % 7});
+            bytes.copy(buffer, n, given);
+            given += n;
+            return n;
+        },
+        bytes.size());
+    std::u16string text, line;
+    try {
+        while (lines.Next(&line))
+            text += (lines.number() > 1 ? u"\n" : u"") + line;
+    } catch (const RegFileError& e) {
+        *refusal = e.what();
+    }
+    return text;
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     std::string bytes(reinterpret_cast<const char*>(data), size);
     std::u16string text;
+    std::string piecewise_refusal;
+    std::u16string piecewise = InPieces(bytes, &piecewise_refusal);
     try {
         text = handheld::reg::DecodeRegFile(bytes);
     } catch (const RegFileError& e) {
+        if (piecewise_refusal != e.what()) Fail("read in pieces, the file is refused otherwise");
         CheckRefusal(e, LinesOf(bytes));
         return 0;
     }
+    if (!piecewise_refusal.empty() || piecewise != text) Fail("read in pieces, the file reads otherwise");
     RegFile file;
     bool read = false;
     try {

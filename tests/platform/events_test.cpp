@@ -66,6 +66,21 @@ TEST_F(EventsTest, SetsAreRecordedByNameInOrderWithTheirTimes) {
     EXPECT_EQ(trace().Calls("CreateEvent")[3].Num("result"), sets[3].Num("hEvent"));
 }
 
+TEST_F(EventsTest, AResidentProcessKeepsTheRecentSetsAndEveryCount) {
+    trace().Enable(false);
+    HANDLE h = Open(kBacklight);
+    const std::size_t sets = 3 * host::Events::kSignalsKept;
+    for (std::size_t i = 0; i < sets; ++i) {
+        device().clock().SleepFor(1);
+        SetEvent(h);
+    }
+    const auto& signals = events().signals();
+    EXPECT_GE(signals.size(), host::Events::kSignalsKept);
+    EXPECT_LE(signals.size(), 2 * host::Events::kSignalsKept);
+    EXPECT_EQ(static_cast<host::Millis>(sets), signals.back().t);
+    EXPECT_EQ(static_cast<int>(sets), events().SetCount(kBacklight));
+}
+
 TEST_F(EventsTest, ResetModesAndStatesAsThePlatformKeepsThem) {
     SetEvent(Open(kBacklight));
     // Nobody waited: it stays signalled until its owner's wait takes the signal.

@@ -91,9 +91,8 @@ std::vector<DeviceView::Control> Controls(host::Handheld& device, HWND dialog) {
 
 }  // namespace
 
-DeviceView Look(host::Handheld& device) {
+DeviceView QuickLook(host::Handheld& device) {
     DeviceView v;
-    v.window = PublishedWindow(device);
     host::Shell& shell = device.shell();
     for (const host::TrayIcon& icon : shell.TrayIcons()) {
         DeviceView::TrayIcon t;
@@ -134,12 +133,18 @@ DeviceView Look(host::Handheld& device) {
     v.ac_line = power.ac_line();
     v.backlight_present = power.backlight_present();
     v.backlight_level = power.backlight_level();
+    for (const auto& [name, count] : power.events().set_counts())
+        v.events[host::json::Utf8(name)] = count;
+    return v;
+}
+
+DeviceView Look(host::Handheld& device) {
+    DeviceView v = QuickLook(device);
+    v.window = PublishedWindow(device);
     v.battery_timeout =
         host::StoredDword(device.registry(), HKEY_CURRENT_USER, BACKLIGHT_KEY_PATH, BATTERY_TIMEOUT_VALUE);
     v.batt_suspend_timeout =
         host::StoredDword(device.registry(), HKEY_LOCAL_MACHINE, POWER_TIMEOUTS_KEY_PATH, BATT_SUSPEND_TIMEOUT_VALUE);
-    for (const host::EventSignal& s : power.events().signals())
-        ++v.events[host::json::Utf8(s.name)];
     v.com1 = device.serial().Mapping(1);
     v.com1_open = device.serial().IsOpen(1);
     return v;

@@ -75,6 +75,9 @@ struct DeviceView {
 
 // The device as this process sees it now.
 DeviceView Look(host::Handheld& device);
+// The part of it this process holds in memory, cheap enough to take after every turn of the
+// loop: all but the registry's settings (window, the time-outs) and COM1, which stay empty.
+DeviceView QuickLook(host::Handheld& device);
 
 // A menu item's or control's text as a person reads it: a single '&' only underlines the next
 // character.

@@ -3,6 +3,9 @@
 
 #include <cerrno>
 #include <cstring>
+
+#include <fcntl.h>
+#include <unistd.h>
 #include <fstream>
 #include <optional>
 
@@ -21,7 +24,8 @@ using namespace reg;
 
 const char kNotFound[] = "ERROR: The system was unable to find the specified registry key or value.\n";
 
-// Far more than any registry a handheld holds, and little enough to read whole.
+// Far more than any registry a handheld holds: a file that goes on past it (as /dev/zero does) is
+// refused.
 constexpr std::size_t kMaxRegFile = 64u << 20;
 
 void QueryTree(HKEY key, const std::u16string& shown, bool recurse, std::string* out) {
@@ -138,35 +142,43 @@ RegOutcome Export(const RegCommand& c) {
 }
 
 RegOutcome Import(const RegCommand& c) {
-    std::optional<std::string> bytes = ReadBounded(c.file, kMaxRegFile);
-    if (!bytes) {
-        if (errno == EFBIG)
-            return Fail("ERROR: " + c.file + " holds more than " + std::to_string(kMaxRegFile >> 20) +
-                        " MiB, more than a .reg file of a handheld can\n");
-        return Fail("ERROR: Cannot read " + c.file + ": " + std::strerror(errno) + "\n");
-    }
-    std::u16string text;
-    try {
-        text = DecodeRegFile(*bytes);
-    } catch (const RegFileError& e) {
-        return Fail("ERROR: " + c.file + ": " + e.what() + "\n");
-    }
-    bytes.reset();
+    int fd = open(c.file.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return Fail("ERROR: Cannot read " + c.file + ": " + std::strerror(errno) + "\n");
+    struct CannotRead {
+        int error;
+    };
+    RegFileLines lines(
+        [fd](char* buffer, std::size_t size) {
+            ssize_t n;
+            while ((n = read(fd, buffer, size)) < 0 && errno == EINTR) {
+            }
+            if (n < 0) throw CannotRead{errno};
+            return static_cast<std::size_t>(n);
+        },
+        kMaxRegFile);
     // The whole file is one change, applied as it is read: a line that is bad or fails leaves the
     // registry as it was.
     host::RegistryStore::ChangeSet set(host::Handheld::Current().registry());
     LONG r = set.status();
     std::size_t failed_line = 0;
+    std::optional<std::string> refused;
     try {
         if (r == ERROR_SUCCESS)
-            ParseRegFile(text, [&](host::RegChange&& change, std::size_t line) {
+            ParseRegFile(lines, [&](host::RegChange&& change, std::size_t line) {
                 r = set.Apply(change);
                 failed_line = line;
                 return r == ERROR_SUCCESS;
             });
+    } catch (const CannotRead& e) {
+        refused = "Cannot read " + c.file + ": " + std::strerror(e.error);
+    } catch (const RegFileTooLarge&) {
+        refused = c.file + " holds more than " + std::to_string(kMaxRegFile >> 20) +
+                  " MiB, more than a .reg file of a handheld can";
     } catch (const RegFileError& e) {
-        return Fail("ERROR: " + c.file + ": " + e.what() + "\n");
+        refused = c.file + ": " + e.what();
     }
+    close(fd);
+    if (refused) return Fail("ERROR: " + *refused + "\n");
     if (r == ERROR_SUCCESS) r = set.Commit(), failed_line = 0;
     if (r == ERROR_SUCCESS) return Done();
     std::string where = failed_line ? "line " + std::to_string(failed_line) + ": " : "";

@@ -29,8 +29,48 @@ public:
     using std::runtime_error::runtime_error;
 };
 
-// A file's text, whichever of UTF-16 (by its byte order mark) or UTF-8 it is in; what is neither
-// is refused rather than guessed at.
+// Refusals that name their line themselves: the text cannot be decoded, or the file is too large.
+class RegFileDecodeError : public RegFileError {
+public:
+    using RegFileError::RegFileError;
+};
+
+class RegFileTooLarge : public RegFileDecodeError {
+public:
+    using RegFileDecodeError::RegFileDecodeError;
+};
+
+// Gives up to `size` bytes of a file into `buffer`; 0 at its end. Throws what it cannot read.
+using ReadBytes = std::function<std::size_t(char* buffer, std::size_t size)>;
+
+// A file's lines (without their '\n'), decoded as they are read, whichever of UTF-16 (by its byte
+// order mark) or UTF-8 the file is in; what is neither is refused rather than guessed at. Only the
+// line being read is held, and no more than `limit` bytes are read in all.
+class RegFileLines {
+public:
+    RegFileLines(ReadBytes read, std::size_t limit);
+    // The next line; false past the last. Throws RegFileDecodeError naming the line, or
+    // RegFileTooLarge; what `read` throws goes through.
+    bool Next(std::u16string* line);
+    std::size_t number() const { return number_; }  // of the line Next gave last
+
+private:
+    void Start();  // reads the byte order mark, if any
+    bool Fill();   // reads on; false at the file's end
+
+    enum class Coding { kUtf8, kUtf16Le, kUtf16Be };
+    ReadBytes read_;
+    std::size_t limit_;
+    std::size_t total_ = 0;
+    Coding coding_ = Coding::kUtf8;
+    std::string buffer_;
+    std::size_t at_ = 0;
+    std::string utf8_;  // the line being read
+    std::size_t number_ = 0;
+    bool done_ = false;
+};
+
+// The whole text of a file held in memory, decoded as RegFileLines decodes it.
 std::u16string DecodeRegFile(const std::string& bytes);
 
 // Every change the file asks for, in order, and the line each comes from; throws RegFileError
@@ -43,6 +83,8 @@ struct RegFile {
 RegFile ParseRegFile(std::u16string_view text);
 // The same, one change at a time as it is read: `each` gets the change and its line, and ends the
 // reading by returning false.
-void ParseRegFile(std::u16string_view text, const std::function<bool(host::RegChange&&, std::size_t)>& each);
+using EachChange = std::function<bool(host::RegChange&&, std::size_t)>;
+void ParseRegFile(std::u16string_view text, const EachChange& each);
+void ParseRegFile(RegFileLines& lines, const EachChange& each);
 
 }  // namespace handheld::reg

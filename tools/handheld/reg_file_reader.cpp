@@ -14,13 +14,6 @@ namespace {
 
 constexpr std::u16string_view kRegHeader4 = u"REGEDIT4";
 
-std::size_t LineOf(std::string_view bytes, std::size_t at) {
-    std::size_t line = 1;
-    for (std::size_t i = 0; i < at && i < bytes.size(); ++i)
-        line += bytes[i] == '\n';
-    return line;
-}
-
 std::u16string_view Trim(std::u16string_view text) {
     std::size_t b = text.find_first_not_of(u" \t");
     if (b == std::u16string_view::npos) return {};
@@ -136,43 +129,13 @@ host::RegChange ValueChange(std::u16string_view line, const host::RegChange& sec
     return change;
 }
 
-}  // namespace
-
-std::u16string DecodeRegFile(const std::string& bytes) {
-    auto at = [&](std::size_t i) { return static_cast<unsigned char>(bytes[i]); };
-    if (bytes.size() >= 2 && ((at(0) == 0xFF && at(1) == 0xFE) || (at(0) == 0xFE && at(1) == 0xFF))) {
-        if (bytes.size() % 2)
-            throw RegFileError("line " + std::to_string(LineOf(bytes, bytes.size())) +
-                               ": the file is UTF-16 but ends in half a character");
-        bool little = at(0) == 0xFF;
-        std::u16string wide;
-        wide.reserve(bytes.size() / 2);
-        for (std::size_t i = 2; i + 1 < bytes.size(); i += 2)
-            wide += static_cast<char16_t>(little ? at(i) | at(i + 1) << 8 : at(i) << 8 | at(i + 1));
-        return wide;
-    }
-    std::size_t start = bytes.size() >= 3 && at(0) == 0xEF && at(1) == 0xBB && at(2) == 0xBF ? 3 : 0;
-    std::string utf8 = bytes.substr(start);
-    if (std::optional<std::u16string> text = Utf16Exact(utf8)) return *text;
-    std::size_t line_start = 0;
-    for (;;) {
-        std::size_t end = std::min(utf8.find('\n', line_start), utf8.size());
-        if (!Utf16Exact(utf8.substr(line_start, end - line_start)))
-            throw RegFileError("line " + std::to_string(LineOf(utf8, line_start)) +
-                               ": not UTF-8 (and no byte order mark of UTF-16)");
-        line_start = end + 1;
-    }
-}
-
-void ParseRegFile(std::u16string_view text, const std::function<bool(host::RegChange&&, std::size_t)>& each) {
-    std::size_t at = 0, number = 0;
+// The changes of the lines `next` gives, one by one.
+void ParseLines(const std::function<bool(std::u16string_view*)>& next, const EachChange& each) {
+    std::size_t number = 0;
     std::u16string_view raw;
     auto next_line = [&]() {
-        if (at > text.size()) return false;
-        std::size_t end = std::min(text.find(u'\n', at), text.size());
-        raw = text.substr(at, end - at);
+        if (!next(&raw)) return false;
         if (!raw.empty() && raw.back() == u'\r') raw.remove_suffix(1);
-        at = end + 1;
         ++number;
         return true;
     };
@@ -227,12 +190,129 @@ void ParseRegFile(std::u16string_view text, const std::function<bool(host::RegCh
                 line = joined;
             }
             if (!each(ValueChange(line, *section), first)) return;
+        } catch (const RegFileDecodeError&) {
+            throw;
         } catch (const RegFileError& e) {
             throw RegFileError("line " + std::to_string(first) + ": " + e.what());
         }
     }
     if (!header)
         throw RegFileError("not a .reg file: the first line must be \"" + Utf8(std::u16string(kRegHeader)) + "\"");
+}
+
+}  // namespace
+
+RegFileLines::RegFileLines(ReadBytes read, std::size_t limit) : read_(std::move(read)), limit_(limit) {}
+
+void RegFileLines::Start() {
+    while (buffer_.size() < 3 && Fill()) {
+    }
+    auto at = [&](std::size_t i) { return static_cast<unsigned char>(buffer_[i]); };
+    if (buffer_.size() >= 2 && at(0) == 0xFF && at(1) == 0xFE) {
+        coding_ = Coding::kUtf16Le, at_ = 2;
+    } else if (buffer_.size() >= 2 && at(0) == 0xFE && at(1) == 0xFF) {
+        coding_ = Coding::kUtf16Be, at_ = 2;
+    } else if (buffer_.size() >= 3 && at(0) == 0xEF && at(1) == 0xBB && at(2) == 0xBF) {
+        at_ = 3;
+    }
+}
+
+bool RegFileLines::Fill() {
+    buffer_.erase(0, at_);
+    at_ = 0;
+    char chunk[65536];
+    std::size_t n = read_(chunk, sizeof chunk);
+    total_ += n;
+    if (total_ > limit_) throw RegFileTooLarge("the file holds more than " + std::to_string(limit_) + " bytes");
+    buffer_.append(chunk, n);
+    return n > 0;
+}
+
+bool RegFileLines::Next(std::u16string* line) {
+    if (done_) return false;
+    if (number_++ == 0) Start();
+    line->clear();
+    auto refuse = [&](const char* why) { throw RegFileDecodeError("line " + std::to_string(number_) + ": " + why); };
+    if (coding_ == Coding::kUtf8) {
+        utf8_.clear();
+        for (;;) {
+            std::size_t end = buffer_.find('\n', at_);
+            utf8_.append(buffer_, at_, end == std::string::npos ? std::string::npos : end - at_);
+            if (end != std::string::npos) {
+                at_ = end + 1;
+                break;
+            }
+            at_ = buffer_.size();
+            if (!Fill()) {
+                done_ = true;
+                break;
+            }
+        }
+        std::optional<std::u16string> text = Utf16Exact(utf8_);
+        if (!text) refuse("not UTF-8 (and no byte order mark of UTF-16)");
+        *line = std::move(*text);
+        return true;
+    }
+    const bool little = coding_ == Coding::kUtf16Le;
+    for (;;) {
+        for (; at_ + 1 < buffer_.size(); at_ += 2) {
+            auto lo = static_cast<unsigned char>(buffer_[at_ + (little ? 0 : 1)]);
+            auto hi = static_cast<unsigned char>(buffer_[at_ + (little ? 1 : 0)]);
+            char16_t c = static_cast<char16_t>(lo | hi << 8);
+            if (c == u'\n') {
+                at_ += 2;
+                return true;
+            }
+            *line += c;
+        }
+        if (!Fill()) {
+            if (at_ < buffer_.size()) refuse("the file is UTF-16 but ends in half a character");
+            done_ = true;
+            return true;
+        }
+    }
+}
+
+std::u16string DecodeRegFile(const std::string& bytes) {
+    std::size_t given = 0;
+    RegFileLines lines(
+        [&](char* buffer, std::size_t size) {
+            std::size_t n = std::min(size, bytes.size() - given);
+            bytes.copy(buffer, n, given);
+            given += n;
+            return n;
+        },
+        bytes.size());
+    std::u16string text, line;
+    while (lines.Next(&line)) {
+        if (lines.number() > 1) text += u'\n';
+        text += line;
+    }
+    return text;
+}
+
+void ParseRegFile(std::u16string_view text, const EachChange& each) {
+    std::size_t at = 0;
+    ParseLines(
+        [&](std::u16string_view* raw) {
+            if (at > text.size()) return false;
+            std::size_t end = std::min(text.find(u'\n', at), text.size());
+            *raw = text.substr(at, end - at);
+            at = end + 1;
+            return true;
+        },
+        each);
+}
+
+void ParseRegFile(RegFileLines& lines, const EachChange& each) {
+    std::u16string line;
+    ParseLines(
+        [&](std::u16string_view* raw) {
+            if (!lines.Next(&line)) return false;
+            *raw = line;
+            return true;
+        },
+        each);
 }
 
 RegFile ParseRegFile(std::u16string_view text) {

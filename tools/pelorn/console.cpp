@@ -43,7 +43,7 @@ std::string ColourName(std::uint32_t argb) {
 }  // namespace
 
 Console::Console(host::Handheld& device, std::FILE* out, bool verbose)
-    : device_(device), out_(out), seen_(tools::Look(device)), verbose_(verbose) {
+    : device_(device), out_(out), seen_(tools::QuickLook(device)), verbose_(verbose) {
     host::Trace& trace = device_.trace();
     trace.Keep(false);
     trace.Only({"RegSetValueEx", "DeviceIoControl", "CreateFile", "CloseHandle"});
@@ -52,7 +52,7 @@ Console::Console(host::Handheld& device, std::FILE* out, bool verbose)
 }
 
 Console::~Console() {
-    Changes(tools::Look(device_));  // what the close did after the loop last waited
+    Changes(tools::QuickLook(device_));  // what the close did after the loop last waited
     host::Trace& trace = device_.trace();
     trace.Enable(false);
     trace.Observe(nullptr);
@@ -118,7 +118,7 @@ void Console::Changes(const tools::DeviceView& now) {
 }
 
 bool Console::Act() {
-    tools::DeviceView now = tools::Look(device_);
+    tools::DeviceView now = tools::QuickLook(device_);
     Changes(now);
     seen_ = std::move(now);
     if (seen_.modals.empty()) return false;

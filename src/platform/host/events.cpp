@@ -61,6 +61,7 @@ void Events::Signal(EventObject& event, Millis t) {
     // owner's Wait, whatever its reset mode.
     event.signalled = true;
     if (event.name.empty()) return;
+    if (signals_.size() == 2 * kSignalsKept) signals_.erase(signals_.begin(), signals_.begin() + kSignalsKept);
     signals_.push_back({event.name, t});
     ++counts_[event.name];
 }

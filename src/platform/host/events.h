@@ -23,10 +23,13 @@ struct EventSignal {
 // event. Names are compared case-sensitively, as the platform does.
 class Events {
 public:
-    // Every SetEvent on a named event, oldest first. The record outlives the events themselves.
+    // The SetEvents on named events, oldest first: at least the last kSignalsKept, so that a
+    // process that runs for weeks does not grow. The record outlives the events themselves.
+    static constexpr std::size_t kSignalsKept = 1024;
     const std::vector<EventSignal>& signals() const { return signals_; }
+    // How often each named event was set, ever.
     int SetCount(const std::u16string& name) const;
-    void ClearSignals() { signals_.clear(); }
+    const std::map<std::u16string, int>& set_counts() const { return counts_; }
 
     // Whether an event of that name is open now, and whether it is signalled (false when absent).
     bool Exists(const std::u16string& name) const;
