@@ -63,7 +63,8 @@ private:
     std::size_t limit_;
     std::size_t total_ = 0;
     Coding coding_ = Coding::kUtf8;
-    std::string buffer_;
+    std::vector<char> chunk_;  // what one read gives
+    std::string buffer_;       // what is read and not yet taken, from at_
     std::size_t at_ = 0;
     std::string utf8_;  // the line being read
     std::size_t number_ = 0;

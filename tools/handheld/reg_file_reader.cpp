@@ -220,11 +220,11 @@ void RegFileLines::Start() {
 bool RegFileLines::Fill() {
     buffer_.erase(0, at_);
     at_ = 0;
-    char chunk[65536];
-    std::size_t n = read_(chunk, sizeof chunk);
+    chunk_.resize(64 * 1024);
+    std::size_t n = read_(chunk_.data(), chunk_.size());
     total_ += n;
     if (total_ > limit_) throw RegFileTooLarge("the file holds more than " + std::to_string(limit_) + " bytes");
-    buffer_.append(chunk, n);
+    buffer_.append(chunk_.data(), n);
     return n > 0;
 }
 
