@@ -13,4 +13,14 @@ namespace desktop {
 // double), with lParam WM_LBUTTONDOWN; the tray's other notifications never reach it.
 void NotifyOncePerClick(HWND window, UINT message);
 
+// TrackPopupMenu, but the menu is placed as the handheld places it: where asked, kept on the
+// screen, over the taskbar when asked to be there (the desktop keeps menus off the taskbar).
+BOOL TrackPopupMenu(HMENU hMenu, UINT uFlags, int x, int y, int nReserved, HWND hWnd, const RECT* prcRect);
+
+// DialogBoxParamW, except that a dialog whose template asks for the handheld's caption OK button
+// (WS_EX_CAPTIONOKBTN) gets the desktop's close box, and closing it ends the dialog as that OK
+// button does: the dialog is sent WM_COMMAND IDOK.
+INT_PTR RunDialog(HINSTANCE hInstance, LPCWSTR lpTemplateName, HWND hWndParent, DLGPROC lpDialogFunc,
+                  LPARAM dwInitParam);
+
 }  // namespace desktop

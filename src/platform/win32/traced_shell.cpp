@@ -94,12 +94,12 @@ BOOL WINAPI TracedDestroyMenu(HMENU hMenu) {
 
 BOOL WINAPI TracedTrackPopupMenu(HMENU hMenu, UINT uFlags, int x, int y, int nReserved, HWND hWnd,
                                  const RECT* prcRect) {
-    if (!On()) return TrackPopupMenu(hMenu, uFlags, x, y, nReserved, hWnd, prcRect);
+    if (!On()) return desktop::TrackPopupMenu(hMenu, uFlags, x, y, nReserved, hWnd, prcRect);
     ApiCall c("TrackPopupMenu");
     c.ArgPtr("hMenu", hMenu).ArgHex("uFlags", uFlags).Arg("x", x).Arg("y", y).Arg("nReserved", nReserved);
     c.ArgPtr("hWnd", hWnd).ArgPtr("prcRect", prcRect);
     if (DWORD e; c.Injected(&e)) return c.Result(FALSE);
-    return c.Result(TrackPopupMenu(hMenu, uFlags, x, y, nReserved, hWnd, prcRect));
+    return c.Result(desktop::TrackPopupMenu(hMenu, uFlags, x, y, nReserved, hWnd, prcRect));
 }
 
 HANDLE WINAPI TracedLoadImage(HINSTANCE hInst, LPCWSTR name, UINT type, int cx, int cy, UINT fuLoad) {
