@@ -8,9 +8,7 @@
 //   pelorn_ctl close                     WM_CLOSE, then until the window is gone
 //   pelorn_ctl send-answer MSG TEXT      SendMessage(MSG) while answering the message box that
 //                                        shows TEXT with OK; prints box=, result=
-//   pelorn_ctl tray                      prints icon=1 when the tray holds Pelorn's icon, and the
-//                                        tray's icon windows: icons=, rect=left,top,right,bottom of
-//                                        the first
+//   pelorn_ctl tray                      prints icon=1 when the tray holds Pelorn's icon
 //   pelorn_ctl boxes                     prints boxes= and one box= line per message box or
 //                                        dialog Pelorn shows: caption|text
 //   pelorn_ctl probe-port PORT           opens PORT itself; prints open=, error=
@@ -18,15 +16,11 @@
 //                                        it (before GPSHDL names a window); prints box=, caption=
 //   pelorn_ctl post MSG [WPARAM]         PostMessage(MSG, WPARAM) to the window GPSHDL names; prints
 //                                        posted=
+//   pelorn_ctl close-box CAPTION         waits for the dialog captioned CAPTION; prints close=x,y, a
+//                                        point on its caption's close box, or close=none
 //   pelorn_ctl close-under TEXT          WM_CLOSE to the owner of the message box showing TEXT,
 //                                        left unanswered, then until the owner is gone; prints
 //                                        box=, closed=
-//   pelorn_ctl menu [shown|gone]         the popup menus Pelorn shows: menus=, rect=left,top,right,bottom
-//                                        of the first, screen=WIDTHxHEIGHT; first waits until one shows
-//                                        or none does
-//   pelorn_ctl close-box CAPTION         waits for Pelorn's dialog captioned CAPTION; prints dialog= and
-//                                        close=x,y, a point on its caption's close box (close=none
-//                                        when it has none)
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
@@ -120,96 +114,25 @@ static int SendAnswering(HWND hwnd, UINT msg, const wchar_t* text) {
     return 0;
 }
 
-// Visible popup menus of one process.
-struct Menus {
-    DWORD pid;
-    int count;
-    RECT first;
-};
-
-static BOOL CALLBACK FindMenu(HWND hwnd, LPARAM lp) {
-    struct Menus* m = (struct Menus*)lp;
-    wchar_t cls[16] = L"";
-    DWORD pid = 0;
-    GetWindowThreadProcessId(hwnd, &pid);
-    if (pid != m->pid || !IsWindowVisible(hwnd) || !GetClassNameW(hwnd, cls, 16) || wcscmp(cls, L"#32768") != 0)
-        return TRUE;
-    if (m->count++ == 0) GetWindowRect(hwnd, &m->first);
-    return TRUE;
-}
-
-static int ShowMenus(HWND hwnd, const wchar_t* until) {
-    struct Menus m = {0, 0, {0, 0, 0, 0}};
-    GetWindowThreadProcessId(hwnd, &m.pid);
-    for (DWORD waited = 0;; waited += 50) {
-        m.count = 0;
-        EnumWindows(FindMenu, (LPARAM)&m);
-        if (!until || (!wcscmp(until, L"shown") && m.count) || (!wcscmp(until, L"gone") && !m.count) ||
-            waited >= WAIT_LIMIT_MS)
-            break;
+// The close box is found as the mouse would find it: by asking the dialog what lies under each
+// point of its caption's middle row.
+static int CloseBox(const wchar_t* caption) {
+    HWND dialog = NULL;
+    for (DWORD waited = 0; waited < WAIT_LIMIT_MS && !(dialog = FindWindowW(L"#32770", caption)); waited += 50)
         Sleep(50);
-    }
-    printf("menus=%d\n", m.count);
-    if (m.count) printf("rect=%ld,%ld,%ld,%ld\n", m.first.left, m.first.top, m.first.right, m.first.bottom);
-    printf("screen=%dx%d\n", GetSystemMetrics(SM_CXSCREEN), GetSystemMetrics(SM_CYSCREEN));
-    return 0;
-}
-
-struct Dialog {
-    DWORD pid;
-    const wchar_t* caption;
-    HWND found;
-};
-
-static BOOL CALLBACK FindDialog(HWND hwnd, LPARAM lp) {
-    struct Dialog* d = (struct Dialog*)lp;
-    wchar_t cls[16] = L"", caption[64] = L"";
-    DWORD pid = 0;
-    GetWindowThreadProcessId(hwnd, &pid);
-    if (pid != d->pid || !GetClassNameW(hwnd, cls, 16) || wcscmp(cls, L"#32770") != 0) return TRUE;
-    GetWindowTextW(hwnd, caption, 64);
-    if (wcscmp(caption, d->caption) != 0) return TRUE;
-    d->found = hwnd;
-    return FALSE;
-}
-
-// The close box is found as the mouse would: by asking the dialog what lies under each point of
-// its caption's middle row.
-static int CloseBox(HWND hwnd, const wchar_t* caption) {
-    struct Dialog d = {0, caption, NULL};
-    GetWindowThreadProcessId(hwnd, &d.pid);
-    for (DWORD waited = 0; waited < WAIT_LIMIT_MS && !d.found; waited += 50) {
-        EnumWindows(FindDialog, (LPARAM)&d);
-        if (!d.found) Sleep(50);
-    }
-    printf("dialog=%d\n", d.found != NULL);
-    if (!d.found) return 1;
-    RECT r;
-    GetWindowRect(d.found, &r);
-    int y = r.top + GetSystemMetrics(SM_CYFIXEDFRAME) + GetSystemMetrics(SM_CYCAPTION) / 2;
-    int right = -1, left = -1;
-    for (int x = r.right - 1; x >= r.left; --x) {
-        if (SendMessageW(d.found, WM_NCHITTEST, 0, MAKELPARAM(x, y)) == HTCLOSE) {
-            if (right < 0) right = x;
-            left = x;
-        } else if (right >= 0) {
-            break;
-        }
+    RECT r = {0, 0, 0, 0};
+    GetWindowRect(dialog, &r);
+    int y = r.top + GetSystemMetrics(SM_CYFIXEDFRAME) + GetSystemMetrics(SM_CYCAPTION) / 2, right = -1, x;
+    for (x = r.right - 1; x >= r.left; --x) {
+        int close = SendMessageW(dialog, WM_NCHITTEST, 0, MAKELPARAM(x, y)) == HTCLOSE;
+        if (close && right < 0) right = x;
+        if (!close && right >= 0) break;
     }
     if (right < 0)
         printf("close=none\n");
     else
-        printf("close=%d,%d\n", (left + right) / 2, y);
-    return 0;
-}
-
-// The desktop's tray shows each icon in a window of its own.
-static BOOL CALLBACK FindTrayIcon(HWND hwnd, LPARAM lp) {
-    struct Menus* m = (struct Menus*)lp;
-    wchar_t cls[32] = L"";
-    if (!IsWindowVisible(hwnd) || !GetClassNameW(hwnd, cls, 32) || wcscmp(cls, L"__wine_tray_icon") != 0) return TRUE;
-    if (m->count++ == 0) GetWindowRect(hwnd, &m->first);
-    return TRUE;
+        printf("close=%d,%d\n", (x + 1 + right) / 2, y);
+    return dialog == NULL;
 }
 
 static int TrayHoldsIcon(HWND hwnd) {
@@ -251,6 +174,7 @@ int wmain(int argc, wchar_t** argv) {
         printf("box=%d\ncaption=%ls\n", f.box != NULL, caption);
         return 0;
     }
+    if (!wcscmp(cmd, L"close-box") && argc == 3) return CloseBox(argv[2]);
     if (!wcscmp(cmd, L"close-under") && argc == 3) {
         struct Find f = {0, argv[2], NULL, 0};
         for (DWORD waited = 0; waited < WAIT_LIMIT_MS && !f.box; waited += 50) {
@@ -295,16 +219,9 @@ int wmain(int argc, wchar_t** argv) {
         printf("posted=%d\n", PostMessageW(hwnd, (UINT)wcstoul(argv[2], NULL, 0), wParam, 0) != FALSE);
         return 0;
     }
-    if (!wcscmp(cmd, L"menu") && argc <= 3) return ShowMenus(hwnd, argc == 3 ? argv[2] : NULL);
-    if (!wcscmp(cmd, L"close-box") && argc == 3) return CloseBox(hwnd, argv[2]);
     if (!wcscmp(cmd, L"send-answer") && argc == 4) return SendAnswering(hwnd, (UINT)wcstoul(argv[2], NULL, 0), argv[3]);
     if (!wcscmp(cmd, L"tray")) {
         printf("icon=%d\n", TrayHoldsIcon(hwnd));
-        struct Menus icons = {0, 0, {0, 0, 0, 0}};
-        EnumChildWindows(FindWindowW(L"Shell_TrayWnd", NULL), FindTrayIcon, (LPARAM)&icons);
-        printf("icons=%d\n", icons.count);
-        if (icons.count)
-            printf("rect=%ld,%ld,%ld,%ld\n", icons.first.left, icons.first.top, icons.first.right, icons.first.bottom);
         return 0;
     }
     if (!wcscmp(cmd, L"boxes")) {
