@@ -14,7 +14,10 @@
 //   pelorn_ctl probe-port PORT           opens PORT itself; prints open=, error=
 //   pelorn_ctl answer TEXT               presses OK on the message box showing TEXT, whoever shows
 //                                        it (before GPSHDL names a window); prints box=, caption=
-//   pelorn_ctl post MSG                  PostMessage(MSG) to the window GPSHDL names; prints posted=
+//   pelorn_ctl post MSG [WPARAM]         PostMessage(MSG, WPARAM) to the window GPSHDL names; prints
+//                                        posted=
+//   pelorn_ctl close-box CAPTION         waits for the dialog captioned CAPTION; prints close=x,y, a
+//                                        point on its caption's close box, or close=none
 //   pelorn_ctl close-under TEXT          WM_CLOSE to the owner of the message box showing TEXT,
 //                                        left unanswered, then until the owner is gone; prints
 //                                        box=, closed=
@@ -111,6 +114,27 @@ static int SendAnswering(HWND hwnd, UINT msg, const wchar_t* text) {
     return 0;
 }
 
+// The close box is found as the mouse would find it: by asking the dialog what lies under each
+// point of its caption's middle row.
+static int CloseBox(const wchar_t* caption) {
+    HWND dialog = NULL;
+    for (DWORD waited = 0; waited < WAIT_LIMIT_MS && !(dialog = FindWindowW(L"#32770", caption)); waited += 50)
+        Sleep(50);
+    RECT r = {0, 0, 0, 0};
+    GetWindowRect(dialog, &r);
+    int y = r.top + GetSystemMetrics(SM_CYFIXEDFRAME) + GetSystemMetrics(SM_CYCAPTION) / 2, right = -1, x;
+    for (x = r.right - 1; x >= r.left; --x) {
+        int close = SendMessageW(dialog, WM_NCHITTEST, 0, MAKELPARAM(x, y)) == HTCLOSE;
+        if (close && right < 0) right = x;
+        if (!close && right >= 0) break;
+    }
+    if (right < 0)
+        printf("close=none\n");
+    else
+        printf("close=%d,%d\n", (x + 1 + right) / 2, y);
+    return dialog == NULL;
+}
+
 static int TrayHoldsIcon(HWND hwnd) {
     // The tray answers a change to an icon only while it holds one with that window and id.
     NOTIFYICONDATAW data;
@@ -150,6 +174,7 @@ int wmain(int argc, wchar_t** argv) {
         printf("box=%d\ncaption=%ls\n", f.box != NULL, caption);
         return 0;
     }
+    if (!wcscmp(cmd, L"close-box") && argc == 3) return CloseBox(argv[2]);
     if (!wcscmp(cmd, L"close-under") && argc == 3) {
         struct Find f = {0, argv[2], NULL, 0};
         for (DWORD waited = 0; waited < WAIT_LIMIT_MS && !f.box; waited += 50) {
@@ -189,8 +214,9 @@ int wmain(int argc, wchar_t** argv) {
         printf("closed=0\n");
         return 1;
     }
-    if (!wcscmp(cmd, L"post") && argc == 3) {
-        printf("posted=%d\n", PostMessageW(hwnd, (UINT)wcstoul(argv[2], NULL, 0), 0, 0) != FALSE);
+    if (!wcscmp(cmd, L"post") && (argc == 3 || argc == 4)) {
+        WPARAM wParam = argc == 4 ? (WPARAM)wcstoul(argv[3], NULL, 0) : 0;
+        printf("posted=%d\n", PostMessageW(hwnd, (UINT)wcstoul(argv[2], NULL, 0), wParam, 0) != FALSE);
         return 0;
     }
     if (!wcscmp(cmd, L"send-answer") && argc == 4) return SendAnswering(hwnd, (UINT)wcstoul(argv[2], NULL, 0), argv[3]);

@@ -1,8 +1,10 @@
 #!/usr/bin/env bash
 # Runs the Windows build (Pelorn.exe and pelorn_ctl.exe in BUILD) under Wine, with COM1 on a
-# pseudo-terminal fed by tests/win32/linux/pty_feeder.py, on one Xvfb display with a Wine virtual
-# desktop (the tray needs one). Everything is checked from outside the program: Wine's registry,
-# the bytes on the serial line, the tray and the message boxes another program can see.
+# pseudo-terminal fed by tests/win32/linux/pty_feeder.py, on one Xvfb display of the handheld's
+# 240x320 screen, filled by a Wine virtual desktop of that size (the tray needs one). Everything is
+# checked from outside the program: Wine's registry, the bytes on the serial line, the tray, the
+# message boxes another program can see, and the screen, clicked with xdotool and photographed
+# into BUILD/screenshots.
 #
 #   tests/win32/wine_tests.sh BUILD
 #
@@ -13,8 +15,9 @@ set -uo pipefail
 build=$(cd "$1" && pwd)
 here=$(cd "$(dirname "$0")" && pwd)
 work=$build/wine-run
-rm -rf "$work"
-mkdir -p "$work/port"
+shots=$build/screenshots
+rm -rf "$work" "$shots"
+mkdir -p "$work/port" "$shots"
 
 WINE=${PELORN_WINE:-$(command -v wine64 || echo /usr/lib/wine/wine64)}
 WINESERVER=${PELORN_WINESERVER:-$(command -v wineserver || echo /usr/lib/wine/wineserver64)}
@@ -80,7 +83,7 @@ map_com1() {
 
 # --- the machine: display, the receiver's end of COM1, a prefix set up as a device has it ------
 
-Xvfb -displayfd 3 -screen 0 800x600x24 -nolisten tcp 3>"$work/display" 2>>"$log" &
+Xvfb -displayfd 3 -screen 0 240x320x24 -nolisten tcp 3>"$work/display" 2>>"$log" &
 pids+=($!)
 python3 "$here/linux/pty_feeder.py" "$work/port" &
 pids+=($!)
@@ -114,18 +117,23 @@ Windows Registry Editor Version 5.00
 "Desktop"="Default"
 
 [HKEY_CURRENT_USER\Software\Wine\Explorer\Desktops]
-"Default"="800x600"
-
-[HKEY_CURRENT_USER\Software\MicroSoft\Shell]
-
-[HKEY_CURRENT_USER\ControlPanel\Backlight]
-
-[HKEY_LOCAL_MACHINE\System\CurrentControlSet\Control\Power\Timeouts]
+"Default"="240x320"
 
 [HKEY_CURRENT_USER\Software\Handheld\Power]
 "ACLineStatus"=dword:00000000
 EOF
 wine reg import "$(wine winepath -w "$work/device.reg")" >/dev/null
+# A plain profile lacks the keys every handheld has; the package's system_keys.reg provides them.
+system_keys=('HKCU\Software\MicroSoft\Shell' 'HKCU\ControlPanel\Backlight'
+             'HKLM\System\CurrentControlSet\Control\Power\Timeouts')
+present() {
+    local n=0
+    for key in "${system_keys[@]}"; do wine reg query "$key" >/dev/null 2>&1 && n=$((n + 1)); done
+    echo "$n"
+}
+before=$(present)
+wine reg import "$(wine winepath -w "$build/system_keys.reg")" >/dev/null
+check "system_keys.reg adds the three system keys a plain profile lacks" "0 3" "$before $(present)"
 map_com1 "$pty"
 
 # --- first start: provisioning, the firmware version from COM1, GPSHDL ------------------------
@@ -321,6 +329,81 @@ wait "$pelorn"
 check "the trace records the injected failure, then the box" \
     "Shell_NotifyIcon add injected 0|MessageBox Shell_NotifyIcon Failure 1" \
     "$(trace_firsts "$trace" Shell_NotifyIcon MessageBox | tail -n1)"
+
+# --- the desktop: a click on the icon, the menu on the 240x320 screen, the About box ------------
+
+shot() { import -window root "$shots/$1.png"; }
+screen() { python3 "$here/linux/screen.py" "$1" "$shots/$2.png" "$shots/$3.png"; }
+# The desktop repaints in its own time: photographs NAME until two shots in a row agree and NAME
+# is the same picture as BASE (same) or not (other); prints where they differ.
+settle() {  # NAME BASE same|other
+    local d
+    shot "$1"
+    for _ in $(seq 40); do
+        sleep 0.2
+        mv "$shots/$1.png" "$shots/last.png"
+        shot "$1"
+        d=$(screen changed "$2" "$1")
+        [ "$(screen changed last "$1")" == none ] && [ "$([ "$d" == none ] && echo same || echo other)" == "$3" ] && break
+    done
+    rm -f "$shots/last.png"
+    echo "$d"
+}
+
+# Pin 38 low: the receiver is off and the icon holds still.
+wine reg add 'HKCU\Software\Handheld\Gpio' /v GPLR1 /t REG_DWORD /d 0 /f >/dev/null
+trace=$work/desktop-trace.jsonl
+PELORN_TRACE=$(wine winepath -w "$trace") start_pelorn
+check "a start on the desktop publishes a live window" 1 "$(field window "$(ctl wait-window)")"
+# Where the icon is: what is drawn in the tray that goes when the icon is hidden.
+settle desktop desktop same >/dev/null
+ctl send 0x0402 >/dev/null
+settle tray-hidden desktop other >/dev/null
+ctl send 0x0401 >/dev/null
+check "hidden and shown again, the icon is back as it was" none "$(settle tray-shown desktop same)"
+icon=$(screen tray tray-hidden desktop)
+IFS=, read -r left top right bottom <<<"$icon"
+check "the icon shows in the tray on the screen's bottom rows" yes \
+    "$([ "$icon" != none ] && [ "$top" -ge 280 ] && [ "$bottom" -le 320 ] && echo yes || echo "no: $icon")"
+x=$(((left + right) / 2))
+y=$(((top + bottom) / 2))
+
+xdotool mousemove "$x" "$y" mousemove $((x - 3)) $((y + 1)) mousemove "$x" $((y - 2)) mousemove "$x" "$y"
+sleep 1
+shot hover
+check "hovering over the icon opens no menu: the screen stays as it was" none "$(screen changed desktop hover)"
+xdotool click 1
+IFS=, read -r _ _ right bottom <<<"$(settle menu desktop other)"
+desktop=$(xwininfo -root -tree | sed -n 's/.*"Default - Wine desktop".* \([0-9]*x[0-9]*\)+.*/\1/p')
+check "a click opens the menu: right edge at its column, bottom at row 319 of the 240x320 desktop" \
+    "$x 319 240x320" "$right $bottom $desktop"
+xdotool mousemove 60 60 click 1
+check "a click beside the menu closes it" none "$(settle closed desktop same)"
+
+ctl post 0x0111 0xE140 >/dev/null  # WM_COMMAND ID_APP_ABOUT
+IFS=, read -r cx cy <<<"$(field close "$(ctl close-box "About Pelorn")")"
+shot about
+check "the About box has a close box in its caption, on the screen" yes \
+    "$([ "${cy:-}" ] && [ "$cx" -lt 240 ] && echo yes || echo "no: ${cx:-}")"
+[ "${cy:-}" ] && xdotool mousemove "$cx" "$cy" click 1
+for _ in $(seq 40); do
+    boxes=$(field boxes "$(ctl boxes)")
+    [ "$boxes" == 0 ] && break
+    sleep 0.25
+done
+check "a click on it closes the About box" 0 "$boxes"
+check "WM_CLOSE ends the desktop's window" 1 "$(field closed "$(ctl close)")"
+wait "$pelorn"
+check "the trace: one menu, at the click's column and row 319; About ended with IDOK" \
+    "TrackPopupMenu $x,319|EndDialog 1|DialogBoxParam #100 1" \
+    "$(python3 - "$trace" <<'EOF'
+import json, sys
+show = {"TrackPopupMenu": lambda r: f"{r['x']},{r['y']}", "EndDialog": lambda r: f"{r['nResult']}",
+        "DialogBoxParam": lambda r: f"{r['lpTemplateName']} {r.get('result')}"}
+records = [json.loads(line) for line in open(sys.argv[1], encoding="utf-8")]
+print("|".join(f"{r['call']} {show[r['call']](r)}" for r in records if r["call"] in show))
+EOF
+)"
 
 echo "$passed passed, $failed failed"
 [ "$failed" -eq 0 ]

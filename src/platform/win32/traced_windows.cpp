@@ -5,7 +5,7 @@
 #include <string>
 #include <utility>
 
-#include "platform/win32/traced.h"
+#include "platform/win32/desktop.h"
 
 using tracing::ApiCall;
 using tracing::TraceValue;
@@ -150,7 +150,7 @@ int WINAPI TracedMessageBox(HWND hWnd, LPCWSTR lpText, LPCWSTR lpCaption, UINT u
 
 INT_PTR WINAPI TracedDialogBoxParam(HINSTANCE hInstance, LPCWSTR lpTemplateName, HWND hWndParent, DLGPROC lpDialogFunc,
                                     LPARAM dwInitParam) {
-    if (!On()) return DialogBoxParamW(hInstance, lpTemplateName, hWndParent, lpDialogFunc, dwInitParam);
+    if (!On()) return desktop::RunDialog(hInstance, lpTemplateName, hWndParent, lpDialogFunc, dwInitParam);
     ApiCall c("DialogBoxParam");
     std::string name = !lpTemplateName ? ""
                        : IS_INTRESOURCE(lpTemplateName)
@@ -158,7 +158,7 @@ INT_PTR WINAPI TracedDialogBoxParam(HINSTANCE hInstance, LPCWSTR lpTemplateName,
                            : tracing::Wide(lpTemplateName).text;
     c.Arg("lpTemplateName", TraceValue::Text(name)).ArgPtr("hWndParent", hWndParent);
     if (DWORD e; c.Injected(&e)) return c.Result<INT_PTR>(-1);
-    return c.Result(DialogBoxParamW(hInstance, lpTemplateName, hWndParent, lpDialogFunc, dwInitParam));
+    return c.Result(desktop::RunDialog(hInstance, lpTemplateName, hWndParent, lpDialogFunc, dwInitParam));
 }
 
 BOOL WINAPI TracedEndDialog(HWND hDlg, INT_PTR nResult) {
