@@ -1,5 +1,8 @@
 #include "tools/cli_support.h"
 
+#include "support/pty.h"
+
+#include <fcntl.h>
 #include <grp.h>
 #include <poll.h>
 #include <signal.h>
@@ -16,7 +19,9 @@
 namespace pelorn_test {
 namespace {
 
-[[noreturn]] void Exec(const std::string& exe, const std::vector<std::string>& args, const std::string& folder) {
+// `env` entries "NAME=VALUE" set a variable, "NAME" unsets it.
+[[noreturn]] void Exec(const std::string& exe, const std::vector<std::string>& args,
+                       const std::vector<std::string>& env) {
     std::vector<std::string> words;
     std::istringstream emulator(PELORN_EMULATOR);
     for (std::string w; emulator >> w;)
@@ -27,9 +32,22 @@ namespace {
     for (auto& w : words)
         argv.push_back(w.data());
     argv.push_back(nullptr);
-    setenv("PELORN_DEVICE", folder.c_str(), 1);
+    for (const std::string& e : env) {
+        std::size_t eq = e.find('=');
+        if (eq == std::string::npos)
+            unsetenv(e.c_str());
+        else
+            setenv(e.substr(0, eq).c_str(), e.c_str() + eq + 1, 1);
+    }
     execv(argv[0], argv.data());
     _exit(127);
+}
+
+// A test's device is a new one, so both programs are told they may make it (--new).
+[[noreturn]] void Exec(const std::string& exe, const std::vector<std::string>& args, const std::string& folder) {
+    std::vector<std::string> words{"--new"};
+    words.insert(words.end(), args.begin(), args.end());
+    Exec(exe, words, std::vector<std::string>{"PELORN_DEVICE=" + folder});
 }
 
 int ExitStatus(int status) { return WIFEXITED(status) ? WEXITSTATUS(status) : -1; }
@@ -46,7 +64,10 @@ std::string HandheldExe() { return HANDHELD_EXE; }
 
 std::string PelornExe() { return PELORN_EXE; }
 
-Ran Handheld(const std::string& folder, const std::vector<std::string>& args, int as_user, long file_size) {
+namespace {
+
+// Runs `exec` in a child with its output and error on pipes, to its end.
+Ran RunToEnd(const std::function<void()>& exec, int as_user = -1, long file_size = -1) {
     int out[2], err[2];
     if (pipe(out) != 0 || pipe(err) != 0) throw std::runtime_error("pipe failed");
     pid_t pid = fork();
@@ -62,7 +83,7 @@ Ran Handheld(const std::string& folder, const std::vector<std::string>& args, in
         // Writing past the limit then fails (EFBIG) as on a full disk, rather than killing it.
         rlimit limit{static_cast<rlim_t>(file_size), static_cast<rlim_t>(file_size)};
         if (file_size >= 0 && (signal(SIGXFSZ, SIG_IGN) == SIG_ERR || setrlimit(RLIMIT_FSIZE, &limit) != 0)) _exit(126);
-        Exec(HandheldExe(), args, folder);
+        exec();
     }
     close(out[1]);
     close(err[1]);
@@ -86,6 +107,41 @@ Ran Handheld(const std::string& folder, const std::vector<std::string>& args, in
     }
     int status = 0;
     waitpid(pid, &status, 0);
+    ran.exit = ExitStatus(status);
+    return ran;
+}
+
+}  // namespace
+
+Ran Handheld(const std::string& folder, const std::vector<std::string>& args, int as_user, long file_size) {
+    return RunToEnd([&] { Exec(HandheldExe(), args, folder); }, as_user, file_size);
+}
+
+Ran Program(const std::string& exe, const std::vector<std::string>& args, const std::vector<std::string>& env) {
+    return RunToEnd([&] { Exec(exe, args, env); });
+}
+
+Ran HandheldAtTerminal(const std::string& folder, const std::vector<std::string>& args, Pty& terminal,
+                       const std::string& answer) {
+    pid_t pid = fork();
+    if (pid < 0) throw std::runtime_error("fork failed");
+    if (pid == 0) {
+        int tty = open(terminal.path().c_str(), O_RDWR);
+        if (tty < 0 || dup2(tty, 0) < 0 || dup2(tty, 1) < 0 || dup2(tty, 2) < 0) _exit(126);
+        Exec(HandheldExe(), args, folder);
+    }
+    const std::size_t from = terminal.Heard(0, std::chrono::milliseconds(0)).size();
+    Ran ran;
+    int status = 0;
+    bool answered = answer.empty();
+    while (waitpid(pid, &status, WNOHANG) == 0) {
+        ran.out = terminal.Heard(from + ran.out.size() + 1, std::chrono::milliseconds(20)).substr(from);
+        if (!answered && ran.out.find("? ") != std::string::npos) {
+            terminal.Talk(answer + "\n", std::chrono::microseconds(100));
+            answered = true;
+        }
+    }
+    ran.out = terminal.Heard(0, std::chrono::milliseconds(0)).substr(from);
     ran.exit = ExitStatus(status);
     return ran;
 }

@@ -36,6 +36,8 @@ std::string ReadBytes(const std::string& path) {
 
 void WriteBytes(const std::string& path, const std::string& bytes) { std::ofstream(path, std::ios::binary) << bytes; }
 
+bool Has(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
+
 std::string Utf16Le(const std::string& utf8) {
     std::string bytes;
     for (char16_t c : handheld::Utf16(utf8)) {
@@ -369,8 +371,11 @@ TEST_F(CommandLineTest, BadArgumentsGiveAUsageLineAndExit2WithoutTouchingTheDevi
         std::vector<std::string> args;
         const char* first_line;
     } cases[] = {
-        {{}, "usage: handheld [--help] COMMAND [ARGS...]"},
+        {{}, "usage: handheld [--help] [--version] [--device DIR [--new]] COMMAND [ARGS...]"},
         {{"frob"}, "handheld: unknown command 'frob'"},
+        {{"--device"}, "handheld: --device needs a folder"},
+        {{"--device", "elsewhere", "play", "tour.play"},
+         "handheld: play runs on a fresh temporary device, not on --device"},
         {{"send"}, "usage: handheld send [--help] show|hide|reset|close|about | MSG [WPARAM [LPARAM]]"},
         {{"send", "open"}, "handheld send: unknown message 'open'"},
         {{"send", "show", "hide"}, "handheld send: one message at a time"},
@@ -398,6 +403,75 @@ TEST_F(CommandLineTest, BadArgumentsGiveAUsageLineAndExit2WithoutTouchingTheDevi
         EXPECT_EQ(0u, r.out.find(std::string("usage: handheld ") + command)) << r.out;
     }
     EXPECT_NE(0, access(Device().c_str(), F_OK)) << "no device was made";
+}
+
+TEST_F(CommandLineTest, VersionIsTheVersionResources) {
+    for (const std::string& exe : {pelorn_test::PelornExe(), pelorn_test::HandheldExe()}) {
+        Ran r = pelorn_test::Program(exe, {"--version"}, {});
+        EXPECT_EQ(0, r.exit) << exe;
+        EXPECT_EQ(std::filesystem::path(exe).filename().string() + " 1.0.0.5\n", r.out);
+    }
+}
+
+// A device named by --device or PELORN_DEVICE is made only when --new says so; the default one
+// on first use. Each case runs on a fresh folder.
+TEST_F(CommandLineTest, ANamedDeviceThatIsNotThereIsAnErrorUnlessItIsNew) {
+    const std::string handheld = pelorn_test::HandheldExe(), pelorn = pelorn_test::PelornExe();
+    struct Case {
+        std::string exe;
+        std::vector<std::string> args, env;
+        int exit;
+        std::string err;   // its first line, with DIR for the folder named
+        std::string made;  // the device folder the command makes; empty: none
+    } cases[] = {
+        {handheld,
+         {"--device", "DIR", "status"},
+         {"PELORN_DEVICE"},
+         1,
+         "handheld status: there is no device folder DIR (named by --device); to make a new device there, add --new",
+         ""},
+        {handheld,
+         {"ports"},
+         {"PELORN_DEVICE=DIR"},
+         1,
+         "handheld ports: there is no device folder DIR (named by PELORN_DEVICE); to make a new device there, add "
+         "--new",
+         ""},
+        {pelorn,
+         {"--headless", "--device", "DIR"},
+         {"PELORN_DEVICE"},
+         1,
+         "pelorn: there is no device folder DIR (named by --device); to make a new device there, add --new",
+         ""},
+        {pelorn,
+         {"--headless"},
+         {"PELORN_DEVICE=DIR"},
+         1,
+         "pelorn: there is no device folder DIR (named by PELORN_DEVICE); to make a new device there, add --new",
+         ""},
+        {handheld, {"--device", "DIR", "--new", "ports"}, {"PELORN_DEVICE=DIR-typo"}, 0, "", "DIR"},
+        {handheld, {"--new", "reg", "query", "HKLM"}, {"PELORN_DEVICE=DIR"}, 0, "", "DIR"},
+        {handheld, {"status"}, {"PELORN_DEVICE", "XDG_STATE_HOME=DIR"}, 0, "", "DIR/pelorn"},
+    };
+    int n = 0;
+    for (Case c : cases) {
+        std::string dir = root_ + "/device" + std::to_string(++n);
+        auto expand = [&](std::string& text) {
+            for (std::size_t at; (at = text.find("DIR")) != std::string::npos;)
+                text.replace(at, 3, dir);
+        };
+        for (auto* list : {&c.args, &c.env})
+            for (std::string& word : *list)
+                expand(word);
+        expand(c.err);
+        expand(c.made);
+        Ran r = pelorn_test::Program(c.exe, c.args, c.env);
+        EXPECT_EQ(c.exit, r.exit) << n << ": " << r.err;
+        EXPECT_EQ(c.err, r.err.substr(0, r.err.find('\n'))) << n;
+        EXPECT_EQ(!c.made.empty(), access(dir.c_str(), F_OK) == 0) << n << ": " << dir;
+        EXPECT_TRUE(c.made.empty() || access((c.made + "/registry.db").c_str(), F_OK) == 0) << n;
+        EXPECT_NE(0, access((dir + "-typo").c_str(), F_OK)) << n;
+    }
 }
 
 TEST_F(CommandLineTest, PortsKeepTheFactoryWiringUntilTheyAreChanged) {
@@ -477,8 +551,6 @@ TEST_F(CommandLineTest, AnImportOrTreeDeleteThatFailsOnAFullDiskChangesNothing) 
 
 constexpr auto kStartPatience = std::chrono::seconds(10);
 const char kResetSentence[] = "$PSRF101,-2686700,-4304200,3851624,75000,497260,921,12,8*29\r\n";
-
-bool Has(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
 
 // A new device with COM1 on the simulated receiver, so the first start's firmware query is
 // answered; the system is up once it answers a status request.
