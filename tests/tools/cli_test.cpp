@@ -547,6 +547,94 @@ TEST_F(CommandLineTest, AnImportOrTreeDeleteThatFailsOnAFullDiskChangesNothing) 
     }
 }
 
+// On a terminal, reg asks before it overwrites or deletes, as reg.exe does: no changes nothing,
+// yes goes on; /f (export: /y) and a pipe are never asked. One story, a step a row.
+TEST_F(CommandLineTest, RegAsksOnATerminalBeforeItOverwritesOrDeletes) {
+    const std::string key = "HKCU\\Software\\Ask", file = root_ + "/ask.reg";
+    const std::string canceled = "The operation was canceled by the user.";
+    WriteBytes(file, "old");
+    struct Step {
+        bool terminal;
+        std::vector<std::string> args;
+        std::string answer;    // typed at the question
+        std::string question;  // empty: none is asked
+        int exit;
+        std::string kept;       // the value Kept afterwards
+        bool file_old = false;  // the file is as it was
+    } steps[] = {
+        {false, {"add", key, "/v", "Kept", "/d", "before"}, "", "", 0, "before"},
+        {false, {"add", key, "/v", "Kept", "/d", "piped"}, "", "", 0, "piped"},
+        {true, {"add", key, "/v", "Kept", "/d", "typed"}, "n", "Value Kept exists, overwrite(Yes/No)? ", 1, "piped"},
+        {true,
+         {"add", key, "/v", "Kept", "/d", "typed"},
+         "maybe\nY",
+         "Value Kept exists, overwrite(Yes/No)? ",
+         0,
+         "typed"},
+        {true, {"add", key, "/v", "Other", "/d", "new"}, "", "", 0, "typed"},
+        {true, {"delete", key, "/v", "Kept"}, "no", "Delete the registry value Kept (Yes/No)? ", 1, "typed"},
+        {true,
+         {"export", key, file},
+         "n",
+         "File " + file + " already exists. Overwrite the file (Yes/No)? ",
+         1,
+         "typed",
+         true},
+        {true, {"delete", key, "/v", "Kept"}, "yes", "Delete the registry value Kept (Yes/No)? ", 0, "missing"},
+        {true,
+         {"import", file},
+         "n",
+         "Import " + file + ", changing the keys and values it names (Yes/No)? ",
+         1,
+         "missing"},
+        {true, {"add", key, "/v", "Kept", "/d", "forced", "/f"}, "", "", 0, "forced"},
+        {true, {"export", key, file, "/y"}, "", "", 0, "forced"},
+        {true,
+         {"delete", key, "/va"},
+         "n",
+         "Delete all values under the registry key HKEY_CURRENT_USER\\Software\\Ask (Yes/No)? ",
+         1,
+         "forced"},
+        {true,
+         {"delete", key},
+         "n",
+         "Permanently delete the registry key HKEY_CURRENT_USER\\Software\\Ask (Yes/No)? ",
+         1,
+         "forced"},
+        {false, {"delete", key}, "", "", 0, "missing"},
+        {true,
+         {"import", file},
+         "y",
+         "Import " + file + ", changing the keys and values it names (Yes/No)? ",
+         0,
+         "forced"},
+    };
+    pelorn_test::Pty terminal;
+    int n = 0;
+    for (Step& step : steps) {
+        ++n;
+        step.args.insert(step.args.begin(), "reg");
+        Ran r = step.terminal ? pelorn_test::HandheldAtTerminal(Device(), step.args, terminal, step.answer)
+                              : Handheld(Device(), step.args);
+        std::string shown = r.out + r.err;
+        EXPECT_EQ(step.exit, r.exit) << n << ": " << shown;
+        if (step.question.empty())
+            EXPECT_EQ(std::string::npos, shown.find("(Yes/No)")) << n << ": " << shown;
+        else
+            EXPECT_EQ(0u, shown.find(step.question)) << n << ": " << shown;
+        EXPECT_EQ(step.exit != 0, Has(shown, canceled)) << n << ": " << shown;
+        Ran q = Handheld(Device(), {"reg", "query", key, "/v", "Kept"});
+        std::size_t at = q.out.find("REG_SZ    ");
+        EXPECT_EQ(step.kept,
+                  at == std::string::npos ? "missing" : q.out.substr(at + 10, q.out.find('\n', at) - at - 10))
+            << n;
+        if (step.file_old) {
+            EXPECT_EQ("old", ReadBytes(file)) << n;
+        }
+    }
+    EXPECT_TRUE(Has(ReadBytes(file), Utf16Le("\"Kept\"=\"forced\""))) << "exported over the file with /y";
+}
+
 // --- pelorn running on the real clock, other programs around it ---------------------------------
 
 constexpr auto kStartPatience = std::chrono::seconds(10);
