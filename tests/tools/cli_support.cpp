@@ -19,35 +19,23 @@
 namespace pelorn_test {
 namespace {
 
-// `env` entries "NAME=VALUE" set a variable, "NAME" unsets it.
-[[noreturn]] void Exec(const std::string& exe, const std::vector<std::string>& args,
-                       const std::vector<std::string>& env) {
+// A test's device is a new one, so both programs are told they may make it (--new). Without a
+// folder, the program runs exactly as given, in the test's environment.
+[[noreturn]] void Exec(const std::string& exe, const std::vector<std::string>& args, const std::string& folder) {
     std::vector<std::string> words;
     std::istringstream emulator(PELORN_EMULATOR);
     for (std::string w; emulator >> w;)
         words.push_back(w);
     words.push_back(exe);
+    if (!folder.empty()) words.push_back("--new");
     words.insert(words.end(), args.begin(), args.end());
     std::vector<char*> argv;
     for (auto& w : words)
         argv.push_back(w.data());
     argv.push_back(nullptr);
-    for (const std::string& e : env) {
-        std::size_t eq = e.find('=');
-        if (eq == std::string::npos)
-            unsetenv(e.c_str());
-        else
-            setenv(e.substr(0, eq).c_str(), e.c_str() + eq + 1, 1);
-    }
+    if (!folder.empty()) setenv("PELORN_DEVICE", folder.c_str(), 1);
     execv(argv[0], argv.data());
     _exit(127);
-}
-
-// A test's device is a new one, so both programs are told they may make it (--new).
-[[noreturn]] void Exec(const std::string& exe, const std::vector<std::string>& args, const std::string& folder) {
-    std::vector<std::string> words{"--new"};
-    words.insert(words.end(), args.begin(), args.end());
-    Exec(exe, words, std::vector<std::string>{"PELORN_DEVICE=" + folder});
 }
 
 int ExitStatus(int status) { return WIFEXITED(status) ? WEXITSTATUS(status) : -1; }
@@ -64,10 +52,8 @@ std::string HandheldExe() { return HANDHELD_EXE; }
 
 std::string PelornExe() { return PELORN_EXE; }
 
-namespace {
-
-// Runs `exec` in a child with its output and error on pipes, to its end.
-Ran RunToEnd(const std::function<void()>& exec, int as_user = -1, long file_size = -1) {
+Ran Program(const std::string& exe, const std::vector<std::string>& args, const std::string& folder, int as_user,
+            long file_size) {
     int out[2], err[2];
     if (pipe(out) != 0 || pipe(err) != 0) throw std::runtime_error("pipe failed");
     pid_t pid = fork();
@@ -83,7 +69,7 @@ Ran RunToEnd(const std::function<void()>& exec, int as_user = -1, long file_size
         // Writing past the limit then fails (EFBIG) as on a full disk, rather than killing it.
         rlimit limit{static_cast<rlim_t>(file_size), static_cast<rlim_t>(file_size)};
         if (file_size >= 0 && (signal(SIGXFSZ, SIG_IGN) == SIG_ERR || setrlimit(RLIMIT_FSIZE, &limit) != 0)) _exit(126);
-        exec();
+        Exec(exe, args, folder);
     }
     close(out[1]);
     close(err[1]);
@@ -111,14 +97,8 @@ Ran RunToEnd(const std::function<void()>& exec, int as_user = -1, long file_size
     return ran;
 }
 
-}  // namespace
-
 Ran Handheld(const std::string& folder, const std::vector<std::string>& args, int as_user, long file_size) {
-    return RunToEnd([&] { Exec(HandheldExe(), args, folder); }, as_user, file_size);
-}
-
-Ran Program(const std::string& exe, const std::vector<std::string>& args, const std::vector<std::string>& env) {
-    return RunToEnd([&] { Exec(exe, args, env); });
+    return Program(HandheldExe(), args, folder, as_user, file_size);
 }
 
 Ran HandheldAtTerminal(const std::string& folder, const std::vector<std::string>& args, Pty& terminal,

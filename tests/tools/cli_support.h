@@ -29,8 +29,9 @@ struct Ran {
 // that many bytes.
 Ran Handheld(const std::string& folder, const std::vector<std::string>& args, int as_user = -1, long file_size = -1);
 
-// Runs `exe ARGS...` exactly so, with `env` changed ("NAME=VALUE" sets, "NAME" unsets), to its end.
-Ran Program(const std::string& exe, const std::vector<std::string>& args, const std::vector<std::string>& env);
+// Runs `exe ARGS...` as Handheld does; with no folder, exactly so, in the test's environment.
+Ran Program(const std::string& exe, const std::vector<std::string>& args, const std::string& folder = "",
+            int as_user = -1, long file_size = -1);
 
 // `handheld ARGS...` as Handheld, on `terminal` as its standard input, output and error, as a
 // person at it: `answer` and Enter are typed at the first question ("? "). `out` is all the

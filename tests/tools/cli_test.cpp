@@ -407,71 +407,59 @@ TEST_F(CommandLineTest, BadArgumentsGiveAUsageLineAndExit2WithoutTouchingTheDevi
 
 TEST_F(CommandLineTest, VersionIsTheVersionResources) {
     for (const std::string& exe : {pelorn_test::PelornExe(), pelorn_test::HandheldExe()}) {
-        Ran r = pelorn_test::Program(exe, {"--version"}, {});
+        Ran r = pelorn_test::Program(exe, {"--version"});
         EXPECT_EQ(0, r.exit) << exe;
         EXPECT_EQ(std::filesystem::path(exe).filename().string() + " 1.0.0.5\n", r.out);
     }
 }
 
 // A device named by --device or PELORN_DEVICE is made only when --new says so; the default one
-// on first use. Each case runs on a fresh folder.
+// ($XDG_STATE_HOME/pelorn) on first use. Each case on a fresh folder DIR.
 TEST_F(CommandLineTest, ANamedDeviceThatIsNotThereIsAnErrorUnlessItIsNew) {
     const std::string handheld = pelorn_test::HandheldExe(), pelorn = pelorn_test::PelornExe();
+    auto missing = [](const char* by) {
+        return std::string("there is no device folder DIR (named by ") + by +
+               "); to make a new device there, add --new";
+    };
     struct Case {
         std::string exe;
-        std::vector<std::string> args, env;
+        std::vector<std::string> args;
+        const char* env_device;  // PELORN_DEVICE; null: unset
         int exit;
-        std::string err;   // its first line, with DIR for the folder named
-        std::string made;  // the device folder the command makes; empty: none
+        std::string err, made;  // the first line of the error; the device folder made
     } cases[] = {
-        {handheld,
-         {"--device", "DIR", "status"},
-         {"PELORN_DEVICE"},
-         1,
-         "handheld status: there is no device folder DIR (named by --device); to make a new device there, add --new",
-         ""},
-        {handheld,
-         {"ports"},
-         {"PELORN_DEVICE=DIR"},
-         1,
-         "handheld ports: there is no device folder DIR (named by PELORN_DEVICE); to make a new device there, add "
-         "--new",
-         ""},
-        {pelorn,
-         {"--headless", "--device", "DIR"},
-         {"PELORN_DEVICE"},
-         1,
-         "pelorn: there is no device folder DIR (named by --device); to make a new device there, add --new",
-         ""},
-        {pelorn,
-         {"--headless"},
-         {"PELORN_DEVICE=DIR"},
-         1,
-         "pelorn: there is no device folder DIR (named by PELORN_DEVICE); to make a new device there, add --new",
-         ""},
-        {handheld, {"--device", "DIR", "--new", "ports"}, {"PELORN_DEVICE=DIR-typo"}, 0, "", "DIR"},
-        {handheld, {"--new", "reg", "query", "HKLM"}, {"PELORN_DEVICE=DIR"}, 0, "", "DIR"},
-        {handheld, {"status"}, {"PELORN_DEVICE", "XDG_STATE_HOME=DIR"}, 0, "", "DIR/pelorn"},
+        {handheld, {"--device", "DIR", "status"}, nullptr, 1, "handheld status: " + missing("--device"), ""},
+        {handheld, {"ports"}, "DIR", 1, "handheld ports: " + missing("PELORN_DEVICE"), ""},
+        {pelorn, {"--headless", "--device", "DIR"}, nullptr, 1, "pelorn: " + missing("--device"), ""},
+        {pelorn, {"--headless"}, "DIR", 1, "pelorn: " + missing("PELORN_DEVICE"), ""},
+        {handheld, {"--device", "DIR", "--new", "ports"}, "DIR-typo", 0, "", "DIR"},
+        {handheld, {"--new", "ports"}, "DIR", 0, "", "DIR"},
+        {handheld, {"ports"}, nullptr, 0, "", "DIR-state/pelorn"},
     };
     int n = 0;
     for (Case c : cases) {
-        std::string dir = root_ + "/device" + std::to_string(++n);
-        auto expand = [&](std::string& text) {
-            for (std::size_t at; (at = text.find("DIR")) != std::string::npos;)
+        const std::string dir = root_ + "/case" + std::to_string(++n);
+        auto expand = [&](std::string text) {
+            for (std::size_t at = 0; (at = text.find("DIR", at)) != std::string::npos; at += dir.size())
                 text.replace(at, 3, dir);
+            return text;
         };
-        for (auto* list : {&c.args, &c.env})
-            for (std::string& word : *list)
-                expand(word);
-        expand(c.err);
-        expand(c.made);
-        Ran r = pelorn_test::Program(c.exe, c.args, c.env);
+        for (std::string& word : c.args)
+            word = expand(word);
+        c.env_device ? setenv("PELORN_DEVICE", expand(c.env_device).c_str(), 1) : unsetenv("PELORN_DEVICE");
+        setenv("XDG_STATE_HOME", (dir + "-state").c_str(), 1);
+        Ran r = pelorn_test::Program(c.exe, c.args);
         EXPECT_EQ(c.exit, r.exit) << n << ": " << r.err;
-        EXPECT_EQ(c.err, r.err.substr(0, r.err.find('\n'))) << n;
-        EXPECT_EQ(!c.made.empty(), access(dir.c_str(), F_OK) == 0) << n << ": " << dir;
-        EXPECT_TRUE(c.made.empty() || access((c.made + "/registry.db").c_str(), F_OK) == 0) << n;
-        EXPECT_NE(0, access((dir + "-typo").c_str(), F_OK)) << n;
+        EXPECT_EQ(expand(c.err), r.err.substr(0, r.err.find('\n'))) << n;
+        std::string made;
+        for (const std::string& folder : {dir, dir + "-typo", dir + "-state/pelorn"})
+            if (access((folder + "/registry.db").c_str(), F_OK) == 0 ||
+                (folder == dir && access(dir.c_str(), F_OK) == 0))
+                made += folder;
+        EXPECT_EQ(expand(c.made), made) << n;
     }
+    unsetenv("PELORN_DEVICE");
+    unsetenv("XDG_STATE_HOME");
 }
 
 TEST_F(CommandLineTest, PortsKeepTheFactoryWiringUntilTheyAreChanged) {
@@ -550,8 +538,12 @@ TEST_F(CommandLineTest, AnImportOrTreeDeleteThatFailsOnAFullDiskChangesNothing) 
 // On a terminal, reg asks before it overwrites or deletes, as reg.exe does: no changes nothing,
 // yes goes on; /f (export: /y) and a pipe are never asked. One story, a step a row.
 TEST_F(CommandLineTest, RegAsksOnATerminalBeforeItOverwritesOrDeletes) {
-    const std::string key = "HKCU\\Software\\Ask", file = root_ + "/ask.reg";
+    const std::string key = "HKCU\\Ask", file = root_ + "/ask.reg";
     const std::string canceled = "The operation was canceled by the user.";
+    const std::string overwrite = "Value Kept exists, overwrite(Yes/No)? ";
+    const std::string remove = "Delete the registry value Kept (Yes/No)? ";
+    const std::string import = "Import " + file + ", changing the keys and values it names (Yes/No)? ";
+    const std::string replace = "File " + file + " already exists. Overwrite the file (Yes/No)? ";
     WriteBytes(file, "old");
     struct Step {
         bool terminal;
@@ -564,50 +556,23 @@ TEST_F(CommandLineTest, RegAsksOnATerminalBeforeItOverwritesOrDeletes) {
     } steps[] = {
         {false, {"add", key, "/v", "Kept", "/d", "before"}, "", "", 0, "before"},
         {false, {"add", key, "/v", "Kept", "/d", "piped"}, "", "", 0, "piped"},
-        {true, {"add", key, "/v", "Kept", "/d", "typed"}, "n", "Value Kept exists, overwrite(Yes/No)? ", 1, "piped"},
-        {true,
-         {"add", key, "/v", "Kept", "/d", "typed"},
-         "maybe\nY",
-         "Value Kept exists, overwrite(Yes/No)? ",
-         0,
-         "typed"},
+        {true, {"add", key, "/v", "Kept", "/d", "typed"}, "n", overwrite, 1, "piped"},
+        {true, {"add", key, "/v", "Kept", "/d", "typed"}, "maybe\nY", overwrite, 0, "typed"},
         {true, {"add", key, "/v", "Other", "/d", "new"}, "", "", 0, "typed"},
-        {true, {"delete", key, "/v", "Kept"}, "no", "Delete the registry value Kept (Yes/No)? ", 1, "typed"},
-        {true,
-         {"export", key, file},
-         "n",
-         "File " + file + " already exists. Overwrite the file (Yes/No)? ",
-         1,
-         "typed",
-         true},
-        {true, {"delete", key, "/v", "Kept"}, "yes", "Delete the registry value Kept (Yes/No)? ", 0, "missing"},
-        {true,
-         {"import", file},
-         "n",
-         "Import " + file + ", changing the keys and values it names (Yes/No)? ",
-         1,
-         "missing"},
+        {true, {"delete", key, "/v", "Kept"}, "no", remove, 1, "typed"},
+        {true, {"export", key, file}, "n", replace, 1, "typed", true},
+        {true, {"delete", key, "/v", "Kept"}, "yes", remove, 0, "missing"},
+        {true, {"import", file}, "n", import, 1, "missing"},
         {true, {"add", key, "/v", "Kept", "/d", "forced", "/f"}, "", "", 0, "forced"},
         {true, {"export", key, file, "/y"}, "", "", 0, "forced"},
         {true,
-         {"delete", key, "/va"},
-         "n",
-         "Delete all values under the registry key HKEY_CURRENT_USER\\Software\\Ask (Yes/No)? ",
-         1,
-         "forced"},
-        {true,
          {"delete", key},
          "n",
-         "Permanently delete the registry key HKEY_CURRENT_USER\\Software\\Ask (Yes/No)? ",
+         "Permanently delete the registry key HKEY_CURRENT_USER\\Ask (Yes/No)? ",
          1,
          "forced"},
         {false, {"delete", key}, "", "", 0, "missing"},
-        {true,
-         {"import", file},
-         "y",
-         "Import " + file + ", changing the keys and values it names (Yes/No)? ",
-         0,
-         "forced"},
+        {true, {"import", file}, "y", import, 0, "forced"},
     };
     pelorn_test::Pty terminal;
     int n = 0;

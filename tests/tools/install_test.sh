@@ -1,52 +1,43 @@
 #!/usr/bin/env bash
-# `cmake --install` into a staging folder (DESTDIR), then the installed files as a user meets
-# them: the programs run, the man pages render and hold each --help text, the completion
-# completes a command, the unit runs the installed pelorn; cpack's .deb holds the same files.
+# `cmake --install` into a staging folder (DESTDIR), and the installed files as a user meets them:
+# the programs run, the man pages render and hold each --help text, the completion completes a
+# command, the unit runs the installed pelorn; cpack's .deb holds the same files.
 # Usage: install_test.sh BUILD_DIR
 set -euo pipefail
 build=$1 work=$(mktemp -d) && trap 'rm -rf "$work"' EXIT
 stage=$work/stage usr=$work/stage/usr
 fail() { echo "FAIL: $*" >&2 && exit 1; }
-DESTDIR=$stage cmake --install "$build" --prefix /usr >/dev/null
-run() { $PELORN_EMULATOR "$@"; }
 words() { tr -s ' \n\t' ' ' <<<"$1"; }
+DESTDIR=$stage cmake --install "$build" --prefix /usr >/dev/null
 
 for p in pelorn handheld; do
-    [ "$(run "$usr/bin/$p" --version)" = "$p 1.0.0.5" ] || fail "$p --version"
-    page=$usr/share/man/man1/$p.1
+    [ "$($PELORN_EMULATOR "$usr/bin/$p" --version)" = "$p 1.0.0.5" ] || fail "$p --version"
+    page=$usr/share/man/man1/$p.1 commands=""
     warnings=$(groff -man -Tutf8 -ww -z "$page" 2>&1) && [ -z "$warnings" ] || fail "$p.1: $warnings"
     shown=$(words "$(MANWIDTH=100 LC_ALL=C man -l "$page" 2>&1)")
-    commands=""
     [ $p = handheld ] && commands="play reg send set ports status check"
     for command in "" $commands; do
-        help=$(run "$usr/bin/$p" $command --help | tail -n +2)
+        help=$($PELORN_EMULATOR "$usr/bin/$p" $command --help | tail -n +2)
         [[ $shown == *"$(words "$help")"* ]] || fail "$p.1 lacks the text of '$p $command --help'"
     done
 done
 
-completion=$usr/share/bash-completion/completions/handheld
 complete() {  # WORD...: what completing the last word offers
     bash --norc --noprofile -c 'source "$1" && shift && COMP_WORDS=("$@") COMP_CWORD=$(($# - 1)) && _handheld &&
-        echo "${COMPREPLY[*]}"' - "$completion" handheld "$@"
+        echo "${COMPREPLY[*]}"' - "$usr/share/bash-completion/completions/handheld" handheld "$@"
 }
-[ "$(complete st)" = status ] || fail "handheld st completes to '$(complete st)'"
-[ "$(complete --device /tmp se)" = "send set" ] || fail "handheld --device DIR se: '$(complete --device /tmp se)'"
-[ "$(complete send re)" = reset ] || fail "handheld send re: '$(complete send re)'"
+for line in "st|status" "--device /tmp se|send set" "send re|reset"; do
+    [ "$(complete ${line%|*})" = "${line#*|}" ] || fail "handheld ${line%|*} completes to '$(complete ${line%|*})'"
+done
 
 unit=$usr/lib/systemd/user/pelorn.service
 grep -qx 'ExecStart=/usr/bin/pelorn --headless' "$unit" || fail "the unit does not run /usr/bin/pelorn --headless"
-# The same unit, naming the staged program, as systemd reads it.
-sed "s|^ExecStart=/usr/bin/|ExecStart=$usr/bin/|" "$unit" >"$work/pelorn.service"
+sed "s|^ExecStart=/usr/bin/|ExecStart=$usr/bin/|" "$unit" >"$work/pelorn.service"  # as systemd reads it, staged
 if command -v systemd-analyze >/dev/null; then
     systemd-analyze verify --man=no "$work/pelorn.service" || fail "systemd-analyze finds fault with the unit"
-else
-    echo "no systemd-analyze here: the unit is not verified"
 fi
 
-(cd "$work" && cpack --config "$build/CPackConfig.cmake" -B "$work/deb" >"$work/cpack.log" 2>&1) ||
-    fail "cpack: $(cat "$work/cpack.log")"
-deb=$(ls "$work"/deb/pelorn_1.0.0.5_*.deb) || fail "no .deb"
-listed=$(dpkg-deb -c "$deb" | awk '{print $6}' | grep -v '/$' | sort)
-staged=$(cd "$stage" && find . -type f | sort)
-[ "$listed" = "$staged" ] || fail "the .deb holds $listed, the install $staged"
+(cd "$work" && cpack --config "$build/CPackConfig.cmake" -B "$work/deb" >"$work/cpack.log" 2>&1) || fail "$(cat "$work/cpack.log")"
+listed=$(dpkg-deb -c "$work"/deb/pelorn_1.0.0.5_*.deb | awk '{print $6}' | grep -v '/$' | sort)
+[ "$listed" = "$(cd "$stage" && find . -type f | sort)" ] || fail "the .deb holds other files: $listed"
 echo ok
