@@ -103,6 +103,7 @@ Ran Handheld(const std::string& folder, const std::vector<std::string>& args, in
 
 Ran HandheldAtTerminal(const std::string& folder, const std::vector<std::string>& args, Pty& terminal,
                        const std::string& answer) {
+    const std::size_t from = terminal.Heard(0, std::chrono::milliseconds(0)).size();
     pid_t pid = fork();
     if (pid < 0) throw std::runtime_error("fork failed");
     if (pid == 0) {
@@ -110,20 +111,13 @@ Ran HandheldAtTerminal(const std::string& folder, const std::vector<std::string>
         if (tty < 0 || dup2(tty, 0) < 0 || dup2(tty, 1) < 0 || dup2(tty, 2) < 0) _exit(126);
         Exec(HandheldExe(), args, folder);
     }
-    const std::size_t from = terminal.Heard(0, std::chrono::milliseconds(0)).size();
-    Ran ran;
     int status = 0;
-    bool answered = answer.empty();
-    while (waitpid(pid, &status, WNOHANG) == 0) {
-        ran.out = terminal.Heard(from + ran.out.size() + 1, std::chrono::milliseconds(20)).substr(from);
-        if (!answered && ran.out.find("? ") != std::string::npos) {
+    for (bool asked = answer.empty(); waitpid(pid, &status, WNOHANG) == 0;) {
+        std::string heard = terminal.Heard(terminal.Heard().size() + 1, std::chrono::milliseconds(20));
+        if (!asked && (asked = heard.find("? ", from) != std::string::npos))
             terminal.Talk(answer + "\n", std::chrono::microseconds(100));
-            answered = true;
-        }
     }
-    ran.out = terminal.Heard(0, std::chrono::milliseconds(0)).substr(from);
-    ran.exit = ExitStatus(status);
-    return ran;
+    return Ran{ExitStatus(status), terminal.Heard().substr(from), ""};
 }
 
 PelornProcess::PelornProcess(const std::string& folder, int as_user, const std::string& cwd)

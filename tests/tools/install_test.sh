@@ -1,8 +1,6 @@
 #!/usr/bin/env bash
-# `cmake --install` into a staging folder (DESTDIR), and the installed files as a user meets them:
-# the programs run, the man pages render and hold each --help text, the completion completes a
-# command, the unit runs the installed pelorn; cpack's .deb holds the same files.
-# Usage: install_test.sh BUILD_DIR
+# install_test.sh BUILD_DIR: `cmake --install` into a staging folder and the files as a user meets
+# them (programs, man pages holding each --help, completion, unit), then cpack's .deb holds the same.
 set -euo pipefail
 build=$1 work=$(mktemp -d) && trap 'rm -rf "$work"' EXIT
 stage=$work/stage usr=$work/stage/usr
