@@ -13,7 +13,7 @@ socket="pelorn-facebench-$$"
 tm() { tmux -L "$socket" -f /dev/null "$@"; }
 trap 'tm kill-server 2>/dev/null || true; [ -n "${KEEP:-}" ] && cp "$work/writes" "$KEEP"; rm -rf "$work"' EXIT
 tm new-session -d -s face -x 120 -y 50 \
-  "env TERM=xterm-256color COLORTERM=truecolor PELORN_DEVICE=$work/device strace -f -e trace=write -e signal=none -o $work/writes $pelorn; sleep 60"
+  "env TERM=xterm-256color COLORTERM=truecolor PELORN_DEVICE=$work/device strace -f -e trace=write -e signal=none -o $work/writes $pelorn --new; sleep 60"
 # Past the first start's provisioning and firmware query.
 sleep 5
 start=$(wc -l < "$work/writes")

@@ -14,7 +14,7 @@ seconds=${2:-30}
 folder=$(mktemp -d)
 trap 'rm -rf "$folder"' EXIT
 
-PELORN_DEVICE=$folder/device "$pelorn" >"$folder/pelorn.log" &
+PELORN_DEVICE=$folder/device "$pelorn" --new >"$folder/pelorn.log" &
 pid=$!
 sleep "$seconds"
 echo "resident memory of pelorn after ${seconds} s, by mapping (kB):"

@@ -20,7 +20,7 @@ cleanup() {
 trap cleanup EXIT INT TERM
 
 cc -O2 -o "$folder/tick_floor" "$here/tick_floor.c"
-PELORN_DEVICE=$folder/device "$pelorn" --headless >"$folder/pelorn.log" &
+PELORN_DEVICE=$folder/device "$pelorn" --new --headless >"$folder/pelorn.log" &
 pelorn_pid=$!
 # The floor reads and locks the registry pelorn made.
 while [ ! -f "$folder/device/registry.db" ]; do sleep 0.1; done

@@ -19,7 +19,7 @@ cleanup() {
 }
 trap cleanup EXIT INT TERM
 
-PELORN_DEVICE=$folder/device "$pelorn" >"$folder/pelorn.log" &
+PELORN_DEVICE=$folder/device "$pelorn" --new >"$folder/pelorn.log" &
 pid=$!
 sleep 5
 

@@ -12,7 +12,7 @@ mkdir -p "$out"
 cd "$work"
 
 export PELORN_DEVICE="$work/device"
-"$handheld" reg add 'HKLM\Software\Pelorn' /v Port /d COM1: >/dev/null
+"$handheld" --new reg add 'HKLM\Software\Pelorn' /v Port /d COM1: >/dev/null
 "$handheld" reg add 'HKLM\Software\Pelorn' /v GPSHDL /t REG_DWORD /d 0x10001 >/dev/null
 "$handheld" reg add 'HKCU\ControlPanel\Backlight' /v Raw /t REG_BINARY /d 0102ff >/dev/null
 cp device/registry.db "$out/booted"

@@ -1,5 +1,8 @@
 #include "tools/cli_support.h"
 
+#include "support/pty.h"
+
+#include <fcntl.h>
 #include <grp.h>
 #include <poll.h>
 #include <signal.h>
@@ -16,18 +19,21 @@
 namespace pelorn_test {
 namespace {
 
+// A test's device is a new one, so both programs are told they may make it (--new). Without a
+// folder, the program runs exactly as given, in the test's environment.
 [[noreturn]] void Exec(const std::string& exe, const std::vector<std::string>& args, const std::string& folder) {
     std::vector<std::string> words;
     std::istringstream emulator(PELORN_EMULATOR);
     for (std::string w; emulator >> w;)
         words.push_back(w);
     words.push_back(exe);
+    if (!folder.empty()) words.push_back("--new");
     words.insert(words.end(), args.begin(), args.end());
     std::vector<char*> argv;
     for (auto& w : words)
         argv.push_back(w.data());
     argv.push_back(nullptr);
-    setenv("PELORN_DEVICE", folder.c_str(), 1);
+    if (!folder.empty()) setenv("PELORN_DEVICE", folder.c_str(), 1);
     execv(argv[0], argv.data());
     _exit(127);
 }
@@ -46,7 +52,8 @@ std::string HandheldExe() { return HANDHELD_EXE; }
 
 std::string PelornExe() { return PELORN_EXE; }
 
-Ran Handheld(const std::string& folder, const std::vector<std::string>& args, int as_user, long file_size) {
+Ran Program(const std::string& exe, const std::vector<std::string>& args, const std::string& folder, int as_user,
+            long file_size) {
     int out[2], err[2];
     if (pipe(out) != 0 || pipe(err) != 0) throw std::runtime_error("pipe failed");
     pid_t pid = fork();
@@ -62,7 +69,7 @@ Ran Handheld(const std::string& folder, const std::vector<std::string>& args, in
         // Writing past the limit then fails (EFBIG) as on a full disk, rather than killing it.
         rlimit limit{static_cast<rlim_t>(file_size), static_cast<rlim_t>(file_size)};
         if (file_size >= 0 && (signal(SIGXFSZ, SIG_IGN) == SIG_ERR || setrlimit(RLIMIT_FSIZE, &limit) != 0)) _exit(126);
-        Exec(HandheldExe(), args, folder);
+        Exec(exe, args, folder);
     }
     close(out[1]);
     close(err[1]);
@@ -88,6 +95,29 @@ Ran Handheld(const std::string& folder, const std::vector<std::string>& args, in
     waitpid(pid, &status, 0);
     ran.exit = ExitStatus(status);
     return ran;
+}
+
+Ran Handheld(const std::string& folder, const std::vector<std::string>& args, int as_user, long file_size) {
+    return Program(HandheldExe(), args, folder, as_user, file_size);
+}
+
+Ran HandheldAtTerminal(const std::string& folder, const std::vector<std::string>& args, Pty& terminal,
+                       const std::string& answer) {
+    const std::size_t from = terminal.Heard(0, std::chrono::milliseconds(0)).size();
+    pid_t pid = fork();
+    if (pid < 0) throw std::runtime_error("fork failed");
+    if (pid == 0) {
+        int tty = open(terminal.path().c_str(), O_RDWR);
+        if (tty < 0 || dup2(tty, 0) < 0 || dup2(tty, 1) < 0 || dup2(tty, 2) < 0) _exit(126);
+        Exec(HandheldExe(), args, folder);
+    }
+    int status = 0;
+    for (bool asked = answer.empty(); waitpid(pid, &status, WNOHANG) == 0;) {
+        std::string heard = terminal.Heard(terminal.Heard().size() + 1, std::chrono::milliseconds(20));
+        if (!asked && (asked = heard.find("? ", from) != std::string::npos))
+            terminal.Talk(answer + "\n", std::chrono::microseconds(100));
+    }
+    return Ran{ExitStatus(status), terminal.Heard().substr(from), ""};
 }
 
 PelornProcess::PelornProcess(const std::string& folder, int as_user, const std::string& cwd)

@@ -12,6 +12,8 @@
 
 namespace pelorn_test {
 
+class Pty;
+
 // The built executables (beside this test's build tree).
 std::string HandheldExe();
 std::string PelornExe();
@@ -22,12 +24,22 @@ struct Ran {
     std::string err;
 };
 
-// Runs `handheld ARGS...` on the device in `folder` and waits for its end. `as_user` >= 0 runs
+// Runs `handheld --new ARGS...` on the device in `folder` (PELORN_DEVICE) and waits for its end. `as_user` >= 0 runs
 // it as that user (and group) id, which needs root; `file_size` >= 0 lets it write no file past
 // that many bytes.
 Ran Handheld(const std::string& folder, const std::vector<std::string>& args, int as_user = -1, long file_size = -1);
 
-// `pelorn` on the device in `folder` (from `cwd` when given, as `as_user` as for Handheld), its
+// Runs `exe ARGS...` as Handheld does; with no folder, exactly so, in the test's environment.
+Ran Program(const std::string& exe, const std::vector<std::string>& args, const std::string& folder = "",
+            int as_user = -1, long file_size = -1);
+
+// `handheld ARGS...` as Handheld, on `terminal` as its standard input, output and error, as a
+// person at it: `answer` and Enter are typed at the first question ("? "). `out` is all the
+// terminal showed.
+Ran HandheldAtTerminal(const std::string& folder, const std::vector<std::string>& args, Pty& terminal,
+                       const std::string& answer);
+
+// `pelorn --new` on the device in `folder` (from `cwd` when given, as `as_user` as for Handheld), its
 // output kept in <folder>.log.
 class PelornProcess {
 public:

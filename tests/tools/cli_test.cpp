@@ -36,6 +36,8 @@ std::string ReadBytes(const std::string& path) {
 
 void WriteBytes(const std::string& path, const std::string& bytes) { std::ofstream(path, std::ios::binary) << bytes; }
 
+bool Has(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
+
 std::string Utf16Le(const std::string& utf8) {
     std::string bytes;
     for (char16_t c : handheld::Utf16(utf8)) {
@@ -369,8 +371,11 @@ TEST_F(CommandLineTest, BadArgumentsGiveAUsageLineAndExit2WithoutTouchingTheDevi
         std::vector<std::string> args;
         const char* first_line;
     } cases[] = {
-        {{}, "usage: handheld [--help] COMMAND [ARGS...]"},
+        {{}, "usage: handheld [--help] [--version] [--device DIR [--new]] COMMAND [ARGS...]"},
         {{"frob"}, "handheld: unknown command 'frob'"},
+        {{"--device"}, "handheld: --device needs a folder"},
+        {{"--device", "elsewhere", "play", "tour.play"},
+         "handheld: play runs on a fresh temporary device, not on --device"},
         {{"send"}, "usage: handheld send [--help] show|hide|reset|close|about | MSG [WPARAM [LPARAM]]"},
         {{"send", "open"}, "handheld send: unknown message 'open'"},
         {{"send", "show", "hide"}, "handheld send: one message at a time"},
@@ -398,6 +403,46 @@ TEST_F(CommandLineTest, BadArgumentsGiveAUsageLineAndExit2WithoutTouchingTheDevi
         EXPECT_EQ(0u, r.out.find(std::string("usage: handheld ") + command)) << r.out;
     }
     EXPECT_NE(0, access(Device().c_str(), F_OK)) << "no device was made";
+}
+
+// A device named by --device or PELORN_DEVICE is made only when --new says so; the default one
+// ($XDG_STATE_HOME/pelorn) on first use. Each case starts with none of the three folders there.
+TEST_F(CommandLineTest, ANamedDeviceThatIsNotThereIsAnErrorUnlessItIsNew) {
+    const std::string handheld = pelorn_test::HandheldExe(), pelorn = pelorn_test::PelornExe();
+    const std::string dir = root_ + "/named", typo = dir + "-typo", state = dir + "-state";
+    auto missing = [&](const char* by) {
+        return "there is no device folder " + dir + " (named by " + by + "); to make a new device there, add --new";
+    };
+    struct Case {
+        std::string exe;
+        std::vector<std::string> args;
+        const char* env_device;  // PELORN_DEVICE; null: unset
+        int exit;
+        std::string err, made;  // the first line of the error; the device folder made
+    } cases[] = {
+        {handheld, {"--device", dir, "status"}, nullptr, 1, "handheld status: " + missing("--device"), ""},
+        {handheld, {"ports"}, dir.c_str(), 1, "handheld ports: " + missing("PELORN_DEVICE"), ""},
+        {pelorn, {"--headless", "--device", dir}, nullptr, 1, "pelorn: " + missing("--device"), ""},
+        {pelorn, {"--headless"}, dir.c_str(), 1, "pelorn: " + missing("PELORN_DEVICE"), ""},
+        {handheld, {"--device", dir, "--new", "ports"}, typo.c_str(), 0, "", dir},
+        {handheld, {"--new", "ports"}, dir.c_str(), 0, "", dir},
+        {handheld, {"ports"}, nullptr, 0, "", state + "/pelorn"},
+    };
+    setenv("XDG_STATE_HOME", state.c_str(), 1);
+    for (const Case& c : cases) {
+        c.env_device ? setenv("PELORN_DEVICE", c.env_device, 1) : unsetenv("PELORN_DEVICE");
+        Ran r = pelorn_test::Program(c.exe, c.args);
+        EXPECT_EQ(c.exit, r.exit) << c.args[0] << ": " << r.err;
+        EXPECT_EQ(c.err, r.err.substr(0, r.err.find('\n')));
+        std::string made;
+        for (const std::string& folder : {dir, typo, state + "/pelorn"})
+            if (access(folder.c_str(), F_OK) == 0) made += folder;
+        EXPECT_EQ(c.made, made) << c.args[0];
+        for (const std::string& folder : {dir, typo, state})
+            pelorn_test::RemoveTree(folder);
+    }
+    unsetenv("PELORN_DEVICE");
+    unsetenv("XDG_STATE_HOME");
 }
 
 TEST_F(CommandLineTest, PortsKeepTheFactoryWiringUntilTheyAreChanged) {
@@ -473,12 +518,68 @@ TEST_F(CommandLineTest, AnImportOrTreeDeleteThatFailsOnAFullDiskChangesNothing) 
     }
 }
 
+// On a terminal, reg asks before it overwrites or deletes, as reg.exe does: no changes nothing,
+// yes goes on; /f (export: /y) and a pipe are never asked. One story, a step a row.
+TEST_F(CommandLineTest, RegAsksOnATerminalBeforeItOverwritesOrDeletes) {
+    const std::string key = "HKCU\\Ask", file = root_ + "/ask.reg";
+    const std::string canceled = "The operation was canceled by the user.";
+    const std::string overwrite = "Value Kept exists, overwrite(Yes/No)? ";
+    const std::string remove = "Delete the registry value Kept (Yes/No)? ";
+    const std::string import = "Import " + file + ", changing the keys and values it names (Yes/No)? ";
+    const std::string replace = "File " + file + " already exists. Overwrite the file (Yes/No)? ";
+    WriteBytes(file, "old");
+    struct Step {
+        bool terminal;
+        std::vector<std::string> args;
+        std::string answer;    // typed at the question
+        std::string question;  // empty: none is asked
+        int exit;
+        std::string kept;       // the value Kept afterwards
+        bool file_old = false;  // the file is as it was
+    } steps[] = {
+        {false, {"add", key, "/v", "Kept", "/d", "before"}, "", "", 0, "before"},
+        {false, {"add", key, "/v", "Kept", "/d", "piped"}, "", "", 0, "piped"},
+        {true, {"add", key, "/v", "Kept", "/d", "typed"}, "n", overwrite, 1, "piped"},
+        {true, {"add", key, "/v", "Kept", "/d", "typed"}, "maybe\nY", overwrite, 0, "typed"},
+        {true, {"add", key, "/v", "Other", "/d", "new"}, "", "", 0, "typed"},
+        {true, {"delete", key, "/v", "Kept"}, "no", remove, 1, "typed"},
+        {true, {"export", key, file}, "n", replace, 1, "typed", true},
+        {true, {"delete", key, "/v", "Kept"}, "yes", remove, 0, "missing"},
+        {true, {"import", file}, "n", import, 1, "missing"},
+        {true, {"add", key, "/v", "Kept", "/d", "forced", "/f"}, "", "", 0, "forced"},
+        {true, {"export", key, file, "/y"}, "", "", 0, "forced"},
+        {true,
+         {"delete", key},
+         "n",
+         "Permanently delete the registry key HKEY_CURRENT_USER\\Ask (Yes/No)? ",
+         1,
+         "forced"},
+        {false, {"delete", key}, "", "", 0, "missing"},
+        {true, {"import", file}, "y", import, 0, "forced"},
+    };
+    pelorn_test::Pty terminal;
+    int n = 0;
+    for (Step& step : steps) {
+        ++n;
+        step.args.insert(step.args.begin(), "reg");
+        Ran r = step.terminal ? pelorn_test::HandheldAtTerminal(Device(), step.args, terminal, step.answer)
+                              : Handheld(Device(), step.args);
+        std::string shown = r.out + r.err, asked = shown.substr(0, shown.find("(Yes/No)? ") + 10);
+        EXPECT_EQ(step.exit, r.exit) << n << ": " << shown;
+        EXPECT_EQ(step.question, Has(shown, "(Yes/No)? ") ? asked : "") << n;
+        EXPECT_EQ(step.exit != 0, Has(shown, canceled)) << n << ": " << shown;
+        std::string kept = Handheld(Device(), {"reg", "query", key, "/v", "Kept"}).out;
+        kept = Has(kept, "REG_SZ    ") ? kept.substr(kept.find("REG_SZ    ") + 10, step.kept.size() + 1) : "missing\n";
+        EXPECT_EQ(step.kept + "\n", kept) << n;
+        EXPECT_TRUE(!step.file_old || ReadBytes(file) == "old") << n << ": the file was overwritten";
+    }
+    EXPECT_TRUE(Has(ReadBytes(file), Utf16Le("\"Kept\"=\"forced\""))) << "exported over the file with /y";
+}
+
 // --- pelorn running on the real clock, other programs around it ---------------------------------
 
 constexpr auto kStartPatience = std::chrono::seconds(10);
 const char kResetSentence[] = "$PSRF101,-2686700,-4304200,3851624,75000,497260,921,12,8*29\r\n";
-
-bool Has(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
 
 // A new device with COM1 on the simulated receiver, so the first start's firmware query is
 // answered; the system is up once it answers a status request.

@@ -68,7 +68,7 @@ start() {
     tm kill-session -t face 2>/dev/null || true
     rm -f "$work/stty.after"
     tm new-session -d -s face -x 100 -y 40 -e "PELORN_DEVICE=$work/$1" -e COLORTERM=truecolor -e LANG=C.UTF-8 \
-        "export TERM=tmux-256color; stty -g > '$work/stty.before'; $emulator '$pelorn'; echo \"exit \$?\";
+        "export TERM=tmux-256color; stty -g > '$work/stty.before'; $emulator '$pelorn' --new; echo \"exit \$?\";
          stty -g > '$work/stty.after'; sleep 600"
     wait_for "Pelorn on the virtual handheld"
     wait_for "tray icon           13"

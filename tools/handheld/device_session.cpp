@@ -8,18 +8,20 @@
 #include <cstring>
 #include <string>
 
+#include "common/device_choice.h"
 #include "platform/host/handheld.h"
 
 namespace handheld {
 
 OnDevice::OnDevice() {
     // A folder we may not enter would otherwise look like a device yet to be made.
-    std::string folder = host::DefaultDeviceFolder();
+    std::string folder = tools::DeviceFolderToBoot(tools::ChosenDevice());
     struct stat st {};
     if (stat(folder.c_str(), &st) == 0 && access(folder.c_str(), R_OK | W_OK | X_OK) != 0)
         throw host::DeviceError("no access to the device folder " + folder + " (" + std::strerror(errno) +
                                 "): it is another user's");
     host::BootOptions options;
+    options.folder = folder;
     options.virtual_clock = false;  // beside a system running in real time
     host::Handheld::Boot(options);
 }

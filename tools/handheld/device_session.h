@@ -3,9 +3,9 @@
 
 namespace handheld {
 
-// The device named by PELORN_DEVICE (or the default one), switched on in this process for one
-// command of the command line, which acts on it as another program would; switched off again
-// when this goes. Throws host::DeviceError when the folder cannot be used.
+// The device named by --device or PELORN_DEVICE (or the default one, tools/common/device_choice.h), switched on in this
+// process for one command of the command line, which acts on it as another program would; switched off again when this
+// goes. Throws host::DeviceError when the folder cannot be used.
 class OnDevice {
 public:
     OnDevice();

@@ -1,7 +1,9 @@
 // handheld: the virtual handheld's command line. One subcommand per .cpp, listed here.
 #include <cstdio>
 #include <cstring>
+#include <stdexcept>
 
+#include "common/device_choice.h"
 #include "handheld/play.h"
 
 namespace handheld {
@@ -33,10 +35,12 @@ const Command kCommands[] = {
 
 void Usage(FILE* out) {
     std::fputs(
-        "usage: handheld [--help] COMMAND [ARGS...]\n"
-        "The virtual handheld's command line. All but play act on the device in PELORN_DEVICE\n"
-        "(default: $XDG_STATE_HOME/pelorn) as another program on it. Commands:\n",
+        "usage: handheld [--help] [--version] [--device DIR [--new]] COMMAND [ARGS...]\n"
+        "The virtual handheld's command line. All but play act on the device in DIR, or in\n"
+        "PELORN_DEVICE, or the default one, as another program on it. Options:\n",
         out);
+    std::fputs(tools::kDeviceOptionsHelp, out);
+    std::fputs("Commands:\n", out);
     for (const Command& c : kCommands)
         std::fprintf(out, "  %-8s %s\n", c.name, c.summary);
     std::fputs("'handheld COMMAND --help' describes a command.\n", out);
@@ -45,17 +49,37 @@ void Usage(FILE* out) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    if (argc < 2) {
+    int i = 1;
+    for (; i < argc; ++i) {
+        try {
+            if (!tools::TakeDeviceOption(argc, argv, &i, &tools::ChosenDevice())) break;
+        } catch (const std::invalid_argument& e) {
+            std::fprintf(stderr, "handheld: %s\n", e.what());
+            Usage(stderr);
+            return 2;
+        }
+    }
+    if (i >= argc) {
         Usage(stderr);
         return 2;
     }
-    if (std::strcmp(argv[1], "--help") == 0 || std::strcmp(argv[1], "-h") == 0 || std::strcmp(argv[1], "help") == 0) {
+    const char* name = argv[i];
+    if (std::strcmp(name, "--help") == 0 || std::strcmp(name, "-h") == 0 || std::strcmp(name, "help") == 0) {
         Usage(stdout);
         return 0;
     }
+    if (std::strcmp(name, "--version") == 0) {
+        std::printf("handheld %s\n", PELORN_VERSION);
+        return 0;
+    }
+    if (!tools::ChosenDevice().folder.empty() && std::strcmp(name, "play") == 0) {
+        std::fputs("handheld: play runs on a fresh temporary device, not on --device\n", stderr);
+        Usage(stderr);
+        return 2;
+    }
     for (const Command& c : kCommands)
-        if (std::strcmp(argv[1], c.name) == 0) return c.run(argc - 1, argv + 1);
-    std::fprintf(stderr, "handheld: unknown command '%s'\n", argv[1]);
+        if (std::strcmp(name, c.name) == 0) return c.run(argc - i, argv + i);
+    std::fprintf(stderr, "handheld: unknown command '%s'\n", name);
     Usage(stderr);
     return 2;
 }

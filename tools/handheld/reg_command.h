@@ -6,15 +6,15 @@
 //   reg delete KEY [/v NAME | /ve | /va] [/f]
 //   reg query KEY [/v NAME | /ve] [/s]
 //   reg export KEY FILE [/y]
-//   reg import FILE
+//   reg import FILE [/f]
 //
 // KEY is ROOT\PATH with ROOT one of HKLM, HKCU, HKCR, HKU or their full names. TYPE is REG_SZ (the
 // default), REG_EXPAND_SZ, REG_MULTI_SZ, REG_DWORD, REG_QWORD, REG_BINARY or REG_NONE; a number
 // is decimal or hex after 0x, without a sign; binary data is hex digits, and the items of
 // REG_MULTI_SZ are separated by SEPARATOR (default \0). Names the registry would not create (a
 // key name over 255 characters or with a control character, a key over 512 levels deep, a value
-// name over 16383 characters) and text that is not UTF-8 are refused. Nobody is asked before
-// something is overwritten or deleted: /f and /y are accepted and change nothing. Deleting a tree
+// name over 16383 characters) and text that is not UTF-8 are refused. The command line asks
+// before it overwrites or deletes (reg.cpp); /f, and /y for export, say not to. Deleting a tree
 // or all the values of a key is one change: all of it happens, or none.
 //
 // FILE is a .reg file: "Windows Registry Editor Version 5.00", then [ROOT\PATH] sections of
@@ -55,6 +55,7 @@ struct RegCommand {
     std::string data;                  // add /d
     std::string separator = "\\0";     // add /s
     std::string file;                  // export, import
+    bool force = false;                // /f, or export /y: nobody is asked
 };
 
 struct RegOutcome {

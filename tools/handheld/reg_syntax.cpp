@@ -73,8 +73,12 @@ RegCommand Parse(const std::vector<std::string>& args) {
     if (SameNoCase(op, "import")) {
         c.operation = RegCommand::Operation::kImport;
         if (args.size() < 2) throw RegSyntaxError("missing file name");
-        if (args.size() > 2) throw RegSyntaxError("unexpected argument '" + args[2] + "'");
         c.file = args[1];
+        for (std::size_t i = 2; i < args.size(); ++i) {
+            if (c.force || (!SameNoCase(args[i], "/f") && !SameNoCase(args[i], "-f")))
+                throw RegSyntaxError("unexpected argument '" + args[i] + "'");
+            c.force = true;
+        }
         return c;
     }
     if (SameNoCase(op, "export")) {
@@ -84,7 +88,9 @@ RegCommand Parse(const std::vector<std::string>& args) {
         if (args.size() < 3) throw RegSyntaxError("missing file name");
         c.file = args[2];
         for (std::size_t i = 3; i < args.size(); ++i)
-            if (!SameNoCase(args[i], "/y") && !SameNoCase(args[i], "-y"))
+            if (SameNoCase(args[i], "/y") || SameNoCase(args[i], "-y"))
+                c.force = true;
+            else
                 throw RegSyntaxError("reg export does not take " + args[i]);
         return c;
     }
@@ -143,6 +149,8 @@ RegCommand Parse(const std::vector<std::string>& args) {
             c.data = operand();
             Exact(c.data, "data");
             have_data = true;
+        } else if (sw == "/f") {
+            c.force = true;
         } else if (sw == "/s") {
             if (c.operation == RegCommand::Operation::kQuery) {
                 c.recurse = true;
@@ -271,7 +279,7 @@ const char* RegUsage() {
            "reg delete KEY [/v NAME | /ve | /va] [/f]\n"
            "reg query KEY [/v NAME | /ve] [/s]\n"
            "reg export KEY FILE [/y]\n"
-           "reg import FILE\n";
+           "reg import FILE [/f]\n";
 }
 
 RegCommand ParseRegCommand(const std::vector<std::string>& args) { return reg::Parse(args); }

@@ -6,9 +6,11 @@
 #include <cstdio>
 #include <cstring>
 #include <memory>
+#include <stdexcept>
 #include <string>
 
 #include "app/switch_app.h"
+#include "common/device_choice.h"
 #include "common/status.h"
 #include "pelorn/console.h"
 #include "pelorn/face.h"
@@ -29,14 +31,16 @@ void OnSignal(int) {
 
 void Usage(FILE* out) {
     std::fputs(
-        "usage: pelorn [--headless [--verbose]] [--help]\n"
-        "Runs Pelorn on the virtual handheld in PELORN_DEVICE (default: $XDG_STATE_HOME/pelorn,\n"
-        "~/.local/state/pelorn) until its window is closed; Ctrl-C, SIGTERM or SIGHUP closes it.\n"
+        "usage: pelorn [--headless [--verbose]] [--device DIR [--new]] [--help] [--version]\n"
+        "Runs Pelorn on the virtual handheld in DIR, or in PELORN_DEVICE, or the default one\n"
+        "until its window is closed; Ctrl-C, SIGTERM or SIGHUP closes it.\n"
         "On a terminal it shows the handheld's face: the screen with the tray icon, menu and message\n"
         "boxes, and the devices' state; the mouse and the keys on its help line work it. Without a\n"
         "terminal, or with --headless, it writes a line for each change the screen or a device shows;\n"
-        "a blinking icon is told once when it starts blinking, or frame by frame with --verbose.\n",
+        "a blinking icon is told once when it starts blinking, or frame by frame with --verbose.\n"
+        "Options:\n",
         out);
+    std::fputs(tools::kDeviceOptionsHelp, out);
 }
 
 }  // namespace
@@ -56,6 +60,17 @@ int main(int argc, char** argv) {
             verbose = true;
             continue;
         }
+        if (std::strcmp(argv[i], "--version") == 0) {
+            std::printf("pelorn %s\n", PELORN_VERSION);
+            return 0;
+        }
+        try {
+            if (tools::TakeDeviceOption(argc, argv, &i, &tools::ChosenDevice())) continue;
+        } catch (const std::invalid_argument& e) {
+            std::fprintf(stderr, "pelorn: %s\n", e.what());
+            Usage(stderr);
+            return 2;
+        }
         std::fprintf(stderr, "pelorn: unknown argument '%s'\n", argv[i]);
         Usage(stderr);
         return 2;
@@ -67,6 +82,7 @@ int main(int argc, char** argv) {
     options.resources = &PelornResources();
     host::Handheld* device = nullptr;
     try {
+        options.folder = tools::DeviceFolderToBoot(tools::ChosenDevice());
         device = &host::Handheld::Boot(options);
     } catch (const host::DeviceError& e) {
         std::fprintf(stderr, "pelorn: %s\n", e.what());

@@ -1,0 +1,41 @@
+#!/usr/bin/env bash
+# install_test.sh BUILD_DIR: `cmake --install` into a staging folder and the files as a user meets
+# them (programs, man pages holding each --help, completion, unit), then cpack's .deb holds the same.
+set -euo pipefail
+build=$1 work=$(mktemp -d) && trap 'rm -rf "$work"' EXIT
+stage=$work/stage usr=$work/stage/usr
+fail() { echo "FAIL: $*" >&2 && exit 1; }
+words() { tr -s ' \n\t' ' ' <<<"$1"; }
+DESTDIR=$stage cmake --install "$build" --prefix /usr >/dev/null
+
+for p in pelorn handheld; do
+    [ "$($PELORN_EMULATOR "$usr/bin/$p" --version)" = "$p 1.0.0.5" ] || fail "$p --version"
+    page=$usr/share/man/man1/$p.1 commands=""
+    warnings=$(groff -man -Tutf8 -ww -z "$page" 2>&1) && [ -z "$warnings" ] || fail "$p.1: $warnings"
+    shown=$(words "$(MANWIDTH=100 LC_ALL=C man -l "$page" 2>&1)")
+    [ $p = handheld ] && commands="play reg send set ports status check"
+    for command in "" $commands; do
+        help=$($PELORN_EMULATOR "$usr/bin/$p" $command --help | tail -n +2)
+        [[ $shown == *"$(words "$help")"* ]] || fail "$p.1 lacks the text of '$p $command --help'"
+    done
+done
+
+complete() {  # WORD...: what completing the last word offers
+    bash --norc --noprofile -c 'source "$1" && shift && COMP_WORDS=("$@") COMP_CWORD=$(($# - 1)) && _handheld &&
+        echo "${COMPREPLY[*]}"' - "$usr/share/bash-completion/completions/handheld" handheld "$@"
+}
+for line in "st|status" "--device /tmp se|send set" "send re|reset"; do
+    [ "$(complete ${line%|*})" = "${line#*|}" ] || fail "handheld ${line%|*} completes to '$(complete ${line%|*})'"
+done
+
+unit=$usr/lib/systemd/user/pelorn.service
+grep -qx 'ExecStart=/usr/bin/pelorn --headless' "$unit" || fail "the unit does not run /usr/bin/pelorn --headless"
+sed "s|^ExecStart=/usr/bin/|ExecStart=$usr/bin/|" "$unit" >"$work/pelorn.service"  # as systemd reads it, staged
+if command -v systemd-analyze >/dev/null; then
+    systemd-analyze verify --man=no "$work/pelorn.service" || fail "systemd-analyze finds fault with the unit"
+fi
+
+(cd "$work" && cpack --config "$build/CPackConfig.cmake" -B "$work/deb" >"$work/cpack.log" 2>&1) || fail "$(cat "$work/cpack.log")"
+listed=$(dpkg-deb -c "$work"/deb/pelorn_1.0.0.5_*.deb | awk '{print $6}' | grep -v '/$' | sort)
+[ "$listed" = "$(cd "$stage" && find . -type f | sort)" ] || fail "the .deb holds other files: $listed"
+echo ok
