@@ -480,8 +480,14 @@ const char kResetSentence[] = "$PSRF101,-2686700,-4304200,3851624,75000,497260,9
 
 bool Has(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
 
-// A new device with COM1 on the simulated receiver, so the first start's firmware query is
-// answered; the system is up once it answers a status request.
+std::string Hex8(long long v) {
+    char text[16];
+    std::snprintf(text, sizeof text, "0x%08llX", v);
+    return text;
+}
+
+// A new device: its receiver is off, so the first start's firmware read hears nothing and its
+// "Wrong GPS firmware" is answered by the log; the system is up once its status says running.
 class LiveTest : public CommandLineTest {
 protected:
     void SetUp() override {
@@ -501,7 +507,7 @@ protected:
         CommandLineTest::TearDown();
     }
     Ran Run(const std::vector<std::string>& args) { return Handheld(Device(), args); }
-    std::string Status() { return Run({"status"}).out; }
+    std::string Status() { return Run({"status", "--json"}).out; }
     std::optional<std::string> StatusWhen(const std::string& part, std::chrono::milliseconds patience) {
         return pelorn_test::StatusWhen(
             Device(), [&](const std::string& s) { return Has(s, part); }, patience);
@@ -514,27 +520,38 @@ protected:
 TEST_F(LiveTest, ControlMessagesFromOtherProcessesAreHandledAndAnswered) {
     Ran r = Run({"send", "hide"});
     EXPECT_EQ(0, r.exit) << r.err;
-    EXPECT_EQ("1\n", r.out);
+    EXPECT_EQ("hide: the tray icon is hidden and Pelorn leaves the receiver alone\n", r.out);
     EXPECT_TRUE(Has(Status(), "\"tray_icon\":null"));
     r = Run({"send", "show"});
-    EXPECT_EQ("1\n", r.out);
+    EXPECT_EQ("show: the tray icon is shown and Pelorn follows the receiver again\n", r.out);
     EXPECT_FALSE(Has(Status(), "\"tray_icon\":null"));
-    EXPECT_EQ("1\n", Run({"send", "about"}).out) << "the About box was shown and closed";
+    r = Run({"send", "about"});
+    EXPECT_EQ("about: the About box was closed\n", r.out) << "the About box was shown and closed";
+    EXPECT_EQ("handheld send: about: Pelorn shows its About box and answers when it is closed\n", r.err);
+    r = Run({"send", "0x0401"});
+    EXPECT_EQ(0, r.exit);
+    EXPECT_EQ("window " + Hex8(window_) + " handled message 0x0401: result 1\n", r.out);
 
     pelorn_test::Pty pty;
     ASSERT_EQ(0, Run({"ports", "COM1", pty.path()}).exit);
     r = Run({"send", "reset"});
     EXPECT_EQ(0, r.exit) << r.err;
-    EXPECT_EQ("1\n", r.out);
+    EXPECT_EQ("reset: the reset sentence was sent on COM1:\n", r.out);
+    EXPECT_EQ("handheld send: reset: Pelorn sends the reset sentence on COM1: and answers about 5 s later\n", r.err);
     EXPECT_EQ(kResetSentence, pty.Heard(61, std::chrono::milliseconds(0)));
+    // COM1 that cannot be opened: the box says so, the sender fails once it is answered.
+    ASSERT_EQ(0, Run({"ports", "COM1", root_ + "/no-such-line"}).exit);
+    r = Run({"send", "reset"});
+    EXPECT_EQ(1, r.exit);
+    EXPECT_TRUE(Has(r.err, "handheld send: reset failed: Pelorn could not open COM1: (its message box says so)"))
+        << r.err;
 
     // Creation, non-client destruction, a timer, activation, with an address: window manager's only.
-    char handle[16];
-    std::snprintf(handle, sizeof handle, "0x%08llX", window_);
+    const std::string handle = Hex8(window_);
     for (const char* msg : {"0x0001", "0x0082", "0x0113", "0x0006"}) {
         r = Run({"send", msg, "1", "0x4141414141"});
         EXPECT_EQ(1, r.exit);
-        EXPECT_EQ("handheld send: window " + std::string(handle) + " refused message " + msg +
+        EXPECT_EQ("handheld send: window " + handle + " refused message " + msg +
                       ": only the window manager sends it; other programs may send WM_NULL, WM_CLOSE, WM_COMMAND "
                       "and messages from WM_USER (0x0400) to 0xFFFF (error 5)\n",
                   r.err);
@@ -542,14 +559,14 @@ TEST_F(LiveTest, ControlMessagesFromOtherProcessesAreHandledAndAnswered) {
 
     r = Run({"send", "close"});
     EXPECT_EQ(0, r.exit) << r.err;
-    EXPECT_EQ("0\n", r.out);
+    EXPECT_EQ("close: Pelorn closed\n", r.out);
     EXPECT_EQ(0, pelorn_->Wait());
 
     // GPSHDL still names the window, which is gone.
     r = Run({"send", "show"});
     EXPECT_EQ(1, r.exit);
     EXPECT_EQ("", r.out);
-    EXPECT_EQ(std::string("handheld send: no Pelorn window on this device: window ") + handle +
+    EXPECT_EQ("handheld send: no Pelorn window on this device: window " + handle +
                   " named by GPSHDL does not exist (error 1400)\n",
               r.err);
     EXPECT_TRUE(Has(Status(), "{\"running\":false,\"window\":" + std::to_string(window_) + ","));
@@ -653,8 +670,8 @@ TEST_F(LiveTest, TenThousandMessagesFromSeveralProcessesLeaveTheSystemResponsive
         waitpid(p, &status, 0);
         EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "a sender saw a failure";
     }
-    EXPECT_EQ("1\n", Run({"send", "hide"}).out);
-    EXPECT_EQ("1\n", Run({"send", "show"}).out);
+    EXPECT_EQ(0, Run({"send", "hide"}).exit);
+    EXPECT_EQ(0, Run({"send", "show"}).exit);
     std::string status = Status();
     EXPECT_TRUE(Has(status, "\"running\":true")) << status;
     EXPECT_TRUE(Has(status, "\"message_boxes\":[]")) << status;

@@ -1,6 +1,9 @@
 // What pelorn writes while the handheld has no face of its own: one readable line for each thing
 // the screen shows (the tray icon and its picture, the menu, message boxes, dialogs) and for each
-// effect on the devices (pins 21 and 38, the backlight level, time-outs written, events set).
+// effect on the devices (pins 21 and 38, the backlight level, time-outs written, events set), the
+// firmware recorded and the profile in force, a State_Chg another program set, and what other
+// programs sent the system. Each line starts with the device's time in seconds, and on the real
+// clock with the wall-clock time before it.
 //
 // Whenever the loop is idle it looks at the device (the view `handheld status` and the face read)
 // and writes what changed since it last looked. What the system sets whether or not anything
@@ -15,6 +18,7 @@
 #include <string>
 
 #include "common/device_view.h"
+#include "platform/host/endpoint.h"
 #include "platform/host/handheld.h"
 
 namespace pelorn {
@@ -35,6 +39,7 @@ public:
 
 private:
     void Saw(const host::TraceEntry& e);
+    void Sent(const host::PeerRequest& request, pid_t sender);
     void Line(const std::string& text);
     // Writes what differs between the last look and `now`.
     void Changes(const tools::DeviceView& now);
