@@ -5,10 +5,13 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <csignal>
 #include <filesystem>
 #include <fstream>
+#include <future>
+#include <regex>
 #include <sstream>
 #include <string>
 #include <tuple>
@@ -570,6 +573,77 @@ TEST_F(LiveTest, ControlMessagesFromOtherProcessesAreHandledAndAnswered) {
                   " named by GPSHDL does not exist (error 1400)\n",
               r.err);
     EXPECT_TRUE(Has(Status(), "{\"running\":false,\"window\":" + std::to_string(window_) + ","));
+}
+
+TEST_F(LiveTest, AStatusDuringAResetSaysWhatItWaitsForThenAnswers) {
+    pelorn_test::Pty pty;
+    ASSERT_EQ(0, Run({"ports", "COM1", pty.path()}).exit);
+    auto reset = std::async(std::launch::async, [&] { return Run({"send", "reset"}); });
+    ASSERT_EQ(kResetSentence, pty.Heard(61, kStartPatience)) << "the reset is under way";
+    // Its 5 s wait holds the loop: the status says what it waits for, then prints the answer.
+    Ran r = Run({"status"});
+    EXPECT_EQ(0, r.exit);
+    EXPECT_TRUE(Has(r.err, "handheld status: Pelorn (pid " + std::to_string(pelorn_->pid()) + ") is busy: its window " +
+                               Hex8(window_) + " is handling a message"))
+        << r.err;
+    EXPECT_TRUE(Has(r.err, "it holds COM1 (" + pty.path() + ") open")) << r.err;
+    EXPECT_EQ(0u, r.out.find("Pelorn         = running (pid " + std::to_string(pelorn_->pid()))) << r.out;
+    EXPECT_EQ(0, reset.get().exit);
+}
+
+TEST_F(LiveTest, StatusAndLogTellReceiverProfileFirmwareCom1AndWhatOthersDid) {
+    std::optional<std::string> applied = StatusWhen("\"PowerManager/ReloadActivityTimeouts\":1}", kStartPatience);
+    ASSERT_TRUE(applied);
+    const std::string pid = std::to_string(pelorn_->pid());
+    for (const std::string& part :
+         {std::string("\"pins\":{\"21\":0,\"38\":0,\"38_hardware\":null}"),
+          std::string(
+              "\"profile\":{\"in_force\":\"STD\",\"GPS\":{\"PwrTimeOut\":180,\"BlTimeOut\":30,\"Slide\":10,"
+              "\"Backlight\":0,\"Power\":0},\"STD\":{\"PwrTimeOut\":180,\"BlTimeOut\":30,\"Slide\":5,"
+              "\"Backlight\":1,\"Power\":1},\"Temp_ACTimeOut\":60},\"State_Chg\":0,\"firmware\":\" 00.00.00.00\","
+              "\"com1\":{\"mapping\":\"sim\",\"open\":false},\"system\":{\"state\":\"running\",\"pid\":" +
+              pid + "}}")})
+        EXPECT_TRUE(Has(*applied, part)) << part << "\n" << *applied;
+    Ran words = Run({"status"});
+    for (const std::string& line : {"Pelorn         = running (pid " + pid + ", window " + Hex8(window_) + ")\n",
+                                    std::string("Receiver       = off (pin 38 low, pin 21 low; the hardware leaves pin "
+                                                "38 alone)\nProfile        = STD in force\n"),
+                                    std::string("  GPS          = backlight off never (disabled), suspend never "
+                                                "(disabled), brightness 10\n"),
+                                    std::string("  STD          = backlight off after 30 s, suspend after 180 s, "
+                                                "brightness 5\n"),
+                                    std::string("Time-outs      = BatteryTimeout 30 s, BattSuspendTimeout 180 s\n"),
+                                    std::string("State_Chg      = 0\nFirmware       = \" 00.00.00.00\"\n"
+                                                "COM1           = sim (closed)\nTray icon      = 132\n")})
+        EXPECT_TRUE(Has(words.out, line)) << line << words.out;
+
+    // Other programs' doings, in the log, every line with its wall-clock time.
+    ASSERT_EQ(0, Run({"send", "hide"}).exit);
+    ASSERT_EQ(0, Run({"reg", "add", "HKCU\\Software\\MicroSoft\\Shell", "/v", "State_Chg", "/t", "REG_DWORD", "/d", "5",
+                      "/f"})
+                     .exit);
+    ASSERT_TRUE(StatusWhen("\"PowerManager/ReloadActivityTimeouts\":2}", kStartPatience));
+    const std::regex stamped(R"(\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d\.\d{3}[+-]\d\d:\d\d +\d+\.\d{3}  (.*))");
+    std::vector<std::string> told;
+    std::istringstream log(pelorn_->Output());
+    for (std::string line; std::getline(log, line);) {
+        std::smatch m;
+        if (line.rfind("pelorn: ", 0) == 0) continue;
+        EXPECT_TRUE(std::regex_match(line, m, stamped)) << line;
+        told.push_back(m.size() > 1 ? m[1].str() : line);
+    }
+    for (const std::string& text : {std::string("firmware: not recorded yet (this is the first run)"),
+                                    std::string("message box \"Pelorn\": Wrong GPS firmware [OK]"),
+                                    std::string("firmware recorded: \" 00.00.00.00\""),
+                                    std::string("profile in force: STD (backlight off after 30 s, suspend after 180 "
+                                                "s, brightness 5)"),
+                                    std::string("State_Chg: 5 (set by another program): the profile is applied again")})
+        EXPECT_EQ(1, std::count(told.begin(), told.end(), text)) << text << "\n" << pelorn_->Output();
+    EXPECT_EQ(1, std::count_if(told.begin(), told.end(),
+                               [](const std::string& t) {
+                                   return std::regex_match(t, std::regex("sent: hide \\(0x0402\\) from pid [0-9]+"));
+                               }))
+        << pelorn_->Output();
 }
 
 TEST_F(LiveTest, AClosedTerminalClosesItAsWmCloseDoesAndLeavesNothingBehind) {
