@@ -83,6 +83,8 @@ wait_for "Wrong GPS firmware"
 status=$(on_device one status)
 grep -qE "^Pelorn +=.*starting \(pid [0-9]+\)" <<<"$status" || fail "status while the box is open: $status"
 grep -qF 'Message box    = "Pelorn": Wrong GPS firmware' <<<"$status" || fail "status names no box: $status"
+sent=$(on_device one send show 2>&1) && fail "a send to a window not yet published succeeded"
+grep -qE "Pelorn \(pid [0-9]+\) is starting and has not published its window" <<<"$sent" || fail "send: $sent"
 tm send-keys -t face Enter
 wait_gone "Wrong GPS firmware"
 wait_match 'firmware +" 00.00.00.00"' || true

@@ -14,6 +14,7 @@
 #include "common/control.h"
 #include "handheld/device_session.h"
 #include "handheld/text.h"
+#include "platform/host/endpoint.h"
 #include "platform/host/handheld.h"
 
 namespace handheld {
@@ -143,7 +144,16 @@ int SendMain(int argc, char** argv) {
     }
     try {
         OnDevice on;
-        std::optional<DWORD> window = tools::PublishedWindow(host::Handheld::Current());
+        host::Handheld& device = host::Handheld::Current();
+        std::optional<DWORD> window = tools::PublishedWindow(device);
+        // A Pelorn whose start-up has not published its window yet: the message has nowhere to go.
+        const bool published = window && *window && host::WindowOwner(device.folder(), tools::WindowOf(*window));
+        if (std::vector<pid_t> starting = host::AnsweringProcesses(device.folder()); !published && !starting.empty()) {
+            std::cerr << "handheld send: Pelorn (pid " << starting.back()
+                      << ") is starting and has not published its window in GPSHDL yet; send again once "
+                         "'handheld status' says it runs\n";
+            return 1;
+        }
         if (!window || *window == 0) {
             std::cerr << "handheld send: no Pelorn window on this device (GPSHDL is "
                       << (window ? "0: the system was closed" : "not set: the system never ran") << ")\n";
