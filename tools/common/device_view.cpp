@@ -101,8 +101,15 @@ std::optional<std::string> StoredText(host::RegistryStore& registry, HKEY root, 
     return host::json::Utf8(host::StringOf(value.data));
 }
 
-DeviceView::Profile ProfileOf(host::RegistryStore& registry, const PowerProfile& names) {
-    auto value = [&](LPCTSTR name) { return host::StoredDword(registry, HKEY_CURRENT_USER, PROFILE_KEY_PATH, name); };
+// A DWORD of the profile key, opened once for all of them (0: it is missing).
+std::optional<DWORD> ProfileDword(host::RegistryStore& registry, host::RegKeyId key, LPCTSTR name) {
+    host::RegValue value;
+    if (!key || registry.GetValue(key, name, &value) != ERROR_SUCCESS || value.type != REG_DWORD) return std::nullopt;
+    return host::DwordOf(value.data);
+}
+
+DeviceView::Profile ProfileOf(host::RegistryStore& registry, host::RegKeyId key, const PowerProfile& names) {
+    auto value = [&](LPCTSTR name) { return ProfileDword(registry, key, name); };
     return DeviceView::Profile{value(names.powerTimeOut), value(names.blTimeOut), value(names.slide),
                                value(names.backlight), value(names.power)};
 }
@@ -186,10 +193,13 @@ DeviceView Look(host::Handheld& device) {
     for (const host::EventSignal& s : power.events().signals())
         ++v.events[host::json::Utf8(s.name)];
     host::RegistryStore& registry = device.registry();
-    v.gps = ProfileOf(registry, GPS_PROFILE);
-    v.std_profile = ProfileOf(registry, STD_PROFILE);
-    v.temp_ac_timeout = host::StoredDword(registry, HKEY_CURRENT_USER, PROFILE_KEY_PATH, u"Temp_ACTimeOut");
-    v.state_chg = host::StoredDword(registry, HKEY_CURRENT_USER, PROFILE_KEY_PATH, STATE_CHG_VALUE);
+    host::RegKeyId profile = 0;
+    if (registry.OpenKey(host::RegistryStore::Root(HKEY_CURRENT_USER), PROFILE_KEY_PATH, &profile) != ERROR_SUCCESS)
+        profile = 0;
+    v.gps = ProfileOf(registry, profile, GPS_PROFILE);
+    v.std_profile = ProfileOf(registry, profile, STD_PROFILE);
+    v.temp_ac_timeout = ProfileDword(registry, profile, u"Temp_ACTimeOut");
+    v.state_chg = ProfileDword(registry, profile, STATE_CHG_VALUE);
     v.firmware = StoredText(registry, HKEY_LOCAL_MACHINE, AppKeyStrings[APP_KEY_PATH], AppKeyStrings[FW_VALUE]);
     v.com1 = device.serial().Mapping(1);
     v.com1_open = device.serial().IsOpen(1);

@@ -175,7 +175,11 @@ std::string ProfileLine(const Json& p) {
 
 }  // namespace
 
-std::string StatusSummary(const Json& s) {
+std::string StatusSummary(const Json& status) {
+    // Every field, null where a Pelorn of another build left it out.
+    Json s = StatusObject(DeviceView{}, SystemState{}, false);
+    for (auto& [key, value] : status.items())
+        s[key] = value;
     std::ostringstream out;
     auto line = [&](const char* label, const std::string& value) {
         char head[24];
@@ -183,7 +187,7 @@ std::string StatusSummary(const Json& s) {
         out << head << "= " << value << "\n";
     };
     const Json& system = s["system"];
-    const std::string state = system["state"].get<std::string>();
+    const std::string state = system.value("state", "running");
     const bool own = !s["pins"]["38"].is_null();
     std::string running = state;
     if (!system["pid"].is_null()) running += " (pid " + system["pid"].dump();

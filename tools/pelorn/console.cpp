@@ -68,6 +68,9 @@ Console::Console(host::Handheld& device, std::FILE* out, bool verbose)
         endpoint->ObserveRequests([this](const host::PeerRequest& r, pid_t sender) { Sent(r, sender); });
     Line(seen_.firmware ? "firmware: \"" + *seen_.firmware + "\" (recorded at the first run)"
                         : std::string("firmware: not recorded yet (this is the first run)"));
+    if (std::optional<std::string> in_force = seen_.ProfileInForce())
+        Line("profile in force: " + *in_force + " (" +
+             ProfileWords(*in_force == "GPS" ? seen_.gps : seen_.std_profile) + "), as last applied");
 }
 
 Console::~Console() {

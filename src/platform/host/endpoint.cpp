@@ -428,7 +428,9 @@ std::optional<std::string> QueryProcess(const std::string& folder, pid_t pid, UI
         bool ready = false;
         for (int waited = 0;;) {
             pollfd p{s, POLLIN, 0};
-            if (poll(&p, 1, slice_ms) != 0) {
+            int n = poll(&p, 1, slice_ms);
+            if (n < 0 && errno == EINTR) continue;
+            if (n != 0) {
                 ready = true;
                 break;
             }
