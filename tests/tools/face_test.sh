@@ -166,6 +166,17 @@ wait_for "✓ GPS On"
 tm send-keys -t face Escape
 wait_gone "GPS OFF"
 
+# --- a sender waiting for a box: it says so, status names the box, OK ends both ---
+on_device one send show >"$work/send.out" 2>&1 &
+sender=$!
+wait_for "Shell_NotifyIcon Failure"
+for _ in $(seq 50); do grep -q "has not answered for 1 s" "$work/send.out" && break; sleep 0.1; done
+grep -qF "its handler still runs (a message box it shows waits for OK" "$work/send.out" || fail "send: $(cat "$work/send.out")"
+on_device one status | grep -qF 'Message box    = "Pelorn": Shell_NotifyIcon Failure' || fail "status names no box"
+tm send-keys -t face Enter
+wait "$sender" || fail "send show failed: $(cat "$work/send.out")"
+grep -qF "show: the tray icon is shown" "$work/send.out" || fail "send: $(cat "$work/send.out")"
+
 # --- a message box, answered with OK ---
 PELORN_DEVICE=$work/one $emulator "$handheld" reg add 'HKLM\Software\Handheld\Ports' /v COM1 /t REG_SZ \
     /d /nonexistent/pelorn-face /f >/dev/null

@@ -100,6 +100,13 @@ Json StatusObject(const DeviceView& view, const SystemState& system, bool own) {
         for (const DeviceView::Modal& m : view.modals)
             if (m.kind == host::Modal::Kind::kMessageBox) boxes.push_back({{"caption", m.caption}, {"text", m.text}});
     out["message_boxes"] = std::move(boxes);
+    // The other modal waits: the About dialog, the popup menu.
+    Json others = Json::array();
+    if (own)
+        for (const DeviceView::Modal& m : view.modals)
+            if (m.kind != host::Modal::Kind::kMessageBox)
+                others.push_back(m.kind == host::Modal::Kind::kDialog ? "dialog \"" + m.caption + "\"" : "the menu");
+    out["open"] = std::move(others);
 
     std::optional<std::string> in_force = view.ProfileInForce();
     out["profile"] = {{"in_force", in_force ? Json(*in_force) : Json()},
@@ -229,6 +236,8 @@ std::string StatusSummary(const Json& status) {
         line("Tray icon", Text(s["tray_icon"], "none"));
         for (const Json& box : s["message_boxes"])
             line("Message box", "\"" + box["caption"].get<std::string>() + "\": " + box["text"].get<std::string>());
+        for (const Json& open : s["open"])
+            line("Open", open.get<std::string>());
     }
     return out.str();
 }
