@@ -83,8 +83,9 @@ public:
               std::unique_lock<std::mutex> lock(mutex_);
               if (!done_.wait_for(lock, std::chrono::seconds(1), [this] { return answered_; }))
                   std::cerr << "handheld send: window " << Handle(window)
-                            << " has not answered for 1 s: its handler still runs (a message box it shows waits "
-                               "for OK; handheld status shows which); waiting\n";
+                            << " has not answered for 1 s: it is still handling this or an earlier message (a "
+                               "reset holds it about 5 s, a message box until its OK; handheld status shows which); "
+                               "waiting\n";
           }) {}
     ~SlowAnswerNote() {
         {
