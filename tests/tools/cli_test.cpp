@@ -646,6 +646,23 @@ TEST_F(LiveTest, StatusAndLogTellReceiverProfileFirmwareCom1AndWhatOthersDid) {
         << pelorn_->Output();
 }
 
+TEST_F(CommandLineTest, AStatusWhileTheFirstRunReadsTheFirmwareSaysPelornIsStarting) {
+    // A receiver that trickles one byte every 200 ms: the read goes on until its 5 s limit.
+    pelorn_test::Pty pty;
+    ASSERT_EQ(0, Handheld(Device(), {"ports", "COM1", pty.path()}).exit);
+    pty.Talk(std::string(40, 'x'), std::chrono::milliseconds(200));
+    pelorn_test::PelornProcess pelorn(Device());
+    const std::string starting = "handheld status: Pelorn (pid " + std::to_string(pelorn.pid()) +
+                                 ") is starting: it has not published its window in GPSHDL yet";
+    Ran r;
+    for (int i = 0; i < 100 && !Has(r.err, starting); ++i)
+        r = Handheld(Device(), {"status", "--json"});
+    EXPECT_TRUE(Has(r.err, starting)) << r.err;
+    EXPECT_TRUE(Has(r.err, "; it holds COM1 (" + pty.path() + ") open")) << r.err;
+    EXPECT_TRUE(Has(r.out, "\"running\":true")) << r.out;
+    pty.Hush();
+}
+
 TEST_F(LiveTest, AClosedTerminalClosesItAsWmCloseDoesAndLeavesNothingBehind) {
     ASSERT_EQ(0, kill(pelorn_->pid(), SIGHUP));
     EXPECT_EQ(0, pelorn_->Wait());
