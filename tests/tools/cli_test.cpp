@@ -418,6 +418,13 @@ TEST_F(CommandLineTest, PortsKeepTheFactoryWiringUntilTheyAreChanged) {
     Ran r = Handheld(Device(), {"send", "show"});
     EXPECT_EQ(1, r.exit);
     EXPECT_EQ("handheld send: no Pelorn window on this device (GPSHDL is not set: the system never ran)\n", r.err);
+    r = Handheld(fresh, {"status"});
+    EXPECT_EQ(0u, r.out.find("Pelorn         = not running\nReceiver       = unknown: Pelorn is not running (the "
+                             "hardware leaves pin 38 alone)\n"))
+        << r.out;
+    EXPECT_NE(std::string::npos, r.out.find("Firmware       = not recorded (no first run yet)\nCOM1           = "
+                                            "not mapped\n"))
+        << r.out;
 }
 
 TEST_F(CommandLineTest, OpeningLooksAtAFewPagesAndCheckReadsThemAll) {

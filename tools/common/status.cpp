@@ -212,11 +212,14 @@ std::string StatusSummary(const Json& status) {
                              (pins["38"] == 1 ? "high" : "low") + ", pin 21 " + (pins["21"] == 1 ? "high" : "low") +
                              "; " + hardware + ")");
     else
-        line("Receiver", "unknown while Pelorn does not answer (" + hardware + ")");
+        line("Receiver", std::string(state == "not running" ? "unknown: Pelorn is not running"
+                                                            : "unknown while Pelorn does not answer") +
+                             " (" + hardware + ")");
 
     const Json& profile = s["profile"];
     line("Profile", profile["in_force"].is_null() ? "none in force: the time-outs written match neither profile"
-                                                  : profile["in_force"].get<std::string>() + " in force");
+                                                  : profile["in_force"].get<std::string>() +
+                                                        (state == "not running" ? " (as last applied)" : " in force"));
     line("  GPS", ProfileLine(profile["GPS"]));
     line("  STD", ProfileLine(profile["STD"]));
     line("AC line", Text(s["ac_line"], "unknown"));
