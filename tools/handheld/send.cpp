@@ -74,8 +74,8 @@ const Outcome* OutcomeOf(const tools::ControlMessage& message) {
     return nullptr;
 }
 
-// Says once, after a second without an answer, that the window's handler still holds it: a
-// message box it shows waits for its OK.
+// Says once, after a second without an answer, that the window's loop is still held: by this
+// message's handler or an earlier one, in a reset's wait or a message box waiting for its OK.
 class SlowAnswerNote {
 public:
     explicit SlowAnswerNote(DWORD window)
