@@ -28,11 +28,11 @@ protected:
     host::GpioBlock& gpio() { return device().gpio(); }
 };
 
-TEST_F(GpioTest, PowerOnLeavesOnlyTheReceiversPinHighAndNothingDrivenByTheHardware) {
+TEST_F(GpioTest, PowerOnLeavesEveryPinLowTheReceiversTooAndNothingDrivenByTheHardware) {
     EXPECT_EQ(0u, Read(GPLR0));
-    EXPECT_EQ(kPin38, Read(GPLR1));
+    EXPECT_EQ(0u, Read(GPLR1));
     EXPECT_EQ(0u, Read(GPLR2));
-    EXPECT_TRUE(gpio().PinLevel(38));
+    EXPECT_FALSE(gpio().PinLevel(38));
     EXPECT_FALSE(gpio().Pin38DrivenByHardware());
 }
 

@@ -161,7 +161,7 @@ std::optional<std::string> StatusWhen(const std::string& folder, const std::func
                                       std::chrono::milliseconds patience) {
     auto until = std::chrono::steady_clock::now() + patience;
     for (;;) {
-        Ran status = Handheld(folder, {"status"});
+        Ran status = Handheld(folder, {"status", "--json"});
         if (status.exit == 0 && ready(status.out)) return status.out;
         if (std::chrono::steady_clock::now() >= until) return std::nullopt;
         std::this_thread::sleep_for(std::chrono::milliseconds(25));

@@ -5,10 +5,13 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <csignal>
 #include <filesystem>
 #include <fstream>
+#include <future>
+#include <regex>
 #include <sstream>
 #include <string>
 #include <tuple>
@@ -460,6 +463,13 @@ TEST_F(CommandLineTest, PortsKeepTheFactoryWiringUntilTheyAreChanged) {
     Ran r = Handheld(Device(), {"send", "show"});
     EXPECT_EQ(1, r.exit);
     EXPECT_EQ("handheld send: no Pelorn window on this device (GPSHDL is not set: the system never ran)\n", r.err);
+    r = Handheld(fresh, {"status"});
+    EXPECT_EQ(0u, r.out.find("Pelorn         = not running\nReceiver       = unknown: Pelorn is not running (the "
+                             "hardware leaves pin 38 alone)\n"))
+        << r.out;
+    EXPECT_NE(std::string::npos, r.out.find("Firmware       = not recorded (no first run yet)\nCOM1           = "
+                                            "not mapped\n"))
+        << r.out;
 }
 
 TEST_F(CommandLineTest, OpeningLooksAtAFewPagesAndCheckReadsThemAll) {
@@ -581,8 +591,14 @@ TEST_F(CommandLineTest, RegAsksOnATerminalBeforeItOverwritesOrDeletes) {
 constexpr auto kStartPatience = std::chrono::seconds(10);
 const char kResetSentence[] = "$PSRF101,-2686700,-4304200,3851624,75000,497260,921,12,8*29\r\n";
 
-// A new device with COM1 on the simulated receiver, so the first start's firmware query is
-// answered; the system is up once it answers a status request.
+std::string Hex8(long long v) {
+    char text[16];
+    std::snprintf(text, sizeof text, "0x%08llX", v);
+    return text;
+}
+
+// A new device: its receiver is off, so the first start's firmware read hears nothing and its
+// "Wrong GPS firmware" is answered by the log; the system is up once its status says running.
 class LiveTest : public CommandLineTest {
 protected:
     void SetUp() override {
@@ -602,7 +618,7 @@ protected:
         CommandLineTest::TearDown();
     }
     Ran Run(const std::vector<std::string>& args) { return Handheld(Device(), args); }
-    std::string Status() { return Run({"status"}).out; }
+    std::string Status() { return Run({"status", "--json"}).out; }
     std::optional<std::string> StatusWhen(const std::string& part, std::chrono::milliseconds patience) {
         return pelorn_test::StatusWhen(
             Device(), [&](const std::string& s) { return Has(s, part); }, patience);
@@ -615,27 +631,38 @@ protected:
 TEST_F(LiveTest, ControlMessagesFromOtherProcessesAreHandledAndAnswered) {
     Ran r = Run({"send", "hide"});
     EXPECT_EQ(0, r.exit) << r.err;
-    EXPECT_EQ("1\n", r.out);
+    EXPECT_EQ("hide: the tray icon is hidden and Pelorn leaves the receiver alone\n", r.out);
     EXPECT_TRUE(Has(Status(), "\"tray_icon\":null"));
     r = Run({"send", "show"});
-    EXPECT_EQ("1\n", r.out);
+    EXPECT_EQ("show: the tray icon is shown and Pelorn follows the receiver again\n", r.out);
     EXPECT_FALSE(Has(Status(), "\"tray_icon\":null"));
-    EXPECT_EQ("1\n", Run({"send", "about"}).out) << "the About box was shown and closed";
+    r = Run({"send", "about"});
+    EXPECT_EQ("about: the About box was closed\n", r.out) << "the About box was shown and closed";
+    EXPECT_EQ("handheld send: about: Pelorn shows its About box and answers when it is closed\n", r.err);
+    r = Run({"send", "0x0401"});
+    EXPECT_EQ(0, r.exit);
+    EXPECT_EQ("window " + Hex8(window_) + " handled message 0x0401: result 1\n", r.out);
 
     pelorn_test::Pty pty;
     ASSERT_EQ(0, Run({"ports", "COM1", pty.path()}).exit);
     r = Run({"send", "reset"});
     EXPECT_EQ(0, r.exit) << r.err;
-    EXPECT_EQ("1\n", r.out);
+    EXPECT_EQ("reset: the reset sentence was sent on COM1:\n", r.out);
+    EXPECT_EQ("handheld send: reset: Pelorn sends the reset sentence on COM1: and answers about 5 s later\n", r.err);
     EXPECT_EQ(kResetSentence, pty.Heard(61, std::chrono::milliseconds(0)));
+    // COM1 that cannot be opened: the box says so, the sender fails once it is answered.
+    ASSERT_EQ(0, Run({"ports", "COM1", root_ + "/no-such-line"}).exit);
+    r = Run({"send", "reset"});
+    EXPECT_EQ(1, r.exit);
+    EXPECT_TRUE(Has(r.err, "handheld send: reset failed: Pelorn could not open COM1: (its message box says so)"))
+        << r.err;
 
     // Creation, non-client destruction, a timer, activation, with an address: window manager's only.
-    char handle[16];
-    std::snprintf(handle, sizeof handle, "0x%08llX", window_);
+    const std::string handle = Hex8(window_);
     for (const char* msg : {"0x0001", "0x0082", "0x0113", "0x0006"}) {
         r = Run({"send", msg, "1", "0x4141414141"});
         EXPECT_EQ(1, r.exit);
-        EXPECT_EQ("handheld send: window " + std::string(handle) + " refused message " + msg +
+        EXPECT_EQ("handheld send: window " + handle + " refused message " + msg +
                       ": only the window manager sends it; other programs may send WM_NULL, WM_CLOSE, WM_COMMAND "
                       "and messages from WM_USER (0x0400) to 0xFFFF (error 5)\n",
                   r.err);
@@ -643,17 +670,105 @@ TEST_F(LiveTest, ControlMessagesFromOtherProcessesAreHandledAndAnswered) {
 
     r = Run({"send", "close"});
     EXPECT_EQ(0, r.exit) << r.err;
-    EXPECT_EQ("0\n", r.out);
+    EXPECT_EQ("close: Pelorn closed\n", r.out);
     EXPECT_EQ(0, pelorn_->Wait());
 
     // GPSHDL still names the window, which is gone.
     r = Run({"send", "show"});
     EXPECT_EQ(1, r.exit);
     EXPECT_EQ("", r.out);
-    EXPECT_EQ(std::string("handheld send: no Pelorn window on this device: window ") + handle +
+    EXPECT_EQ("handheld send: no Pelorn window on this device: window " + handle +
                   " named by GPSHDL does not exist (error 1400)\n",
               r.err);
     EXPECT_TRUE(Has(Status(), "{\"running\":false,\"window\":" + std::to_string(window_) + ","));
+}
+
+TEST_F(LiveTest, AStatusDuringAResetSaysWhatItWaitsForThenAnswers) {
+    pelorn_test::Pty pty;
+    ASSERT_EQ(0, Run({"ports", "COM1", pty.path()}).exit);
+    auto reset = std::async(std::launch::async, [&] { return Run({"send", "reset"}); });
+    ASSERT_EQ(kResetSentence, pty.Heard(61, kStartPatience)) << "the reset is under way";
+    // Its 5 s wait holds the loop: the status says what it waits for, then prints the answer.
+    Ran r = Run({"status"});
+    EXPECT_EQ(0, r.exit);
+    EXPECT_TRUE(Has(r.err, "handheld status: Pelorn (pid " + std::to_string(pelorn_->pid()) + ") is busy: its window " +
+                               Hex8(window_) + " is handling a message"))
+        << r.err;
+    EXPECT_TRUE(Has(r.err, "it holds COM1 (" + pty.path() + ") open")) << r.err;
+    EXPECT_EQ(0u, r.out.find("Pelorn         = running (pid " + std::to_string(pelorn_->pid()))) << r.out;
+    EXPECT_EQ(0, reset.get().exit);
+}
+
+TEST_F(LiveTest, StatusAndLogTellReceiverProfileFirmwareCom1AndWhatOthersDid) {
+    std::optional<std::string> applied = StatusWhen("\"PowerManager/ReloadActivityTimeouts\":1}", kStartPatience);
+    ASSERT_TRUE(applied);
+    const std::string pid = std::to_string(pelorn_->pid());
+    for (const std::string& part :
+         {std::string("\"pins\":{\"21\":0,\"38\":0,\"38_hardware\":null}"),
+          std::string(
+              "\"profile\":{\"in_force\":\"STD\",\"GPS\":{\"PwrTimeOut\":180,\"BlTimeOut\":30,\"Slide\":10,"
+              "\"Backlight\":0,\"Power\":0},\"STD\":{\"PwrTimeOut\":180,\"BlTimeOut\":30,\"Slide\":5,"
+              "\"Backlight\":1,\"Power\":1},\"Temp_ACTimeOut\":60},\"State_Chg\":0,\"firmware\":\" 00.00.00.00\","
+              "\"com1\":{\"mapping\":\"sim\",\"open\":false},\"system\":{\"state\":\"running\",\"pid\":" +
+              pid + "}}")})
+        EXPECT_TRUE(Has(*applied, part)) << part << "\n" << *applied;
+    Ran words = Run({"status"});
+    for (const std::string& line : {"Pelorn         = running (pid " + pid + ", window " + Hex8(window_) + ")\n",
+                                    std::string("Receiver       = off (pin 38 low, pin 21 low; the hardware leaves pin "
+                                                "38 alone)\nProfile        = STD in force\n"),
+                                    std::string("  GPS          = backlight off never (disabled), suspend never "
+                                                "(disabled), brightness 10\n"),
+                                    std::string("  STD          = backlight off after 30 s, suspend after 180 s, "
+                                                "brightness 5\n"),
+                                    std::string("Time-outs      = BatteryTimeout 30 s, BattSuspendTimeout 180 s\n"),
+                                    std::string("State_Chg      = 0\nFirmware       = \" 00.00.00.00\"\n"
+                                                "COM1           = sim (closed)\nTray icon      = 132\n")})
+        EXPECT_TRUE(Has(words.out, line)) << line << words.out;
+
+    // Other programs' doings, in the log, every line with its wall-clock time.
+    ASSERT_EQ(0, Run({"send", "hide"}).exit);
+    ASSERT_EQ(0, Run({"reg", "add", "HKCU\\Software\\MicroSoft\\Shell", "/v", "State_Chg", "/t", "REG_DWORD", "/d", "5",
+                      "/f"})
+                     .exit);
+    ASSERT_TRUE(StatusWhen("\"PowerManager/ReloadActivityTimeouts\":2}", kStartPatience));
+    const std::regex stamped(R"(\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d\.\d{3}[+-]\d\d:\d\d +\d+\.\d{3}  (.*))");
+    std::vector<std::string> told;
+    std::istringstream log(pelorn_->Output());
+    for (std::string line; std::getline(log, line);) {
+        std::smatch m;
+        if (line.rfind("pelorn: ", 0) == 0) continue;
+        EXPECT_TRUE(std::regex_match(line, m, stamped)) << line;
+        told.push_back(m.size() > 1 ? m[1].str() : line);
+    }
+    for (const std::string& text : {std::string("firmware: not recorded yet (this is the first run)"),
+                                    std::string("message box \"Pelorn\": Wrong GPS firmware [OK]"),
+                                    std::string("firmware recorded: \" 00.00.00.00\""),
+                                    std::string("profile in force: STD (backlight off after 30 s, suspend after 180 "
+                                                "s, brightness 5)"),
+                                    std::string("State_Chg: 5 (set by another program): the profile is applied again")})
+        EXPECT_EQ(1, std::count(told.begin(), told.end(), text)) << text << "\n" << pelorn_->Output();
+    EXPECT_EQ(1, std::count_if(told.begin(), told.end(),
+                               [](const std::string& t) {
+                                   return std::regex_match(t, std::regex("sent: hide \\(0x0402\\) from pid [0-9]+"));
+                               }))
+        << pelorn_->Output();
+}
+
+TEST_F(CommandLineTest, AStatusWhileTheFirstRunReadsTheFirmwareSaysPelornIsStarting) {
+    // A receiver that trickles one byte every 200 ms: the read goes on until its 5 s limit.
+    pelorn_test::Pty pty;
+    ASSERT_EQ(0, Handheld(Device(), {"ports", "COM1", pty.path()}).exit);
+    pty.Talk(std::string(40, 'x'), std::chrono::milliseconds(200));
+    pelorn_test::PelornProcess pelorn(Device());
+    const std::string starting = "handheld status: Pelorn (pid " + std::to_string(pelorn.pid()) +
+                                 ") is starting: it has not published its window in GPSHDL yet";
+    Ran r;
+    for (int i = 0; i < 100 && !Has(r.err, starting); ++i)
+        r = Handheld(Device(), {"status", "--json"});
+    EXPECT_TRUE(Has(r.err, starting)) << r.err;
+    EXPECT_TRUE(Has(r.err, "; it holds COM1 (" + pty.path() + ") open")) << r.err;
+    EXPECT_TRUE(Has(r.out, "\"running\":true")) << r.out;
+    pty.Hush();
 }
 
 TEST_F(LiveTest, AClosedTerminalClosesItAsWmCloseDoesAndLeavesNothingBehind) {
@@ -754,8 +869,8 @@ TEST_F(LiveTest, TenThousandMessagesFromSeveralProcessesLeaveTheSystemResponsive
         waitpid(p, &status, 0);
         EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "a sender saw a failure";
     }
-    EXPECT_EQ("1\n", Run({"send", "hide"}).out);
-    EXPECT_EQ("1\n", Run({"send", "show"}).out);
+    EXPECT_EQ(0, Run({"send", "hide"}).exit);
+    EXPECT_EQ(0, Run({"send", "show"}).exit);
     std::string status = Status();
     EXPECT_TRUE(Has(status, "\"running\":true")) << status;
     EXPECT_TRUE(Has(status, "\"message_boxes\":[]")) << status;

@@ -49,6 +49,8 @@ protected:
         CMainFrame::ResetProcessState();
         theApp.SetCurrentHandles();
         device().SetUser(&person_);
+        // A new device's receiver is off: the first run's firmware read hears nothing and says so.
+        person_.at_modal = [this] { device().windows().AcknowledgeTopModal(); };
         ASSERT_TRUE(theApp.InitInstance());
         window_ = theApp.m_pMainWnd->GetSafeHwnd();
     }

@@ -63,16 +63,54 @@ restored() {
     [ "$flags" = "0 0 1" ] || fail "$what: terminal flags (alternate, mouse, cursor) are $flags"
     cmp -s "$work/stty.before" "$work/stty.after" || fail "$what: terminal modes not restored"
 }
-# Runs pelorn on device `$1` in a fresh 100x40 session.
+# Runs pelorn on device `$1` in a fresh 100x40 session, with NO_COLOR=$2 when given.
 start() {
     tm kill-session -t face 2>/dev/null || true
     rm -f "$work/stty.after"
     tm new-session -d -s face -x 100 -y 40 -e "PELORN_DEVICE=$work/$1" -e COLORTERM=truecolor -e LANG=C.UTF-8 \
-        "export TERM=tmux-256color; stty -g > '$work/stty.before'; $emulator '$pelorn' --new; echo \"exit \$?\";
-         stty -g > '$work/stty.after'; sleep 600"
+        -e "NO_COLOR=${2:-}" \
+        "export TERM=tmux-256color; [ -n \"\$NO_COLOR\" ] || unset NO_COLOR; stty -g > '$work/stty.before';
+         $emulator '$pelorn' --new; echo \"exit \$?\"; stty -g > '$work/stty.after'; sleep 600"
     wait_for "Pelorn on the virtual handheld"
     wait_for "tray icon           13"
 }
+on_device() { PELORN_DEVICE=$work/$1 $emulator "$handheld" "${@:2}"; }
+
+# --- a new device: its receiver is off, so the first run's firmware read ends in a box, which
+# `handheld status` tells of before the window is published ---
+start one
+wait_for "Wrong GPS firmware"
+status=$(on_device one status)
+grep -qE "^Pelorn +=.*starting \(pid [0-9]+\)" <<<"$status" || fail "status while the box is open: $status"
+grep -qF 'Message box    = "Pelorn": Wrong GPS firmware' <<<"$status" || fail "status names no box: $status"
+sent=$(on_device one send show 2>&1) && fail "a send to a window not yet published succeeded"
+grep -qE "Pelorn \(pid [0-9]+\) is starting and has not published its window" <<<"$sent" || fail "send: $sent"
+tm send-keys -t face Enter
+wait_gone "Wrong GPS firmware"
+wait_match 'firmware +" 00.00.00.00"' || true
+wait_match "profile in force +STD" || true
+for _ in $(seq 50); do
+    status=$(on_device one status)
+    grep -qE "^Pelorn +=.*running \(pid" <<<"$status" && break
+    sleep 0.1
+done
+grep -qE "^Pelorn +=.*running \(pid" <<<"$status" || fail "status once started: $status"
+
+# --- every key on the help line, all of them in full behind ? ---
+screen | grep -qF "x q close" || fail "the help line lacks q"
+tm send-keys -t face '?'
+wait_for "x q      send close (WM_CLOSE)"
+tm send-keys -t face a
+wait_gone "x q      send close"
+screen | grep -qE "AC line +battery" || fail "the key that closed the help did something"
+
+# --- what other programs send, and their State_Chg ---
+on_device one send hide >/dev/null
+wait_match "sent: hide \(0x0402\) from pid [0-9]+" || true
+tm send-keys -t face s
+wait_for "tray icon           13"
+on_device one reg add 'HKCU\Software\MicroSoft\Shell' /v State_Chg /t REG_DWORD /d 5 /f >/dev/null
+wait_match "State_Chg +0, read 5 at [0-9.]+ s" || true
 # A click of the left button at the cell (col, row), counted from 0, as xterm reports it.
 click() {
     local x y
@@ -83,7 +121,6 @@ click() {
 }
 
 # --- the icon, flashing while pin 38 is held high ---
-start one
 screen > "$captures/face-start.txt"
 tm send-keys -t face p
 wait_for "holds it high"
@@ -129,6 +166,17 @@ wait_for "✓ GPS On"
 tm send-keys -t face Escape
 wait_gone "GPS OFF"
 
+# --- a sender waiting for a box: it says so, status names the box, OK ends both ---
+on_device one send show >"$work/send.out" 2>&1 &
+sender=$!
+wait_for "Shell_NotifyIcon Failure"
+for _ in $(seq 50); do grep -q "has not answered for 1 s" "$work/send.out" && break; sleep 0.1; done
+grep -qF "a message box until its OK; handheld status shows which" "$work/send.out" || fail "send: $(cat "$work/send.out")"
+on_device one status | grep -qF 'Message box    = "Pelorn": Shell_NotifyIcon Failure' || fail "status names no box"
+tm send-keys -t face Enter
+wait "$sender" || fail "send show failed: $(cat "$work/send.out")"
+grep -qF "show: the tray icon is shown" "$work/send.out" || fail "send: $(cat "$work/send.out")"
+
 # --- a message box, answered with OK ---
 PELORN_DEVICE=$work/one $emulator "$handheld" reg add 'HKLM\Software\Handheld\Ports' /v COM1 /t REG_SZ \
     /d /nonexistent/pelorn-face /f >/dev/null
@@ -154,6 +202,17 @@ start one
 tm send-keys -t face C-c
 restored "Ctrl-C"
 screen | grep -qF "exit 0" || fail "Ctrl-C did not close in order"
+
+# NO_COLOR: not one colour, the icon's neither.
+start one 1
+tm send-keys -t face p
+wait_for "holds it high"
+sleep 2
+# Every parameter of every SGR sequence: none may set a colour (39 and 49 restore the default).
+colours | grep -oE $'\e\\[[0-9;]*m' | tr -d $'\e[m' | tr ';' '\n' | grep -qxE '3[0-8]|4[0-8]|9[0-7]|10[0-7]' &&
+    fail "NO_COLOR, yet colours are drawn"
+tm send-keys -t face q
+restored "q"
 
 start one
 process=pelorn

@@ -41,6 +41,20 @@ std::string Spelled(const ControlMessage& message) {
     return text;
 }
 
+std::string ReceivedWords(const host::PeerRequest& request, pid_t sender) {
+    std::string what;
+    for (const ControlMessage& m : ControlMessages())
+        if (m.msg == request.msg && (m.msg != WM_COMMAND || m.wparam == request.wparam))
+            what = std::string(m.name) + " (" + Spelled(m) + ")";
+    if (what.empty()) {
+        char text[64];
+        std::snprintf(text, sizeof text, "message 0x%04X (%llu, %lld)", request.msg,
+                      static_cast<unsigned long long>(request.wparam), static_cast<long long>(request.lparam));
+        what = text;
+    }
+    return (request.kind == host::kWirePost ? "posted: " : "sent: ") + what + " from pid " + std::to_string(sender);
+}
+
 std::optional<DWORD> PublishedWindow(host::Handheld& device) {
     return host::StoredDword(device.registry(), HKEY_LOCAL_MACHINE, AppKeyStrings[APP_KEY_PATH],
                              AppKeyStrings[GPSHDL_VALUE]);

@@ -7,6 +7,7 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/host/endpoint.h"
 #include "platform/host/handheld.h"
 
 namespace tools {
@@ -26,6 +27,9 @@ const ControlMessage* FindControlMessage(std::string_view name);
 std::string ControlMessageNames();
 // The message as it travels: "0x0401", "WM_CLOSE", "WM_COMMAND 57664".
 std::string Spelled(const ControlMessage& message);
+
+// A message another program sent or posted, in words: "sent: reset (0x0403) from pid 4242".
+std::string ReceivedWords(const host::PeerRequest& request, pid_t sender);
 
 // GPSHDL as the system published it in its application key: empty when the value is missing or
 // no REG_DWORD, else the handle, 0 after a close. Read as another program reads it, and not traced.

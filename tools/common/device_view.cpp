@@ -4,6 +4,8 @@
 #include "platform/host/gpio.h"
 #include "platform/host/hardware_settings.h"
 #include "platform/host/power.h"
+#include "platform/host/reg_data.h"
+#include "platform/host/registry_store.h"
 #include "platform/host/resources.h"
 #include "platform/host/serial.h"
 #include "platform/host/shell.h"
@@ -37,7 +39,34 @@ bool DeviceView::operator==(const DeviceView& o) const {
            pin38 == o.pin38 && pin38_hardware == o.pin38_hardware && ac_line == o.ac_line &&
            backlight_present == o.backlight_present && backlight_level == o.backlight_level &&
            battery_timeout == o.battery_timeout && batt_suspend_timeout == o.batt_suspend_timeout &&
-           events == o.events && com1 == o.com1 && com1_open == o.com1_open;
+           events == o.events && com1 == o.com1 && com1_open == o.com1_open && gps == o.gps &&
+           std_profile == o.std_profile && temp_ac_timeout == o.temp_ac_timeout && state_chg == o.state_chg &&
+           firmware == o.firmware;
+}
+
+bool DeviceView::Profile::operator==(const Profile& o) const {
+    return power_timeout == o.power_timeout && bl_timeout == o.bl_timeout && slide == o.slide &&
+           backlight == o.backlight && power == o.power;
+}
+
+std::optional<DWORD> DeviceView::Profile::BacklightTimeout() const {
+    // The monitor reads a missing value as 0.
+    return backlight.value_or(0) ? bl_timeout.value_or(0) : 0;
+}
+
+std::optional<DWORD> DeviceView::Profile::SuspendTimeout() const {
+    return power.value_or(0) ? power_timeout.value_or(0) : 0;
+}
+
+std::optional<std::string> DeviceView::ProfileInForce() const {
+    auto holds = [this](const Profile& p) {
+        return battery_timeout == p.BacklightTimeout() && batt_suspend_timeout == p.SuspendTimeout();
+    };
+    const bool by_gps = holds(gps), by_std = holds(std_profile);
+    if (by_gps && by_std) return std::string(pin38 ? "GPS" : "STD");
+    if (by_gps) return std::string("GPS");
+    if (by_std) return std::string("STD");
+    return std::nullopt;
 }
 
 std::string Shown(std::u16string_view text) {
@@ -60,6 +89,29 @@ std::optional<std::uint32_t> IconResource(const std::u16string& text) {
         id = id * 10 + (text[i] - u'0');
     }
     return id;
+}
+
+std::optional<std::string> StoredText(host::RegistryStore& registry, HKEY root, std::u16string_view path,
+                                      std::u16string_view name) {
+    host::RegKeyId key = 0;
+    host::RegValue value;
+    if (registry.OpenKey(host::RegistryStore::Root(root), path, &key) != ERROR_SUCCESS ||
+        registry.GetValue(key, name, &value) != ERROR_SUCCESS || value.type != REG_SZ)
+        return std::nullopt;
+    return host::json::Utf8(host::StringOf(value.data));
+}
+
+// A DWORD of the profile key, opened once for all of them (0: it is missing).
+std::optional<DWORD> ProfileDword(host::RegistryStore& registry, host::RegKeyId key, LPCTSTR name) {
+    host::RegValue value;
+    if (!key || registry.GetValue(key, name, &value) != ERROR_SUCCESS || value.type != REG_DWORD) return std::nullopt;
+    return host::DwordOf(value.data);
+}
+
+DeviceView::Profile ProfileOf(host::RegistryStore& registry, host::RegKeyId key, const PowerProfile& names) {
+    auto value = [&](LPCTSTR name) { return ProfileDword(registry, key, name); };
+    return DeviceView::Profile{value(names.powerTimeOut), value(names.blTimeOut), value(names.slide),
+                               value(names.backlight), value(names.power)};
 }
 
 DeviceView::Item ItemOf(const host::MenuItem& item) {
@@ -91,8 +143,12 @@ std::vector<DeviceView::Control> Controls(host::Handheld& device, HWND dialog) {
 
 }  // namespace
 
-DeviceView QuickLook(host::Handheld& device) {
-    DeviceView v;
+void LookQuickly(host::Handheld& device, DeviceView* view) {
+    DeviceView& v = *view;
+    v.tray.clear();
+    v.menu.clear();
+    v.modals.clear();
+    v.events.clear();
     host::Shell& shell = device.shell();
     for (const host::TrayIcon& icon : shell.TrayIcons()) {
         DeviceView::TrayIcon t;
@@ -135,16 +191,25 @@ DeviceView QuickLook(host::Handheld& device) {
     v.backlight_level = power.backlight_level();
     for (const auto& [name, count] : power.events().set_counts())
         v.events[host::json::Utf8(name)] = count;
-    return v;
 }
 
 DeviceView Look(host::Handheld& device) {
-    DeviceView v = QuickLook(device);
+    DeviceView v;
+    LookQuickly(device, &v);
     v.window = PublishedWindow(device);
     v.battery_timeout =
         host::StoredDword(device.registry(), HKEY_CURRENT_USER, BACKLIGHT_KEY_PATH, BATTERY_TIMEOUT_VALUE);
     v.batt_suspend_timeout =
         host::StoredDword(device.registry(), HKEY_LOCAL_MACHINE, POWER_TIMEOUTS_KEY_PATH, BATT_SUSPEND_TIMEOUT_VALUE);
+    host::RegistryStore& registry = device.registry();
+    host::RegKeyId profile = 0;
+    if (registry.OpenKey(host::RegistryStore::Root(HKEY_CURRENT_USER), PROFILE_KEY_PATH, &profile) != ERROR_SUCCESS)
+        profile = 0;
+    v.gps = ProfileOf(registry, profile, GPS_PROFILE);
+    v.std_profile = ProfileOf(registry, profile, STD_PROFILE);
+    v.temp_ac_timeout = ProfileDword(registry, profile, u"Temp_ACTimeOut");
+    v.state_chg = ProfileDword(registry, profile, STATE_CHG_VALUE);
+    v.firmware = StoredText(registry, HKEY_LOCAL_MACHINE, AppKeyStrings[APP_KEY_PATH], AppKeyStrings[FW_VALUE]);
     v.com1 = device.serial().Mapping(1);
     v.com1_open = device.serial().IsOpen(1);
     return v;

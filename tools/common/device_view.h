@@ -69,15 +69,33 @@ struct DeviceView {
     std::string com1;                   // the mapping; empty: no COM1
     bool com1_open = false;
 
+    // One power profile as the profile key holds it; a value is empty while it is missing.
+    struct Profile {
+        std::optional<DWORD> power_timeout, bl_timeout, slide, backlight, power;
+        // The time-outs it puts in force: a disabled one is 0.
+        std::optional<DWORD> BacklightTimeout() const;
+        std::optional<DWORD> SuspendTimeout() const;
+        bool operator==(const Profile& o) const;
+        bool operator!=(const Profile& o) const { return !(*this == o); }
+    };
+    Profile gps, std_profile;
+    std::optional<DWORD> temp_ac_timeout;
+    std::optional<DWORD> state_chg;
+    std::optional<std::string> firmware;  // FW as recorded at the first run
+
+    // "GPS" or "STD": the profile whose time-outs BatteryTimeout and BattSuspendTimeout hold (pin
+    // 38 decides when both do); empty when neither does, as before the first refresh.
+    std::optional<std::string> ProfileInForce() const;
+
     bool operator==(const DeviceView& o) const;
     bool operator!=(const DeviceView& o) const { return !(*this == o); }
 };
 
 // The device as this process sees it now.
 DeviceView Look(host::Handheld& device);
-// The part of it this process holds in memory, cheap enough to take after every turn of the
-// loop: all but the registry's settings (window, the time-outs) and COM1, which stay empty.
-DeviceView QuickLook(host::Handheld& device);
+// Takes again into `view` the part this process holds in memory, cheap enough to look at after
+// every turn of the loop: all but the registry's settings and COM1, which stay as they were.
+void LookQuickly(host::Handheld& device, DeviceView* view);
 
 // A menu item's or control's text as a person reads it: a single '&' only underlines the next
 // character.

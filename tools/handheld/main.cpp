@@ -29,7 +29,7 @@ const Command kCommands[] = {
     {"send", "send show, hide, reset, close or about to the system's window", handheld::SendMain},
     {"set", "set the AC line or the hardware's hold on pin 38", handheld::SetMain},
     {"ports", "map a serial port to a terminal or the simulated receiver", handheld::PortsMain},
-    {"status", "what the device shows, as one JSON object", handheld::StatusMain},
+    {"status", "what the device shows, in words or as JSON (--json)", handheld::StatusMain},
     {"check", "read the whole registry file and say whether it is sound", handheld::CheckMain},
 };
 

@@ -1,4 +1,5 @@
-// `handheld status`: what a person could see or measure on the device, as one JSON object.
+// `handheld status`: what a person could see or measure on the device, in words or as JSON.
+#include <cstring>
 #include <iostream>
 #include <string>
 
@@ -10,23 +11,40 @@
 namespace handheld {
 
 int StatusMain(int argc, char** argv) {
-    const char usage[] = "usage: handheld status [--help]\n";
+    const char usage[] = "usage: handheld status [--help] [--json]\n";
     if (AsksForHelp(argc, argv)) {
         std::cout << usage
-                  << "Prints one JSON object describing the device in PELORN_DEVICE: whether the system runs,\n"
-                     "its window (GPSHDL), the tray icon shown (resource id or null), the menu's items and\n"
-                     "check marks, pins 21 and 38, the AC line, the backlight level, BatteryTimeout and\n"
-                     "BattSuspendTimeout as written, how often each named event was set, and the message\n"
-                     "boxes open now. What only the running system knows is null while it is not running.\n";
+                  << "Describes the device in PELORN_DEVICE: whether Pelorn runs (running, starting, busy or\n"
+                     "not running, and its process), the receiver (pins 21 and 38), the profile in force and\n"
+                     "both profiles' values, the AC line, the backlight level, BatteryTimeout and\n"
+                     "BattSuspendTimeout as written, State_Chg, the firmware version recorded at the first run,\n"
+                     "COM1, the tray icon and the message boxes open now; one fact a line.\n"
+                     "--json prints it as one JSON object, for programs: also the window (GPSHDL), the menu's\n"
+                     "items and check marks and how often each named event was set. What only the running\n"
+                     "system knows is null while it is not running or does not answer.\n"
+                     "A Pelorn whose loop is held (a reset holds it 5 s, the first run's firmware read up to\n"
+                     "5 s) answers late: the wait is told on standard error, and after 6 s what the device\n"
+                     "folder shows is printed instead.\n";
         return 0;
     }
-    if (argc > 1) {
-        std::cerr << "handheld status: unexpected argument '" << argv[1] << "'\n" << usage;
+    bool json = false;
+    for (int i = 1; i < argc; ++i) {
+        if (std::strcmp(argv[i], "--json") == 0 && !json) {
+            json = true;
+            continue;
+        }
+        std::cerr << "handheld status: unexpected argument '" << argv[i] << "'\n" << usage;
         return 2;
     }
     try {
         OnDevice on;
-        std::cout << tools::DeviceStatus(host::Handheld::Current()) << "\n";
+        nlohmann::ordered_json status = tools::DeviceStatus(host::Handheld::Current(), [](const std::string& note) {
+            std::cerr << "handheld status: " << note << "\n";
+        });
+        if (json)
+            std::cout << status.dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace) << "\n";
+        else
+            std::cout << tools::StatusSummary(status);
         return 0;
     } catch (const host::DeviceError& e) {
         std::cerr << "handheld status: " << e.what() << "\n";

@@ -1,6 +1,12 @@
 #include "pelorn/console.h"
 
+#include <sys/time.h>
+
 #include <cmath>
+#include <ctime>
+
+#include "common/control.h"
+#include "common/status.h"
 
 #include "platform/host/trace.h"
 #include "platform/host/windows.h"
@@ -40,19 +46,40 @@ std::string ColourName(std::uint32_t argb) {
     return best->name;
 }
 
+std::string ProfileWords(const tools::DeviceView::Profile& p) {
+    auto timeout = [](const std::optional<DWORD>& value, const std::optional<DWORD>& enable) {
+        if (!enable.value_or(0)) return std::string("never");
+        return "after " + (value ? std::to_string(*value) + " s" : std::string("0 s"));
+    };
+    return "backlight off " + timeout(p.bl_timeout, p.backlight) + ", suspend " + timeout(p.power_timeout, p.power) +
+           ", brightness " + (p.slide ? std::to_string(*p.slide) : std::string("0"));
+}
+
 }  // namespace
 
 Console::Console(host::Handheld& device, std::FILE* out, bool verbose)
-    : device_(device), out_(out), seen_(tools::QuickLook(device)), verbose_(verbose) {
+    : device_(device),
+      out_(out),
+      seen_(tools::Look(device)),
+      registry_(device.registry().Version()),
+      verbose_(verbose) {
     host::Trace& trace = device_.trace();
     trace.Keep(false);
-    trace.Only({"RegSetValueEx", "DeviceIoControl", "CreateFile", "CloseHandle"});
+    trace.Only({"RegSetValueEx", "RegQueryValueEx", "DeviceIoControl", "CreateFile", "CloseHandle"});
     trace.Observe([this](const host::TraceEntry& e) { Saw(e); });
     trace.Enable(true);
+    if (host::Endpoint* endpoint = device_.endpoint())
+        endpoint->ObserveRequests([this](const host::PeerRequest& r, pid_t sender) { Sent(r, sender); });
+    Line(seen_.firmware ? "firmware: \"" + *seen_.firmware + "\" (recorded at the first run)"
+                        : std::string("firmware: not recorded yet (this is the first run)"));
+    if (std::optional<std::string> in_force = seen_.ProfileInForce())
+        Line("profile in force: " + *in_force + " (" +
+             ProfileWords(*in_force == "GPS" ? seen_.gps : seen_.std_profile) + "), as last applied");
 }
 
 Console::~Console() {
-    Changes(tools::QuickLook(device_));  // what the close did after the loop last waited
+    Changes(LookNow());  // what the close did after the loop last waited
+    if (host::Endpoint* endpoint = device_.endpoint()) endpoint->ObserveRequests(nullptr);
     host::Trace& trace = device_.trace();
     trace.Enable(false);
     trace.Observe(nullptr);
@@ -72,9 +99,22 @@ std::string Console::Describe(const host::IconImage* picture) {
 
 void Console::Line(const std::string& text) {
     double t = static_cast<double>(device_.clock().Now()) / 1000.0;
+    if (!device_.clock().IsVirtual()) {
+        // When it happened, for whoever reads the log beside others.
+        timeval now{};
+        gettimeofday(&now, nullptr);
+        tm local{};
+        localtime_r(&now.tv_sec, &local);
+        char stamp[40], zone[8];
+        std::strftime(stamp, sizeof stamp, "%Y-%m-%dT%H:%M:%S", &local);
+        std::strftime(zone, sizeof zone, "%z", &local);
+        std::fprintf(out_, "%s.%03ld%.3s:%s ", stamp, static_cast<long>(now.tv_usec / 1000), zone, zone + 3);
+    }
     std::fprintf(out_, "%10.3f  %s\n", t, text.c_str());
     std::fflush(out_);
 }
+
+void Console::Sent(const host::PeerRequest& request, pid_t sender) { Line(tools::ReceivedWords(request, sender)); }
 
 void Console::Saw(const host::TraceEntry& e) {
     if (e.call == "DeviceIoControl") {
@@ -83,6 +123,16 @@ void Console::Saw(const host::TraceEntry& e) {
         if (e.Str("device") != "BKL1:" || e.Num("result") == 0 || in.size() != 2 || backlight_ == in[1]) return;
         backlight_ = in[1];
         return Line("backlight: level " + std::to_string(in[1]));
+    }
+    if (e.call == "RegQueryValueEx") {
+        // What another program set, as the tick reads it before clearing it.
+        const host::TraceValue& data = e.Value("lpData");
+        if (e.Str("lpValueName") != "State_Chg" || data.text.size() != 4) return;
+        std::uint32_t v = 0;
+        for (int i = 3; i >= 0; --i)
+            v = v << 8 | static_cast<unsigned char>(data.text[i]);
+        if (v) Line("State_Chg: " + std::to_string(v) + " (set by another program): the profile is applied again");
+        return;
     }
     std::string name = e.Str("name");
     if (name != "BatteryTimeout" && name != "BattSuspendTimeout") return;
@@ -107,6 +157,14 @@ void Console::Changes(const tools::DeviceView& now) {
         blinking_ = frame;
         icon_before_ = was ? was->resource : std::nullopt;
     }
+    if (now.firmware != seen_.firmware && now.firmware) Line("firmware recorded: \"" + *now.firmware + "\"");
+    if (now.ProfileInForce() != seen_.ProfileInForce() && now.battery_timeout)
+        Line(now.ProfileInForce() ? "profile in force: " + *now.ProfileInForce() + " (" +
+                                        ProfileWords(*now.ProfileInForce() == "GPS" ? now.gps : now.std_profile) + ")"
+                                  : std::string("profile in force: neither (the time-outs written match no profile)"));
+    else if (now.ProfileInForce() && (now.gps != seen_.gps || now.std_profile != seen_.std_profile))
+        Line("profile " + *now.ProfileInForce() + " in force, now " +
+             ProfileWords(*now.ProfileInForce() == "GPS" ? now.gps : now.std_profile));
     auto level = [](bool high) { return high ? " high" : " low"; };
     if (now.pin38 != seen_.pin38) Line(std::string("pin 38") + level(now.pin38));
     if (now.pin21 != seen_.pin21) Line(std::string("pin 21") + level(now.pin21));
@@ -117,8 +175,20 @@ void Console::Changes(const tools::DeviceView& now) {
     }
 }
 
+tools::DeviceView Console::LookNow() {
+    // The registry's settings are read again only when somebody changed the registry.
+    std::optional<std::uint64_t> version = device_.registry().Version();
+    if (!version || version != registry_) {
+        registry_ = version;
+        return tools::Look(device_);
+    }
+    tools::DeviceView now = seen_;
+    tools::LookQuickly(device_, &now);
+    return now;
+}
+
 bool Console::Act() {
-    tools::DeviceView now = tools::QuickLook(device_);
+    tools::DeviceView now = LookNow();
     Changes(now);
     seen_ = std::move(now);
     if (seen_.modals.empty()) return false;

@@ -1,12 +1,16 @@
 // What pelorn writes while the handheld has no face of its own: one readable line for each thing
 // the screen shows (the tray icon and its picture, the menu, message boxes, dialogs) and for each
-// effect on the devices (pins 21 and 38, the backlight level, time-outs written, events set).
+// effect on the devices (pins 21 and 38, the backlight level, time-outs written, events set), the
+// firmware recorded and the profile in force, a State_Chg another program set, and what other
+// programs sent the system. Each line starts with the device's time in seconds, and on the real
+// clock with the wall-clock time before it.
 //
 // Whenever the loop is idle it looks at the device (the view `handheld status` and the face read)
 // and writes what changed since it last looked. What the system sets whether or not anything
 // changes (backlight levels, time-outs, failed writes too) it reads from the trace, which records
 // just those calls, and the opens and closes that name the devices, and keeps nothing. A run of
-// any length costs the same memory, and a steady tick one look and one record.
+// any length costs the same memory, and a steady tick one look at what the process holds and one
+// record.
 #pragma once
 
 #include <cstdint>
@@ -15,6 +19,7 @@
 #include <string>
 
 #include "common/device_view.h"
+#include "platform/host/endpoint.h"
 #include "platform/host/handheld.h"
 
 namespace pelorn {
@@ -35,13 +40,16 @@ public:
 
 private:
     void Saw(const host::TraceEntry& e);
+    void Sent(const host::PeerRequest& request, pid_t sender);
     void Line(const std::string& text);
+    tools::DeviceView LookNow();
     // Writes what differs between the last look and `now`.
     void Changes(const tools::DeviceView& now);
 
     host::Handheld& device_;
     std::FILE* out_;
     tools::DeviceView seen_;
+    std::optional<std::uint64_t> registry_;  // the registry's version at the last full look
     std::optional<std::int64_t> backlight_;  // the level last set
     bool verbose_;
     std::optional<UINT> icon_before_;  // the tray's icon before the one shown now

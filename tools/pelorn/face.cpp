@@ -170,13 +170,16 @@ Face::Face(host::Handheld& device) : device_(device), term_(std::make_unique<Ter
     nodelay(stdscr, TRUE);
     set_escdelay(25);
     curs_set(0);
-    if (has_colors()) {
+    // NO_COLOR set to anything but empty: no colour at all, pictures included.
+    const char* no_colour = std::getenv("NO_COLOR");
+    const bool colour_wanted = !no_colour || !*no_colour;
+    if (colour_wanted && has_colors()) {
         start_color();
         term_->colour = true;
     }
     const char* colourterm = std::getenv("COLORTERM");
-    term_->truecolour =
-        colourterm && (std::strcmp(colourterm, "truecolor") == 0 || std::strcmp(colourterm, "24bit") == 0);
+    term_->truecolour = colour_wanted && colourterm &&
+                        (std::strcmp(colourterm, "truecolor") == 0 || std::strcmp(colourterm, "24bit") == 0);
     mousemask(BUTTON1_PRESSED | BUTTON1_CLICKED, nullptr);
     mouseinterval(0);
 
@@ -198,9 +201,11 @@ Face::Face(host::Handheld& device) : device_(device), term_(std::make_unique<Ter
 
     host::Trace& trace = device_.trace();
     trace.Keep(false);
-    trace.Only({"WriteFile", "ReadFile"});
+    trace.Only({"WriteFile", "ReadFile", "RegQueryValueEx"});
     trace.Observe([this](const host::TraceEntry& e) { Saw(e); });
     trace.Enable(true);
+    if (host::Endpoint* endpoint = device_.endpoint())
+        endpoint->ObserveRequests([this](const host::PeerRequest& r, pid_t sender) { Sent(r, sender); });
 
     device_.windows().AddWakeSource(STDIN_FILENO, [this] { ReadInput(); });
     device_.windows().AddWakeSource(term_->resize_pipe[0], [this] { Resized(); });
@@ -208,6 +213,7 @@ Face::Face(host::Handheld& device) : device_(device), term_(std::make_unique<Ter
 }
 
 Face::~Face() {
+    if (host::Endpoint* endpoint = device_.endpoint()) endpoint->ObserveRequests(nullptr);
     device_.windows().RemoveWakeSource(STDIN_FILENO);
     device_.windows().RemoveWakeSource(term_->resize_pipe[0]);
     host::Trace& trace = device_.trace();
@@ -232,7 +238,21 @@ bool Face::Act() {
     return false;
 }
 
+void Face::Sent(const host::PeerRequest& request, pid_t sender) { note_ = tools::ReceivedWords(request, sender); }
+
 void Face::Saw(const host::TraceEntry& e) {
+    if (e.call == "RegQueryValueEx") {
+        // Another program's State_Chg, as the tick reads it before clearing it.
+        const host::TraceValue& data = e.Value("lpData");
+        if (e.Str("lpValueName") != "State_Chg" || data.text.size() != 4) return;
+        std::uint32_t v = 0;
+        for (int i = 3; i >= 0; --i)
+            v = v << 8 | static_cast<unsigned char>(data.text[i]);
+        char when[32];
+        std::snprintf(when, sizeof when, " at %.1f s", static_cast<double>(e.t) / 1000.0);
+        if (v) state_chg_read_ = std::to_string(v) + when;
+        return;
+    }
     if (e.Str("device") != "COM1:" || e.Num("result") == 0) return;
     std::string text = e.Str("text");
     if (text.empty()) return;
@@ -318,6 +338,14 @@ void Face::Handle(const Key& key) {
         (!key.function && (key.code == '\r' || key.code == '\n')) || (key.function && key.code == KEY_ENTER);
     const bool escape = !key.function && key.code == 27;
 
+    if (help_) {
+        help_ = false;  // any key closes the list of keys, and does nothing else
+        return;
+    }
+    if (!key.function && key.code == '?') {
+        help_ = true;
+        return;
+    }
     if (key.mouse_x >= 0) {
         if (!frame_ || !frame_->Inside(key.mouse_x, key.mouse_y)) return;
         const Hit& hit = frame_->HitAt(key.mouse_x, key.mouse_y);
@@ -440,6 +468,8 @@ void Face::Draw(bool force) {
     s.com1_sent = com1_sent_;
     s.com1_received = com1_received_;
     s.note = note_;
+    s.state_chg_read = state_chg_read_;
+    s.help = help_;
     if (!force && shown_ && *shown_ == s && frame_ && frame_->cols() == COLS && frame_->rows() == LINES) return;
     shown_ = std::move(s);
     std::unique_ptr<Frame> before = std::move(frame_);

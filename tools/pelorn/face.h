@@ -19,6 +19,7 @@
 #include <vector>
 
 #include "common/device_view.h"
+#include "platform/host/endpoint.h"
 #include "platform/host/handheld.h"
 
 namespace pelorn {
@@ -34,10 +35,12 @@ struct FaceState : tools::DeviceView {
     FaceState() = default;
     explicit FaceState(tools::DeviceView view) : DeviceView(std::move(view)) {}
 
-    int selected = -1;          // the highlighted item of the innermost menu
-    std::string com1_sent;      // the last write to COM1, as readable text
-    std::string com1_received;  // the last read from it
-    std::string note;           // what the last key did
+    int selected = -1;           // the highlighted item of the innermost menu
+    std::string com1_sent;       // the last write to COM1, as readable text
+    std::string com1_received;   // the last read from it
+    std::string note;            // what the last key did, or what another program sent last
+    std::string state_chg_read;  // the last nonzero State_Chg the system read, and when
+    bool help = false;           // the list of keys is open
 
     bool operator==(const FaceState& o) const;
     bool operator!=(const FaceState& o) const { return !(*this == o); }
@@ -92,6 +95,13 @@ private:
     std::vector<Hit> hits_;
 };
 
+// Every key the face takes, and what it does: the help line and the help box (?) list them.
+struct FaceKey {
+    const char* key;
+    const char* does;
+};
+const std::vector<FaceKey>& FaceKeys();
+
 // The smallest terminal the face fits in.
 constexpr int kMinCols = 74;
 constexpr int kMinRows = 24;
@@ -133,6 +143,7 @@ private:
     // A control message by its name (show, hide, ...), as another program sends it.
     void Send(const char* what);
     void Saw(const host::TraceEntry& e);
+    void Sent(const host::PeerRequest& request, pid_t sender);
     int MenuSelection(const FaceState::Modal& menu, int from, int step) const;
 
     host::Handheld& device_;
@@ -145,6 +156,8 @@ private:
     int selected_ = -1;
     std::string com1_sent_, com1_received_;
     std::string note_;
+    std::string state_chg_read_;
+    bool help_ = false;
 };
 
 }  // namespace pelorn

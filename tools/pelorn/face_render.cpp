@@ -10,7 +10,16 @@ namespace pelorn {
 
 bool FaceState::operator==(const FaceState& o) const {
     return static_cast<const tools::DeviceView&>(*this) == o && selected == o.selected && com1_sent == o.com1_sent &&
-           com1_received == o.com1_received && note == o.note;
+           com1_received == o.com1_received && note == o.note && state_chg_read == o.state_chg_read && help == o.help;
+}
+
+const std::vector<FaceKey>& FaceKeys() {
+    static const std::vector<FaceKey> keys = {
+        {"t", "tap"},    {"↑↓ Enter", "choose, OK"}, {"Esc", "dismiss"},   {"a", "AC line"},
+        {"p", "pin 38"}, {"c", "State_Chg"},         {"s h", "show hide"}, {"r", "reset"},
+        {"i", "about"},  {"x q", "close"},           {"^L", "redraw"},     {"?", "keys"},
+    };
+    return keys;
 }
 
 namespace {
@@ -46,14 +55,30 @@ Rgb Dim(Rgb c, double f) {
     return Rgb{d(c.r), d(c.g), d(c.b)};
 }
 
+// What each key does in full, for the help box.
+const char* const kKeyHelp[] = {
+    "t        tap the tray icon: the system opens its menu",
+    "↑ ↓      move in the menu; Enter or Space chooses",
+    "Esc      dismiss the menu",
+    "Enter    press OK in a message box or dialog (also Space, o, Esc)",
+    "a        AC line: battery <-> online",
+    "p        pin 38: the hardware holds it high, low, lets go",
+    "c        set State_Chg to 1, as another program would",
+    "s h      send show, hide (0x0401, 0x0402)",
+    "r        send reset (0x0403): the reset sentence on COM1",
+    "i        send about: the About box",
+    "x q      send close (WM_CLOSE): Pelorn ends",
+    "Ctrl-L   draw the terminal anew",
+    "mouse    click the icon, a menu item, OK",
+    "?        this help; any key closes it",
+};
+
 std::vector<std::string> HelpLines(int cols) {
-    static const char* const kKeys[] = {"t tap the icon", "↑↓ Enter choose", "Esc dismiss", "Enter OK",
-                                        "a AC line",      "p pin 38",        "c State_Chg", "s show",
-                                        "h hide",         "r reset",         "i about",     "x close"};
     std::vector<std::string> lines;
     std::string line;
-    for (const char* key : kKeys) {
-        std::string next = line.empty() ? std::string(" ") + key : line + "  " + key;
+    for (const FaceKey& k : FaceKeys()) {
+        const std::string key = std::string(k.key) + " " + k.does;
+        std::string next = line.empty() ? " " + key : line + "  " + key;
         if (Width(next) > cols && !line.empty()) {
             lines.push_back(line);
             next = std::string(" ") + key;
@@ -153,6 +178,7 @@ public:
         for (int i = 0; i < help_rows; ++i)
             for (int c = Width(help[i]); c < f_.cols(); ++c)
                 f_.At(c, f_.rows() - help_rows + i).bg = kTaskbar;
+        if (s_.help) HelpBox();
     }
 
 private:
@@ -187,6 +213,26 @@ private:
     }
     void SetHit(int c, int r, Hit h) {
         if (OnScreen(c, r)) f_.HitAt(f_.screen_col + c, f_.screen_row + r) = h;
+    }
+
+    // Every key in full, over the screen and panel, until the next key.
+    void HelpBox() {
+        int width = 0;
+        for (const char* line : kKeyHelp)
+            width = std::max(width, Width(line));
+        width += 4;
+        const int height = static_cast<int>(std::size(kKeyHelp)) + 4;
+        const int left = std::max(0, (f_.cols() - width) / 2), top = std::max(0, (f_.rows() - height) / 2);
+        for (int r = top; r < std::min(f_.rows(), top + height); ++r)
+            for (int c = left; c < std::min(f_.cols(), left + width); ++c) {
+                f_.At(c, r) = Cell{U' ', kBlack, kWindow};
+                f_.HitAt(c, r) = Hit{};
+            }
+        f_.Put(left, top, " Keys", kWhite, kTitle, true, left + width);
+        for (int c = left + 5; c < std::min(f_.cols(), left + width); ++c)
+            f_.At(c, top).bg = kTitle;
+        for (std::size_t i = 0; i < std::size(kKeyHelp); ++i)
+            f_.Put(left + 2, top + 2 + static_cast<int>(i), kKeyHelp[i], kBlack, kWindow, false, left + width);
     }
 
     void TooSmall() {
@@ -429,6 +475,21 @@ private:
         };
         line("BatteryTimeout", seconds(s_.battery_timeout));
         line("BattSuspendTimeout", seconds(s_.batt_suspend_timeout));
+        std::optional<std::string> in_force = s_.ProfileInForce();
+        line("profile in force", in_force ? *in_force : std::string("neither"));
+        // Backlight and suspend time-outs ("off": disabled) and brightness.
+        auto profile = [](const tools::DeviceView::Profile& p) {
+            auto timeout = [](const std::optional<DWORD>& v, const std::optional<DWORD>& enable) {
+                return enable.value_or(0) ? std::to_string(v.value_or(0)) + " s" : std::string("off");
+            };
+            return timeout(p.bl_timeout, p.backlight) + "  " + timeout(p.power_timeout, p.power) + "  " +
+                   std::to_string(p.slide.value_or(0));
+        };
+        line("  GPS bl susp lvl", profile(s_.gps), in_force == std::string("GPS") ? kOn : kPanelText);
+        line("  STD bl susp lvl", profile(s_.std_profile), in_force == std::string("STD") ? kOn : kPanelText);
+        line("State_Chg", (s_.state_chg ? std::to_string(*s_.state_chg) : std::string("not set")) +
+                              (s_.state_chg_read.empty() ? "" : ", read " + s_.state_chg_read));
+        line("firmware", s_.firmware ? "\"" + *s_.firmware + "\"" : std::string("not recorded"));
         line("events set", s_.events.empty() ? "none yet" : "");
         for (const auto& [name, count] : s_.events)
             line("  " + name, std::to_string(count) + (count == 1 ? " time" : " times"));

@@ -2,6 +2,7 @@
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <poll.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/timerfd.h>
@@ -36,12 +37,20 @@ bool FillAddress(int folder, const std::string& name, sockaddr_un* address) {
     return n > 0 && static_cast<std::size_t>(n) < sizeof address->sun_path;
 }
 
-// "<pid>.sock": the pid, or 0 when the text is no socket name of ours.
-pid_t SocketOwner(const std::string& name) {
+// "<pid><suffix>": the pid, or 0 when the text is no such name of ours.
+pid_t NameOwner(const std::string& name, const char* suffix) {
     char* end = nullptr;
     long pid = std::strtol(name.c_str(), &end, 10);
-    return end != name.c_str() && std::strcmp(end, ".sock") == 0 && pid > 0 ? static_cast<pid_t>(pid) : 0;
+    return end != name.c_str() && std::strcmp(end, suffix) == 0 && pid > 0 ? static_cast<pid_t>(pid) : 0;
 }
+
+// "<pid>.sock": the pid, or 0 when the text is no socket name of ours.
+pid_t SocketOwner(const std::string& name) { return NameOwner(name, ".sock"); }
+
+// "<pid>.answers": a process that answers queries.
+pid_t AnswersOwner(const std::string& name) { return NameOwner(name, ".answers"); }
+
+std::string AnswersName() { return std::to_string(getpid()) + ".answers"; }
 
 // The text of a window's file in windows/, read without following a link.
 std::string ReadName(int windows, const char* file) {
@@ -129,6 +138,7 @@ void Endpoint::Close() {
         close(timer_);
         timer_ = -1;
     }
+    if (answer_ && run_ >= 0) unlinkat(run_, AnswersName().c_str(), 0);
     for (int* fd : {&run_, &windows_}) {
         if (*fd >= 0) close(*fd);
         *fd = -1;
@@ -147,13 +157,25 @@ void Endpoint::RemoveLeftovers() {
         std::vector<std::string> gone;
         while (dirent* e = readdir(dir)) {
             if (e->d_name[0] == '.') continue;
-            pid_t owner = SocketOwner(folder == run_ ? e->d_name : ReadName(folder, e->d_name));
+            pid_t owner = folder == run_ ? SocketOwner(e->d_name) | AnswersOwner(e->d_name)
+                                         : SocketOwner(ReadName(folder, e->d_name));
             if (owner && owner != getpid() && !ProcessAlive(owner)) gone.push_back(e->d_name);
         }
         closedir(dir);
         for (const std::string& name : gone)
             unlinkat(folder, name.c_str(), 0);
     }
+}
+
+void Endpoint::AnswerQueries(QueryHandler handler) {
+    const bool answers = static_cast<bool>(handler);
+    answer_ = std::move(handler);
+    if (!answers) {
+        unlinkat(run_, AnswersName().c_str(), 0);
+        return;
+    }
+    int fd = openat(run_, AnswersName().c_str(), O_WRONLY | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0600);
+    if (fd >= 0) close(fd);
 }
 
 bool Endpoint::Publish(HWND window) {
@@ -253,6 +275,11 @@ void Endpoint::Serve(int connection) {
         close(connection);
         return;
     }
+    if (observe_ && request.kind != kWireQuery) {
+        ucred peer{};
+        socklen_t size = sizeof peer;
+        observe_(request, getsockopt(connection, SOL_SOCKET, SO_PEERCRED, &peer, &size) == 0 ? peer.pid : 0);
+    }
     if (request.kind == kWireSend) {
         device_.windows().SentFromOtherProcess(
             request.window, request.msg, request.wparam, request.lparam,
@@ -338,6 +365,86 @@ std::optional<std::string> QueryOtherProcess(const std::string& folder, HWND win
         std::string received(static_cast<std::size_t>(reply.result), '\0');
         ssize_t n = received.empty() ? 0 : recv(s, received.data(), received.size(), MSG_WAITALL);
         if (n == static_cast<ssize_t>(received.size())) text = std::move(received);
+    }
+    close(s);
+    return text;
+}
+
+namespace {
+
+// The folders run/ and windows/ of the device in `folder`, held open; -1 where missing.
+struct PeerFolders {
+    int run = -1, windows = -1;
+    explicit PeerFolders(const std::string& folder) {
+        int device = open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        if (device < 0) return;
+        windows = openat(device, "windows", O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+        run = openat(device, "run", O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+        close(device);
+    }
+    ~PeerFolders() {
+        for (int fd : {run, windows})
+            if (fd >= 0) close(fd);
+    }
+};
+
+}  // namespace
+
+std::vector<pid_t> AnsweringProcesses(const std::string& folder) {
+    PeerFolders peers(folder);
+    std::vector<pid_t> found;
+    int fd = peers.run >= 0 ? dup(peers.run) : -1;
+    DIR* dir = fd >= 0 ? fdopendir(fd) : nullptr;
+    if (!dir) {
+        if (fd >= 0) close(fd);
+        return found;
+    }
+    while (dirent* e = readdir(dir)) {
+        pid_t pid = AnswersOwner(e->d_name);
+        if (pid && pid != getpid() && ProcessAlive(pid)) found.push_back(pid);
+    }
+    closedir(dir);
+    std::sort(found.begin(), found.end());
+    return found;
+}
+
+pid_t WindowOwner(const std::string& folder, HWND window) {
+    PeerFolders peers(folder);
+    pid_t pid = peers.windows >= 0 ? SocketOwner(ReadName(peers.windows, WindowName(window).c_str())) : 0;
+    return pid && ProcessAlive(pid) ? pid : 0;
+}
+
+std::optional<std::string> QueryProcess(const std::string& folder, pid_t pid, UINT what, int slice_ms,
+                                        const std::function<bool(int waited_ms)>& wait_on) {
+    PeerFolders peers(folder);
+    sockaddr_un address{};
+    if (peers.run < 0 || !FillAddress(peers.run, std::to_string(pid) + ".sock", &address)) return std::nullopt;
+    int s = socket(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0);
+    if (s < 0) return std::nullopt;
+    std::optional<std::string> text;
+    const WireRequest request = Request(kWireQuery, nullptr, what, 0, 0);
+    if (connect(s, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 &&
+        send(s, &request, sizeof request, MSG_NOSIGNAL) == static_cast<ssize_t>(sizeof request)) {
+        bool ready = false;
+        for (int waited = 0;;) {
+            pollfd p{s, POLLIN, 0};
+            int n = poll(&p, 1, slice_ms);
+            if (n < 0 && errno == EINTR) continue;
+            if (n != 0) {
+                ready = true;
+                break;
+            }
+            waited += slice_ms;
+            if (!wait_on(waited)) break;
+        }
+        WireReply reply{};
+        if (ready && recv(s, &reply, sizeof reply, 0) == static_cast<ssize_t>(sizeof reply) &&
+            reply.magic == kWireMagic && reply.error == ERROR_SUCCESS && reply.result >= 0 &&
+            reply.result < (1 << 20)) {
+            std::string received(static_cast<std::size_t>(reply.result), '\0');
+            ssize_t n = received.empty() ? 0 : recv(s, received.data(), received.size(), MSG_WAITALL);
+            if (n == static_cast<ssize_t>(received.size())) text = std::move(received);
+        }
     }
     close(s);
     return text;

@@ -25,6 +25,7 @@
 #include <map>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "platform/host/seam.h"
 
@@ -98,9 +99,14 @@ public:
     bool Publish(HWND window);
     void Withdraw(HWND window);
 
-    // How this program answers queries: the text for query `what`, or nothing to refuse it.
+    // How this program answers queries: the text for query `what`, or nothing to refuse it. A
+    // program that answers says so in run/<pid>.answers, so that others find it before it has a
+    // window (AnsweringProcesses).
     using QueryHandler = std::function<std::optional<std::string>(UINT what)>;
-    void AnswerQueries(QueryHandler handler) { answer_ = std::move(handler); }
+    void AnswerQueries(QueryHandler handler);
+    // Hears each message another process sends or posts here, before it is delivered.
+    using RequestObserver = std::function<void(const PeerRequest& request, pid_t sender)>;
+    void ObserveRequests(RequestObserver observer) { observe_ = std::move(observer); }
 
 private:
     struct Pending {
@@ -125,6 +131,7 @@ private:
     std::map<int, Pending> pending_;  // connections whose request has not arrived yet
     unsigned long turns_ = 0;
     QueryHandler answer_;
+    RequestObserver observe_;
 };
 
 // Connects to the process that owns `window` on the device in `folder`; -1 when none is alive.
@@ -138,5 +145,16 @@ bool DeliverToOtherProcess(const std::string& folder, HWND window, UINT msg, WPA
 // Asks the process that owns `window` on the device in `folder` query `what`; empty when no live
 // process owns the window or it refuses the query.
 std::optional<std::string> QueryOtherProcess(const std::string& folder, HWND window, UINT what);
+
+// The live processes on the device in `folder` that answer queries, this one excepted, oldest
+// process id first.
+std::vector<pid_t> AnsweringProcesses(const std::string& folder);
+// The process that owns `window` on the device in `folder`; 0 when none alive does.
+pid_t WindowOwner(const std::string& folder, HWND window);
+// Asks process `pid` on the device in `folder` query `what`. Its loop answers only when it gets
+// to it: after each `slice_ms` without an answer `wait_on(ms waited so far)` says whether to go
+// on waiting. Empty when the process is gone, refuses the query, or was not waited for.
+std::optional<std::string> QueryProcess(const std::string& folder, pid_t pid, UINT what, int slice_ms,
+                                        const std::function<bool(int waited_ms)>& wait_on);
 
 }  // namespace host

@@ -30,8 +30,9 @@ void CheckPin(int pin) {
 
 }  // namespace
 
-// A handheld switched on has its receiver fed: pin 38 starts high.
-GpioBlock::GpioBlock(RegistryStore& registry) : registry_(registry) { output_[1] = 1u << (38 % 32); }
+// Every pin starts low, the receiver's power pin 38 too: nothing powers the receiver until the
+// system switches it on or the hardware drives the pin.
+GpioBlock::GpioBlock(RegistryStore& registry) : registry_(registry) {}
 
 void GpioBlock::SyncPin38() const {
     std::optional<DWORD> drive = HardwareDword(registry_, u"Gpio", u"Pin38");

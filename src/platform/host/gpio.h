@@ -35,7 +35,7 @@ public:
     GpioBlock(const GpioBlock&) = delete;
     GpioBlock& operator=(const GpioBlock&) = delete;
 
-    // --- what the pins are doing (pins start low but pin 38, which starts high; driven by nobody) ---
+    // --- what the pins are doing (every pin starts low, pin 38 too, driven by nobody) ---
     // The level a read of GPLR shows.
     bool PinLevel(int pin) const;
     // The level last driven through the set and clear registers.

@@ -180,6 +180,8 @@ RegistryStore::~RegistryStore() = default;
 
 void RegistryStore::CheckOncePerTurn(const std::uint64_t* turn) { impl_->turn = turn; }
 
+std::optional<std::uint64_t> RegistryStore::Version() { return impl_->Stamp(); }
+
 const std::string& RegistryStore::file() const { return impl_->file; }
 
 std::string RegistryStore::CheckWhole() {

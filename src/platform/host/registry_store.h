@@ -12,6 +12,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -82,6 +83,9 @@ public:
     // Within one nonzero value of `*turn` it is checked once: what another process writes
     // meanwhile is seen when the turn changes. 0 means "check every time", as without a turn.
     void CheckOncePerTurn(const std::uint64_t* turn);
+    // Moves whenever the registry changes, by this process or another; empty while it cannot
+    // be told (the file cannot be read, or this process is in the middle of a change).
+    std::optional<std::uint64_t> Version();
 
     // The key of HKEY_CLASSES_ROOT, HKEY_CURRENT_USER, HKEY_LOCAL_MACHINE or HKEY_USERS; 0 for
     // any other value.
