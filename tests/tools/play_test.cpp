@@ -14,9 +14,11 @@ namespace {
 
 struct Played {
     int rc = 0;
-    std::string out;
+    std::string raw;  // every line written
+    std::string out;  // what the steps printed
     std::string err;
-    std::vector<nlohmann::json> records;  // the trace, in the order written
+    std::vector<nlohmann::json> lines;    // every record
+    std::vector<nlohmann::json> records;  // the system's calls, in the order written
 
     std::vector<nlohmann::json> Calls(const std::string& call) const {
         std::vector<nlohmann::json> found;
@@ -42,11 +44,15 @@ Played Play(const std::string& script, const std::string& folder = ".") {
     Played r;
     std::ostringstream out, err;
     r.rc = handheld::PlayScript(script, "test.play", folder, out, err);
-    r.out = out.str();
+    r.raw = out.str();
     r.err = err.str();
-    std::istringstream lines(r.out);
-    for (std::string line; std::getline(lines, line);)
-        if (!line.empty() && line[0] == '{') r.records.push_back(nlohmann::json::parse(line));
+    std::istringstream lines(r.raw);
+    for (std::string line; std::getline(lines, line);) {
+        r.lines.push_back(nlohmann::json::parse(line));  // throws on anything but a JSON line
+        const nlohmann::json& record = r.lines.back();
+        if (record.contains("call")) r.records.push_back(record);
+        if (record.contains("output")) r.out += record["output"].get<std::string>();
+    }
     return r;
 }
 
@@ -62,7 +68,7 @@ TEST(PlayTest, ScriptErrorsStopTheRunAndNameTheirLine) {
     Played r = Play("start\n\n# fine so far\nwait soon\n");
     EXPECT_EQ(1, r.rc);
     EXPECT_EQ("test.play:4: usage: wait MS\n", r.err);
-    EXPECT_EQ("", r.out);
+    EXPECT_EQ("", r.raw);
 
     EXPECT_EQ("test.play:1: unknown step 'push'\n", Play("push 1\n").err);
     EXPECT_EQ("test.play:2: com1 send: \\x needs two hex digits\n", Play("start\ncom1 send \"A\\x4\"\n").err);
@@ -128,8 +134,10 @@ TEST(PlayTest, AnswersGoToTheInnermostLoopWaiting) {
     long menu = r.Find("TrackPopupMenu"), pins = r.Find("GpioWrite"), dialog = r.Find("DialogBoxParam");
     ASSERT_NE(-1, menu);
     EXPECT_EQ(65008, r.records[menu]["chosen"]);
-    EXPECT_LT(menu, pins) << "the receiver went on while the About box was open";
-    EXPECT_LT(pins, dialog);
+    EXPECT_LT(dialog, menu);
+    EXPECT_LT(menu, pins);
+    EXPECT_EQ("DialogBoxParam", r.records[pins]["within"]) << "the receiver went on while the About box was open";
+    EXPECT_EQ("DialogBoxParam", r.records[menu]["within"]);
     EXPECT_EQ(-1, r.Find("SendMessage")) << "the script's own send is not the system's call";
 
     // A fault armed for the system waits for the system: the script's send does not use it up.
@@ -205,6 +213,65 @@ TEST(PlayTest, TheTourRunsFromStartToClose) {
     EXPECT_NE(-1, r.Find("DeviceIoControl", {{"device", "BKL1:"}, {"code", 100}, {"in", {12, 5}}})) << "STD_Slide";
 }
 
+TEST(PlayTest, EveryLineIsARecordInTimeOrderAndCallsFollowTheStepThatCausedThem) {
+    std::string folder = SourceFolder() + "/examples/scenarios";
+    std::ifstream in(folder + "/tour.play");
+    std::ostringstream text;
+    text << in.rdbuf();
+    Played r = Play(text.str(), folder);  // every line parsed as JSON
+    ASSERT_EQ(0, r.rc) << r.err;
+
+    std::vector<int> steps;
+    long long t = 0;
+    for (const auto& record : r.lines) {
+        EXPECT_LE(t, record["t"].get<long long>()) << record;
+        t = record["t"];
+        if (record.contains("step")) steps.push_back(record["line"]);
+    }
+    std::vector<int> written;  // every line of the tour that holds a step
+    std::istringstream lines(text.str());
+    int number = 0;
+    for (std::string line; std::getline(lines, line);) {
+        ++number;
+        if (!line.empty() && line[0] != '#') written.push_back(number);
+    }
+    EXPECT_EQ(written, steps);
+
+    // What follows a step up to the next one is what it caused; a step taken while a call waits
+    // for the person names that call.
+    auto after = [&r](const std::string& step) {
+        std::vector<nlohmann::json> caused;
+        bool in = false;
+        for (const auto& record : r.lines) {
+            if (record.contains("step")) {
+                if (in) break;
+                in = record["step"] == step;
+                if (in) caused.push_back(record);
+            } else if (in) {
+                caused.push_back(record);
+            }
+        }
+        return caused;
+    };
+    std::vector<nlohmann::json> pick = after("pick \"GPS On\"");
+    ASSERT_GE(pick.size(), 3u);
+    EXPECT_EQ("TrackPopupMenu", pick[0]["within"]);
+    EXPECT_EQ(3181, pick[0]["t"]);
+    std::vector<std::string> pins;
+    for (const auto& record : pick)
+        if (record["call"] == "GpioWrite") pins.push_back(record["offset"]);
+    EXPECT_EQ((std::vector<std::string>{"0x1C", "0x18"}), pins) << "pin 38 set, then pin 21";
+    std::vector<nlohmann::json> ok = after("ok");
+    ASSERT_FALSE(ok.empty());
+    EXPECT_EQ("DialogBoxParam", ok[0]["within"]) << "the first ok answers the About box";
+
+    std::vector<nlohmann::json> query = after("reg query \"HKLM\\SOFTWARE\\Apps\\Tavro SW\" /v FW");
+    ASSERT_EQ(2u, query.size());
+    EXPECT_EQ(12, query[1]["line"]);
+    EXPECT_EQ("\nHKEY_LOCAL_MACHINE\\SOFTWARE\\Apps\\Tavro SW\n    FW    REG_SZ     03.01.00.12\n\n",
+              query[1]["output"]);
+}
+
 TEST(PlayTest, WhatAScriptReadsIsBoundedAndAWaitCostsWhatHappensInIt) {
     for (const char* step : {"com1 log /dev/zero\n", "reg import /dev/zero\n"}) {
         Played r = Play(step);
@@ -215,7 +282,8 @@ TEST(PlayTest, WhatAScriptReadsIsBoundedAndAWaitCostsWhatHappensInIt) {
 
     // Thirty years with nothing running pass at once; the system then starts at that time.
     Played r = Play("wait 999999999999\nstart\n");
-    EXPECT_EQ(0u, r.At("{\"t\":999999999999,\"call\":")) << r.out.substr(0, 100);
+    ASSERT_FALSE(r.records.empty());
+    EXPECT_EQ(999999999999, r.records[0]["t"]) << r.records[0];
 }
 
 }  // namespace
