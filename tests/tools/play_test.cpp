@@ -1,13 +1,16 @@
 // `handheld play`: scripts run on a fresh device, their trace and reg output, and their errors.
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <fstream>
 #include <nlohmann/json.hpp>
+#include <regex>
 #include <sstream>
 #include <string>
 #include <vector>
 
 #include "handheld/play.h"
+#include "support/device_test.h"
 #include "tools/cli_support.h"
 
 namespace {
@@ -270,6 +273,103 @@ TEST(PlayTest, EveryLineIsARecordInTimeOrderAndCallsFollowTheStepThatCausedThem)
     EXPECT_EQ(12, query[1]["line"]);
     EXPECT_EQ("\nHKEY_LOCAL_MACHINE\\SOFTWARE\\Apps\\Tavro SW\n    FW    REG_SZ     03.01.00.12\n\n",
               query[1]["output"]);
+}
+
+TEST(PlayTest, TheSummarySaysWhatHappenedInWordsAMomentALine) {
+    std::string tour = SourceFolder() + "/examples/scenarios/tour.play";
+    pelorn_test::Ran r = pelorn_test::Handheld(".", {"play", "--summary", tour});
+    ASSERT_EQ(0, r.exit) << r.err;
+    for (const char* line : {
+             "   0.00 s  the system starts; tray icon 132 (red square) added\n",
+             "   0.18 s  firmware version recorded: 03.01.00.12; GPSHDL names window 65540\n",
+             "   1.68 s  backlight level 5; standard profile applied: backlight off after 30 s, suspend after 180 s\n",
+             "   3.18 s  \"GPS On\" chosen; tray icon 130 (dark green square); pin 38 high\n",
+             "   3.28 s  pin 21 high\n",
+             "   4.68 s  backlight level 10; GPS profile applied: backlight off after 0 s, suspend after 0 s\n",
+             "   6.28 s  AC line online\n",
+             "  10.78 s  tap beside the menu\n",
+             "  12.38 s  the hardware drives pin 38 high\n",
+             "  18.38 s  another program sends about; About box shown\n  18.38 s  OK pressed\n",
+             "  19.68 s  message box \"Shell_NotifyIcon Failure\"\n",
+             "  19.98 s  COM1: sends \"$PSRF101,-2686700,-4304200,3851624,75000,497260,921,12,8*29\\r\\n\" (61 "
+             "bytes)\n",
+             "           HKEY_LOCAL_MACHINE\\SOFTWARE\\Apps\\Tavro SW\n               FW    REG_SZ     04.00.00.01\n",
+         })
+        EXPECT_NE(std::string::npos, r.out.find(line)) << line;
+
+    // Every line a moment, in time order, or what a step printed beneath it.
+    std::istringstream lines(r.out);
+    const std::regex moment(R"( *(\d+\.\d\d) s  \S.*)");
+    double t = 0;
+    for (std::string line; std::getline(lines, line);) {
+        std::smatch m;
+        if (line.rfind("           ", 0) == 0) continue;
+        ASSERT_TRUE(std::regex_match(line, m, moment)) << line;
+        EXPECT_LE(t, std::stod(m[1])) << line;
+        t = std::stod(m[1]);
+    }
+    EXPECT_EQ(31.66, t);
+}
+
+// The width and height a PNG file says it has; zero when it is none.
+std::pair<unsigned, unsigned> PngSize(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    unsigned char head[24] = {};
+    in.read(reinterpret_cast<char*>(head), sizeof head);
+    if (!in || std::string(reinterpret_cast<char*>(head) + 1, 3) != "PNG") return {0, 0};
+    auto word = [&head](int at) {
+        return unsigned(head[at]) << 24 | head[at + 1] << 16 | head[at + 2] << 8 | head[at + 3];
+    };
+    return {word(16), word(20)};
+}
+
+TEST(PlayTest, TheTimelineDrawsEachLaneAndARendererShowsIt) {
+    std::string folder = pelorn_test::MakeTempFolder("pelorn-timeline");
+    std::string svg = folder + "/tour.svg";
+    pelorn_test::Ran r =
+        pelorn_test::Handheld(".", {"play", "--timeline", svg, SourceFolder() + "/examples/scenarios/tour.play"});
+    ASSERT_EQ(0, r.exit) << r.err;
+    ASSERT_EQ(0u, r.out.find("{\"t\":0,\"step\":\"com1 log receiver.nmea 0\",\"line\":9}\n")) << "records as ever";
+    std::ifstream in(svg);
+    std::stringstream text;
+    text << in.rdbuf();
+    const std::string picture = text.str();
+
+    // The renderer draws the whole picture at the size it declares, and finds every lane in it.
+    int rc = std::system(("rsvg-convert -o " + folder + "/tour.png " + svg + " 2>" + folder + "/err").c_str());
+    ASSERT_EQ(0, rc) << "rsvg-convert (librsvg2-bin, installed by scripts/deps.sh) failed";
+    EXPECT_EQ(std::make_pair(1180u, 420u), PngSize(folder + "/tour.png"));
+    EXPECT_NE(std::string::npos, picture.find("width=\"1180\" height=\"420\""));
+    struct Lane {
+        const char* id;
+        const char* name;
+        const char* shows;  // one piece of it, as a pointer over it tells
+    } lanes[] = {
+        {"icon", "tray icon", "tray icon dark green square from 3.18 s to 4.68 s"},
+        {"pin21", "pin 21", "pin 21 high from 3.28 s to 10.78 s"},
+        {"pin38", "pin 38", "pin 38 high from 12.38 s to 13.88 s"},
+        {"ac", "AC line", "AC line online from 6.28 s to 7.78 s"},
+        {"backlight", "backlight level", "backlight level 10 from 4.68 s to 7.68 s"},
+        {"backlight-timeout", "backlight off after", "backlight off after 0 s from 4.68 s to 12.18 s"},
+        {"suspend-timeout", "suspend after", "suspend after 180 s from 1.68 s to 4.68 s"},
+        {"events", "events set", "event PowerManager/ReloadActivityTimeouts at 1.68 s"},
+        {"boxes", "message boxes", "box &quot;Shell_NotifyIcon Failure&quot; from 19.68 s to 19.88 s"},
+        {"menus", "menus", "menu GPS On from 3.18 s to 3.18 s"},
+    };
+    for (const Lane& lane : lanes) {
+        std::string png = folder + "/" + lane.id + ".png";
+        rc = std::system(
+            ("rsvg-convert --export-id=" + std::string(lane.id) + " -o " + png + " " + svg + " 2>>" + folder + "/err")
+                .c_str());
+        EXPECT_EQ(0, rc) << lane.id;
+        EXPECT_EQ(30u, PngSize(png).second) << lane.id << ": a lane's band";
+        std::size_t at = picture.find("<g id=\"" + std::string(lane.id) + "\">");
+        std::string group = picture.substr(at, picture.find("</g>", at) - at);
+        EXPECT_NE(std::string::npos, group.find(std::string(">") + lane.name + "</text>")) << lane.id;
+        EXPECT_NE(std::string::npos, group.find(std::string("<title>") + lane.shows + "</title>")) << lane.id;
+    }
+    EXPECT_NE(std::string::npos, picture.find("fill=\"#006e00\"")) << "icon 130 in its colour";
+    pelorn_test::RemoveTree(folder);
 }
 
 TEST(PlayTest, WhatAScriptReadsIsBoundedAndAWaitCostsWhatHappensInIt) {

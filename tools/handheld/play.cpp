@@ -11,14 +11,17 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <fstream>
 #include <iostream>
 #include <optional>
+#include <sstream>
 
 #include "app/switch_app.h"
 #include "common/control.h"
 #include "common/device_view.h"
 #include "frame/main_frame.h"
 #include "handheld/play_records.h"
+#include "handheld/play_story.h"
 #include "handheld/reg_command.h"
 #include "handheld/script.h"
 #include "handheld/text.h"
@@ -306,15 +309,19 @@ private:
     std::optional<ScriptError> error_;
 };
 
+const char kUsageLine[] = "usage: handheld play [--help] [--summary] [--timeline FILE.svg] SCRIPT\n";
+
 void Usage(std::ostream& out) {
-    out << "usage: handheld play [--help] SCRIPT\n"
-           "Runs the scenario SCRIPT (- for standard input) on a fresh temporary handheld on the\n"
+    out << kUsageLine
+        << "Runs the scenario SCRIPT (- for standard input) on a fresh temporary handheld on the\n"
            "virtual clock and prints JSON Lines in the order things began: each step\n"
            "  {\"t\":MS,\"step\":\"pick \\\"GPS On\\\"\",\"line\":N}\n"
            "then the system's platform calls it caused {\"t\":MS,\"call\":\"GpioWrite\",...} and what\n"
            "it printed {\"t\":MS,\"line\":N,\"output\":\"...\"} (reg query). A record made while a call\n"
            "waited for the person (a message box, a menu) names that call in \"within\".\n"
            "Exits 1 on a script error, naming its line.\n"
+           "  --summary            prints what happened in words instead, a line a moment\n"
+           "  --timeline FILE.svg  also draws the scenario as lanes over time into FILE.svg\n"
            "\n"
            "The device starts with every device present, the AC line on battery, pin 38 low and\n"
            "not driven by the hardware, and COM1: a receiver that sends only what com1 steps give\n"
@@ -398,26 +405,38 @@ int PlayScript(const std::string& text, const std::string& name, const std::stri
 }
 
 int PlayCommand(int argc, char** argv) {
-    std::string script;
+    std::string script, timeline;
+    bool summary = false;
     for (int i = 1; i < argc; ++i) {
         std::string a = argv[i];
         if (a == "--help" || a == "-h") {
             Usage(std::cout);
             return 0;
         }
+        if (a == "--summary") {
+            summary = true;
+            continue;
+        }
+        if (a == "--timeline") {
+            if (++i >= argc) {
+                std::cerr << "handheld play: --timeline needs a FILE.svg\n" << kUsageLine;
+                return 2;
+            }
+            timeline = argv[i];
+            continue;
+        }
         if (a.size() > 1 && a[0] == '-') {
-            std::cerr << "handheld play: unknown option '" << a << "'\n";
-            std::cerr << "usage: handheld play [--help] SCRIPT\n";
+            std::cerr << "handheld play: unknown option '" << a << "'\n" << kUsageLine;
             return 2;
         }
         if (!script.empty()) {
-            std::cerr << "handheld play: one script only\nusage: handheld play [--help] SCRIPT\n";
+            std::cerr << "handheld play: one script only\n" << kUsageLine;
             return 2;
         }
         script = a;
     }
     if (script.empty()) {
-        std::cerr << "usage: handheld play [--help] SCRIPT\n";
+        std::cerr << kUsageLine;
         return 2;
     }
     std::string folder = ".";
@@ -434,7 +453,23 @@ int PlayCommand(int argc, char** argv) {
         std::size_t slash = script.rfind('/');
         if (slash != std::string::npos) folder = slash == 0 ? "/" : script.substr(0, slash);
     }
-    return PlayScript(*text, script, folder, std::cout, std::cerr);
+    if (!summary && timeline.empty()) return PlayScript(*text, script, folder, std::cout, std::cerr);
+
+    std::ostringstream records;
+    int rc = PlayScript(*text, script, folder, records, std::cerr);
+    std::istringstream in(records.str());
+    Story story = ReadStory(in);
+    if (!timeline.empty()) {
+        std::ofstream svg(timeline, std::ios::binary | std::ios::trunc);
+        svg << TimelineSvg(story, script);
+        svg.close();
+        if (!svg) {
+            std::cerr << "handheld play: cannot write " << timeline << ": " << std::strerror(errno) << "\n";
+            return 1;
+        }
+    }
+    std::cout << (summary ? SummaryText(story) : records.str()) << std::flush;
+    return rc;
 }
 
 }  // namespace handheld
