@@ -174,9 +174,11 @@ private:
                            (op == "add" ? " added" : ""));
         } else if (call == "DeviceIoControl" && Text(r, "device") == "BKL1:" &&
                    Number(r, "code") == kBacklightSetLevel) {
-            const json& in = r["in"];
-            if (in.is_array() && in.size() >= 2 && Set(s_.backlight, t, in[1].get<std::int64_t>(), ""))
-                Say(t, "backlight level " + std::to_string(in[1].get<std::int64_t>()));
+            auto in = r.find("in");
+            if (in != r.end() && in->is_array() && in->size() >= 2 && (*in)[1].is_number()) {
+                std::int64_t level = (*in)[1].get<std::int64_t>();
+                if (Set(s_.backlight, t, level, "")) Say(t, "backlight level " + std::to_string(level));
+            }
         } else if (call == "RegQueryValueEx") {
             std::string name = Text(r, "lpValueName");
             if (name == "GPS_BlTimeOut") profile_ = "GPS";
@@ -220,7 +222,9 @@ private:
         } else if (name == "AppReg" && value == 1) {
             Say(t, "first run: settings written");
         } else if (name == "GPSHDL") {
-            Say(t, "GPSHDL names window " + std::to_string(value));
+            char handle[16];
+            std::snprintf(handle, sizeof handle, "0x%llX", static_cast<unsigned long long>(value));
+            Say(t, std::string("GPSHDL names window ") + handle);
         }
     }
 
