@@ -3,8 +3,8 @@
 //   {"t":T,"call":"...",...}                  a platform call of the system (the trace's record)
 //   {"t":T,"step":"pick \"GPS On\"","line":N}  a script step, before anything it causes
 //   {"t":T,"line":N,"output":"..."}            what step N printed (reg query)
-// A call that others ran inside (a message box, a menu) carries "within" on those others: the call
-// they ran inside, so that a reader can tell what the person answered from what ran meanwhile.
+// A record made while a call was running (inside a message box's or a menu's wait, say) names that
+// call in "within", so that a reader can tell what answered the wait from what ran meanwhile.
 #pragma once
 
 #include <cstdint>
