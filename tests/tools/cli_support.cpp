@@ -157,6 +157,51 @@ std::string PelornProcess::Output() const {
     return text.str();
 }
 
+namespace {
+
+std::string Contents(const std::string& path) {
+    std::ifstream in(path);
+    std::ostringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+}  // namespace
+
+HandheldProcess::HandheldProcess(const std::string& folder, const std::vector<std::string>& args,
+                                 const std::string& out)
+    : out_(out) {
+    pid_ = fork();
+    if (pid_ < 0) throw std::runtime_error("fork failed");
+    if (pid_ == 0) {
+        if (!freopen(out_.c_str(), "w", stdout) || !freopen((out_ + ".err").c_str(), "w", stderr)) _exit(126);
+        Exec(HandheldExe(), args, folder);
+    }
+}
+
+HandheldProcess::~HandheldProcess() {
+    if (pid_ <= 0) return;
+    kill(pid_, SIGINT);
+    for (int i = 0; i < 100 && waitpid(pid_, nullptr, WNOHANG) == 0; ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    if (waitpid(pid_, nullptr, WNOHANG) == 0) {
+        kill(pid_, SIGKILL);
+        waitpid(pid_, nullptr, 0);
+    }
+}
+
+int HandheldProcess::Stop() {
+    int status = 0;
+    kill(pid_, SIGINT);
+    waitpid(pid_, &status, 0);
+    pid_ = -1;
+    return ExitStatus(status);
+}
+
+std::string HandheldProcess::Output() const { return Contents(out_); }
+
+std::string HandheldProcess::Errors() const { return Contents(out_ + ".err"); }
+
 std::optional<std::string> StatusWhen(const std::string& folder, const std::function<bool(const std::string&)>& ready,
                                       std::chrono::milliseconds patience) {
     auto until = std::chrono::steady_clock::now() + patience;

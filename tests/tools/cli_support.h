@@ -58,6 +58,25 @@ private:
     pid_t pid_ = -1;
 };
 
+// `handheld ARGS...` left running on the device in `folder`, as a receiver or any long command
+// is: its standard output kept in `out`, its errors in `out`.err.
+class HandheldProcess {
+public:
+    HandheldProcess(const std::string& folder, const std::vector<std::string>& args, const std::string& out);
+    ~HandheldProcess();  // as Stop, then kills it if it does not end
+    HandheldProcess(const HandheldProcess&) = delete;
+    HandheldProcess& operator=(const HandheldProcess&) = delete;
+
+    // Interrupts it (SIGINT, as Ctrl-C) and waits: its exit status, -1 when it did not exit normally.
+    int Stop();
+    std::string Output() const;
+    std::string Errors() const;
+
+private:
+    std::string out_;
+    pid_t pid_ = -1;
+};
+
 // `handheld status` again and again until `ready` holds for it (that status), or `patience` has
 // passed (empty).
 std::optional<std::string> StatusWhen(const std::string& folder, const std::function<bool(const std::string&)>& ready,

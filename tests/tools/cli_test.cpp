@@ -392,6 +392,8 @@ TEST_F(CommandLineTest, BadArgumentsGiveAUsageLineAndExit2WithoutTouchingTheDevi
         {{"status", "now"}, "handheld status: unexpected argument 'now'"},
         {{"check", "now"}, "handheld check: takes no arguments"},
         {{"reg", "add"}, "handheld reg: missing key name"},
+        {{"receiver"}, "usage: handheld receiver [--help] LOG [--pace BAUD] [--loop]"},
+        {{"receiver", "a.log", "--pace", "fast"}, "handheld receiver: --pace takes a rate from 50 to 4000000 baud"},
     };
     for (const Case& c : cases) {
         Ran r = Handheld(Device(), c.args);
@@ -400,7 +402,7 @@ TEST_F(CommandLineTest, BadArgumentsGiveAUsageLineAndExit2WithoutTouchingTheDevi
         EXPECT_NE(std::string::npos, r.err.find("usage: handheld")) << r.err;
         EXPECT_EQ("", r.out);
     }
-    for (const char* command : {"reg", "send", "set", "ports", "status", "play", "check"}) {
+    for (const char* command : {"reg", "send", "set", "ports", "status", "play", "check", "receiver"}) {
         Ran r = Handheld(Device(), {command, "--help"});
         EXPECT_EQ(0, r.exit) << command;
         EXPECT_EQ(0u, r.out.find(std::string("usage: handheld ") + command)) << r.out;

@@ -1,22 +1,27 @@
 // `handheld play`: scripts run on a fresh device, their trace and reg output, and their errors.
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <fstream>
 #include <nlohmann/json.hpp>
+#include <regex>
 #include <sstream>
 #include <string>
 #include <vector>
 
 #include "handheld/play.h"
+#include "support/device_test.h"
 #include "tools/cli_support.h"
 
 namespace {
 
 struct Played {
     int rc = 0;
-    std::string out;
+    std::string raw;  // every line written
+    std::string out;  // what the steps printed
     std::string err;
-    std::vector<nlohmann::json> records;  // the trace, in the order written
+    std::vector<nlohmann::json> lines;    // every record
+    std::vector<nlohmann::json> records;  // the system's calls, in the order written
 
     std::vector<nlohmann::json> Calls(const std::string& call) const {
         std::vector<nlohmann::json> found;
@@ -42,11 +47,15 @@ Played Play(const std::string& script, const std::string& folder = ".") {
     Played r;
     std::ostringstream out, err;
     r.rc = handheld::PlayScript(script, "test.play", folder, out, err);
-    r.out = out.str();
+    r.raw = out.str();
     r.err = err.str();
-    std::istringstream lines(r.out);
-    for (std::string line; std::getline(lines, line);)
-        if (!line.empty() && line[0] == '{') r.records.push_back(nlohmann::json::parse(line));
+    std::istringstream lines(r.raw);
+    for (std::string line; std::getline(lines, line);) {
+        r.lines.push_back(nlohmann::json::parse(line));  // throws on anything but a JSON line
+        const nlohmann::json& record = r.lines.back();
+        if (record.contains("call")) r.records.push_back(record);
+        if (record.contains("output")) r.out += record["output"].get<std::string>();
+    }
     return r;
 }
 
@@ -62,7 +71,7 @@ TEST(PlayTest, ScriptErrorsStopTheRunAndNameTheirLine) {
     Played r = Play("start\n\n# fine so far\nwait soon\n");
     EXPECT_EQ(1, r.rc);
     EXPECT_EQ("test.play:4: usage: wait MS\n", r.err);
-    EXPECT_EQ("", r.out);
+    EXPECT_EQ("", r.raw);
 
     EXPECT_EQ("test.play:1: unknown step 'push'\n", Play("push 1\n").err);
     EXPECT_EQ("test.play:2: com1 send: \\x needs two hex digits\n", Play("start\ncom1 send \"A\\x4\"\n").err);
@@ -130,8 +139,10 @@ TEST(PlayTest, AnswersGoToTheInnermostLoopWaiting) {
     long menu = r.Find("TrackPopupMenu"), pins = r.Find("GpioWrite"), dialog = r.Find("DialogBoxParam");
     ASSERT_NE(-1, menu);
     EXPECT_EQ(65008, r.records[menu]["chosen"]);
-    EXPECT_LT(menu, pins) << "the receiver went on while the About box was open";
-    EXPECT_LT(pins, dialog);
+    EXPECT_LT(dialog, menu);
+    EXPECT_LT(menu, pins);
+    EXPECT_EQ("DialogBoxParam", r.records[pins]["within"]) << "the receiver went on while the About box was open";
+    EXPECT_EQ("DialogBoxParam", r.records[menu]["within"]);
     EXPECT_EQ(-1, r.Find("SendMessage")) << "the script's own send is not the system's call";
 
     // A fault armed for the system waits for the system: the script's send does not use it up.
@@ -207,6 +218,162 @@ TEST(PlayTest, TheTourRunsFromStartToClose) {
     EXPECT_NE(-1, r.Find("DeviceIoControl", {{"device", "BKL1:"}, {"code", 100}, {"in", {12, 5}}})) << "STD_Slide";
 }
 
+TEST(PlayTest, EveryLineIsARecordInTimeOrderAndCallsFollowTheStepThatCausedThem) {
+    std::string folder = SourceFolder() + "/examples/scenarios";
+    std::ifstream in(folder + "/tour.play");
+    std::ostringstream text;
+    text << in.rdbuf();
+    Played r = Play(text.str(), folder);  // every line parsed as JSON
+    ASSERT_EQ(0, r.rc) << r.err;
+
+    std::vector<int> steps;
+    long long t = 0;
+    for (const auto& record : r.lines) {
+        EXPECT_LE(t, record["t"].get<long long>()) << record;
+        t = record["t"];
+        if (record.contains("step")) steps.push_back(record["line"]);
+    }
+    std::vector<int> written;  // every line of the tour that holds a step
+    std::istringstream lines(text.str());
+    int number = 0;
+    for (std::string line; std::getline(lines, line);) {
+        ++number;
+        if (!line.empty() && line[0] != '#') written.push_back(number);
+    }
+    EXPECT_EQ(written, steps);
+
+    // What follows a step up to the next one is what it caused; a step taken while a call waits
+    // for the person names that call.
+    auto after = [&r](const std::string& step) {
+        std::vector<nlohmann::json> caused;
+        bool in = false;
+        for (const auto& record : r.lines) {
+            if (record.contains("step")) {
+                if (in) break;
+                in = record["step"] == step;
+                if (in) caused.push_back(record);
+            } else if (in) {
+                caused.push_back(record);
+            }
+        }
+        return caused;
+    };
+    std::vector<nlohmann::json> pick = after("pick \"GPS On\"");
+    ASSERT_GE(pick.size(), 3u);
+    EXPECT_EQ("TrackPopupMenu", pick[0]["within"]);
+    EXPECT_EQ(3181, pick[0]["t"]);
+    std::vector<std::string> pins;
+    for (const auto& record : pick)
+        if (record.value("call", "") == "GpioWrite") pins.push_back(record["offset"]);
+    EXPECT_EQ((std::vector<std::string>{"0x1C", "0x18"}), pins) << "pin 38 set, then pin 21";
+    std::vector<nlohmann::json> ok = after("ok");
+    ASSERT_FALSE(ok.empty());
+    EXPECT_EQ("DialogBoxParam", ok[0]["within"]) << "the first ok answers the About box";
+
+    std::vector<nlohmann::json> query = after("reg query \"HKLM\\SOFTWARE\\Apps\\Tavro SW\" /v FW");
+    ASSERT_EQ(2u, query.size());
+    EXPECT_EQ(12, query[1]["line"]);
+    EXPECT_EQ("\nHKEY_LOCAL_MACHINE\\SOFTWARE\\Apps\\Tavro SW\n    FW    REG_SZ     03.01.00.12\n\n",
+              query[1]["output"]);
+}
+
+TEST(PlayTest, TheSummarySaysWhatHappenedInWordsAMomentALine) {
+    std::string tour = SourceFolder() + "/examples/scenarios/tour.play";
+    pelorn_test::Ran r = pelorn_test::Handheld(".", {"play", "--summary", tour});
+    ASSERT_EQ(0, r.exit) << r.err;
+    for (const char* line : {
+             "   0.00 s  the system starts; tray icon 132 (red square) added\n",
+             "   0.18 s  firmware version recorded: 03.01.00.12; GPSHDL names window 0x10004\n",
+             "   1.68 s  backlight level 5; standard profile applied: backlight off after 30 s, suspend after 180 s\n",
+             "   3.18 s  \"GPS On\" chosen; tray icon 130 (dark green square); pin 38 high\n",
+             "   3.28 s  pin 21 high\n",
+             "   4.68 s  backlight level 10; GPS profile applied: backlight off after 0 s, suspend after 0 s\n",
+             "   6.28 s  AC line online\n",
+             "  10.78 s  tap beside the menu\n",
+             "  12.38 s  the hardware drives pin 38 high\n",
+             "  18.38 s  another program sends about; About box shown\n  18.38 s  OK pressed\n",
+             "  19.68 s  message box \"Shell_NotifyIcon Failure\"\n",
+             "  19.98 s  COM1: sends \"$PSRF101,-2686700,-4304200,3851624,75000,497260,921,12,8*29\\r\\n\" (61 "
+             "bytes)\n",
+             "           HKEY_LOCAL_MACHINE\\SOFTWARE\\Apps\\Tavro SW\n               FW    REG_SZ     04.00.00.01\n",
+         })
+        EXPECT_NE(std::string::npos, r.out.find(line)) << line;
+
+    // Every line a moment, in time order, or what a step printed beneath it.
+    std::istringstream lines(r.out);
+    const std::regex moment(R"( *(\d+\.\d\d) s  \S.*)");
+    double t = 0;
+    for (std::string line; std::getline(lines, line);) {
+        std::smatch m;
+        if (line.rfind("           ", 0) == 0) continue;
+        ASSERT_TRUE(std::regex_match(line, m, moment)) << line;
+        EXPECT_LE(t, std::stod(m[1])) << line;
+        t = std::stod(m[1]);
+    }
+    EXPECT_EQ(31.66, t);
+}
+
+// The width and height a PNG file says it has; zero when it is none.
+std::pair<unsigned, unsigned> PngSize(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    unsigned char head[24] = {};
+    in.read(reinterpret_cast<char*>(head), sizeof head);
+    if (!in || std::string(reinterpret_cast<char*>(head) + 1, 3) != "PNG") return {0, 0};
+    auto word = [&head](int at) {
+        return unsigned(head[at]) << 24 | head[at + 1] << 16 | head[at + 2] << 8 | head[at + 3];
+    };
+    return {word(16), word(20)};
+}
+
+TEST(PlayTest, TheTimelineDrawsEachLaneAndARendererShowsIt) {
+    std::string folder = pelorn_test::MakeTempFolder("pelorn-timeline");
+    std::string svg = folder + "/tour.svg";
+    pelorn_test::Ran r =
+        pelorn_test::Handheld(".", {"play", "--timeline", svg, SourceFolder() + "/examples/scenarios/tour.play"});
+    ASSERT_EQ(0, r.exit) << r.err;
+    ASSERT_EQ(0u, r.out.find("{\"t\":0,\"step\":\"com1 log receiver.nmea 0\",\"line\":9}\n")) << "records as ever";
+    std::ifstream in(svg);
+    std::stringstream text;
+    text << in.rdbuf();
+    const std::string picture = text.str();
+
+    // The renderer draws the whole picture at the size it declares, and finds every lane in it.
+    int rc = std::system(("rsvg-convert -o " + folder + "/tour.png " + svg + " 2>" + folder + "/err").c_str());
+    ASSERT_EQ(0, rc) << "rsvg-convert (librsvg2-bin, installed by scripts/deps.sh) failed";
+    EXPECT_EQ(std::make_pair(1180u, 420u), PngSize(folder + "/tour.png"));
+    EXPECT_NE(std::string::npos, picture.find("width=\"1180\" height=\"420\""));
+    struct Lane {
+        const char* id;
+        const char* name;
+        const char* shows;  // one piece of it, as a pointer over it tells
+    } lanes[] = {
+        {"icon", "tray icon", "tray icon dark green square from 3.18 s to 4.68 s"},
+        {"pin21", "pin 21", "pin 21 high from 3.28 s to 10.78 s"},
+        {"pin38", "pin 38", "pin 38 high from 12.38 s to 13.88 s"},
+        {"ac", "AC line", "AC line online from 6.28 s to 7.78 s"},
+        {"backlight", "backlight level", "backlight level 10 from 4.68 s to 7.68 s"},
+        {"backlight-timeout", "backlight off after", "backlight off after 0 s from 4.68 s to 12.18 s"},
+        {"suspend-timeout", "suspend after", "suspend after 180 s from 1.68 s to 4.68 s"},
+        {"events", "events set", "event PowerManager/ReloadActivityTimeouts at 1.68 s"},
+        {"boxes", "message boxes", "box &quot;Shell_NotifyIcon Failure&quot; from 19.68 s to 19.88 s"},
+        {"menus", "menus", "menu GPS On from 3.18 s to 3.18 s"},
+    };
+    for (const Lane& lane : lanes) {
+        std::string png = folder + "/" + lane.id + ".png";
+        rc = std::system(
+            ("rsvg-convert --export-id=" + std::string(lane.id) + " -o " + png + " " + svg + " 2>>" + folder + "/err")
+                .c_str());
+        EXPECT_EQ(0, rc) << lane.id;
+        EXPECT_EQ(30u, PngSize(png).second) << lane.id << ": a lane's band";
+        std::size_t at = picture.find("<g id=\"" + std::string(lane.id) + "\">");
+        std::string group = picture.substr(at, picture.find("</g>", at) - at);
+        EXPECT_NE(std::string::npos, group.find(std::string(">") + lane.name + "</text>")) << lane.id;
+        EXPECT_NE(std::string::npos, group.find(std::string("<title>") + lane.shows + "</title>")) << lane.id;
+    }
+    EXPECT_NE(std::string::npos, picture.find("fill=\"#006e00\"")) << "icon 130 in its colour";
+    pelorn_test::RemoveTree(folder);
+}
+
 TEST(PlayTest, WhatAScriptReadsIsBoundedAndAWaitCostsWhatHappensInIt) {
     for (const char* step : {"com1 log /dev/zero\n", "reg import /dev/zero\n"}) {
         Played r = Play(step);
@@ -217,7 +384,8 @@ TEST(PlayTest, WhatAScriptReadsIsBoundedAndAWaitCostsWhatHappensInIt) {
 
     // Thirty years with nothing running pass at once; the system then starts at that time.
     Played r = Play("wait 999999999999\nstart\n");
-    EXPECT_EQ(0u, r.At("{\"t\":999999999999,\"call\":")) << r.out.substr(0, 100);
+    ASSERT_FALSE(r.records.empty());
+    EXPECT_EQ(999999999999, r.records[0]["t"]) << r.records[0];
 }
 
 }  // namespace

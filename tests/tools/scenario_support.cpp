@@ -42,8 +42,11 @@ PlayedScenario PlayScenario(const std::string& folder, const std::string& file) 
     p.out = out.str();
     p.err = err.str();
     std::istringstream lines(p.out);
-    for (std::string line; std::getline(lines, line);)
-        if (line.rfind("{", 0) == 0) p.trace.push_back(nlohmann::json::parse(line));
+    for (std::string line; std::getline(lines, line);) {
+        nlohmann::json record = nlohmann::json::parse(line);
+        if (record.contains("call")) p.trace.push_back(record);
+        if (record.contains("output")) p.printed += record["output"].get<std::string>();
+    }
     return p;
 }
 

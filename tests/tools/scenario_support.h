@@ -18,9 +18,10 @@ std::string ScenarioTestName(const std::string& file);
 struct PlayedScenario {
     std::string script;  // the file's text
     int rc = -1;         // -1: the file could not be read
-    std::string out;
+    std::string out;      // the records, a line each
+    std::string printed;  // what the steps printed (reg query), in order
     std::string err;
-    std::vector<nlohmann::json> trace;  // the records, in the order written
+    std::vector<nlohmann::json> trace;  // the records of calls, in the order written
 };
 
 PlayedScenario PlayScenario(const std::string& folder, const std::string& file);

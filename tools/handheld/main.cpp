@@ -7,12 +7,13 @@
 #include "handheld/play.h"
 
 namespace handheld {
-int RegMain(int argc, char** argv);     // reg.cpp
-int SendMain(int argc, char** argv);    // send.cpp
-int SetMain(int argc, char** argv);     // set.cpp
-int PortsMain(int argc, char** argv);   // ports.cpp
-int StatusMain(int argc, char** argv);  // status.cpp
-int CheckMain(int argc, char** argv);   // check.cpp
+int RegMain(int argc, char** argv);       // reg.cpp
+int SendMain(int argc, char** argv);      // send.cpp
+int SetMain(int argc, char** argv);       // set.cpp
+int PortsMain(int argc, char** argv);     // ports.cpp
+int StatusMain(int argc, char** argv);    // status.cpp
+int CheckMain(int argc, char** argv);     // check.cpp
+int ReceiverMain(int argc, char** argv);  // receiver.cpp
 }  // namespace handheld
 
 namespace {
@@ -31,6 +32,7 @@ const Command kCommands[] = {
     {"ports", "map a serial port to a terminal or the simulated receiver", handheld::PortsMain},
     {"status", "what the device shows, in words or as JSON (--json)", handheld::StatusMain},
     {"check", "read the whole registry file and say whether it is sound", handheld::CheckMain},
+    {"receiver", "a receiver on COM1 playing a recorded NMEA log to the running system", handheld::ReceiverMain},
 };
 
 void Usage(FILE* out) {

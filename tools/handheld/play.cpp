@@ -11,13 +11,17 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <fstream>
 #include <iostream>
 #include <optional>
+#include <sstream>
 
 #include "app/switch_app.h"
 #include "common/control.h"
 #include "common/device_view.h"
 #include "frame/main_frame.h"
+#include "handheld/play_records.h"
+#include "handheld/play_story.h"
 #include "handheld/reg_command.h"
 #include "handheld/script.h"
 #include "handheld/text.h"
@@ -55,8 +59,8 @@ void RemoveTree(const std::string& path) {
 
 class Player final : public host::User {
 public:
-    Player(host::Handheld& device, std::vector<Step> steps, std::string folder, std::ostream& out)
-        : device_(device), steps_(std::move(steps)), folder_(std::move(folder)), out_(out) {}
+    Player(host::Handheld& device, std::vector<Step> steps, std::string folder, PlayRecords& records)
+        : device_(device), steps_(std::move(steps)), folder_(std::move(folder)), records_(records) {}
 
     bool ended() const { return ended_; }
     const std::optional<ScriptError>& error() const { return error_; }
@@ -84,6 +88,7 @@ public:
             return true;
         }
         const Step& step = steps_[next_++];
+        records_.Made(StepRecord(clock.Now(), step.line, Spelled(step)), Open());
         try {
             Run(step);
         } catch (const ScriptError& e) {
@@ -109,7 +114,18 @@ public:
         ::PostQuitMessage(0);
     }
 
+    // The system's calls running now, which a record made now ran inside.
+    std::size_t Open() const { return device_.trace().entries().size(); }
+
 private:
+    // The step as written, without its comment.
+    static std::string Spelled(const Step& s) {
+        std::string text;
+        for (const Word& w : s.words)
+            text += (text.empty() ? "" : " ") + (w.quoted ? "\"" + w.text + "\"" : w.text);
+        return text;
+    }
+
     void Run(const Step& s) {
         switch (s.kind) {
             case StepKind::kReg:
@@ -166,7 +182,7 @@ private:
         RegCommand command = ParseRegCommand(args);
         RegOutcome outcome = RunRegCommand(command);
         if (command.operation == RegCommand::Operation::kQuery) {
-            out_ << outcome.out << outcome.err << std::flush;
+            records_.Made(OutputRecord(device_.clock().Now(), s.line, outcome.out + outcome.err), Open());
         } else if (outcome.exit_code != 0) {
             std::string message = outcome.err;
             while (!message.empty() && message.back() == '\n')
@@ -286,7 +302,7 @@ private:
     std::vector<Step> steps_;
     std::size_t next_ = 0;
     std::string folder_;
-    std::ostream& out_;
+    PlayRecords& records_;
     std::optional<host::Millis> wait_until_;
     std::string pending_;  // for COM1:, when it is next opened
     HWND system_ = nullptr;
@@ -295,11 +311,19 @@ private:
     std::optional<ScriptError> error_;
 };
 
+const char kUsageLine[] = "usage: handheld play [--help] [--summary] [--timeline FILE.svg] SCRIPT\n";
+
 void Usage(std::ostream& out) {
-    out << "usage: handheld play [--help] SCRIPT\n"
-           "Runs the scenario SCRIPT (- for standard input) on a fresh temporary handheld on the\n"
-           "virtual clock and prints the trace of the system's platform calls (JSON Lines) and\n"
-           "what `reg query` steps print. Exits 1 on a script error, naming its line.\n"
+    out << kUsageLine
+        << "Runs the scenario SCRIPT (- for standard input) on a fresh temporary handheld on the\n"
+           "virtual clock and prints JSON Lines in the order things began: each step\n"
+           "  {\"t\":MS,\"step\":\"pick \\\"GPS On\\\"\",\"line\":N}\n"
+           "then the system's platform calls it caused {\"t\":MS,\"call\":\"GpioWrite\",...} and what\n"
+           "it printed {\"t\":MS,\"line\":N,\"output\":\"...\"} (reg query). A record made while a call\n"
+           "waited for the person (a message box, a menu) names that call in \"within\".\n"
+           "Exits 1 on a script error, naming its line.\n"
+           "  --summary            prints what happened in words instead, a line a moment\n"
+           "  --timeline FILE.svg  also draws the scenario as lanes over time into FILE.svg\n"
            "\n"
            "The device starts with every device present, the AC line on battery, pin 38 low and\n"
            "not driven by the hardware, and COM1: a receiver that sends only what com1 steps give\n"
@@ -339,12 +363,16 @@ int PlayScript(const std::string& text, const std::string& name, const std::stri
     device.power().SetAcLine(AC_LINE_OFFLINE);
     Player::ResetReceiver(device);
 
-    Player player(device, std::move(steps), folder, out);
+    PlayRecords records(out);
+    Player player(device, std::move(steps), folder, records);
     device.SetUser(&player);
     host::Trace& trace = device.trace();
+    // Not kept: what is in the trace is the calls running now, the last of them the one returning.
     trace.Keep(false);
-    trace.StreamTo(&out);
-    trace.Observe([&player](const host::TraceEntry& e) { player.PortOpened(e); });
+    trace.Observe([&](const host::TraceEntry& e) {
+        player.PortOpened(e);
+        records.Call(e.call, e.Json(), trace.entries().size() - 1);
+    });
     trace.Enable(true);
 
     int rc = 0;
@@ -369,37 +397,48 @@ int PlayScript(const std::string& text, const std::string& name, const std::stri
     }
 
     trace.Enable(false);
-    trace.StreamTo(nullptr);
     trace.Observe(nullptr);
+    records.Flush();
     device.SetUser(nullptr);
     host::Handheld::PowerOff();
     theApp.m_pMainWnd = nullptr;
     RemoveTree(temp);
-    out.flush();
     return rc;
 }
 
 int PlayCommand(int argc, char** argv) {
-    std::string script;
+    std::string script, timeline;
+    bool summary = false;
     for (int i = 1; i < argc; ++i) {
         std::string a = argv[i];
         if (a == "--help" || a == "-h") {
             Usage(std::cout);
             return 0;
         }
+        if (a == "--summary") {
+            summary = true;
+            continue;
+        }
+        if (a == "--timeline") {
+            if (++i >= argc) {
+                std::cerr << "handheld play: --timeline needs a FILE.svg\n" << kUsageLine;
+                return 2;
+            }
+            timeline = argv[i];
+            continue;
+        }
         if (a.size() > 1 && a[0] == '-') {
-            std::cerr << "handheld play: unknown option '" << a << "'\n";
-            std::cerr << "usage: handheld play [--help] SCRIPT\n";
+            std::cerr << "handheld play: unknown option '" << a << "'\n" << kUsageLine;
             return 2;
         }
         if (!script.empty()) {
-            std::cerr << "handheld play: one script only\nusage: handheld play [--help] SCRIPT\n";
+            std::cerr << "handheld play: one script only\n" << kUsageLine;
             return 2;
         }
         script = a;
     }
     if (script.empty()) {
-        std::cerr << "usage: handheld play [--help] SCRIPT\n";
+        std::cerr << kUsageLine;
         return 2;
     }
     std::string folder = ".";
@@ -416,7 +455,23 @@ int PlayCommand(int argc, char** argv) {
         std::size_t slash = script.rfind('/');
         if (slash != std::string::npos) folder = slash == 0 ? "/" : script.substr(0, slash);
     }
-    return PlayScript(*text, script, folder, std::cout, std::cerr);
+    if (!summary && timeline.empty()) return PlayScript(*text, script, folder, std::cout, std::cerr);
+
+    std::ostringstream records;
+    int rc = PlayScript(*text, script, folder, records, std::cerr);
+    std::istringstream in(records.str());
+    Story story = ReadStory(in);
+    if (!timeline.empty()) {
+        std::ofstream svg(timeline, std::ios::binary | std::ios::trunc);
+        svg << TimelineSvg(story, script);
+        svg.close();
+        if (!svg) {
+            std::cerr << "handheld play: cannot write " << timeline << ": " << std::strerror(errno) << "\n";
+            return 1;
+        }
+    }
+    std::cout << (summary ? SummaryText(story) : records.str()) << std::flush;
+    return rc;
 }
 
 }  // namespace handheld

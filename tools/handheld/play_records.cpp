@@ -1,0 +1,52 @@
+#include "handheld/play_records.h"
+
+#include <nlohmann/json.hpp>
+
+namespace handheld {
+namespace {
+
+std::string Quoted(const std::string& text) {
+    return nlohmann::json(text).dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
+}
+
+}  // namespace
+
+std::string StepRecord(std::int64_t t, int line, const std::string& step) {
+    return "{\"t\":" + std::to_string(t) + ",\"step\":" + Quoted(step) + ",\"line\":" + std::to_string(line) + "}";
+}
+
+std::string OutputRecord(std::int64_t t, int line, const std::string& text) {
+    return "{\"t\":" + std::to_string(t) + ",\"line\":" + std::to_string(line) + ",\"output\":" + Quoted(text) + "}";
+}
+
+void PlayRecords::Call(const std::string& call, std::string record, std::size_t open) {
+    // Calls return innermost first: what is held past the last record at this depth or above ran
+    // inside this call, and is now part of it.
+    std::size_t first = held_.size();
+    while (first > 0 && held_[first - 1].group > open)
+        --first;
+    const std::string within = ",\"within\":" + Quoted(call) + "}";
+    for (std::size_t i = first; i < held_.size(); ++i) {
+        if (held_[i].open == open + 1 && held_[i].record.back() == '}') {
+            held_[i].record.pop_back();
+            held_[i].record += within;
+        }
+        held_[i].group = open;
+    }
+    held_.insert(held_.begin() + static_cast<std::ptrdiff_t>(first), Held{open, open, std::move(record)});
+    if (open == 0) Flush();
+}
+
+void PlayRecords::Made(std::string record, std::size_t open) {
+    held_.push_back(Held{open, open, std::move(record)});
+    if (open == 0) Flush();
+}
+
+void PlayRecords::Flush() {
+    for (const Held& h : held_)
+        out_ << h.record << '\n';
+    held_.clear();
+    out_.flush();
+}
+
+}  // namespace handheld

@@ -1,0 +1,46 @@
+// What a scenario player writes: one JSON object a line, in the order things began. Three kinds,
+// each told by its field:
+//   {"t":T,"call":"...",...}                  a platform call of the system (the trace's record)
+//   {"t":T,"step":"pick \"GPS On\"","line":N}  a script step, before anything it causes
+//   {"t":T,"line":N,"output":"..."}            what step N printed (reg query)
+// A record made while a call was running (inside a message box's or a menu's wait, say) names that
+// call in "within", so that a reader can tell what answered the wait from what ran meanwhile.
+#pragma once
+
+#include <cstdint>
+#include <ostream>
+#include <string>
+#include <vector>
+
+namespace handheld {
+
+std::string StepRecord(std::int64_t t, int line, const std::string& step);
+std::string OutputRecord(std::int64_t t, int line, const std::string& text);
+
+// Puts records back in the order they began. The trace writes a call when it returns, so a
+// call that waited for the person follows everything that ran while it waited; this holds such
+// records until the outermost call returns.
+class PlayRecords {
+public:
+    explicit PlayRecords(std::ostream& out) : out_(out) {}
+    ~PlayRecords() { Flush(); }
+
+    // A finished call: `record` is its JSON object, `open` the calls still running around it.
+    void Call(const std::string& call, std::string record, std::size_t open);
+    // A step or output record made while `open` calls were running.
+    void Made(std::string record, std::size_t open);
+    // Writes what is held: at the end, records inside calls that never returned.
+    void Flush();
+
+private:
+    struct Held {
+        std::size_t open;   // the calls running around it when it was made
+        std::size_t group;  // ... around the outermost call it is part of, once that returned
+        std::string record;
+    };
+
+    std::ostream& out_;
+    std::vector<Held> held_;  // in the order begun
+};
+
+}  // namespace handheld

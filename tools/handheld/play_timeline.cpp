@@ -1,0 +1,233 @@
+// The scenario as a picture: one lane per thing a person would watch, time running to the right.
+// Plain SVG text, so any browser or renderer shows it; each piece carries a <title> saying what it
+// is and when, for a pointer resting on it.
+#include <algorithm>
+#include <cstdio>
+
+#include "handheld/play_story.h"
+
+namespace handheld {
+namespace {
+
+constexpr int kLabelWidth = 150;
+constexpr int kPlotWidth = 1000;
+constexpr int kLaneHeight = 34;
+constexpr int kTop = 40;
+constexpr int kAxisHeight = 40;
+
+std::string Escaped(const std::string& text) {
+    std::string out;
+    for (char c : text) {
+        switch (c) {
+            case '&':
+                out += "&amp;";
+                break;
+            case '<':
+                out += "&lt;";
+                break;
+            case '>':
+                out += "&gt;";
+                break;
+            case '"':
+                out += "&quot;";
+                break;
+            default:
+                out += c;
+        }
+    }
+    return out;
+}
+
+std::string Seconds(std::int64_t ms) {
+    char buf[32];
+    std::snprintf(buf, sizeof buf, "%.2f s", static_cast<double>(ms) / 1000.0);
+    return buf;
+}
+
+std::string Hex(std::uint32_t rgb) {
+    char buf[8];
+    std::snprintf(buf, sizeof buf, "#%06x", rgb & 0xFFFFFF);
+    return buf;
+}
+
+class Picture {
+public:
+    explicit Picture(const Story& story) : end_(std::max<std::int64_t>(story.end, 1)) {}
+
+    double X(std::int64_t t) const {
+        return kLabelWidth + static_cast<double>(t) * kPlotWidth / static_cast<double>(end_);
+    }
+    std::int64_t end() const { return end_; }
+
+    // A lane: its group, its name on the left, a faint band behind it.
+    void Begin(const std::string& id, const std::string& name) {
+        y_ = kTop + lanes_ * kLaneHeight;
+        ++lanes_;
+        out_ += "<g id=\"" + id + "\">\n";
+        Add("<rect x=\"" + Num(kLabelWidth) + "\" y=\"" + Num(y_ + 2) + "\" width=\"" + Num(kPlotWidth) +
+            "\" height=\"" + Num(kLaneHeight - 4) + "\" fill=\"" + (lanes_ % 2 ? "#f4f4f4" : "#ebebeb") + "\"/>");
+        Add("<text x=\"8\" y=\"" + Num(y_ + kLaneHeight / 2 + 5) + "\" font-size=\"13\">" + Escaped(name) + "</text>");
+    }
+    void End() { out_ += "</g>\n"; }
+
+    // A block from..to in `fill`, with its label inside when it fits.
+    void Block(std::int64_t from, std::int64_t to, const std::string& fill, const std::string& label,
+               const std::string& title) {
+        double x0 = X(from), x1 = std::max(X(to), x0 + 2);
+        Add("<rect x=\"" + Num(x0) + "\" y=\"" + Num(y_ + 6) + "\" width=\"" + Num(x1 - x0) + "\" height=\"" +
+            Num(kLaneHeight - 12) + "\" fill=\"" + fill + "\" stroke=\"#555\" stroke-width=\"0.5\"><title>" +
+            Escaped(title) + "</title></rect>");
+        if (!label.empty() && x1 - x0 > 7.0 * static_cast<double>(label.size()))
+            Add("<text x=\"" + Num(x0 + 3) + "\" y=\"" + Num(y_ + kLaneHeight / 2 + 4) + "\" font-size=\"11\">" +
+                Escaped(label) + "</text>");
+    }
+
+    // Values that hold from one change to the next, as blocks.
+    void Blocks(const std::vector<Story::Change>& lane, const std::string& what,
+                std::string (*fill)(const Story::Change&), bool skip_zero = false) {
+        for (std::size_t i = 0; i < lane.size(); ++i) {
+            std::int64_t to = i + 1 < lane.size() ? lane[i + 1].t : end_;
+            if (skip_zero && lane[i].value == 0) continue;
+            Block(lane[i].t, to, fill(lane[i]), lane[i].label,
+                  what + " " + lane[i].label + " from " + Seconds(lane[i].t) + " to " + Seconds(to));
+        }
+    }
+
+    // A level drawn as a line stepping between low and high, `top` being the highest value.
+    void Steps(const std::vector<Story::Change>& lane, std::int64_t top, const std::string& what, bool numbers) {
+        std::string points;
+        auto level = [&](std::int64_t v) {
+            double frac =
+                top > 0 ? static_cast<double>(std::clamp<std::int64_t>(v, 0, top)) / static_cast<double>(top) : 0;
+            // The top leaves room for the value written above the line.
+            return y_ + kLaneHeight - 7 - frac * (kLaneHeight - 23);
+        };
+        for (std::size_t i = 0; i < lane.size(); ++i) {
+            std::int64_t to = i + 1 < lane.size() ? lane[i + 1].t : end_;
+            double y = level(lane[i].value);
+            points += Num(X(lane[i].t)) + "," + Num(y) + " " + Num(X(to)) + "," + Num(y) + " ";
+            std::string label = numbers ? std::to_string(lane[i].value) : lane[i].label;
+            Add("<rect x=\"" + Num(X(lane[i].t)) + "\" y=\"" + Num(y_ + 2) + "\" width=\"" +
+                Num(std::max(X(to) - X(lane[i].t), 1.0)) + "\" height=\"" + Num(kLaneHeight - 4) +
+                "\" fill=\"none\" pointer-events=\"all\"><title>" +
+                Escaped(what + " " + label + " from " + Seconds(lane[i].t) + " to " + Seconds(to)) + "</title></rect>");
+            if (numbers && X(to) - X(lane[i].t) > 14)
+                Add("<text x=\"" + Num(X(lane[i].t) + 2) + "\" y=\"" + Num(y - 2) + "\" font-size=\"10\">" + label +
+                    "</text>");
+        }
+        if (!points.empty())
+            Add("<polyline points=\"" + points + "\" fill=\"none\" stroke=\"#1f4e9e\" stroke-width=\"2\"/>");
+    }
+
+    // Moments: a mark each.
+    void Marks(const std::vector<Story::Change>& lane, const std::string& what) {
+        for (const Story::Change& c : lane) {
+            bool backlight = c.label.find("BackLight") != std::string::npos;
+            Add("<rect x=\"" + Num(X(c.t) - (backlight ? 2 : 0)) + "\" y=\"" + Num(y_ + 5) +
+                "\" width=\"2\" height=\"" + Num(kLaneHeight - 10) + "\" fill=\"" +
+                (backlight ? "#c07000" : "#7030a0") + "\"><title>" +
+                Escaped(what + " " + c.label + " at " + Seconds(c.t)) + "</title></rect>");
+        }
+    }
+
+    void Spans(const std::vector<Story::Span>& spans, const std::string& fill, const std::string& what) {
+        for (const Story::Span& s : spans)
+            Block(s.from, s.to.value_or(end_), fill, s.label,
+                  what + " " + s.label + " from " + Seconds(s.from) + " to " + Seconds(s.to.value_or(end_)));
+    }
+
+    std::string Finish(const std::string& title) {
+        int height = kTop + lanes_ * kLaneHeight + kAxisHeight;
+        int width = kLabelWidth + kPlotWidth + 30;
+        std::string axis;
+        // A tick every 1, 2 or 5 times a power of ten seconds, about ten across.
+        std::int64_t step = 1000;
+        for (std::int64_t m : {1, 2, 5, 10, 20, 50, 100, 200, 500, 1000, 2000, 5000, 10000, 100000, 1000000})
+            if (end_ / (m * 1000) <= 12) {
+                step = m * 1000;
+                break;
+            }
+        int base = kTop + lanes_ * kLaneHeight;
+        axis += "<g id=\"time\">\n";
+        axis += "<line x1=\"" + Num(kLabelWidth) + "\" y1=\"" + Num(base + 2) + "\" x2=\"" +
+                Num(kLabelWidth + kPlotWidth) + "\" y2=\"" + Num(base + 2) + "\" stroke=\"#000\"/>\n";
+        for (std::int64_t t = 0; t <= end_; t += step) {
+            axis += "<line x1=\"" + Num(X(t)) + "\" y1=\"" + Num(kTop) + "\" x2=\"" + Num(X(t)) + "\" y2=\"" +
+                    Num(base + 6) + "\" stroke=\"#bbb\" stroke-width=\"0.5\"/>\n";
+            axis += "<text x=\"" + Num(X(t)) + "\" y=\"" + Num(base + 20) +
+                    "\" font-size=\"11\" text-anchor=\"middle\">" + std::to_string(t / 1000) + " s</text>\n";
+        }
+        axis += "</g>\n";
+        return "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"" +
+               std::to_string(width) + "\" height=\"" + std::to_string(height) + "\" viewBox=\"0 0 " +
+               std::to_string(width) + " " + std::to_string(height) +
+               "\" font-family=\"sans-serif\">\n<rect width=\"100%\" height=\"100%\" fill=\"#fff\"/>\n"
+               "<text x=\"8\" y=\"24\" font-size=\"16\">" +
+               Escaped(title) + "</text>\n" + out_ + axis + "</svg>\n";
+    }
+
+private:
+    static std::string Num(double v) {
+        char buf[32];
+        std::snprintf(buf, sizeof buf, "%.1f", v);
+        return buf;
+    }
+    void Add(const std::string& element) { out_ += "  " + element + "\n"; }
+
+    std::int64_t end_;
+    int lanes_ = 0;
+    double y_ = 0;
+    std::string out_;
+};
+
+std::string IconFill(const Story::Change& c) { return Hex(IconColour(c.value)); }
+
+std::string AcFill(const Story::Change& c) { return c.value == 1 ? "#7fb2ff" : c.value == 0 ? "#ffd27f" : "#cccccc"; }
+
+std::string TimeoutFill(const Story::Change& c) { return c.value == 0 ? "#f2b8b8" : "#c8e6c9"; }
+
+std::int64_t Highest(const std::vector<Story::Change>& lane) {
+    std::int64_t top = 0;
+    for (const Story::Change& c : lane)
+        top = std::max(top, c.value);
+    return top;
+}
+
+}  // namespace
+
+std::string TimelineSvg(const Story& story, const std::string& title) {
+    Picture p(story);
+    p.Begin("icon", "tray icon");
+    p.Blocks(story.icon, "tray icon", IconFill, true);
+    p.End();
+    p.Begin("pin21", "pin 21");
+    p.Steps(story.pin21, 1, "pin 21", false);
+    p.End();
+    p.Begin("pin38", "pin 38");
+    p.Steps(story.pin38, 1, "pin 38", false);
+    p.End();
+    p.Begin("ac", "AC line");
+    p.Blocks(story.ac_line, "AC line", AcFill);
+    p.End();
+    p.Begin("backlight", "backlight level");
+    p.Steps(story.backlight, std::max<std::int64_t>(Highest(story.backlight), 1), "backlight level", true);
+    p.End();
+    p.Begin("backlight-timeout", "backlight off after");
+    p.Blocks(story.backlight_timeout, "backlight off after", TimeoutFill);
+    p.End();
+    p.Begin("suspend-timeout", "suspend after");
+    p.Blocks(story.suspend_timeout, "suspend after", TimeoutFill);
+    p.End();
+    p.Begin("events", "events set");
+    p.Marks(story.events, "event");
+    p.End();
+    p.Begin("boxes", "message boxes");
+    p.Spans(story.boxes, "#fff3a0", "box");
+    p.End();
+    p.Begin("menus", "menus");
+    p.Spans(story.menus, "#d0e8ff", "menu");
+    p.End();
+    return p.Finish(title);
+}
+
+}  // namespace handheld
