@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "handheld/play.h"
+#include "handheld/simulate.h"
 
 namespace handheld {
 int RegMain(int argc, char** argv);     // reg.cpp
@@ -29,6 +30,7 @@ const Command kCommands[] = {
     {"ports", "map a serial port to a terminal or the simulated receiver", handheld::PortsMain},
     {"status", "what the device shows, as one JSON object", handheld::StatusMain},
     {"check", "read the whole registry file and say whether it is sound", handheld::CheckMain},
+    {"simulate", "random days from seeds on temporary devices, invariants checked", handheld::SimulateCommand},
 };
 
 void Usage(FILE* out) {

@@ -304,15 +304,17 @@ bool Player::Act() {
         }
         s.wait_until.reset();
     }
-    const Step* step = s.steps.Next();
-    if (!step) {
+    const Step* next = s.steps.Next();
+    if (!next) {
         s.End();
         return true;
     }
+    // A copy: steps asked for inside this one's modal waits may reuse the source's.
+    const Step step = *next;
     try {
-        if (s.watcher) s.watcher->StepStarts(*step);
-        s.Run(*step);
-        if (s.watcher) s.watcher->StepEnds(*step);
+        if (s.watcher) s.watcher->StepStarts(step);
+        s.Run(step);
+        if (s.watcher) s.watcher->StepEnds(step);
     } catch (const ScriptError& e) {
         s.error = e;
         s.End();

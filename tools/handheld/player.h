@@ -18,7 +18,7 @@ namespace handheld {
 class StepSource {
 public:
     virtual ~StepSource() = default;
-    // The next step, or null at the end of the scenario. The step lives until the next call.
+    // The next step, or null at the end of the scenario. It may change at the next call.
     virtual const Step* Next() = 0;
 };
 
