@@ -138,7 +138,9 @@ struct DayChecker::State {
     std::optional<DWORD> gpshdl;
     host::Millis last_now = -1;
     long long ticks_seen = 0;
-    std::size_t end_depth = 0;  // modal things open at the last step: the end unwinds them unseen
+    std::size_t end_depth = 0;
+    host::Millis deadline = 0;
+    std::function<void(const Violation&)> stuck;  // modal things open at the last step: the end unwinds them unseen
     long same_now = 0;
 
     std::size_t Depth() const { return device.windows().modals().size(); }
@@ -185,6 +187,13 @@ struct DayChecker::State {
 
     void Record(const host::TraceEntry& e) {
         if (violation || player.ended()) return;
+        if (stuck && e.t > deadline) {
+            violation = Violation{
+                "clock",
+                "the system holds the device at " + std::to_string(e.t) + " ms and never asks for the next step", step,
+                e.t};
+            stuck(*violation);
+        }
         std::size_t depth = Depth();
         for (auto& [d, t] : ticks)
             if (d < depth) t.nested = true;
@@ -463,7 +472,8 @@ struct DayChecker::State {
         if (runs.empty()) return;
         Run r = runs.back();
         runs.pop_back();
-        if (violation) return;
+        // After the last step the system only unwinds, unseen.
+        if (violation || player.ended()) return;
         if (s.kind == StepKind::kStart) {
             system = player.system();
             if (!system) return;
@@ -492,6 +502,10 @@ struct DayChecker::State {
 DayChecker::DayChecker(host::Handheld& device, Player& player) : state_(std::make_unique<State>(device, player)) {}
 DayChecker::~DayChecker() = default;
 void DayChecker::Record(const host::TraceEntry& e) { state_->Record(e); }
+void DayChecker::SetDeadline(host::Millis deadline, std::function<void(const Violation&)> stuck) {
+    state_->deadline = deadline;
+    state_->stuck = std::move(stuck);
+}
 void DayChecker::Idle() { state_->Idle(); }
 void DayChecker::StepStarts(const Step& step) { state_->StepStarts(step); }
 void DayChecker::StepEnds(const Step& step) { state_->StepEnds(step); }

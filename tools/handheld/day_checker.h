@@ -4,6 +4,7 @@
 // between turns; the first broken invariant is kept, with the step that was running.
 #pragma once
 
+#include <functional>
 #include <map>
 #include <memory>
 #include <optional>
@@ -36,6 +37,10 @@ class DayChecker final : public PlayWatcher {
 public:
     DayChecker(host::Handheld& device, Player& player);
     ~DayChecker() override;
+
+    // A system that holds the device past `deadline` without ever asking for the next step is
+    // stuck (a loop that waits on and on): `stuck` is told, and must not return.
+    void SetDeadline(host::Millis deadline, std::function<void(const Violation&)> stuck);
 
     // Every finished trace entry.
     void Record(const host::TraceEntry& e);

@@ -7,6 +7,7 @@
 #include <chrono>
 #include <cstdlib>
 #include <fstream>
+#include <functional>
 #include <iostream>
 #include <sstream>
 
@@ -16,7 +17,8 @@
 namespace handheld {
 namespace {
 
-DayResult Simulate(ScenarioDevice& scenario, StepSource& source, DayGenerator* generator, const std::string& folder) {
+DayResult Simulate(ScenarioDevice& scenario, StepSource& source, DayGenerator* generator, const std::string& folder,
+                   host::Millis deadline = 0, std::function<void(const Violation&)> stuck = nullptr) {
     DayResult result;
     host::Handheld& device = scenario.device();
     std::ostringstream printed;  // what reg query steps print: nobody reads it here
@@ -24,6 +26,7 @@ DayResult Simulate(ScenarioDevice& scenario, StepSource& source, DayGenerator* g
     if (generator) generator->SetPlayer(player);
     DayChecker checker(device, player);
     player.SetWatcher(&checker);
+    if (stuck) checker.SetDeadline(deadline, std::move(stuck));
     host::Trace& trace = device.trace();
     trace.Keep(false);
     trace.Only(CheckedCalls());
@@ -88,7 +91,14 @@ void Usage(std::ostream& out) {
 DayResult SimulateDay(const DayOptions& options) {
     ScenarioDevice scenario;
     DayGenerator generator(options, scenario.device());
-    DayResult result = Simulate(scenario, generator, &generator, ".");
+    // A day that never gives the device back cannot be shrunk here: it is told and the process ends.
+    auto stuck = [&](const Violation& v) {
+        std::cout << "seed " << options.seed << ": step " << v.step << " ("
+                  << (v.step > 0 ? generator.lines()[v.step - 1] : "") << ") at " << v.t << " ms: invariant "
+                  << v.invariant << ": " << v.detail << std::endl;
+        std::_Exit(3);
+    };
+    DayResult result = Simulate(scenario, generator, &generator, ".", options.length + 3600 * 1000, stuck);
     result.lines = generator.lines();
     return result;
 }
@@ -243,7 +253,7 @@ int SimulateCommand(int argc, char** argv) {
         f << "# shrunk from " << r.lines.size() << " steps to " << shrunk.size() << "\n";
         for (const std::string& l : shrunk)
             f << l << "\n";
-        std::cout << "seed " << options.seed << ": shrunk to " << shrunk.size() << " steps in " << file << "\n";
+        std::cout << "seed " << options.seed << ": shrunk to " << shrunk.size() << " steps in " << file << std::endl;
     }
     double wall = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
     double virtual_hours = virtual_ms / 3600000.0;
