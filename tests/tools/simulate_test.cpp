@@ -32,7 +32,8 @@ TEST_P(FoundBySimulationTest, KeepsEveryInvariant) {
     EXPECT_GT(r.ticks, 0);
 }
 
-INSTANTIATE_TEST_SUITE_P(Regressions, FoundBySimulationTest, ::testing::Values("hide-inside-tick-box.play"));
+INSTANTIATE_TEST_SUITE_P(Regressions, FoundBySimulationTest,
+                         ::testing::Values("hide-inside-tick-box.play", "switch-inside-switch-box.play"));
 
 TEST(SimulateTest, ADayIsItsSeedsAndPlaysAgainFromItsScript) {
     handheld::DayOptions options;
