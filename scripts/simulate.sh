@@ -73,13 +73,16 @@ while [ "$next" -lt "$end" ]; do
   last=$(grep -v '^simulate: seed ' "$progress" | tail -20 || true)
   seed=$(sed -n 's/^simulate: seed \([0-9]*\)$/\1/p' "$progress" | tail -1)
   seed=${seed:-$next}
-  echo "seed $seed: the process died (exit $rc):"
-  echo "$last" | sed 's/^/  /'
-  f=$(grep -c '^seed [0-9]*: step ' "$out/days.txt" || true)
+  if ! grep -q "^seed $seed: step " "$out/days.txt"; then
+    echo "seed $seed: the process died (exit $rc):"
+    echo "$last" | sed 's/^/  /'
+  fi
+  # Failures told before it, of other days, count too (a stuck day tells its own, then ends).
+  f=$(grep '^seed [0-9]*: step ' "$out/days.txt" | grep -vc "^seed $seed: " || true)
   failed=$((failed + f + 1))
   next=$((seed + 1))
 done
-wall=$(echo "$(date +%s.%N) - $started" | bc)
-echo "simulate: $ticks virtual ticks in ${wall%.*} s wall, $hours h a day"
+wall=$(printf '%.1f' "$(echo "$(date +%s.%N) - $started" | bc)")
+echo "simulate: $ticks virtual ticks in $wall s wall, $hours h a day"
 echo "simulate: $seeds seeds, $failed failed"
 [ "$failed" -eq 0 ]
