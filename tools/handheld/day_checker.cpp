@@ -68,7 +68,7 @@ const std::vector<Invariant>& Invariants() {
          "line reads battery (a failed status query counts as battery), STD_Slide's otherwise"},
         {"steady", "a tick writes only a State_Chg it clears, the two time-outs of a refresh, and missing values as 0"},
         {"boxes",
-         "no two tray-failure boxes of monitor ticks are open at once, and a tray failure of show, hide or close is "
+         "no two tray-failure boxes of monitor ticks are open at once, and a tray failure of show or hide is "
          "shown in a box"},
         {"gpshdl", "GPSHDL holds what the system last wrote there: its live window, or 0 at a close; never garbage"},
         {"registry", "the registry file passes SQLite's integrity check at the end of the day"},
