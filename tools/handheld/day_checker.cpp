@@ -141,7 +141,8 @@ struct DayChecker::State {
     host::Millis last_now = -1;
     long long ticks_seen = 0;
     std::size_t end_depth = 0;
-    host::Millis deadline = 0;
+    host::Millis deadline = 0;  // how long the system may hold the device between two steps
+    host::Millis last_idle = 0;
     std::function<void(const Violation&)> stuck;  // modal things open at the last step: the end unwinds them unseen
     long same_now = 0;
 
@@ -189,11 +190,11 @@ struct DayChecker::State {
 
     void Record(const host::TraceEntry& e) {
         if (violation || player.ended()) return;
-        if (stuck && e.t > deadline) {
-            violation = Violation{
-                "clock",
-                "the system holds the device at " + std::to_string(e.t) + " ms and never asks for the next step", step,
-                e.t};
+        if (stuck && e.t - last_idle > deadline) {
+            violation = Violation{"clock",
+                                  "the system holds the device from " + std::to_string(last_idle) + " ms to " +
+                                      std::to_string(e.t) + " ms and never asks for the next step",
+                                  step, e.t};
             stuck(*violation);
         }
         std::size_t depth = Depth();
@@ -397,6 +398,7 @@ struct DayChecker::State {
         // Stopped here, between turns, rather than inside the platform call that showed it.
         if (violation) return player.Stop();
         host::Millis now = device.clock().Now();
+        last_idle = now;
         if (now == last_now) {
             if (++same_now > kStuckTurns) return Fail("clock", "the clock has not moved for a million turns");
         } else {

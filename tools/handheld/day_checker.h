@@ -38,9 +38,9 @@ public:
     DayChecker(host::Handheld& device, Player& player);
     ~DayChecker() override;
 
-    // A system that holds the device past `deadline` without ever asking for the next step is
-    // stuck (a loop that waits on and on): `stuck` is told, and must not return.
-    void SetDeadline(host::Millis deadline, std::function<void(const Violation&)> stuck);
+    // A system that holds the device for longer than `limit` without its loops ever asking for
+    // the next step is stuck (a loop that waits on and on): `stuck` is told, and must not return.
+    void SetDeadline(host::Millis limit, std::function<void(const Violation&)> stuck);
 
     // Every finished trace entry.
     void Record(const host::TraceEntry& e);

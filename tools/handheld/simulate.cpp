@@ -98,7 +98,7 @@ DayResult SimulateDay(const DayOptions& options) {
                   << v.invariant << ": " << v.detail << std::endl;
         std::_Exit(3);
     };
-    DayResult result = Simulate(scenario, generator, &generator, ".", options.length + 3600 * 1000, stuck);
+    DayResult result = Simulate(scenario, generator, &generator, ".", 3600 * 1000, stuck);
     result.lines = generator.lines();
     return result;
 }
