@@ -22,6 +22,9 @@ void CMainFrame::SetGpsMode(GpsMode newMode) {
     // Before start-up has reached the register block there are no pins to drive, and after a
     // close served inside the failure box there is no window left to drive them for.
     if (!m_pGpioRegs || IsWindowGone()) return;
+    // A switch served inside the failure box has changed the mode again and driven the pins for
+    // it: driving them now for this call's mode would leave them against the mode in force.
+    if (m_mode != newMode) return;
     if (newMode == GPS_MODE_OFF) {
         SetGpioBit(m_pGpioRegs, GPCR0_OFFSET, GPIO_PIN21_BIT);
         Sleep(kPinSettleMs);

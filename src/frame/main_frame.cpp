@@ -37,6 +37,18 @@ BOOL CMainFrame::PreCreateWindow(CREATESTRUCT& cs) {
     return TRUE;
 }
 
+// A message served inside a tick's failure box (show, hide, close, a menu pick) is no tick: its
+// own tray failure is shown in a box as always. Only ticks go without one while a tick's box is open.
+LRESULT CMainFrame::WindowProc(UINT message, WPARAM wParam, LPARAM lParam) {
+    if (message == WM_TIMER) return CFrameWnd::WindowProc(message, wParam, lParam);
+    int ticks = m_tickDepth;
+    m_tickDepth = 0;
+    LRESULT result = CFrameWnd::WindowProc(message, wParam, lParam);
+    // The framework deletes the frame only after its last handler has returned.
+    m_tickDepth = ticks;
+    return result;
+}
+
 // The window is never shown, whoever activates it.
 void CMainFrame::OnActivate(UINT nState, CWnd* pWndOther, BOOL bMinimized) {
     CFrameWnd::OnActivate(nState, pWndOther, bMinimized);

@@ -35,6 +35,7 @@ public:
     ~CMainFrame() override;
 
     BOOL PreCreateWindow(CREATESTRUCT& cs) override;
+    LRESULT WindowProc(UINT message, WPARAM wParam, LPARAM lParam) override;
 
     // Shows, changes or removes the tray icon; a failure is shown to the user.
     BOOL NotifyTrayIcon(DWORD operation, HICON icon);
@@ -78,7 +79,7 @@ protected:
     UINT_PTR m_timerId;
     char m_firmware[256];     // the receiver's firmware version, 8-bit text
     HANDLE m_hGpsPort;        // open only during the firmware query
-    int m_tickDepth;          // monitor ticks running, nested inside modal loops
+    int m_tickDepth;          // monitor ticks running, nested in each other's boxes, under this message
     BOOL m_tickFailureShown;  // a tick's tray failure box is open
     BOOL m_closing;           // the close has begun: its steps run once
 };

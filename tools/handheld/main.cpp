@@ -5,6 +5,7 @@
 
 #include "common/device_choice.h"
 #include "handheld/play.h"
+#include "handheld/simulate.h"
 
 namespace handheld {
 int RegMain(int argc, char** argv);       // reg.cpp
@@ -33,6 +34,7 @@ const Command kCommands[] = {
     {"status", "what the device shows, in words or as JSON (--json)", handheld::StatusMain},
     {"check", "read the whole registry file and say whether it is sound", handheld::CheckMain},
     {"receiver", "a receiver on COM1 playing a recorded NMEA log to the running system", handheld::ReceiverMain},
+    {"simulate", "random days from seeds on temporary devices, invariants checked", handheld::SimulateCommand},
 };
 
 void Usage(FILE* out) {

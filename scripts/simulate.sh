@@ -1,0 +1,88 @@
+#!/usr/bin/env bash
+# Random days of the handheld on the virtual clock, each from its own seed, with the invariants
+# checked between every two turns (build/tools/handheld simulate --invariants lists them).
+#
+#   scripts/simulate.sh [--seeds N [--first S] | --seed S] [--hours H]     (default: seed 1, 24 h)
+#
+# A failure prints its seed, step and invariant, and the scenario shrunk to the steps that still
+# break it is written to $SIMULATE_OUT/seed-S.play (default build-simulate/); replay it with
+# `handheld play` or check it with `handheld simulate --check`. A day that kills the process (a
+# sanitizer's report) counts as failed and the run goes on with the next seed. The last line is
+# "simulate: N seeds, F failed". SIMULATE_BUILD picks the build (default build; the test command
+# uses its sanitizer build, build-asan); receiver excerpts come from ../shared/nmea-logs
+# (PELORN_NMEA_LOGS).
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+first=1
+seeds=1
+hours=24
+while [ $# -gt 0 ]; do
+  case "$1" in
+    --seeds) seeds="$2"; shift 2 ;;
+    --first) first="$2"; shift 2 ;;
+    --seed) first="$2"; seeds=1; shift 2 ;;
+    --hours) hours="$2"; shift 2 ;;
+    -h|--help) sed -n '2,14p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
+    *) echo "simulate.sh: unknown option '$1'" >&2; exit 2 ;;
+  esac
+done
+
+build="${SIMULATE_BUILD:-build}"
+if [ ! -f "$build/CMakeCache.txt" ]; then
+  scripts/deps.sh
+  if [ "$build" = build-asan ]; then
+    cmake -S . -B build-asan -DCMAKE_BUILD_TYPE=Debug -DPELORN_SANITIZE=ON -DPELORN_BENCHMARKS=OFF >/dev/null
+  else
+    cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+  fi
+fi
+cmake --build "$build" -j"$(nproc)" --target handheld >/dev/null
+out="${SIMULATE_OUT:-build-simulate}"
+mkdir -p "$out"
+logs="${PELORN_NMEA_LOGS:-../shared/nmea-logs}"
+log_args=()
+[ -d "$logs" ] && log_args=(--logs "$logs")
+# The days' devices live in memory where it can: a registry write's sync to disk costs more than
+# the tick that makes it, and a day makes thousands.
+if [ -z "${TMPDIR:-}" ] && [ -d /dev/shm ] && [ -w /dev/shm ]; then export TMPDIR=/dev/shm; fi
+export ASAN_OPTIONS="${ASAN_OPTIONS:-detect_leaks=1:abort_on_error=1}"
+export UBSAN_OPTIONS="${UBSAN_OPTIONS:-print_stacktrace=1:halt_on_error=1}"
+
+started=$(date +%s.%N)
+end=$((first + seeds))
+next=$first
+failed=0
+ticks=0
+progress="$out/progress.txt"
+while [ "$next" -lt "$end" ]; do
+  set +e
+  "$build/tools/handheld" simulate --first "$next" --seeds "$((end - next))" --hours "$hours" --out "$out" \
+    "${log_args[@]}" 2>"$progress" >"$out/days.txt"
+  rc=$?
+  set -e
+  grep -v '^simulate: ' "$out/days.txt" || true
+  t=$(sed -n 's/^simulate: \([0-9]*\) virtual ticks.*/\1/p' "$out/days.txt")
+  ticks=$((ticks + ${t:-0}))
+  if [ "$rc" -le 1 ]; then
+    f=$(sed -n 's/^simulate: [0-9]* seeds, \([0-9]*\) failed$/\1/p' "$out/days.txt")
+    failed=$((failed + ${f:-0}))
+    break
+  fi
+  # The process died in the day of the last seed it named: that day failed, the rest go on.
+  last=$(grep -v '^simulate: seed ' "$progress" | tail -20 || true)
+  seed=$(sed -n 's/^simulate: seed \([0-9]*\)$/\1/p' "$progress" | tail -1)
+  seed=${seed:-$next}
+  if ! grep -q "^seed $seed: step " "$out/days.txt"; then
+    echo "seed $seed: the process died (exit $rc):"
+    echo "$last" | sed 's/^/  /'
+  fi
+  # Failures told before it, of other days, count too (a stuck day tells its own, then ends).
+  f=$(grep '^seed [0-9]*: step ' "$out/days.txt" | grep -vc "^seed $seed: " || true)
+  failed=$((failed + f + 1))
+  next=$((seed + 1))
+done
+wall=$(printf '%.1f' "$(echo "$(date +%s.%N) - $started" | bc)")
+echo "simulate: $ticks virtual ticks in $wall s wall, $hours h a day"
+echo "simulate: $seeds seeds, $failed failed"
+[ "$failed" -eq 0 ]

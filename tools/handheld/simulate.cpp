@@ -1,0 +1,266 @@
+#include "handheld/simulate.h"
+
+#include <dirent.h>
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdlib>
+#include <fstream>
+#include <functional>
+#include <iostream>
+#include <sstream>
+
+#include "handheld/text.h"
+#include "platform/host/windows.h"
+
+namespace handheld {
+namespace {
+
+DayResult Simulate(ScenarioDevice& scenario, StepSource& source, DayGenerator* generator, const std::string& folder,
+                   host::Millis deadline = 0, std::function<void(const Violation&)> stuck = nullptr) {
+    DayResult result;
+    host::Handheld& device = scenario.device();
+    std::ostringstream printed;  // what reg query steps print: nobody reads it here
+    Player player(device, source, folder, printed);
+    if (generator) generator->SetPlayer(player);
+    DayChecker checker(device, player);
+    player.SetWatcher(&checker);
+    if (stuck) checker.SetDeadline(deadline, std::move(stuck));
+    host::Trace& trace = device.trace();
+    trace.Keep(false);
+    trace.Only(CheckedCalls());
+    trace.Observe([&](const host::TraceEntry& e) {
+        player.PortOpened(e);
+        checker.Record(e);
+    });
+    trace.Enable(true);
+    std::optional<std::string> deadlock;
+    try {
+        player.Run();
+    } catch (const host::Deadlock& e) {
+        deadlock = e.what();
+    }
+    trace.Enable(false);
+    trace.Observe(nullptr);
+    if (player.error()) {
+        result.script_error = "line " + std::to_string(player.error()->line()) + ": " + player.error()->what();
+    } else {
+        checker.Finish(deadlock);
+    }
+    result.violation = checker.violation();
+    result.ticks = checker.ticks();
+    result.clock = device.clock().Now();
+    return result;
+}
+
+std::vector<std::string> ReadLogs(const std::string& folder) {
+    std::vector<std::string> logs;
+    DIR* dir = opendir(folder.c_str());
+    if (!dir) return logs;
+    std::vector<std::string> names;
+    while (dirent* entry = readdir(dir)) {
+        std::string name = entry->d_name;
+        if (name.size() > 4 && name.substr(name.size() - 4) == ".log") names.push_back(name);
+    }
+    closedir(dir);
+    std::sort(names.begin(), names.end());  // the same logs in the same order, for the same days
+    for (const std::string& name : names)
+        if (std::optional<std::string> text = ReadBounded(folder + "/" + name, 1u << 20)) logs.push_back(*text);
+    return logs;
+}
+
+bool Breaks(const std::vector<std::string>& lines, const std::string& invariant) {
+    DayResult r = CheckScript(lines);
+    return !r.script_error && r.violation && r.violation->invariant == invariant;
+}
+
+void Usage(std::ostream& out) {
+    out << "usage: handheld simulate [--seeds N [--first S] | --seed S] [--hours H] [--out DIR] [--logs DIR]\n"
+           "       handheld simulate --check SCRIPT\n"
+           "       handheld simulate --invariants\n"
+           "Runs random days of the handheld on the virtual clock, each from its seed (default: 1 seed,\n"
+           "seed 1, 24 hours), and checks the invariants between every two turns. A failure prints its\n"
+           "seed, step and invariant and writes the shrunk scenario to DIR/seed-S.play (default: .).\n"
+           "--logs takes receiver excerpts from the *.log files of DIR. --check plays SCRIPT with the\n"
+           "invariants checked. Exits 1 when any day fails.\n";
+}
+
+}  // namespace
+
+DayResult SimulateDay(const DayOptions& options) {
+    ScenarioDevice scenario;
+    DayGenerator generator(options, scenario.device());
+    // A day that never gives the device back cannot be shrunk here: it is told and the process ends.
+    auto stuck = [&](const Violation& v) {
+        std::cout << "seed " << options.seed << ": step " << v.step << " ("
+                  << (v.step > 0 ? generator.lines()[v.step - 1] : "") << ") at " << v.t << " ms: invariant "
+                  << v.invariant << ": " << v.detail << std::endl;
+        std::_Exit(3);
+    };
+    DayResult result = Simulate(scenario, generator, &generator, ".", 3600 * 1000, stuck);
+    result.lines = generator.lines();
+    return result;
+}
+
+DayResult CheckScript(const std::vector<std::string>& lines, const std::string& folder) {
+    std::string text;
+    for (const std::string& l : lines)
+        text += l + "\n";
+    DayResult result;
+    std::vector<Step> steps;
+    try {
+        steps = ParseScript(text);
+    } catch (const ScriptError& e) {
+        result.script_error = "line " + std::to_string(e.line()) + ": " + e.what();
+        return result;
+    }
+    ScenarioDevice scenario;
+    ScriptSteps source(std::move(steps));
+    result = Simulate(scenario, source, nullptr, folder);
+    result.lines = lines;
+    return result;
+}
+
+std::vector<std::string> Shrink(const std::vector<std::string>& lines, const Violation& violation, int budget) {
+    std::vector<std::string> best = lines;
+    // The day up to the failing step: the steps after it did not take part.
+    if (violation.step > 0 && static_cast<std::size_t>(violation.step) < lines.size()) {
+        std::vector<std::string> prefix(lines.begin(), lines.begin() + violation.step);
+        if (Breaks(prefix, violation.invariant)) best = prefix;
+        --budget;
+    }
+    // Then chunks of steps, halving their size, each removed where the failure remains.
+    for (std::size_t chunk = std::max<std::size_t>(1, best.size() / 2); budget > 0; chunk /= 2) {
+        for (std::size_t at = 0; at < best.size() && budget > 0;) {
+            std::vector<std::string> candidate(best.begin(), best.begin() + at);
+            candidate.insert(candidate.end(), best.begin() + std::min(best.size(), at + chunk), best.end());
+            --budget;
+            if (!candidate.empty() && Breaks(candidate, violation.invariant))
+                best = std::move(candidate);
+            else
+                at += chunk;
+        }
+        if (chunk == 1) break;
+    }
+    return best;
+}
+
+int SimulateCommand(int argc, char** argv) {
+    std::uint64_t first = 1;
+    long long seeds = 1;
+    double hours = 24;
+    std::string out = ".";
+    std::string logs;
+    std::string check;
+    int shrink_budget = 400;
+    for (int i = 1; i < argc; ++i) {
+        std::string a = argv[i];
+        auto value = [&]() -> std::string {
+            if (i + 1 >= argc) throw std::invalid_argument(a + " needs a value");
+            return argv[++i];
+        };
+        try {
+            if (a == "--help" || a == "-h") {
+                Usage(std::cout);
+                return 0;
+            } else if (a == "--invariants") {
+                for (const Invariant& inv : Invariants())
+                    std::cout << inv.name << ": " << inv.statement << "\n";
+                return 0;
+            } else if (a == "--seeds") {
+                seeds = std::stoll(value());
+            } else if (a == "--seed") {
+                first = std::stoull(value());
+                seeds = 1;
+            } else if (a == "--first") {
+                first = std::stoull(value());
+            } else if (a == "--hours") {
+                hours = std::stod(value());
+            } else if (a == "--out") {
+                out = value();
+            } else if (a == "--logs") {
+                logs = value();
+            } else if (a == "--check") {
+                check = value();
+            } else if (a == "--shrink-budget") {
+                shrink_budget = std::stoi(value());
+            } else {
+                throw std::invalid_argument("unknown option '" + a + "'");
+            }
+        } catch (const std::exception& e) {
+            std::cerr << "handheld simulate: " << e.what() << "\n";
+            Usage(std::cerr);
+            return 2;
+        }
+    }
+
+    if (!check.empty()) {
+        std::optional<std::string> text = ReadBounded(check, 16u << 20);
+        if (!text) {
+            std::cerr << "handheld simulate: cannot read " << check << "\n";
+            return 2;
+        }
+        std::vector<std::string> lines;
+        std::istringstream in(*text);
+        for (std::string line; std::getline(in, line);)
+            lines.push_back(line);
+        std::size_t slash = check.rfind('/');
+        DayResult r = CheckScript(lines, slash == std::string::npos ? "." : check.substr(0, slash));
+        if (r.script_error) {
+            std::cerr << check << ": " << *r.script_error << "\n";
+            return 2;
+        }
+        if (r.violation) {
+            std::cout << check << ": step " << r.violation->step << ": invariant " << r.violation->invariant << ": "
+                      << r.violation->detail << "\n";
+            return 1;
+        }
+        std::cout << check << ": no invariant broken (" << r.ticks << " ticks)\n";
+        return 0;
+    }
+
+    DayOptions options;
+    options.length = static_cast<host::Millis>(hours * 3600 * 1000);
+    if (!logs.empty()) options.logs = ReadLogs(logs);
+    auto started = std::chrono::steady_clock::now();
+    long long failed = 0, ticks = 0;
+    host::Millis virtual_ms = 0;
+    for (long long n = 0; n < seeds; ++n) {
+        options.seed = first + static_cast<std::uint64_t>(n);
+        std::cerr << "simulate: seed " << options.seed << "\n";
+        DayResult r = SimulateDay(options);
+        ticks += r.ticks;
+        virtual_ms += r.clock;
+        if (r.script_error) {
+            ++failed;
+            std::cout << "seed " << options.seed
+                      << ": the generator made a step that cannot be carried out: " << *r.script_error << "\n";
+            continue;
+        }
+        if (!r.violation) continue;
+        ++failed;
+        const Violation& v = *r.violation;
+        std::string step =
+            v.step > 0 && static_cast<std::size_t>(v.step) <= r.lines.size() ? r.lines[v.step - 1] : "(end of day)";
+        std::cout << "seed " << options.seed << ": step " << v.step << " (" << step << ") at " << v.t
+                  << " ms: invariant " << v.invariant << ": " << v.detail << "\n";
+        std::vector<std::string> shrunk = Shrink(r.lines, v, shrink_budget);
+        std::string file = out + "/seed-" + std::to_string(options.seed) + ".play";
+        std::ofstream f(file);
+        f << "# handheld simulate --seed " << options.seed << " --hours " << hours << ": invariant " << v.invariant
+          << " broken at step " << v.step << ": " << v.detail << "\n";
+        f << "# shrunk from " << r.lines.size() << " steps to " << shrunk.size() << "\n";
+        for (const std::string& l : shrunk)
+            f << l << "\n";
+        std::cout << "seed " << options.seed << ": shrunk to " << shrunk.size() << " steps in " << file << std::endl;
+    }
+    double wall = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+    double virtual_hours = virtual_ms / 3600000.0;
+    std::cout << "simulate: " << ticks << " virtual ticks, " << virtual_hours << " virtual hours in " << wall
+              << " s wall (" << (wall > 0 ? virtual_hours / (wall / 60) : 0) << " virtual hours per minute)\n";
+    std::cout << "simulate: " << seeds << " seeds, " << failed << " failed\n";
+    return failed ? 1 : 0;
+}
+
+}  // namespace handheld

@@ -1,0 +1,33 @@
+// `handheld simulate`: random days of the handheld from seeds, the invariants checked between
+// every two turns, and each failure shrunk to a short script that still breaks the invariant.
+#pragma once
+
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "handheld/day_checker.h"
+#include "handheld/day_generator.h"
+
+namespace handheld {
+
+struct DayResult {
+    std::optional<Violation> violation;
+    std::optional<std::string> script_error;  // a replayed script that cannot be carried out
+    std::vector<std::string> lines;           // the steps run, a script line each
+    long long ticks = 0;
+    host::Millis clock = 0;
+};
+
+// A generated day.
+DayResult SimulateDay(const DayOptions& options);
+// A script's steps with the invariants checked; `folder` is where relative file names start.
+DayResult CheckScript(const std::vector<std::string>& lines, const std::string& folder = ".");
+
+// The shortest prefix of `lines` that still breaks `invariant`, then with steps removed while it
+// still does, within `budget` replays.
+std::vector<std::string> Shrink(const std::vector<std::string>& lines, const Violation& violation, int budget);
+
+int SimulateCommand(int argc, char** argv);
+
+}  // namespace handheld
