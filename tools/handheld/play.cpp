@@ -53,6 +53,32 @@ void RemoveTree(const std::string& path) {
         FTW_DEPTH | FTW_PHYS);
 }
 
+}  // namespace
+
+std::string Com1Bytes(const Step& s, const std::string& folder) {
+    if (s.Arg(1) == "send") return UnescapeBytes(s.words[2].text);
+    std::string path = s.Arg(2);
+    if (!path.empty() && path[0] != '/') path = folder + "/" + path;
+    std::optional<std::string> bytes = ReadBounded(path, kMaxLog);
+    if (!bytes) {
+        if (errno == EFBIG)
+            throw ScriptError(s.line,
+                              "com1 log: " + path + " holds more than " + std::to_string(kMaxLog >> 20) + " MiB");
+        throw ScriptError(s.line, "com1 log: cannot read " + path + ": " + std::strerror(errno));
+    }
+    std::string log;
+    for (std::size_t at = 0; at < bytes->size();) {
+        std::size_t end = std::min(bytes->find('\n', at), bytes->size());
+        if (end == at || (*bytes)[at] != '#') log.append(*bytes, at, end + 1 - at);
+        at = end + 1;
+    }
+    unsigned long long offset = s.words.size() > 3 ? std::stoull(s.Arg(3)) : 0;
+    if (offset > log.size()) throw ScriptError(s.line, "com1 log: the log is shorter than the offset");
+    return log.substr(offset);
+}
+
+namespace {
+
 class Player final : public host::User {
 public:
     Player(host::Handheld& device, std::vector<Step> steps, std::string folder, std::ostream& out)
@@ -182,28 +208,7 @@ private:
             ResetReceiver(device_);
             return;
         }
-        if (what == "send") {
-            pending_ += UnescapeBytes(s.words[2].text);
-        } else {
-            std::string path = s.Arg(2);
-            if (!path.empty() && path[0] != '/') path = folder_ + "/" + path;
-            std::optional<std::string> bytes = ReadBounded(path, kMaxLog);
-            if (!bytes) {
-                if (errno == EFBIG)
-                    throw ScriptError(
-                        s.line, "com1 log: " + path + " holds more than " + std::to_string(kMaxLog >> 20) + " MiB");
-                throw ScriptError(s.line, "com1 log: cannot read " + path + ": " + std::strerror(errno));
-            }
-            std::string log;
-            for (std::size_t at = 0; at < bytes->size();) {
-                std::size_t end = std::min(bytes->find('\n', at), bytes->size());
-                if (end == at || (*bytes)[at] != '#') log.append(*bytes, at, end + 1 - at);
-                at = end + 1;
-            }
-            unsigned long long offset = s.words.size() > 3 ? std::stoull(s.Arg(3)) : 0;
-            if (offset > log.size()) throw ScriptError(s.line, "com1 log: the log is shorter than the offset");
-            pending_ += log.substr(offset);
-        }
+        pending_ += Com1Bytes(s, folder_);
         if (device_.serial().IsOpen(1)) Deliver(device_.clock().Now());
     }
 

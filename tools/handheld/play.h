@@ -4,6 +4,8 @@
 #include <ostream>
 #include <string>
 
+#include "handheld/script.h"
+
 namespace handheld {
 
 // Runs the script `text` (named `name` in messages; `folder` is where relative file names in it
@@ -14,5 +16,13 @@ int PlayScript(const std::string& text, const std::string& name, const std::stri
                std::ostream& err);
 
 int PlayCommand(int argc, char** argv);
+
+// The bytes a `com1 send` or `com1 log` step gives the receiver (a log without its # lines, from
+// its offset on); relative file names start at `folder`. Throws ScriptError.
+std::string Com1Bytes(const Step& step, const std::string& folder);
+
+// `handheld steps`: the script's steps as the parser reads them, one JSON object a line, for a
+// player outside this program (the Win32 player under Wine).
+int StepsCommand(int argc, char** argv);
 
 }  // namespace handheld

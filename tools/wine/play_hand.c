@@ -1,0 +1,372 @@
+// The Win32 player's hands inside Wine: one process that lives as long as a scenario and does what
+// the Linux side of the player (tools/wine/play.py) asks, one request a line on standard input,
+// one answer a line on standard output ("ok ..." or "error ..."). It is the person at the desktop
+// (real clicks on the tray and the menu, OK on boxes) and the other programs of the handheld
+// (reg.exe, the stand-ins' registry keys, messages to the window GPSHDL names). Words of a
+// request are separated by tabs.
+//
+//   start EXE TRACE FAILS EVENT   a new Pelorn process, traced to TRACE, with PELORN_FAIL=FAILS
+//                                 ("-": none) and PELORN_FAIL_EVENT=EVENT; until it waits for input
+//   send MSG WPARAM               SendMessage to the window GPSHDL names, until it returns or a
+//                                 box, dialog or menu of Pelorn's waits
+//   close                         WM_CLOSE posted to Pelorn's main window, as a signal does
+//   tap X Y                       a click at X, Y of the desktop; "icon" for X: on Pelorn's icon
+//   pick TEXT | pick              a click on the open menu's item TEXT, or beside the menu
+//   ok                            OK on the box or dialog Pelorn shows
+//   reg ARGS...                   reg.exe ARGS; answers "ok N" and N lines of its output
+//   dword KEY NAME VALUE          a REG_DWORD under HKCU\KEY; VALUE "-" deletes it
+//   text KEY NAME VALUE           a REG_SZ under HKCU\KEY
+//   event NAME                    sets the named event
+//   end                           ends Pelorn's process, if it still runs
+#define _WIN32_WINNT 0x0601
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+#include <wchar.h>
+#include <windows.h>
+
+#define TRAY_ICON_UID 5000
+#define WAIT_LIMIT_MS 10000
+#define MN_GETHMENU 0x01E1
+
+static PROCESS_INFORMATION g_pelorn;
+
+static void Answer(const char* format, ...) {
+    va_list ap;
+    va_start(ap, format);
+    vprintf(format, ap);
+    va_end(ap);
+    putchar('\n');
+    fflush(stdout);
+}
+
+static BOOL Running(void) { return g_pelorn.hProcess && WaitForSingleObject(g_pelorn.hProcess, 0) == WAIT_TIMEOUT; }
+
+static HWND Published(void) {
+    HKEY key;
+    DWORD value = 0, size = sizeof value;
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Apps\\Tavro SW", 0, KEY_READ, &key) != ERROR_SUCCESS) return NULL;
+    if (RegQueryValueExW(key, L"GPSHDL", NULL, NULL, (BYTE*)&value, &size) != ERROR_SUCCESS) value = 0;
+    RegCloseKey(key);
+    return (HWND)(ULONG_PTR)value;
+}
+
+// What of Pelorn's waits for the person: a box or dialog (#32770), a menu (#32768), or its main
+// window (the first top-level window titled Pelorn).
+struct Find {
+    const wchar_t* cls;
+    const wchar_t* title;
+    HWND found;
+};
+
+static BOOL CALLBACK FindWindowOf(HWND hwnd, LPARAM lp) {
+    struct Find* f = (struct Find*)lp;
+    wchar_t cls[64] = L"", title[64] = L"";
+    DWORD pid = 0;
+    GetWindowThreadProcessId(hwnd, &pid);
+    if (pid != g_pelorn.dwProcessId) return TRUE;
+    GetClassNameW(hwnd, cls, 64);
+    GetWindowTextW(hwnd, title, 64);
+    if (f->cls && (wcscmp(cls, f->cls) != 0 || !IsWindowVisible(hwnd))) return TRUE;
+    if (f->title && wcscmp(title, f->title) != 0) return TRUE;
+    if (!f->cls && !wcscmp(cls, L"#32770")) return TRUE;
+    f->found = hwnd;
+    return FALSE;
+}
+
+static HWND Find(const wchar_t* cls, const wchar_t* title) {
+    struct Find f = {cls, title, NULL};
+    if (g_pelorn.dwProcessId) EnumWindows(FindWindowOf, (LPARAM)&f);
+    return f.found;
+}
+
+static HWND Modal(void) {
+    HWND w = Find(L"#32770", NULL);
+    return w ? w : Find(L"#32768", NULL);
+}
+
+// Until Pelorn's thread takes a message again: it finished what it was doing, or a modal loop
+// of its waits.
+static void Settle(void) {
+    HWND main = Find(NULL, L"Pelorn");
+    DWORD_PTR result;
+    if (main && Running()) SendMessageTimeoutW(main, WM_NULL, 0, 0, SMTO_NORMAL, WAIT_LIMIT_MS, &result);
+}
+
+static void Start(wchar_t** w) {
+    SetEnvironmentVariableW(L"PELORN_TRACE", w[2]);
+    SetEnvironmentVariableW(L"PELORN_FAIL", wcscmp(w[3], L"-") ? w[3] : NULL);
+    SetEnvironmentVariableW(L"PELORN_FAIL_EVENT", w[4]);
+    STARTUPINFOW si;
+    memset(&si, 0, sizeof si);
+    si.cb = sizeof si;
+    if (g_pelorn.hProcess) CloseHandle(g_pelorn.hProcess), CloseHandle(g_pelorn.hThread);
+    memset(&g_pelorn, 0, sizeof g_pelorn);
+    wchar_t line[MAX_PATH + 2];
+    swprintf(line, MAX_PATH + 2, L"\"%ls\"", w[1]);
+    if (!CreateProcessW(w[1], line, NULL, NULL, FALSE, 0, NULL, NULL, &si, &g_pelorn)) {
+        Answer("error CreateProcess %lu", GetLastError());
+        return;
+    }
+    WaitForInputIdle(g_pelorn.hProcess, WAIT_LIMIT_MS);
+    Answer("ok %lu", g_pelorn.dwProcessId);
+}
+
+struct Sent {
+    HWND hwnd;
+    UINT msg;
+    WPARAM wparam;
+};
+
+static DWORD WINAPI SendThread(LPVOID p) {
+    struct Sent* s = p;
+    SendMessageW(s->hwnd, s->msg, s->wparam, 0);
+    return 0;
+}
+
+// Until the thread ends or Pelorn waits in a box or menu.
+static void Await(HANDLE thread) {
+    for (DWORD waited = 0; waited < WAIT_LIMIT_MS; waited += 5) {
+        if (thread && WaitForSingleObject(thread, 5) == WAIT_OBJECT_0) break;
+        if (!thread) Sleep(5);
+        if (Modal() || !Running()) break;
+    }
+}
+
+static void Send(wchar_t** w) {
+    static struct Sent s;
+    s.hwnd = Published();
+    s.msg = (UINT)wcstoul(w[1], NULL, 0);
+    s.wparam = (WPARAM)wcstoul(w[2], NULL, 0);
+    HANDLE thread = CreateThread(NULL, 0, SendThread, &s, 0, NULL);
+    Await(thread);
+    CloseHandle(thread);
+    Answer("ok");
+}
+
+static void Click(int x, int y) {
+    int cx = GetSystemMetrics(SM_CXVIRTUALSCREEN), cy = GetSystemMetrics(SM_CYVIRTUALSCREEN);
+    INPUT in[3];
+    memset(in, 0, sizeof in);
+    for (int i = 0; i < 3; ++i) {
+        in[i].type = INPUT_MOUSE;
+        in[i].mi.dx = (x * 65536 + cx / 2) / cx;
+        in[i].mi.dy = (y * 65536 + cy / 2) / cy;
+        in[i].mi.dwFlags = MOUSEEVENTF_ABSOLUTE | MOUSEEVENTF_MOVE;
+    }
+    in[1].mi.dwFlags |= MOUSEEVENTF_LEFTDOWN;
+    in[2].mi.dwFlags |= MOUSEEVENTF_LEFTUP;
+    SendInput(3, in, sizeof in[0]);
+}
+
+// Pelorn's icon in Wine's tray; the tray asks the icon's owner nothing, so its rectangle comes
+// from the shell.
+static BOOL IconRect(RECT* r) {
+    NOTIFYICONIDENTIFIER id;
+    memset(&id, 0, sizeof id);
+    id.cbSize = sizeof id;
+    id.hWnd = Published();
+    id.uID = TRAY_ICON_UID;
+    return Shell_NotifyIconGetRect(&id, r) == S_OK;
+}
+
+static void Tap(wchar_t** w) {
+    int y = _wtoi(w[2]);
+    int x;
+    if (!wcscmp(w[1], L"icon")) {
+        RECT r;
+        if (!IconRect(&r)) {
+            Answer("error no icon in the tray");
+            return;
+        }
+        x = (r.left + r.right) / 2;
+        y = (r.top + r.bottom) / 2;
+    } else {
+        x = _wtoi(w[1]);
+    }
+    Click(x, y);
+    for (DWORD waited = 0; waited < 300 && !Modal(); waited += 5)
+        Sleep(5);
+    Settle();
+    Answer("ok");
+}
+
+static void Pick(wchar_t** w, int n) {
+    HWND menu = Find(L"#32768", NULL);
+    if (!menu) {
+        Answer("error no menu is open");
+        return;
+    }
+    RECT r;
+    GetWindowRect(menu, &r);
+    if (n < 2) {
+        // Beside the menu: the desktop's top left corner is no part of it.
+        Click(r.left > 0 ? 0 : r.right + 1, r.top > 0 ? 0 : r.bottom + 1);
+    } else {
+        HMENU h = (HMENU)SendMessageW(menu, MN_GETHMENU, 0, 0);
+        int count = GetMenuItemCount(h), i;
+        for (i = 0; i < count; ++i) {
+            wchar_t text[128] = L"", shown[128];
+            int k = 0;
+            GetMenuStringW(h, i, text, 128, MF_BYPOSITION);
+            for (const wchar_t* c = text; *c; ++c)
+                if (*c != L'&' || c[1] == L'&') shown[k++] = *c;
+            shown[k] = 0;
+            if (!wcscmp(shown, w[1])) break;
+        }
+        RECT item;
+        if (i == count || !GetMenuItemRect(NULL, h, i, &item)) {
+            Answer("error the menu has no item %ls", w[1]);
+            return;
+        }
+        Click((item.left + item.right) / 2, (item.top + item.bottom) / 2);
+    }
+    for (DWORD waited = 0; waited < WAIT_LIMIT_MS && IsWindowVisible(menu); waited += 5)
+        Sleep(5);
+    Settle();
+    Await(NULL);
+    Answer("ok");
+}
+
+static void Ok(void) {
+    HWND box = NULL;
+    for (DWORD waited = 0; waited < WAIT_LIMIT_MS && !(box = Find(L"#32770", NULL)); waited += 5)
+        Sleep(5);
+    if (!box) {
+        Answer("error nothing is waiting for an answer");
+        return;
+    }
+    PostMessageW(box, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), (LPARAM)GetDlgItem(box, IDOK));
+    for (DWORD waited = 0; waited < WAIT_LIMIT_MS && IsWindow(box); waited += 5)
+        Sleep(5);
+    Settle();
+    Await(NULL);
+    Answer("ok");
+}
+
+static void Close(void) {
+    HWND main = Find(NULL, L"Pelorn");
+    if (main) PostMessageW(main, WM_CLOSE, 0, 0);
+    for (DWORD waited = 0; waited < WAIT_LIMIT_MS && main && IsWindow(main) && !Modal(); waited += 5)
+        Sleep(5);
+    Answer("ok");
+}
+
+static void Reg(wchar_t** w, int n) {
+    wchar_t line[4096] = L"reg.exe";
+    for (int i = 1; i < n; ++i) {
+        wcscat(line, L" \"");
+        for (const wchar_t* c = w[i]; *c; ++c) {
+            // A quote inside the word, and the backslashes before a quote or the end, are escaped.
+            size_t slashes = 0;
+            while (c[slashes] == L'\\')
+                ++slashes;
+            if (slashes && (c[slashes] == L'"' || !c[slashes])) {
+                for (size_t k = 0; k < 2 * slashes; ++k)
+                    wcscat(line, L"\\");
+                c += slashes - 1;
+                continue;
+            }
+            if (*c == L'"') wcscat(line, L"\\");
+            wcsncat(line, c, 1);
+        }
+        wcscat(line, L"\"");
+    }
+    SECURITY_ATTRIBUTES sa = {sizeof sa, NULL, TRUE};
+    HANDLE read, write;
+    CreatePipe(&read, &write, &sa, 0);
+    SetHandleInformation(read, HANDLE_FLAG_INHERIT, 0);
+    STARTUPINFOW si;
+    memset(&si, 0, sizeof si);
+    si.cb = sizeof si;
+    si.dwFlags = STARTF_USESTDHANDLES;
+    si.hStdOutput = si.hStdError = write;
+    si.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
+    PROCESS_INFORMATION pi;
+    if (!CreateProcessW(NULL, line, NULL, NULL, TRUE, CREATE_NO_WINDOW, NULL, NULL, &si, &pi)) {
+        CloseHandle(read), CloseHandle(write);
+        Answer("error reg.exe %lu", GetLastError());
+        return;
+    }
+    CloseHandle(write);
+    static char out[65536];
+    DWORD size = 0, got;
+    while (size < sizeof out - 1 && ReadFile(read, out + size, sizeof out - 1 - size, &got, NULL) && got)
+        size += got;
+    out[size] = 0;
+    WaitForSingleObject(pi.hProcess, WAIT_LIMIT_MS);
+    DWORD code = 1;
+    GetExitCodeProcess(pi.hProcess, &code);
+    CloseHandle(pi.hProcess), CloseHandle(pi.hThread), CloseHandle(read);
+    int lines = 0;
+    for (char* c = out; *c; ++c)
+        if (*c == '\n') ++lines;
+    Answer("ok %lu %d", code, lines);
+    for (char* c = out; *c; ++c)
+        if (*c != '\r') putchar(*c);
+    fflush(stdout);
+}
+
+static void Value(wchar_t** w, DWORD type) {
+    HKEY key;
+    if (RegCreateKeyExW(HKEY_CURRENT_USER, w[1], 0, NULL, 0, KEY_WRITE, NULL, &key, NULL) != ERROR_SUCCESS) {
+        Answer("error HKCU\\%ls", w[1]);
+        return;
+    }
+    if (!wcscmp(w[3], L"-")) {
+        RegDeleteValueW(key, w[2]);
+    } else if (type == REG_DWORD) {
+        DWORD v = (DWORD)wcstoul(w[3], NULL, 0);
+        RegSetValueExW(key, w[2], 0, REG_DWORD, (const BYTE*)&v, sizeof v);
+    } else {
+        RegSetValueExW(key, w[2], 0, REG_SZ, (const BYTE*)w[3], (DWORD)((wcslen(w[3]) + 1) * sizeof(wchar_t)));
+    }
+    RegCloseKey(key);
+    Answer("ok");
+}
+
+int wmain(void) {
+    wchar_t line[8192];
+    while (fgetws(line, 8192, stdin)) {
+        wchar_t* w[64];
+        int n = 0;
+        line[wcscspn(line, L"\r\n")] = 0;
+        for (wchar_t *at = line, *tab; n < 64; at = tab + 1) {
+            w[n++] = at;
+            if (!(tab = wcschr(at, L'\t'))) break;
+            *tab = 0;
+        }
+        const wchar_t* cmd = w[0];
+        if (!wcscmp(cmd, L"start") && n == 5) {
+            Start(w);
+        } else if (!wcscmp(cmd, L"send") && n == 3) {
+            Send(w);
+        } else if (!wcscmp(cmd, L"close")) {
+            Close();
+        } else if (!wcscmp(cmd, L"tap") && n == 3) {
+            Tap(w);
+        } else if (!wcscmp(cmd, L"pick")) {
+            Pick(w, n);
+        } else if (!wcscmp(cmd, L"ok")) {
+            Ok();
+        } else if (!wcscmp(cmd, L"reg")) {
+            Reg(w, n);
+        } else if (!wcscmp(cmd, L"dword") && n == 4) {
+            Value(w, REG_DWORD);
+        } else if (!wcscmp(cmd, L"text") && n == 4) {
+            Value(w, REG_SZ);
+        } else if (!wcscmp(cmd, L"event") && n == 2) {
+            HANDLE e = CreateEventW(NULL, FALSE, FALSE, w[1]);
+            SetEvent(e);
+            CloseHandle(e);
+            Answer("ok");
+        } else if (!wcscmp(cmd, L"end")) {
+            if (Running())
+                TerminateProcess(g_pelorn.hProcess, 0), WaitForSingleObject(g_pelorn.hProcess, WAIT_LIMIT_MS);
+            Answer("ok");
+        } else {
+            Answer("error unknown request");
+        }
+    }
+    return 0;
+}
