@@ -6,7 +6,9 @@
 // request are separated by tabs.
 //
 //   start EXE TRACE FAILS EVENT   a new Pelorn process, traced to TRACE, with PELORN_FAIL=FAILS
-//                                 ("-": none) and PELORN_FAIL_EVENT=EVENT; until it waits for input
+//                                 ("-": none) and PELORN_FAIL_EVENT=EVENT
+//   state                         "ok exited", "ok modal" (a box, dialog or menu waits), "ok running"
+//   settle                        until Pelorn's thread takes a message again
 //   send MSG WPARAM               SendMessage to the window GPSHDL names, until it returns or a
 //                                 box, dialog or menu of Pelorn's waits
 //   close                         WM_CLOSE posted to Pelorn's main window, as a signal does
@@ -108,7 +110,6 @@ static void Start(wchar_t** w) {
         Answer("error CreateProcess %lu", GetLastError());
         return;
     }
-    WaitForInputIdle(g_pelorn.hProcess, WAIT_LIMIT_MS);
     Answer("ok %lu", g_pelorn.dwProcessId);
 }
 
@@ -339,6 +340,11 @@ int wmain(void) {
         const wchar_t* cmd = w[0];
         if (!wcscmp(cmd, L"start") && n == 5) {
             Start(w);
+        } else if (!wcscmp(cmd, L"state")) {
+            Answer(!Running() ? "ok exited" : Modal() ? "ok modal" : "ok running");
+        } else if (!wcscmp(cmd, L"settle")) {
+            Settle();
+            Answer("ok");
         } else if (!wcscmp(cmd, L"send") && n == 3) {
             Send(w);
         } else if (!wcscmp(cmd, L"close")) {
