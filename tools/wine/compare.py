@@ -103,6 +103,8 @@ class Normaliser:
                 after = records[i + 1]
                 if after["call"] in inside["around"] and after["t"] <= t:
                     continue
+            if call == "DestroyWindow":
+                destroyed.add(records[i].get("hWnd"))
             if call == self.row("drop-uncreated").get("call") and r.get("hWnd") not in created:
                 continue
             if call == "CreateWindowEx" and r.get("result"):
@@ -117,8 +119,6 @@ class Normaliser:
                 r = {"call": "serial reads", "hFile": r.get("hFile"), "text": text}
             for f in ignore.get(call, ()):
                 r.pop(f, None)
-            if call == "DestroyWindow":
-                destroyed.add(records[i].get("hWnd"))
             if call == self.row("box-closed-under").get("call") and records[i].get("hWnd") in destroyed:
                 r.pop("result", None)
             if published and call == published["call"] and r.get("name") == published["name"]:
@@ -143,6 +143,8 @@ class Normaliser:
     def query(self, text, handles):
         published = self.row("published-window")
         lines = text.splitlines()
+        for row in self.rows.get("same-text", []):
+            lines = [row["texts"][0] if line in row["texts"] else line for line in lines]
         out, values = [], []
         for line in lines + [""]:
             if line.startswith("    "):
