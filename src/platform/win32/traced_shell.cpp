@@ -6,7 +6,7 @@
 #include <map>
 #include <string>
 
-#include "platform/win32/traced.h"
+#include "platform/win32/desktop.h"
 
 using tracing::ApiCall;
 using tracing::TraceValue;
@@ -17,10 +17,17 @@ namespace {
 // The resource each loaded icon came from, so that the tray's record says which icon it shows.
 std::map<HANDLE, std::int64_t> g_icons;
 
+BOOL NotifyIcon(DWORD dwMessage, PNOTIFYICONDATAW lpData) {
+    BOOL ok = Shell_NotifyIconW(dwMessage, lpData);
+    if (ok && lpData && (dwMessage == NIM_ADD || dwMessage == NIM_MODIFY) && (lpData->uFlags & NIF_MESSAGE))
+        desktop::NotifyOncePerClick(lpData->hWnd, lpData->uCallbackMessage);
+    return ok;
+}
+
 }  // namespace
 
 BOOL WINAPI TracedShell_NotifyIcon(DWORD dwMessage, PNOTIFYICONDATAW lpData) {
-    if (!On()) return Shell_NotifyIconW(dwMessage, lpData);
+    if (!On()) return NotifyIcon(dwMessage, lpData);
     ApiCall c("Shell_NotifyIcon");
     c.Arg("dwMessage", dwMessage);
     if (!lpData) {
@@ -37,7 +44,7 @@ BOOL WINAPI TracedShell_NotifyIcon(DWORD dwMessage, PNOTIFYICONDATAW lpData) {
         }
     }
     if (DWORD e; c.Injected(&e)) return c.Result(FALSE);
-    return c.Result(Shell_NotifyIconW(dwMessage, lpData));
+    return c.Result(NotifyIcon(dwMessage, lpData));
 }
 
 BOOL WINAPI TracedGetCursorPos(LPPOINT lpPoint) {
