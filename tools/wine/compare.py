@@ -175,8 +175,8 @@ def compare(host_text, wine_text, table):
         if h["record"] != w["record"]:
             return compared, "record %d (host line %d, Win32 line %d):\n  host:  %s\n  Win32: %s" % (
                 compared, h["index"] + 1, w["index"] + 1, json.dumps(h["record"]), json.dumps(w["record"]))
-        if h["dt"] is not None and w["dt"] is not None and not (
-                -tolerance["early"] <= w["dt"] - h["dt"] <= tolerance["late"]):
+        early = tolerance["early"] if h["dt"] is not None and h["dt"] < tolerance["short"] else tolerance["early_between"]
+        if h["dt"] is not None and w["dt"] is not None and not (-early <= w["dt"] - h["dt"] <= tolerance["late"]):
             return compared, "record %d (host line %d, Win32 line %d), %s: %d ms after the one before on the " \
                              "host, %d ms on Win32" % (compared, h["index"] + 1, w["index"] + 1,
                                                       h["record"]["call"], h["dt"], w["dt"])

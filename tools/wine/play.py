@@ -177,6 +177,7 @@ class Trace(threading.Thread):
             self.epoch = None
             self.partial = ""
             self.created = self.shown = False
+            self.menu = []  # the items of the menu the process made, as it appended them
 
     def run(self):
         while not self.stop:
@@ -197,6 +198,10 @@ class Trace(threading.Thread):
             at = self.epoch + record["t"] / 1000
             self.last = max(self.last or at, at)
             self.pending.append((at, line))
+            if record["call"] == "CreatePopupMenu":
+                self.menu = []
+            elif record["call"] == "AppendMenu":
+                self.menu.append(record.get("lpNewItem"))
             if record["call"] == "CreateWindowEx":
                 self.created = True
             elif record["call"] == "ShowWindow" and self.created:
@@ -289,6 +294,7 @@ class Player:
         self.started = 0
         self.running = False
         self.faults = []
+        self.reg = []  # reg steps not yet collected: (line, whether a query)
         env = dict(machine.env, LD_PRELOAD=os.path.join(machine.build, "modem_lines.so"))
         self.hand = subprocess.Popen([machine.wine, os.path.join(machine.build, "play_hand.exe")], env=env,
                                      stdin=subprocess.PIPE, stdout=subprocess.PIPE, stderr=machine.log)
@@ -309,6 +315,22 @@ class Player:
         if latest is not None:
             self.clock = max(self.clock, latest)
 
+    def collect_reg(self):
+        """What the reg steps so far did: reg.exe runs beside the scenario, as Wine is slow to
+        start it; a query's text is shown after the records written before it is collected."""
+        if not self.reg:
+            return
+        count = int(self.ask("regwait").split()[1])
+        for line, is_query in self.reg[:count]:
+            code, lines = self.hand.stdout.readline().decode().split()
+            text = "".join(self.hand.stdout.readline().decode(errors="replace") for _ in range(int(lines)))
+            if is_query:
+                self.trace.drain(time.monotonic())
+                self.output.query(text)
+            elif code != "0":
+                raise StepError(line, "reg: " + text.strip())
+        self.reg = self.reg[count:]
+
     def started_up(self, s):
         """Until the new process's start-up is over: its main window is shown (hidden, here), or
         a box waits for the person, or the process ended."""
@@ -328,14 +350,10 @@ class Player:
     def step(self, s):
         kind, args = s["step"], s["args"]
         if kind == "reg":
-            answer = self.ask("reg", *args).split()
-            text = "".join(self.hand.stdout.readline().decode(errors="replace")
-                           for _ in range(int(answer[2]) if answer[0] == "ok" else 0))
-            if args[0].lower() == "query":
-                self.trace.drain(time.monotonic())
-                self.output.query(text)
-            elif answer[0] != "ok" or answer[1] != "0":
-                raise StepError(s["line"], "reg: " + text.strip())
+            answer = self.ask("reg", *args)
+            if answer != "ok":
+                raise StepError(s["line"], "reg: " + answer)
+            self.reg.append((s["line"], args[0].lower() == "query"))
         elif kind == "power":
             self.ask("dword", r"Software\Handheld\Power", "ACLineStatus",
                      {"battery": 0, "online": 1, "unknown": 255}[args[0]])
@@ -364,6 +382,7 @@ class Player:
             self.started += 1
             path = os.path.join(self.m.work, "trace-%d.jsonl" % self.started)
             open(path, "w").close()
+            self.collect_reg()
             self.trace.follow(path)
             self.event = "PelornPlayFaults%d" % self.started
             self.ask("text", r"Software\Handheld\Trace", "Fail", "-")
@@ -375,13 +394,21 @@ class Player:
             self.started_up(s)
             self.after_program()
         elif kind == "wait":
+            self.collect_reg()
             self.clock += int(args[0]) / 1000
             time.sleep(max(0.0, self.clock + TIMER_SLACK_MS / 1000 - time.monotonic()))
         elif kind in ("tap", "pick", "ok", "send", "signal"):
             if kind == "tap":
                 answer = self.ask("tap", "icon" if s["icon"] else args[0], TAP_ROW)
             elif kind == "pick":
-                answer = self.ask("pick") if s["none"] else self.ask("pick", args[0])
+                items = [None if i is None else i.replace("&&", "\0").replace("&", "").replace("\0", "&")
+                         for i in self.trace.menu]
+                if s["none"]:
+                    answer = self.ask("pick")
+                elif args[0] not in items:
+                    raise StepError(s["line"], 'pick: the menu has no item "%s"' % args[0])
+                else:
+                    answer = self.ask("pick", items.index(args[0]), len(items))
             elif kind == "send":
                 answer = self.ask("send", s["msg"], s["wparam"])
             elif kind == "signal":
@@ -395,10 +422,15 @@ class Player:
             raise StepError(s["line"], "the Win32 player has no step " + kind)
 
     def play(self, steps):
-        self.clock = time.monotonic()
+        self.clock = self.begun = time.monotonic()
         try:
             for s in steps:
+                began = time.monotonic()
                 self.step(s)
+                if os.environ.get("PELORN_PLAY_DEBUG"):
+                    sys.stderr.write("%.3f line %d %s: %.0f ms\n" % (began - self.begun, s["line"], s["step"],
+                                                                    (time.monotonic() - began) * 1000))
+            self.collect_reg()
         finally:
             # The end of the script ends the process: nothing it does after is shown.
             end = time.monotonic()

@@ -13,9 +13,11 @@
 //                                 box, dialog or menu of Pelorn's waits
 //   close                         WM_CLOSE posted to Pelorn's main window, as a signal does
 //   tap X Y                       a click at X, Y of the desktop; "icon" for X: on Pelorn's icon
-//   pick TEXT | pick              a click on the open menu's item TEXT, or beside the menu
+//   pick INDEX COUNT | pick       a click on item INDEX of the open menu's COUNT, or beside it
 //   ok                            OK on the box or dialog Pelorn shows
-//   reg ARGS...                   reg.exe ARGS; answers "ok N" and N lines of its output
+//   reg ARGS...                   reg.exe ARGS, queued: the requests run in turn on their own
+//   regwait                       until all have run: "ok N", then per request "CODE LINES" and
+//                                 its LINES lines of output
 //   dword KEY NAME VALUE          a REG_DWORD under HKCU\KEY; VALUE "-" deletes it
 //   text KEY NAME VALUE           a REG_SZ under HKCU\KEY
 //   event NAME                    sets the named event
@@ -29,7 +31,6 @@
 
 #define TRAY_ICON_UID 5000
 #define WAIT_LIMIT_MS 10000
-#define MN_GETHMENU 0x01E1
 
 static PROCESS_INFORMATION g_pelorn;
 
@@ -146,6 +147,14 @@ static void Send(wchar_t** w) {
 }
 
 static void Click(int x, int y) {
+    // Two clicks on one spot within the double-click time are a double click to the desktop; a
+    // person's two taps are two taps.
+    static DWORD last_time;
+    static int last_x = -1, last_y = -1;
+    DWORD since = GetTickCount() - last_time;
+    if (abs(x - last_x) <= GetSystemMetrics(SM_CXDOUBLECLK) && abs(y - last_y) <= GetSystemMetrics(SM_CYDOUBLECLK) &&
+        since <= GetDoubleClickTime())
+        Sleep(GetDoubleClickTime() - since + 10);
     int cx = GetSystemMetrics(SM_CXVIRTUALSCREEN), cy = GetSystemMetrics(SM_CYVIRTUALSCREEN);
     INPUT in[3];
     memset(in, 0, sizeof in);
@@ -158,17 +167,27 @@ static void Click(int x, int y) {
     in[1].mi.dwFlags |= MOUSEEVENTF_LEFTDOWN;
     in[2].mi.dwFlags |= MOUSEEVENTF_LEFTUP;
     SendInput(3, in, sizeof in[0]);
+    last_time = GetTickCount();
+    last_x = x;
+    last_y = y;
 }
 
-// Pelorn's icon in Wine's tray; the tray asks the icon's owner nothing, so its rectangle comes
-// from the shell.
+// Pelorn's icon in Wine's tray. Wine's shell cannot say where an icon is; its tray lays icons out
+// from its right end, one small icon and a 2-pixel border each side apiece, and Pelorn's is the
+// only one on this desktop.
 static BOOL IconRect(RECT* r) {
     NOTIFYICONIDENTIFIER id;
     memset(&id, 0, sizeof id);
     id.cbSize = sizeof id;
     id.hWnd = Published();
     id.uID = TRAY_ICON_UID;
-    return Shell_NotifyIconGetRect(&id, r) == S_OK;
+    if (Shell_NotifyIconGetRect(&id, r) == S_OK) return TRUE;
+    HWND tray = NULL;
+    for (DWORD waited = 0; waited < 2000 && !(tray = FindWindowW(L"Shell_TrayWnd", NULL)); waited += 10)
+        Sleep(10);
+    if (!tray || !GetWindowRect(tray, r)) return FALSE;
+    r->left = r->right - (GetSystemMetrics(SM_CXSMICON) + 4);
+    return TRUE;
 }
 
 static void Tap(wchar_t** w) {
@@ -198,34 +217,28 @@ static void Pick(wchar_t** w, int n) {
         Answer("error no menu is open");
         return;
     }
-    RECT r;
-    GetWindowRect(menu, &r);
     if (n < 2) {
-        // Beside the menu: the desktop's top left corner is no part of it.
-        Click(r.left > 0 ? 0 : r.right + 1, r.top > 0 ? 0 : r.bottom + 1);
+        // Nothing chosen. Wine's menu does not close on a click elsewhere on its virtual desktop,
+        // so the person presses Escape, which closes it as such a click does.
+        INPUT key[2];
+        memset(key, 0, sizeof key);
+        key[0].type = key[1].type = INPUT_KEYBOARD;
+        key[0].ki.wVk = key[1].ki.wVk = VK_ESCAPE;
+        key[1].ki.dwFlags = KEYEVENTF_KEYUP;
+        SendInput(2, key, sizeof key[0]);
     } else {
-        HMENU h = (HMENU)SendMessageW(menu, MN_GETHMENU, 0, 0);
-        int count = GetMenuItemCount(h), i;
-        for (i = 0; i < count; ++i) {
-            wchar_t text[128] = L"", shown[128];
-            int k = 0;
-            GetMenuStringW(h, i, text, 128, MF_BYPOSITION);
-            for (const wchar_t* c = text; *c; ++c)
-                if (*c != L'&' || c[1] == L'&') shown[k++] = *c;
-            shown[k] = 0;
-            if (!wcscmp(shown, w[1])) break;
-        }
-        RECT item;
-        if (i == count || !GetMenuItemRect(NULL, h, i, &item)) {
-            Answer("error the menu has no item %ls", w[1]);
-            return;
-        }
-        Click((item.left + item.right) / 2, (item.top + item.bottom) / 2);
+        // A menu's items belong to its process: the caller knows them from the trace, and they
+        // stand one under the other, each as high as the next.
+        int index = _wtoi(w[1]), count = _wtoi(w[2]);
+        RECT client;
+        GetClientRect(menu, &client);
+        MapWindowPoints(menu, NULL, (POINT*)&client, 2);
+        int height = (client.bottom - client.top) / (count > 0 ? count : 1);
+        Click((client.left + client.right) / 2, client.top + index * height + height / 2);
     }
     for (DWORD waited = 0; waited < WAIT_LIMIT_MS && IsWindowVisible(menu); waited += 5)
         Sleep(5);
     Settle();
-    Await(NULL);
     Answer("ok");
 }
 
@@ -241,7 +254,6 @@ static void Ok(void) {
     for (DWORD waited = 0; waited < WAIT_LIMIT_MS && IsWindow(box); waited += 5)
         Sleep(5);
     Settle();
-    Await(NULL);
     Answer("ok");
 }
 
@@ -253,8 +265,71 @@ static void Close(void) {
     Answer("ok");
 }
 
+// reg.exe takes Wine half a second to start: the requests run one after another on a thread of
+// their own, so that the scenario's next steps need not wait for them.
+#define MAX_REG_JOBS 256
+struct RegJob {
+    wchar_t line[4096];
+    char* out;
+    DWORD code;
+};
+static struct RegJob g_jobs[MAX_REG_JOBS];
+static int g_queued, g_done, g_reported;
+static HANDLE g_job_ready, g_job_done;
+
+static void RunReg(struct RegJob* job) {
+    SECURITY_ATTRIBUTES sa = {sizeof sa, NULL, TRUE};
+    HANDLE read, write;
+    CreatePipe(&read, &write, &sa, 0);
+    SetHandleInformation(read, HANDLE_FLAG_INHERIT, 0);
+    STARTUPINFOW si;
+    memset(&si, 0, sizeof si);
+    si.cb = sizeof si;
+    si.dwFlags = STARTF_USESTDHANDLES;
+    si.hStdOutput = si.hStdError = write;
+    si.hStdInput = NULL;
+    PROCESS_INFORMATION pi;
+    job->out = calloc(65536, 1);
+    job->code = 1;
+    if (!CreateProcessW(NULL, job->line, NULL, NULL, TRUE, CREATE_NO_WINDOW, NULL, NULL, &si, &pi)) {
+        CloseHandle(read), CloseHandle(write);
+        snprintf(job->out, 65536, "reg.exe cannot start: %lu\n", GetLastError());
+        return;
+    }
+    CloseHandle(write);
+    DWORD size = 0, got;
+    while (size < 65535 && ReadFile(read, job->out + size, 65535 - size, &got, NULL) && got)
+        size += got;
+    WaitForSingleObject(pi.hProcess, WAIT_LIMIT_MS);
+    GetExitCodeProcess(pi.hProcess, &job->code);
+    CloseHandle(pi.hProcess), CloseHandle(pi.hThread), CloseHandle(read);
+}
+
+static DWORD WINAPI RegThread(LPVOID unused) {
+    (void)unused;
+    for (;;) {
+        WaitForSingleObject(g_job_ready, INFINITE);
+        while (g_done < g_queued) {
+            RunReg(&g_jobs[g_done % MAX_REG_JOBS]);
+            InterlockedIncrement((LONG*)&g_done);
+            SetEvent(g_job_done);
+        }
+    }
+    return 0;
+}
+
 static void Reg(wchar_t** w, int n) {
-    wchar_t line[4096] = L"reg.exe";
+    if (!g_job_ready) {
+        g_job_ready = CreateEventW(NULL, FALSE, FALSE, NULL);
+        g_job_done = CreateEventW(NULL, FALSE, FALSE, NULL);
+        CloseHandle(CreateThread(NULL, 0, RegThread, NULL, 0, NULL));
+    }
+    if (g_queued - g_reported >= MAX_REG_JOBS) {
+        Answer("error too many reg requests at once");
+        return;
+    }
+    wchar_t* line = g_jobs[g_queued % MAX_REG_JOBS].line;
+    wcscpy(line, L"reg.exe");
     for (int i = 1; i < n; ++i) {
         wcscat(line, L" \"");
         for (const wchar_t* c = w[i]; *c; ++c) {
@@ -273,38 +348,26 @@ static void Reg(wchar_t** w, int n) {
         }
         wcscat(line, L"\"");
     }
-    SECURITY_ATTRIBUTES sa = {sizeof sa, NULL, TRUE};
-    HANDLE read, write;
-    CreatePipe(&read, &write, &sa, 0);
-    SetHandleInformation(read, HANDLE_FLAG_INHERIT, 0);
-    STARTUPINFOW si;
-    memset(&si, 0, sizeof si);
-    si.cb = sizeof si;
-    si.dwFlags = STARTF_USESTDHANDLES;
-    si.hStdOutput = si.hStdError = write;
-    si.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
-    PROCESS_INFORMATION pi;
-    if (!CreateProcessW(NULL, line, NULL, NULL, TRUE, CREATE_NO_WINDOW, NULL, NULL, &si, &pi)) {
-        CloseHandle(read), CloseHandle(write);
-        Answer("error reg.exe %lu", GetLastError());
-        return;
+    InterlockedIncrement((LONG*)&g_queued);
+    SetEvent(g_job_ready);
+    Answer("ok");
+}
+
+// Until every reg request has run; answers "ok N", then per request "CODE LINES" and its lines.
+static void RegWait(void) {
+    while (g_done < g_queued)
+        WaitForSingleObject(g_job_done, 50);
+    Answer("ok %d", g_done - g_reported);
+    for (; g_reported < g_done; ++g_reported) {
+        struct RegJob* job = &g_jobs[g_reported % MAX_REG_JOBS];
+        int lines = 0;
+        for (char* c = job->out; *c; ++c)
+            if (*c == '\n') ++lines;
+        printf("%lu %d\n", job->code, lines);
+        for (char* c = job->out; *c; ++c)
+            if (*c != '\r') putchar(*c);
+        free(job->out);
     }
-    CloseHandle(write);
-    static char out[65536];
-    DWORD size = 0, got;
-    while (size < sizeof out - 1 && ReadFile(read, out + size, sizeof out - 1 - size, &got, NULL) && got)
-        size += got;
-    out[size] = 0;
-    WaitForSingleObject(pi.hProcess, WAIT_LIMIT_MS);
-    DWORD code = 1;
-    GetExitCodeProcess(pi.hProcess, &code);
-    CloseHandle(pi.hProcess), CloseHandle(pi.hThread), CloseHandle(read);
-    int lines = 0;
-    for (char* c = out; *c; ++c)
-        if (*c == '\n') ++lines;
-    Answer("ok %lu %d", code, lines);
-    for (char* c = out; *c; ++c)
-        if (*c != '\r') putchar(*c);
     fflush(stdout);
 }
 
@@ -357,6 +420,8 @@ int wmain(void) {
             Ok();
         } else if (!wcscmp(cmd, L"reg")) {
             Reg(w, n);
+        } else if (!wcscmp(cmd, L"regwait")) {
+            RegWait();
         } else if (!wcscmp(cmd, L"dword") && n == 4) {
             Value(w, REG_DWORD);
         } else if (!wcscmp(cmd, L"text") && n == 4) {
