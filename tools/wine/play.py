@@ -70,7 +70,7 @@ class Machine:
 
     def __init__(self, build, work):
         self.build = os.path.abspath(build)
-        self.work = work
+        self.work = work = os.path.abspath(work)
         os.makedirs(work, exist_ok=True)
         self.prefix = os.path.join(work, "prefix")
         self.wine = os.environ.get("PELORN_WINE", shutil.which("wine64") or "/usr/lib/wine/wine64")

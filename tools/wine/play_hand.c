@@ -127,11 +127,28 @@ static DWORD WINAPI SendThread(LPVOID p) {
 }
 
 // Until the thread ends or Pelorn waits in a box or menu.
-static void Await(HANDLE thread) {
+static BOOL CALLBACK CountModal(HWND hwnd, LPARAM lp) {
+    wchar_t cls[16] = L"";
+    DWORD pid = 0;
+    GetWindowThreadProcessId(hwnd, &pid);
+    if (pid == g_pelorn.dwProcessId && IsWindowVisible(hwnd) && GetClassNameW(hwnd, cls, 16) &&
+        (!wcscmp(cls, L"#32770") || !wcscmp(cls, L"#32768")))
+        ++*(int*)lp;
+    return TRUE;
+}
+
+// Boxes, dialogs and menus of Pelorn's that wait for the person.
+static int Modals(void) {
+    int n = 0;
+    if (g_pelorn.dwProcessId) EnumWindows(CountModal, (LPARAM)&n);
+    return n;
+}
+
+// Until the thread ends, or a box or menu comes or goes (one already waiting does not count).
+static void Await(HANDLE thread, int before) {
     for (DWORD waited = 0; waited < WAIT_LIMIT_MS; waited += 5) {
-        if (thread && WaitForSingleObject(thread, 5) == WAIT_OBJECT_0) break;
-        if (!thread) Sleep(5);
-        if (Modal() || !Running()) break;
+        if (WaitForSingleObject(thread, 5) == WAIT_OBJECT_0) break;
+        if (Modals() != before || !Running()) break;
     }
 }
 
@@ -140,8 +157,9 @@ static void Send(wchar_t** w) {
     s.hwnd = Published();
     s.msg = (UINT)wcstoul(w[1], NULL, 0);
     s.wparam = (WPARAM)wcstoul(w[2], NULL, 0);
+    int before = Modals();
     HANDLE thread = CreateThread(NULL, 0, SendThread, &s, 0, NULL);
-    Await(thread);
+    Await(thread, before);
     CloseHandle(thread);
     Answer("ok");
 }
@@ -199,7 +217,11 @@ static void Tap(wchar_t** w) {
             Answer("error no icon in the tray");
             return;
         }
-        x = (r.left + r.right) / 2;
+        // Taps a little left and right of the middle in turn: two taps in quick succession on
+        // one spot would be a double click.
+        static int side = 1;
+        side = -side;
+        x = (r.left + r.right) / 2 + side * (GetSystemMetrics(SM_CXDOUBLECLK) / 2 + 1);
         y = (r.top + r.bottom) / 2;
     } else {
         x = _wtoi(w[1]);
@@ -219,13 +241,10 @@ static void Pick(wchar_t** w, int n) {
     }
     if (n < 2) {
         // Nothing chosen. Wine's menu does not close on a click elsewhere on its virtual desktop,
-        // so the person presses Escape, which closes it as such a click does.
-        INPUT key[2];
-        memset(key, 0, sizeof key);
-        key[0].type = key[1].type = INPUT_KEYBOARD;
-        key[0].ki.wVk = key[1].ki.wVk = VK_ESCAPE;
-        key[1].ki.dwFlags = KEYEVENTF_KEYUP;
-        SendInput(2, key, sizeof key[0]);
+        // and keys go to the foreground window, which Pelorn's hidden one is not: Escape goes to
+        // the menu's own loop, which closes it as such a click does.
+        PostMessageW(menu, WM_KEYDOWN, VK_ESCAPE, 1);
+        PostMessageW(menu, WM_KEYUP, VK_ESCAPE, 0xC0000001);
     } else {
         // A menu's items belong to its process: the caller knows them from the trace, and they
         // stand one under the other, each as high as the next.
@@ -259,8 +278,9 @@ static void Ok(void) {
 
 static void Close(void) {
     HWND main = Find(NULL, L"Pelorn");
+    int before = Modals();
     if (main) PostMessageW(main, WM_CLOSE, 0, 0);
-    for (DWORD waited = 0; waited < WAIT_LIMIT_MS && main && IsWindow(main) && !Modal(); waited += 5)
+    for (DWORD waited = 0; waited < WAIT_LIMIT_MS && main && IsWindow(main) && Modals() == before; waited += 5)
         Sleep(5);
     Answer("ok");
 }
