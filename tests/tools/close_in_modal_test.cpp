@@ -3,21 +3,12 @@
 // nothing touches the device for the window after it is gone.
 #include <gtest/gtest.h>
 
-#include <cctype>
-#include <fstream>
-#include <nlohmann/json.hpp>
 #include <sstream>
 #include <string>
-#include <vector>
 
-#include "handheld/play.h"
+#include "tools/scenario_support.h"
 
 namespace {
-
-std::string ScenarioFolder() {
-    std::string here = __FILE__;
-    return here.substr(0, here.rfind("/tests/tools/")) + "/tests/scenarios/close-in-modal";
-}
 
 struct Scenario {
     const char* file;
@@ -32,20 +23,16 @@ class CloseInModalTest : public ::testing::TestWithParam<Scenario> {};
 
 TEST_P(CloseInModalTest, EndsCleanlyWithTheCloseDoneOnceAndNothingAfter) {
     const Scenario& s = GetParam();
-    std::ifstream in(ScenarioFolder() + "/" + s.file);
-    ASSERT_TRUE(in) << s.file;
-    std::ostringstream script, out, err;
-    script << in.rdbuf();
-    ASSERT_EQ(0, handheld::PlayScript(script.str(), s.file, ScenarioFolder(), out, err)) << err.str();
-    EXPECT_EQ("", err.str());
+    pelorn_test::PlayedScenario played =
+        pelorn_test::PlayScenario(pelorn_test::ScenarioFolder("close-in-modal"), s.file);
+    ASSERT_EQ(0, played.rc) << s.file << ": " << played.err;
+    EXPECT_EQ("", played.err);
 
-    std::vector<nlohmann::json> trace;
+    const std::vector<nlohmann::json>& trace = played.trace;
     std::string gpshdl;
-    std::istringstream lines(out.str());
-    for (std::string line; std::getline(lines, line);) {
-        if (line.rfind("{", 0) == 0) trace.push_back(nlohmann::json::parse(line));
+    std::istringstream lines(played.out);
+    for (std::string line; std::getline(lines, line);)
         if (line.rfind("    GPSHDL    REG_DWORD    ", 0) == 0) gpshdl = line.substr(27);
-    }
     nlohmann::json frame;  // the close stops the frame's timer, started or not
     for (const auto& r : trace)
         if (r["call"] == "KillTimer") frame = r["hWnd"];
@@ -76,7 +63,7 @@ TEST_P(CloseInModalTest, EndsCleanlyWithTheCloseDoneOnceAndNothingAfter) {
     EXPECT_EQ(1, quits);
     EXPECT_EQ(s.gpshdl, gpshdl);
     if (*s.fw) {
-        EXPECT_NE(std::string::npos, out.str().find(std::string("    FW    REG_SZ    ") + s.fw));
+        EXPECT_NE(std::string::npos, played.out.find(std::string("    FW    REG_SZ    ") + s.fw));
     }
 }
 
@@ -97,10 +84,7 @@ INSTANTIATE_TEST_SUITE_P(EveryModalWait, CloseInModalTest,
                                            Scenario{"about-dialog.play", "DialogBoxParam", "0x10004", ""},
                                            Scenario{"popup-menu.play", "TrackPopupMenu", "0x10004", ""}),
                          [](const ::testing::TestParamInfo<Scenario>& info) {
-                             std::string name;
-                             for (const char* c = info.param.file; *c && *c != '.'; ++c)
-                                 if (std::isalnum(static_cast<unsigned char>(*c))) name += *c;
-                             return name;
+                             return pelorn_test::ScenarioTestName(info.param.file);
                          });
 
 }  // namespace

@@ -69,6 +69,8 @@ TEST(PlayTest, ScriptErrorsStopTheRunAndNameTheirLine) {
     EXPECT_EQ("test.play:1: reg: unknown type 'REG_WORD'\n", Play("reg add HKCU\\X /v Y /t REG_WORD /d 1\n").err);
     EXPECT_EQ("test.play:1: fail: Beep cannot be made to fail (see --help)\n", Play("fail Beep\n").err);
     EXPECT_EQ("test.play:1: a quote is not closed\n", Play("pick \"GPS On\n").err);
+    EXPECT_EQ("test.play:1: send: only the window manager sends message 6\n", Play("send 6\n").err);
+    EXPECT_EQ("test.play:1: usage: send show|hide|reset|close|about | send MSG [WPARAM]\n", Play("send 0x10000\n").err);
 
     // Found while running: the trace up to the step is printed, nothing after it.
     r = Play(std::string(kFirmware) + "start\nok\nsend close\n");

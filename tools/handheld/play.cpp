@@ -177,7 +177,7 @@ private:
                 return;
             }
             case StepKind::kSend:
-                return Send(s.Arg(1));
+                return Send(s);
             case StepKind::kSignal:
                 // As pelorn's signal handler does: a WM_CLOSE posted to the main window.
                 if (CWnd* main = AfxGetMainWnd()) main->PostMessage(WM_CLOSE, 0, 0);
@@ -270,10 +270,12 @@ private:
         throw ScriptError(s.line, "pick: the menu has no item \"" + s.Arg(1) + "\"");
     }
 
-    void Send(const std::string& what) {
+    void Send(const Step& s) {
         // Another program finds the window as the system published it.
-        const tools::ControlMessage* message = tools::FindControlMessage(what);
-        ::SendMessage(tools::WindowOf(tools::PublishedWindow(device_).value_or(0)), message->msg, message->wparam, 0);
+        const tools::ControlMessage* named = tools::FindControlMessage(s.Arg(1));
+        UINT msg = named ? named->msg : *MessageNumber(s.Arg(1), 0xFFFF);
+        WPARAM wparam = named ? named->wparam : s.words.size() > 2 ? *MessageNumber(s.Arg(2), 0xFFFFFFFF) : 0;
+        ::SendMessage(tools::WindowOf(tools::PublishedWindow(device_).value_or(0)), msg, wparam, 0);
     }
 
 public:

@@ -6,6 +6,7 @@
 
 #include "common/control.h"
 #include "handheld/reg_command.h"
+#include "platform/host/endpoint.h"
 #include "platform/host/trace.h"
 
 namespace handheld {
@@ -185,6 +186,16 @@ void CheckPick(const Step& s, const StepRule& rule) {
     if (Arguments(s) != 1 || (!s.words[1].quoted && s.Arg(1) != "none")) rule.Misused(s);
 }
 
+void CheckSend(const Step& s, const StepRule& rule) {
+    std::size_t n = Arguments(s);
+    if (n == 1 && tools::FindControlMessage(s.Arg(1))) return;
+    std::optional<std::uint32_t> msg;
+    if (n >= 1 && n <= 2) msg = MessageNumber(s.Arg(1), 0xFFFF);
+    if (!msg || (n == 2 && !MessageNumber(s.Arg(2), 0xFFFFFFFF))) rule.Misused(s);
+    if (!host::MayComeFromAnotherProcess(*msg))
+        throw ScriptError(s.line, "send: only the window manager sends message " + s.Arg(1));
+}
+
 std::string FailHelp() {
     std::vector<std::string> names(host::Faults::Failable().begin(), host::Faults::Failable().end());
     return "the next COUNT calls (1) of FUNCTION fail; FUNCTION is one of\n" + Wrapped(Joined(names, " ", " "), 58);
@@ -225,7 +236,12 @@ const std::vector<StepRule>& Rules() {
                     {{"pick \"ITEM\" | pick none", "the person chooses from the open menu, or taps beside it"}},
                     CheckPick),
             Checked(StepKind::kOk, "ok", {{"ok", "the person presses OK on the message box or dialog"}}, NoArguments),
-            Choice(StepKind::kSend, "send", messages, SendHelp()),
+            Checked(StepKind::kSend, "send",
+                    {{"send " + Joined(messages, "|", "|"), SendHelp()},
+                     {"send MSG [WPARAM]",
+                      "... any message by number (decimal or 0x hex) another program\n"
+                      "may send: WM_NULL, WM_CLOSE, WM_COMMAND, 0x0400 to 0xFFFF"}},
+                    CheckSend),
             Choice(StepKind::kSignal, "signal", {"INT", "TERM", "HUP"},
                    "the system's process gets the signal: it closes its\n"
                    "window as WM_CLOSE would, even before GPSHDL names it"),
@@ -256,6 +272,14 @@ int HexDigit(char c) {
 }
 
 }  // namespace
+
+std::optional<std::uint32_t> MessageNumber(const std::string& text, std::uint32_t max) {
+    if (text.empty() || !std::isdigit(static_cast<unsigned char>(text[0])) || text.size() > 12) return std::nullopt;
+    char* end = nullptr;
+    unsigned long long v = std::strtoull(text.c_str(), &end, 0);
+    if (*end || v > max) return std::nullopt;
+    return static_cast<std::uint32_t>(v);
+}
 
 std::string Step::Arg(std::size_t i) const {
     const Word& w = words.at(i);

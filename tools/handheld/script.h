@@ -2,6 +2,8 @@
 // separated by blanks and a word in double quotes may hold blanks (\" for a quote inside it).
 #pragma once
 
+#include <cstdint>
+#include <optional>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -44,6 +46,9 @@ std::vector<Step> ParseScript(const std::string& text);
 
 // TEXT of `com1 send "TEXT"`: \r \n \t \\ \" and \xHH. Throws std::invalid_argument.
 std::string UnescapeBytes(const std::string& text);
+
+// MSG or WPARAM of `send MSG [WPARAM]`: decimal, or hex after 0x, at most `max`; empty otherwise.
+std::optional<std::uint32_t> MessageNumber(const std::string& text, std::uint32_t max);
 
 // The steps, a line or more each, for --help.
 std::string StepSummary();
