@@ -241,7 +241,8 @@ def main(argv):
                 host_out, host_err = run_host(handheld, script)
                 wine_out, wine_err = _play(machine, handheld, script)
                 base = os.path.join(work, "%03d-%s" % (i, os.path.basename(script)))
-                for suffix, text in ((".host", host_out), (".win32", wine_out)):
+                for suffix, text in ((".host", host_out), (".win32", wine_out), (".host.err", host_err),
+                                     (".win32.err", wine_err)):
                     with open(base + suffix, "w") as f:
                         f.write(text)
                 compared, diff = compare(host_out, wine_out, table)

@@ -431,6 +431,13 @@ class Player:
                     sys.stderr.write("%.3f line %d %s: %.0f ms\n" % (began - self.begun, s["line"], s["step"],
                                                                     (time.monotonic() - began) * 1000))
             self.collect_reg()
+            # The program goes on until it waits for the person again, or its process ends.
+            if self.running:
+                self.ask("settle")
+                limit = time.monotonic() + 2
+                while time.monotonic() < limit and self.ask("state") == "ok running" and \
+                        (self.trace.latest() or 0) > time.monotonic() - 0.2:
+                    time.sleep(0.02)
         finally:
             # The end of the script ends the process: nothing it does after is shown.
             end = time.monotonic()

@@ -144,11 +144,15 @@ static int Modals(void) {
     return n;
 }
 
-// Until the thread ends, or a box or menu comes or goes (one already waiting does not count).
+// Until the thread ends, or a new box or menu waits (one already waiting does not count, nor one
+// that goes away under a close).
 static void Await(HANDLE thread, int before) {
+    int low = before;
     for (DWORD waited = 0; waited < WAIT_LIMIT_MS; waited += 5) {
         if (WaitForSingleObject(thread, 5) == WAIT_OBJECT_0) break;
-        if (Modals() != before || !Running()) break;
+        int now = Modals();
+        if (now < low) low = now;
+        if (now > low || !Running()) break;
     }
 }
 
@@ -276,12 +280,19 @@ static void Ok(void) {
     Answer("ok");
 }
 
+// As a signal does: WM_CLOSE to the main window, even before GPSHDL names it. Sent rather than
+// posted, so that its end can be told; the window takes it in whichever loop waits.
 static void Close(void) {
-    HWND main = Find(NULL, L"Pelorn");
-    int before = Modals();
-    if (main) PostMessageW(main, WM_CLOSE, 0, 0);
-    for (DWORD waited = 0; waited < WAIT_LIMIT_MS && main && IsWindow(main) && Modals() == before; waited += 5)
-        Sleep(5);
+    static struct Sent s;
+    s.hwnd = Find(NULL, L"Pelorn");
+    s.msg = WM_CLOSE;
+    s.wparam = 0;
+    if (s.hwnd) {
+        int before = Modals();
+        HANDLE thread = CreateThread(NULL, 0, SendThread, &s, 0, NULL);
+        Await(thread, before);
+        CloseHandle(thread);
+    }
     Answer("ok");
 }
 
