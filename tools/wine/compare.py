@@ -68,6 +68,9 @@ class Normaliser:
         created = set()
         windows = {}
         destroyed = set()
+        hidden = set()
+        registered = set()
+        ended = False
 
         def name(value):
             if value in (None, 0, -1) or not isinstance(value, int):
@@ -81,7 +84,7 @@ class Normaliser:
         for r in self.rows.get("ignore", []):
             ignore.setdefault(r["call"], set()).update(r["fields"])
         serial = set(self.row("serial-reads").get("calls", []))
-        inside = self.row("drop-inside")
+        inside = self.row("drop-rehide")
         published = self.row("published-window")
 
         untimed = set(self.row("untimed").get("calls", []))
@@ -90,6 +93,14 @@ class Normaliser:
             r = dict(r)
             call = r["call"]
             t = r.pop("t")
+            # A process's handles are its own: the next process's first call (the title string)
+            # starts the names afresh.
+            if call == "PostQuitMessage":
+                ended = True
+            elif call == "LoadString" and ended:
+                ended = False
+                handles.clear()
+                counter[0] = 0
             # Times: from the record before. A call that runs a modal loop or creates the window
             # is written when it returns, with the time it started: it has none. Wine's clock
             # starts again with each process, the host's runs on: a new process has none.
@@ -99,10 +110,15 @@ class Normaliser:
                     dt = t - prev
                 if prev is None or t >= prev or t < prev - NEW_PROCESS_MS:
                     prev = t
-            if inside and call == inside["call"] and i + 1 < len(records):
-                after = records[i + 1]
-                if after["call"] in inside["around"] and after["t"] <= t:
+            if inside and call == inside["call"] and r.get("nCmdShow") == inside["nCmdShow"]:
+                # Hidden from its creation on: only the hide once it is created counts.
+                if records[i].get("hWnd") in hidden or records[i].get("hWnd") not in created:
                     continue
+                hidden.add(records[i].get("hWnd"))
+            if call == self.row("drop-reregistered").get("call"):
+                if r.get("lpszClassName") in registered:
+                    continue
+                registered.add(r.get("lpszClassName"))
             if call == "DestroyWindow":
                 destroyed.add(records[i].get("hWnd"))
             if call == self.row("drop-uncreated").get("call") and r.get("hWnd") not in created:

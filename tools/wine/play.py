@@ -349,6 +349,8 @@ class Player:
 
     def step(self, s):
         kind, args = s["step"], s["args"]
+        if kind in ("send", "tap", "pick", "ok", "signal") and any(not query for _, query in self.reg):
+            self.collect_reg()  # the program must see what the registry steps before wrote
         if kind == "reg":
             answer = self.ask("reg", *args)
             if answer != "ok":
