@@ -186,12 +186,15 @@ def compare(host_text, wine_text, table):
     wine, wine_handles = n.records(wine_records)
     tolerance = table["tolerance_ms"]
     compared = 0
+    previous = None
     for h, w in zip(host, wine):
         compared += 1
+        after_sleep = previous is not None and previous["record"]["call"] == "Sleep"
+        previous = h
         if h["record"] != w["record"]:
             return compared, "record %d (host line %d, Win32 line %d):\n  host:  %s\n  Win32: %s" % (
                 compared, h["index"] + 1, w["index"] + 1, json.dumps(h["record"]), json.dumps(w["record"]))
-        early = tolerance["early"] if h["dt"] is not None and h["dt"] < tolerance["short"] else tolerance["early_between"]
+        early = tolerance["after_sleep"] if after_sleep else tolerance["early"]
         if h["dt"] is not None and w["dt"] is not None and not (-early <= w["dt"] - h["dt"] <= tolerance["late"]):
             return compared, "record %d (host line %d, Win32 line %d), %s: %d ms after the one before on the " \
                              "host, %d ms on Win32" % (compared, h["index"] + 1, w["index"] + 1,

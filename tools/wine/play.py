@@ -80,6 +80,8 @@ class Machine:
                         PELORN_MODEM_LOG=os.path.join(work, "modem.log"))
         self.log = open(os.path.join(work, "wine.log"), "ab")
         display = os.path.join(work, "display")
+        if os.path.exists(display):
+            os.remove(display)
         self.xvfb = subprocess.Popen(["bash", "-c", 'exec Xvfb -displayfd 3 -screen 0 800x600x24 -nolisten tcp 3>"$0"',
                                       display], stderr=self.log)
         for _ in range(100):
@@ -168,6 +170,7 @@ class Trace(threading.Thread):
         self.pending = []  # record lines not printed yet, with their real times
         self.port = None  # a callback for COM1: opened (True) or closed (False)
         self.stop = False
+        self.slept = 0.0  # seconds the program slept, as its Sleep records say
 
     def follow(self, path):
         with self.lock:
@@ -198,6 +201,8 @@ class Trace(threading.Thread):
             at = self.epoch + record["t"] / 1000
             self.last = max(self.last or at, at)
             self.pending.append((at, line))
+            if record["call"] == "Sleep":
+                self.slept += record.get("dwMilliseconds", 0) / 1000
             if record["call"] == "CreatePopupMenu":
                 self.menu = []
             elif record["call"] == "AppendMenu":
@@ -309,11 +314,18 @@ class Player:
             raise RuntimeError("play_hand.exe ended")
         return answer
 
-    def after_program(self):
-        """A step that waited for the program: the clock reads the program's latest record."""
+    def after_start(self):
+        """Start-up is over: the clock reads the program's latest record, so that its timers,
+        set at the end of start-up, fall due as on the virtual clock."""
         latest = self.trace.latest()
         if latest is not None:
             self.clock = max(self.clock, latest)
+
+    def after_program(self, slept):
+        """A step that the program answered: on the virtual clock it took only the time the
+        program slept in it; Wine's own time to carry it out is not the scenario's."""
+        self.trace.latest()
+        self.clock += self.trace.slept - slept
 
     def collect_reg(self):
         """What the reg steps so far did: reg.exe runs beside the scenario, as Wine is slow to
@@ -394,12 +406,13 @@ class Player:
             self.faults = []
             self.running = True
             self.started_up(s)
-            self.after_program()
+            self.after_start()
         elif kind == "wait":
             self.collect_reg()
             self.clock += int(args[0]) / 1000
             time.sleep(max(0.0, self.clock + TIMER_SLACK_MS / 1000 - time.monotonic()))
         elif kind in ("tap", "pick", "ok", "send", "signal"):
+            slept = self.trace.slept
             if kind == "tap":
                 answer = self.ask("tap", "icon" if s["icon"] else args[0], TAP_ROW)
             elif kind == "pick":
@@ -419,7 +432,7 @@ class Player:
                 answer = self.ask("ok")
             if not answer.startswith("ok"):
                 raise StepError(s["line"], kind + ": " + answer[6:])
-            self.after_program()
+            self.after_program(slept)
         else:
             raise StepError(s["line"], "the Win32 player has no step " + kind)
 
