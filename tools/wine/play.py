@@ -25,6 +25,7 @@ import socket
 import subprocess
 import sys
 import tempfile
+import termios
 import threading
 import time
 import tty
@@ -128,7 +129,6 @@ class Machine:
         # Wine makes the port's link from this when its services start.
         self.run("reg", "add", r"HKLM\Software\Wine\Ports", "/v", "COM1", "/d", self.pty, "/f")
         self.map_com1(self.pty)
-        import termios
         termios.tcflush(self.slave, termios.TCIOFLUSH)
 
     def map_com1(self, target):
@@ -247,9 +247,10 @@ class Com1(threading.Thread):
     """The receiver's end of COM1: the scenario's bytes at 4800 baud, from the moment the program
     opens the port, as the virtual handheld's receiver sends them."""
 
-    def __init__(self, master):
+    def __init__(self, master, slave):
         super().__init__(daemon=True)
         self.master = master
+        self.slave = slave
         self.cond = threading.Condition()
         self.queue = bytearray()
         self.open = False
@@ -268,7 +269,9 @@ class Com1(threading.Thread):
         with self.cond:
             self.open = is_open
             if not is_open:
+                # What the program did not read goes with the port, as on the handheld.
                 self.queue.clear()
+                termios.tcflush(self.slave, termios.TCIFLUSH)
             self.cond.notify()
 
     def run(self):
@@ -293,7 +296,7 @@ class Player:
         self.m = machine
         self.output = Output(out)
         self.trace = Trace(self.output)
-        self.com1 = Com1(machine.master)
+        self.com1 = Com1(machine.master, machine.slave)
         self.trace.port = self.com1.opened
         self.clock = None  # the scenario's clock: real time of the virtual clock's now
         self.started = 0
