@@ -46,9 +46,10 @@ Json Describe(const Step& s, const std::string& folder) {
             if (s.Arg(1) != "silent") step["bytes"] = Hex(Com1Bytes(s, folder));
             break;
         case StepKind::kSend: {
-            const tools::ControlMessage* m = tools::FindControlMessage(s.Arg(1));
-            step["msg"] = m->msg;
-            step["wparam"] = m->wparam;
+            // As the host player sends it: a control message by its name, or a number.
+            const tools::ControlMessage* named = tools::FindControlMessage(s.Arg(1));
+            step["msg"] = named ? named->msg : *MessageNumber(s.Arg(1), 0xFFFF);
+            step["wparam"] = named ? named->wparam : s.words.size() > 2 ? *MessageNumber(s.Arg(2), 0xFFFFFFFF) : 0;
             break;
         }
         case StepKind::kTap:

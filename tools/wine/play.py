@@ -14,9 +14,11 @@ mapped to a pseudo-terminal; every scenario starts from the prefix's registry as
 
 Time: the virtual clock's steps take no time and a wait ends when its time is up. Here a step
 takes what Wine takes, so the player keeps the scenario's clock as the virtual one would read it:
-it moves on by each wait, and to the program's latest record after a step that waits for the
-program (start, send, tap, pick, ok). A wait ends TIMER_SLACK_MS after that clock's time, so that a
-timer due at the wait's end fires before the next step, as it does on the virtual clock.
+it moves on by each wait, by the time the program slept in a step, and after a start to the
+program's latest record (its timers start at the end of start-up). A wait ends TIMER_SLACK_MS
+after that clock's time, so that a timer due at the wait's end fires before the next step, as it
+does on the virtual clock; after a step the program answered, the next one waits until the trace
+has been quiet for QUIET_MS, so that a tick that fell due meanwhile is served first.
 """
 import json
 import os
@@ -31,6 +33,7 @@ import time
 import tty
 
 TIMER_SLACK_MS = 25
+QUIET_MS = 60
 BYTE_SECONDS = 10 / 4800  # 8N1 at 4800 baud
 SCREEN = (240, 320)
 TAP_ROW = 307  # the taskbar's middle row, as the host's stylus taps it
@@ -171,6 +174,7 @@ class Trace(threading.Thread):
         self.port = None  # a callback for COM1: opened (True) or closed (False)
         self.stop = False
         self.slept = 0.0  # seconds the program slept, as its Sleep records say
+        self.arrived = 0.0  # when the latest record was read
 
     def follow(self, path):
         with self.lock:
@@ -194,7 +198,7 @@ class Trace(threading.Thread):
         self.partial += self.file.read()
         while "\n" in self.partial:
             line, self.partial = self.partial.split("\n", 1)
-            now = time.monotonic()
+            now = self.arrived = time.monotonic()
             record = json.loads(line)
             if self.epoch is None:
                 self.epoch = now - record["t"] / 1000
@@ -326,8 +330,13 @@ class Player:
 
     def after_program(self, slept):
         """A step that the program answered: on the virtual clock it took only the time the
-        program slept in it; Wine's own time to carry it out is not the scenario's."""
-        self.trace.latest()
+        program slept in it; Wine's own time to carry it out is not the scenario's. As on the
+        virtual clock, what fell due meanwhile (a tick) is served before the next step: until
+        the trace has been quiet for QUIET_MS."""
+        limit = time.monotonic() + 2
+        while time.monotonic() < limit and self.trace.arrived > time.monotonic() - QUIET_MS / 1000:
+            time.sleep(0.005)
+            self.trace.latest()
         self.clock += self.trace.slept - slept
 
     def collect_reg(self):
