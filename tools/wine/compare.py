@@ -108,8 +108,9 @@ class Normaliser:
             if call not in LATE:
                 if prev is not None and t >= prev and call not in untimed:
                     dt = t - prev
-                if prev is None or t >= prev or t < prev - NEW_PROCESS_MS:
-                    prev = t
+                new_prev = t if prev is None or t >= prev or t < prev - NEW_PROCESS_MS else prev
+            else:
+                new_prev = prev
             if inside and call == inside["call"] and r.get("nCmdShow") == inside["nCmdShow"]:
                 # Hidden from its creation on: only the hide once it is created counts.
                 if records[i].get("hWnd") in hidden or records[i].get("hWnd") not in created:
@@ -147,6 +148,8 @@ class Normaliser:
                 r["result"] = name(r["result"])
                 if call == "CreateWindowEx":
                     windows[records[i]["result"]] = r["result"]
+            # Only records that are compared count as the one before.
+            prev = new_prev
             out.append({"record": r, "dt": dt, "index": i})
             # A handle that is closed may come back as another's on Wine: forget it.
             if call in ("RegCloseKey", "CloseHandle", "DestroyWindow", "DestroyMenu"):
