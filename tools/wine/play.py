@@ -34,6 +34,7 @@ import tty
 
 TIMER_SLACK_MS = 25
 QUIET_MS = 60
+QUIET_AFTER_SLEEP_MS = 300  # more than the tray takes to answer a tick's Shell_NotifyIcon
 BYTE_SECONDS = 10 / 4800  # 8N1 at 4800 baud
 SCREEN = (240, 320)
 TAP_ROW = 307  # the taskbar's middle row, as the host's stylus taps it
@@ -333,8 +334,12 @@ class Player:
         program slept in it; Wine's own time to carry it out is not the scenario's. As on the
         virtual clock, what fell due meanwhile (a tick) is served before the next step: until
         the trace has been quiet for QUIET_MS."""
+        # A timer falls due during a step only while the program sleeps in it; the tick it
+        # starts then may wait on Wine's tray for longer than QUIET_MS.
+        self.trace.latest()
+        quiet = (QUIET_AFTER_SLEEP_MS if self.trace.slept > slept else QUIET_MS) / 1000
         limit = time.monotonic() + 2
-        while time.monotonic() < limit and self.trace.arrived > time.monotonic() - QUIET_MS / 1000:
+        while time.monotonic() < limit and self.trace.arrived > time.monotonic() - quiet:
             time.sleep(0.005)
             self.trace.latest()
         self.clock += self.trace.slept - slept
