@@ -5,7 +5,8 @@
 #
 # 64 (the default): an x86-64 program under 64-bit Wine, in $PELORN_WIN32_BUILD or build-win32.
 # 32: an i686 program under 32-bit Wine (a 32-bit prefix), in $PELORN_WIN32_BUILD or
-# build-win32-i686. Ends with "N passed, M failed".
+# build-win32-i686. The Wine tests end with "N passed, M failed"; the 64-bit run then plays every
+# scenario on both players and ends with "compare: N same, M differ".
 set -euo pipefail
 cd "$(dirname "$0")/.."
 width=${1:-64}
@@ -36,4 +37,22 @@ cmake --build "$build" -j"$(nproc)"
 $cc -shared -fPIC -O2 -Wall -Wextra -o "$build/modem_lines.so" tests/win32/linux/modem_lines.c -ldl
 
 echo "Wine tests, $width-bit program"
-tests/win32/wine_tests.sh "$build"
+status=0
+tests/win32/wine_tests.sh "$build" || status=1
+
+# Every scenario on both players: the host's `handheld play` and Pelorn.exe under Wine, two at a
+# time, each pair of traces normalised by tools/wine/differences.json. Only in the 64-bit run:
+# the comparison takes most of the 15 minutes the Win32 part may take.
+if [ "$width" = 64 ]; then
+  host_build=${PELORN_HOST_BUILD:-build}
+  [ -f "$host_build/CMakeCache.txt" ] || cmake -S . -B "$host_build" -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+  cmake --build "$host_build" -j"$(nproc)" --target handheld >/dev/null
+  scenarios=(examples/scenarios/*.play tests/scenarios/close-in-modal/*.play tests/scenarios/corpus/*.play)
+  existing=()
+  for s in "${scenarios[@]}"; do [ -f "$s" ] && existing+=("$s"); done
+  echo "Both players, ${#existing[@]} scenarios"
+  rm -rf "$build/compare"
+  python3 tools/wine/compare.py --handheld "$host_build/tools/handheld" --jobs 2 --keep "$build/compare" \
+    "$build" "${existing[@]}" || status=1
+fi
+exit $status

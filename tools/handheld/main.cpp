@@ -27,6 +27,7 @@ struct Command {
 
 const Command kCommands[] = {
     {"play", "run a scenario script on a fresh temporary device", handheld::PlayCommand},
+    {"steps", "print a scenario's steps as parsed, for another platform's player", handheld::StepsCommand},
     {"reg", "query or change the device's registry, as reg.exe does", handheld::RegMain},
     {"send", "send show, hide, reset, close or about to the system's window", handheld::SendMain},
     {"set", "set the AC line or the hardware's hold on pin 38", handheld::SetMain},

@@ -54,7 +54,7 @@ private:
     std::ostringstream& printed_;
 };
 
-const char kUsageLine[] = "usage: handheld play [--help] [--summary] [--timeline FILE.svg] SCRIPT\n";
+const char kUsageLine[] = "usage: handheld play [--help] [--summary] [--timeline FILE.svg] [--as-returned] SCRIPT\n";
 
 void Usage(std::ostream& out) {
     out << kUsageLine
@@ -67,6 +67,8 @@ void Usage(std::ostream& out) {
            "Exits 1 on a script error, naming its line.\n"
            "  --summary            prints what happened in words instead, a line a moment\n"
            "  --timeline FILE.svg  also draws the scenario as lanes over time into FILE.svg\n"
+           "  --as-returned        each call when it returned, without \"within\", as a platform's own\n"
+           "                       trace writes it: to compare with one recorded elsewhere\n"
            "\n"
            "The device starts with every device present, the AC line on battery, pin 38 low and\n"
            "not driven by the hardware, and COM1: a receiver that sends only what com1 steps give\n"
@@ -78,7 +80,7 @@ void Usage(std::ostream& out) {
 }  // namespace
 
 int PlayScript(const std::string& text, const std::string& name, const std::string& folder, std::ostream& out,
-               std::ostream& err) {
+               std::ostream& err, bool as_returned) {
     std::vector<Step> steps;
     try {
         steps = ParseScript(text);
@@ -98,7 +100,7 @@ int PlayScript(const std::string& text, const std::string& name, const std::stri
     ScriptSteps source(std::move(steps));
     std::ostringstream printed;  // what reg query steps print, made into records
     Player player(device, source, folder, printed);
-    PlayRecords records(out);
+    PlayRecords records(out, as_returned);
     StepRecords step_records(device, records, printed);
     player.SetWatcher(&step_records);
     host::Trace& trace = device.trace();
@@ -132,12 +134,16 @@ int PlayScript(const std::string& text, const std::string& name, const std::stri
 
 int PlayCommand(int argc, char** argv) {
     std::string script, timeline;
-    bool summary = false;
+    bool summary = false, as_returned = false;
     for (int i = 1; i < argc; ++i) {
         std::string a = argv[i];
         if (a == "--help" || a == "-h") {
             Usage(std::cout);
             return 0;
+        }
+        if (a == "--as-returned") {
+            as_returned = true;
+            continue;
         }
         if (a == "--summary") {
             summary = true;
@@ -179,7 +185,7 @@ int PlayCommand(int argc, char** argv) {
         std::size_t slash = script.rfind('/');
         if (slash != std::string::npos) folder = slash == 0 ? "/" : script.substr(0, slash);
     }
-    if (!summary && timeline.empty()) return PlayScript(*text, script, folder, std::cout, std::cerr);
+    if (!summary && timeline.empty()) return PlayScript(*text, script, folder, std::cout, std::cerr, as_returned);
 
     std::ostringstream records;
     int rc = PlayScript(*text, script, folder, records, std::cerr);

@@ -20,6 +20,7 @@ std::string OutputRecord(std::int64_t t, int line, const std::string& text) {
 }
 
 void PlayRecords::Call(const std::string& call, std::string record, std::size_t open) {
+    if (as_returned_) return Made(std::move(record), 0);
     // Calls return innermost first: what is held past the last record at this depth or above ran
     // inside this call, and is now part of it.
     std::size_t first = held_.size();

@@ -22,7 +22,9 @@ std::string OutputRecord(std::int64_t t, int line, const std::string& text);
 // records until the outermost call returns.
 class PlayRecords {
 public:
-    explicit PlayRecords(std::ostream& out) : out_(out) {}
+    // `as_returned`: each record as it is made instead, calls in the order they returned, as a
+    // platform's own trace writes them (for comparing with one recorded elsewhere).
+    explicit PlayRecords(std::ostream& out, bool as_returned = false) : out_(out), as_returned_(as_returned) {}
     ~PlayRecords() { Flush(); }
 
     // A finished call: `record` is its JSON object, `open` the calls still running around it.
@@ -40,6 +42,7 @@ private:
     };
 
     std::ostream& out_;
+    bool as_returned_;
     std::vector<Held> held_;  // in the order begun
 };
 

@@ -178,28 +178,7 @@ struct Player::State {
             ResetReceiver(device);
             return;
         }
-        if (what == "send") {
-            pending += UnescapeBytes(s.words[2].text);
-        } else {
-            std::string path = s.Arg(2);
-            if (!path.empty() && path[0] != '/') path = folder + "/" + path;
-            std::optional<std::string> bytes = ReadBounded(path, kMaxLog);
-            if (!bytes) {
-                if (errno == EFBIG)
-                    throw ScriptError(
-                        s.line, "com1 log: " + path + " holds more than " + std::to_string(kMaxLog >> 20) + " MiB");
-                throw ScriptError(s.line, "com1 log: cannot read " + path + ": " + std::strerror(errno));
-            }
-            std::string log;
-            for (std::size_t at = 0; at < bytes->size();) {
-                std::size_t end = std::min(bytes->find('\n', at), bytes->size());
-                if (end == at || (*bytes)[at] != '#') log.append(*bytes, at, end + 1 - at);
-                at = end + 1;
-            }
-            unsigned long long offset = s.words.size() > 3 ? std::stoull(s.Arg(3)) : 0;
-            if (offset > log.size()) throw ScriptError(s.line, "com1 log: the log is shorter than the offset");
-            pending += log.substr(offset);
-        }
+        pending += Com1Bytes(s, folder);
         if (device.serial().IsOpen(1)) Deliver(device.clock().Now());
     }
 
@@ -267,6 +246,28 @@ struct Player::State {
         ::SendMessage(tools::WindowOf(tools::PublishedWindow(device).value_or(0)), msg, wparam, 0);
     }
 };
+
+std::string Com1Bytes(const Step& s, const std::string& folder) {
+    if (s.Arg(1) == "send") return UnescapeBytes(s.words[2].text);
+    std::string path = s.Arg(2);
+    if (!path.empty() && path[0] != '/') path = folder + "/" + path;
+    std::optional<std::string> bytes = ReadBounded(path, kMaxLog);
+    if (!bytes) {
+        if (errno == EFBIG)
+            throw ScriptError(s.line,
+                              "com1 log: " + path + " holds more than " + std::to_string(kMaxLog >> 20) + " MiB");
+        throw ScriptError(s.line, "com1 log: cannot read " + path + ": " + std::strerror(errno));
+    }
+    std::string log;
+    for (std::size_t at = 0; at < bytes->size();) {
+        std::size_t end = std::min(bytes->find('\n', at), bytes->size());
+        if (end == at || (*bytes)[at] != '#') log.append(*bytes, at, end + 1 - at);
+        at = end + 1;
+    }
+    unsigned long long offset = s.words.size() > 3 ? std::stoull(s.Arg(3)) : 0;
+    if (offset > log.size()) throw ScriptError(s.line, "com1 log: the log is shorter than the offset");
+    return log.substr(offset);
+}
 
 Player::Player(host::Handheld& device, StepSource& steps, std::string folder, std::ostream& out)
     : state_(std::make_unique<State>(device, steps, std::move(folder), out)) {}

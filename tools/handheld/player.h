@@ -44,6 +44,10 @@ public:
     virtual void StepEnds(const Step& step) = 0;
 };
 
+// The bytes a `com1 send` or `com1 log` step gives the receiver (a log without its # lines, from
+// its offset on); relative file names start at `folder`. Throws ScriptError.
+std::string Com1Bytes(const Step& step, const std::string& folder);
+
 // A new temporary device on the virtual clock, on battery, pin 38 low and not driven, and a
 // receiver that says only what com1 steps give it. Removed with its folder when destroyed.
 class ScenarioDevice {

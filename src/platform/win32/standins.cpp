@@ -179,6 +179,11 @@ HANDLE PelornCreateFile(LPCWSTR lpFileName, DWORD dwDesiredAccess, DWORD dwShare
                         LPSECURITY_ATTRIBUTES lpSecurityAttributes, DWORD dwCreationDisposition,
                         DWORD dwFlagsAndAttributes, HANDLE hTemplateFile) {
     if (lpFileName && _wcsicmp(lpFileName, L"BKL1:") == 0) {
+        // Backlight\Absent=1: a handheld without the driver.
+        if (StateKey(L"Backlight").Get(L"Absent")) {
+            SetLastError(ERROR_FILE_NOT_FOUND);
+            return INVALID_HANDLE_VALUE;
+        }
         // A real handle, so that CloseHandle and handle checks behave as for any device.
         HANDLE h = CreateEventW(nullptr, TRUE, FALSE, nullptr);
         if (!h) return INVALID_HANDLE_VALUE;

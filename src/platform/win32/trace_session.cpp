@@ -3,7 +3,9 @@
 //   PELORN_FAIL=F[:N[:E]],...    the next N calls (1) of F fail with error E (ERROR_GEN_FAILURE)
 // or, for a variable not set, the REG_SZ values File and Fail of HKCU\Software\Handheld\Trace.
 // Both are read once, before the system starts. A fault list that cannot be understood arms
-// nothing and says why on stderr.
+// nothing and says why on stderr. A player that arms faults while the program runs names an
+// event in PELORN_FAIL_EVENT: each time it is set, Trace\Fail is armed too, and taken away so
+// that the next start does not arm it again.
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -17,12 +19,13 @@ bool g_on = false;
 
 namespace {
 
-std::wstring Setting(const wchar_t* variable, const wchar_t* value) {
+// A REG_SZ value of HKCU\Software\Handheld\Trace; taken away when consume is set.
+std::wstring TraceSetting(const wchar_t* value, bool consume = false) {
     wchar_t buf[1024];
-    DWORD n = GetEnvironmentVariableW(variable, buf, sizeof buf / sizeof buf[0]);
-    if (n > 0 && n < sizeof buf / sizeof buf[0]) return std::wstring(buf, n);
     HKEY key = nullptr;
-    if (RegOpenKeyExW(HKEY_CURRENT_USER, L"Software\\Handheld\\Trace", 0, KEY_READ, &key) != ERROR_SUCCESS) return {};
+    if (RegOpenKeyExW(HKEY_CURRENT_USER, L"Software\\Handheld\\Trace", 0, KEY_READ | (consume ? KEY_WRITE : 0), &key) !=
+        ERROR_SUCCESS)
+        return {};
     DWORD type = 0, size = sizeof buf - sizeof buf[0];
     std::wstring text;
     if (RegQueryValueExW(key, value, nullptr, &type, reinterpret_cast<BYTE*>(buf), &size) == ERROR_SUCCESS &&
@@ -30,8 +33,16 @@ std::wstring Setting(const wchar_t* variable, const wchar_t* value) {
         buf[size / sizeof buf[0]] = 0;
         text = buf;
     }
+    if (consume) RegDeleteValueW(key, value);
     RegCloseKey(key);
     return text;
+}
+
+std::wstring Setting(const wchar_t* variable, const wchar_t* value) {
+    wchar_t buf[1024];
+    DWORD n = GetEnvironmentVariableW(variable, buf, sizeof buf / sizeof buf[0]);
+    if (n > 0 && n < sizeof buf / sizeof buf[0]) return std::wstring(buf, n);
+    return TraceSetting(value);
 }
 
 struct Session {
@@ -40,6 +51,7 @@ struct Session {
     bool armed = false;
     std::ofstream out;
     LARGE_INTEGER start{}, frequency{};
+    HANDLE rearm = nullptr;
 
     Session() {
         QueryPerformanceFrequency(&frequency);
@@ -59,7 +71,20 @@ struct Session {
             armed = faults.Arm(std::string(spec.begin(), spec.end()), &problem);
             if (!armed) std::fprintf(stderr, "Pelorn: PELORN_FAIL: %s\n", problem.c_str());
         }
-        win32trace::g_on = trace.enabled() || armed;
+        wchar_t name[256];
+        DWORD n = GetEnvironmentVariableW(L"PELORN_FAIL_EVENT", name, sizeof name / sizeof name[0]);
+        if (n > 0 && n < sizeof name / sizeof name[0]) rearm = CreateEventW(nullptr, FALSE, FALSE, name);
+        win32trace::g_on = trace.enabled() || armed || rearm;
+    }
+
+    void Rearm() {
+        if (!rearm || WaitForSingleObject(rearm, 0) != WAIT_OBJECT_0) return;
+        std::wstring spec = TraceSetting(L"Fail", true);
+        std::string problem;
+        if (faults.Arm(std::string(spec.begin(), spec.end()), &problem))
+            armed = true;
+        else
+            std::fprintf(stderr, "Pelorn: Trace\\Fail: %s\n", problem.c_str());
     }
 
     tracing::Millis Now() const {
@@ -89,6 +114,10 @@ Trace* RecordingTrace(const char* call, Millis* now) {
     return &s.trace;
 }
 
-Faults* ArmedFaults() { return TheSession().armed ? &TheSession().faults : nullptr; }
+Faults* ArmedFaults() {
+    Session& s = TheSession();
+    s.Rearm();
+    return s.armed ? &s.faults : nullptr;
+}
 
 }  // namespace tracing

@@ -1,0 +1,474 @@
+// The Win32 player's hands inside Wine: one process that lives as long as a scenario and does what
+// the Linux side of the player (tools/wine/play.py) asks, one request a line on standard input,
+// one answer a line on standard output ("ok ..." or "error ..."). It is the person at the desktop
+// (real clicks on the tray and the menu, OK on boxes) and the other programs of the handheld
+// (reg.exe, the stand-ins' registry keys, messages to the window GPSHDL names). Words of a
+// request are separated by tabs.
+//
+//   start EXE TRACE FAILS EVENT   a new Pelorn process, traced to TRACE, with PELORN_FAIL=FAILS
+//                                 ("-": none) and PELORN_FAIL_EVENT=EVENT
+//   state                         "ok exited", "ok modal" (a box, dialog or menu waits), "ok running"
+//   settle                        until Pelorn's thread takes a message again
+//   send MSG WPARAM               SendMessage to the window GPSHDL names, until it returns or a
+//                                 box, dialog or menu of Pelorn's waits
+//   close                         WM_CLOSE posted to Pelorn's main window, as a signal does
+//   tap X Y                       a click at X, Y of the desktop; "icon" for X: on Pelorn's icon
+//   pick INDEX COUNT | pick       a click on item INDEX of the open menu's COUNT, or beside it
+//   ok                            OK on the box or dialog Pelorn shows
+//   reg ARGS...                   reg.exe ARGS, queued: the requests run in turn on their own
+//   regwait                       until all have run: "ok N", then per request "CODE LINES" and
+//                                 its LINES lines of output
+//   dword KEY NAME VALUE          a REG_DWORD under HKCU\KEY; VALUE "-" deletes it
+//   text KEY NAME VALUE           a REG_SZ under HKCU\KEY
+//   event NAME                    sets the named event
+//   end                           ends Pelorn's process, if it still runs
+#define _WIN32_WINNT 0x0601
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+#include <wchar.h>
+#include <windows.h>
+
+#define TRAY_ICON_UID 5000
+#define WAIT_LIMIT_MS 10000
+
+static PROCESS_INFORMATION g_pelorn;
+
+static void Answer(const char* format, ...) {
+    va_list ap;
+    va_start(ap, format);
+    vprintf(format, ap);
+    va_end(ap);
+    putchar('\n');
+    fflush(stdout);
+}
+
+static BOOL Running(void) { return g_pelorn.hProcess && WaitForSingleObject(g_pelorn.hProcess, 0) == WAIT_TIMEOUT; }
+
+static HWND Published(void) {
+    HKEY key;
+    DWORD value = 0, size = sizeof value;
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Apps\\Tavro SW", 0, KEY_READ, &key) != ERROR_SUCCESS) return NULL;
+    if (RegQueryValueExW(key, L"GPSHDL", NULL, NULL, (BYTE*)&value, &size) != ERROR_SUCCESS) value = 0;
+    RegCloseKey(key);
+    return (HWND)(ULONG_PTR)value;
+}
+
+// What of Pelorn's waits for the person: a box or dialog (#32770), a menu (#32768), or its main
+// window (the first top-level window titled Pelorn).
+struct Find {
+    const wchar_t* cls;
+    const wchar_t* title;
+    HWND found;
+};
+
+static BOOL CALLBACK FindWindowOf(HWND hwnd, LPARAM lp) {
+    struct Find* f = (struct Find*)lp;
+    wchar_t cls[64] = L"", title[64] = L"";
+    DWORD pid = 0;
+    GetWindowThreadProcessId(hwnd, &pid);
+    if (pid != g_pelorn.dwProcessId) return TRUE;
+    GetClassNameW(hwnd, cls, 64);
+    GetWindowTextW(hwnd, title, 64);
+    if (f->cls && (wcscmp(cls, f->cls) != 0 || !IsWindowVisible(hwnd))) return TRUE;
+    if (f->title && wcscmp(title, f->title) != 0) return TRUE;
+    if (!f->cls && !wcscmp(cls, L"#32770")) return TRUE;
+    f->found = hwnd;
+    return FALSE;
+}
+
+static HWND Find(const wchar_t* cls, const wchar_t* title) {
+    struct Find f = {cls, title, NULL};
+    if (g_pelorn.dwProcessId) EnumWindows(FindWindowOf, (LPARAM)&f);
+    return f.found;
+}
+
+static HWND Modal(void) {
+    HWND w = Find(L"#32770", NULL);
+    return w ? w : Find(L"#32768", NULL);
+}
+
+// Until Pelorn's thread takes a message again: it finished what it was doing, or a modal loop
+// of its waits.
+static void Settle(void) {
+    HWND main = Find(NULL, L"Pelorn");
+    DWORD_PTR result;
+    if (main && Running()) SendMessageTimeoutW(main, WM_NULL, 0, 0, SMTO_NORMAL, WAIT_LIMIT_MS, &result);
+}
+
+static void Start(wchar_t** w) {
+    SetEnvironmentVariableW(L"PELORN_TRACE", w[2]);
+    SetEnvironmentVariableW(L"PELORN_FAIL", wcscmp(w[3], L"-") ? w[3] : NULL);
+    SetEnvironmentVariableW(L"PELORN_FAIL_EVENT", w[4]);
+    STARTUPINFOW si;
+    memset(&si, 0, sizeof si);
+    si.cb = sizeof si;
+    if (g_pelorn.hProcess) CloseHandle(g_pelorn.hProcess), CloseHandle(g_pelorn.hThread);
+    memset(&g_pelorn, 0, sizeof g_pelorn);
+    wchar_t line[MAX_PATH + 2];
+    swprintf(line, MAX_PATH + 2, L"\"%ls\"", w[1]);
+    if (!CreateProcessW(w[1], line, NULL, NULL, FALSE, 0, NULL, NULL, &si, &g_pelorn)) {
+        Answer("error CreateProcess %lu", GetLastError());
+        return;
+    }
+    Answer("ok %lu", g_pelorn.dwProcessId);
+}
+
+struct Sent {
+    HWND hwnd;
+    UINT msg;
+    WPARAM wparam;
+};
+
+static DWORD WINAPI SendThread(LPVOID p) {
+    struct Sent* s = p;
+    SendMessageW(s->hwnd, s->msg, s->wparam, 0);
+    return 0;
+}
+
+// Until the thread ends or Pelorn waits in a box or menu.
+static BOOL CALLBACK CountModal(HWND hwnd, LPARAM lp) {
+    wchar_t cls[16] = L"";
+    DWORD pid = 0;
+    GetWindowThreadProcessId(hwnd, &pid);
+    if (pid == g_pelorn.dwProcessId && IsWindowVisible(hwnd) && GetClassNameW(hwnd, cls, 16) &&
+        (!wcscmp(cls, L"#32770") || !wcscmp(cls, L"#32768")))
+        ++*(int*)lp;
+    return TRUE;
+}
+
+// Boxes, dialogs and menus of Pelorn's that wait for the person.
+static int Modals(void) {
+    int n = 0;
+    if (g_pelorn.dwProcessId) EnumWindows(CountModal, (LPARAM)&n);
+    return n;
+}
+
+// Until the thread ends, or a new box or menu waits (one already waiting does not count, nor one
+// that goes away under a close).
+static void Await(HANDLE thread, int before) {
+    int low = before;
+    for (DWORD waited = 0; waited < WAIT_LIMIT_MS; waited += 5) {
+        if (WaitForSingleObject(thread, 5) == WAIT_OBJECT_0) break;
+        int now = Modals();
+        if (now < low) low = now;
+        if (now > low || !Running()) break;
+    }
+}
+
+static void Send(wchar_t** w) {
+    static struct Sent s;
+    s.hwnd = Published();
+    s.msg = (UINT)wcstoul(w[1], NULL, 0);
+    s.wparam = (WPARAM)wcstoul(w[2], NULL, 0);
+    int before = Modals();
+    HANDLE thread = CreateThread(NULL, 0, SendThread, &s, 0, NULL);
+    Await(thread, before);
+    CloseHandle(thread);
+    Answer("ok");
+}
+
+static void Click(int x, int y) {
+    // Two clicks on one spot within the double-click time are a double click to the desktop; a
+    // person's two taps are two taps.
+    static DWORD last_time;
+    static int last_x = -1, last_y = -1;
+    DWORD since = GetTickCount() - last_time;
+    if (abs(x - last_x) <= GetSystemMetrics(SM_CXDOUBLECLK) && abs(y - last_y) <= GetSystemMetrics(SM_CYDOUBLECLK) &&
+        since <= GetDoubleClickTime())
+        Sleep(GetDoubleClickTime() - since + 10);
+    int cx = GetSystemMetrics(SM_CXVIRTUALSCREEN), cy = GetSystemMetrics(SM_CYVIRTUALSCREEN);
+    INPUT in[3];
+    memset(in, 0, sizeof in);
+    for (int i = 0; i < 3; ++i) {
+        in[i].type = INPUT_MOUSE;
+        in[i].mi.dx = (x * 65536 + cx / 2) / cx;
+        in[i].mi.dy = (y * 65536 + cy / 2) / cy;
+        in[i].mi.dwFlags = MOUSEEVENTF_ABSOLUTE | MOUSEEVENTF_MOVE;
+    }
+    in[1].mi.dwFlags |= MOUSEEVENTF_LEFTDOWN;
+    in[2].mi.dwFlags |= MOUSEEVENTF_LEFTUP;
+    SendInput(3, in, sizeof in[0]);
+    last_time = GetTickCount();
+    last_x = x;
+    last_y = y;
+}
+
+// Pelorn's icon in Wine's tray. Wine's shell cannot say where an icon is; its tray lays icons out
+// from its right end, one small icon and a 2-pixel border each side apiece, and Pelorn's is the
+// only one on this desktop.
+static BOOL IconRect(RECT* r) {
+    NOTIFYICONIDENTIFIER id;
+    memset(&id, 0, sizeof id);
+    id.cbSize = sizeof id;
+    id.hWnd = Published();
+    id.uID = TRAY_ICON_UID;
+    if (Shell_NotifyIconGetRect(&id, r) == S_OK) return TRUE;
+    HWND tray = NULL;
+    for (DWORD waited = 0; waited < 2000 && !(tray = FindWindowW(L"Shell_TrayWnd", NULL)); waited += 10)
+        Sleep(10);
+    if (!tray || !GetWindowRect(tray, r)) return FALSE;
+    r->left = r->right - (GetSystemMetrics(SM_CXSMICON) + 4);
+    return TRUE;
+}
+
+static void Tap(wchar_t** w) {
+    int y = _wtoi(w[2]);
+    int x;
+    if (!wcscmp(w[1], L"icon")) {
+        RECT r;
+        if (!IconRect(&r)) {
+            Answer("error no icon in the tray");
+            return;
+        }
+        // Taps a little left and right of the middle in turn: two taps in quick succession on
+        // one spot would be a double click.
+        static int side = 1;
+        side = -side;
+        x = (r.left + r.right) / 2 + side * (GetSystemMetrics(SM_CXDOUBLECLK) / 2 + 1);
+        y = (r.top + r.bottom) / 2;
+    } else {
+        x = _wtoi(w[1]);
+    }
+    Click(x, y);
+    for (DWORD waited = 0; waited < 300 && !Modal(); waited += 5)
+        Sleep(5);
+    Settle();
+    Answer("ok");
+}
+
+static void Pick(wchar_t** w, int n) {
+    HWND menu = Find(L"#32768", NULL);
+    if (!menu) {
+        Answer("error no menu is open");
+        return;
+    }
+    if (n < 2) {
+        // Nothing chosen. Wine's menu does not close on a click elsewhere on its virtual desktop,
+        // and keys go to the foreground window, which Pelorn's hidden one is not: Escape goes to
+        // the menu's own loop, which closes it as such a click does.
+        PostMessageW(menu, WM_KEYDOWN, VK_ESCAPE, 1);
+        PostMessageW(menu, WM_KEYUP, VK_ESCAPE, 0xC0000001);
+    } else {
+        // A menu's items belong to its process: the caller knows them from the trace, and they
+        // stand one under the other, each as high as the next.
+        int index = _wtoi(w[1]), count = _wtoi(w[2]);
+        RECT client;
+        GetClientRect(menu, &client);
+        MapWindowPoints(menu, NULL, (POINT*)&client, 2);
+        int height = (client.bottom - client.top) / (count > 0 ? count : 1);
+        Click((client.left + client.right) / 2, client.top + index * height + height / 2);
+    }
+    for (DWORD waited = 0; waited < WAIT_LIMIT_MS && IsWindowVisible(menu); waited += 5)
+        Sleep(5);
+    Settle();
+    Answer("ok");
+}
+
+static void Ok(void) {
+    HWND box = NULL;
+    for (DWORD waited = 0; waited < WAIT_LIMIT_MS && !(box = Find(L"#32770", NULL)); waited += 5)
+        Sleep(5);
+    if (!box) {
+        Answer("error nothing is waiting for an answer");
+        return;
+    }
+    PostMessageW(box, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), (LPARAM)GetDlgItem(box, IDOK));
+    for (DWORD waited = 0; waited < WAIT_LIMIT_MS && IsWindow(box); waited += 5)
+        Sleep(5);
+    Settle();
+    Answer("ok");
+}
+
+// As a signal does: WM_CLOSE to the main window, even before GPSHDL names it. Sent rather than
+// posted, so that its end can be told; the window takes it in whichever loop waits.
+static void Close(void) {
+    static struct Sent s;
+    s.hwnd = Find(NULL, L"Pelorn");
+    s.msg = WM_CLOSE;
+    s.wparam = 0;
+    if (s.hwnd) {
+        int before = Modals();
+        HANDLE thread = CreateThread(NULL, 0, SendThread, &s, 0, NULL);
+        Await(thread, before);
+        CloseHandle(thread);
+    }
+    Answer("ok");
+}
+
+// reg.exe takes Wine half a second to start: the requests run one after another on a thread of
+// their own, so that the scenario's next steps need not wait for them.
+#define MAX_REG_JOBS 256
+struct RegJob {
+    wchar_t line[4096];
+    char* out;
+    DWORD code;
+};
+static struct RegJob g_jobs[MAX_REG_JOBS];
+static int g_queued, g_done, g_reported;
+static HANDLE g_job_ready, g_job_done;
+
+static void RunReg(struct RegJob* job) {
+    SECURITY_ATTRIBUTES sa = {sizeof sa, NULL, TRUE};
+    HANDLE read, write;
+    CreatePipe(&read, &write, &sa, 0);
+    SetHandleInformation(read, HANDLE_FLAG_INHERIT, 0);
+    STARTUPINFOW si;
+    memset(&si, 0, sizeof si);
+    si.cb = sizeof si;
+    si.dwFlags = STARTF_USESTDHANDLES;
+    si.hStdOutput = si.hStdError = write;
+    si.hStdInput = NULL;
+    PROCESS_INFORMATION pi;
+    job->out = calloc(65536, 1);
+    job->code = 1;
+    if (!CreateProcessW(NULL, job->line, NULL, NULL, TRUE, CREATE_NO_WINDOW, NULL, NULL, &si, &pi)) {
+        CloseHandle(read), CloseHandle(write);
+        snprintf(job->out, 65536, "reg.exe cannot start: %lu\n", GetLastError());
+        return;
+    }
+    CloseHandle(write);
+    DWORD size = 0, got;
+    while (size < 65535 && ReadFile(read, job->out + size, 65535 - size, &got, NULL) && got)
+        size += got;
+    WaitForSingleObject(pi.hProcess, WAIT_LIMIT_MS);
+    GetExitCodeProcess(pi.hProcess, &job->code);
+    CloseHandle(pi.hProcess), CloseHandle(pi.hThread), CloseHandle(read);
+}
+
+static DWORD WINAPI RegThread(LPVOID unused) {
+    (void)unused;
+    for (;;) {
+        WaitForSingleObject(g_job_ready, INFINITE);
+        while (g_done < g_queued) {
+            RunReg(&g_jobs[g_done % MAX_REG_JOBS]);
+            InterlockedIncrement((LONG*)&g_done);
+            SetEvent(g_job_done);
+        }
+    }
+    return 0;
+}
+
+static void Reg(wchar_t** w, int n) {
+    if (!g_job_ready) {
+        g_job_ready = CreateEventW(NULL, FALSE, FALSE, NULL);
+        g_job_done = CreateEventW(NULL, FALSE, FALSE, NULL);
+        CloseHandle(CreateThread(NULL, 0, RegThread, NULL, 0, NULL));
+    }
+    if (g_queued - g_reported >= MAX_REG_JOBS) {
+        Answer("error too many reg requests at once");
+        return;
+    }
+    wchar_t* line = g_jobs[g_queued % MAX_REG_JOBS].line;
+    wcscpy(line, L"reg.exe");
+    for (int i = 1; i < n; ++i) {
+        wcscat(line, L" \"");
+        for (const wchar_t* c = w[i]; *c; ++c) {
+            // A quote inside the word, and the backslashes before a quote or the end, are escaped.
+            size_t slashes = 0;
+            while (c[slashes] == L'\\')
+                ++slashes;
+            if (slashes && (c[slashes] == L'"' || !c[slashes])) {
+                for (size_t k = 0; k < 2 * slashes; ++k)
+                    wcscat(line, L"\\");
+                c += slashes - 1;
+                continue;
+            }
+            if (*c == L'"') wcscat(line, L"\\");
+            wcsncat(line, c, 1);
+        }
+        wcscat(line, L"\"");
+    }
+    InterlockedIncrement((LONG*)&g_queued);
+    SetEvent(g_job_ready);
+    Answer("ok");
+}
+
+// Until every reg request has run; answers "ok N", then per request "CODE LINES" and its lines.
+static void RegWait(void) {
+    while (g_done < g_queued)
+        WaitForSingleObject(g_job_done, 50);
+    Answer("ok %d", g_done - g_reported);
+    for (; g_reported < g_done; ++g_reported) {
+        struct RegJob* job = &g_jobs[g_reported % MAX_REG_JOBS];
+        int lines = 0;
+        for (char* c = job->out; *c; ++c)
+            if (*c == '\n') ++lines;
+        printf("%lu %d\n", job->code, lines);
+        for (char* c = job->out; *c; ++c)
+            if (*c != '\r') putchar(*c);
+        free(job->out);
+    }
+    fflush(stdout);
+}
+
+static void Value(wchar_t** w, DWORD type) {
+    HKEY key;
+    if (RegCreateKeyExW(HKEY_CURRENT_USER, w[1], 0, NULL, 0, KEY_WRITE, NULL, &key, NULL) != ERROR_SUCCESS) {
+        Answer("error HKCU\\%ls", w[1]);
+        return;
+    }
+    if (!wcscmp(w[3], L"-")) {
+        RegDeleteValueW(key, w[2]);
+    } else if (type == REG_DWORD) {
+        DWORD v = (DWORD)wcstoul(w[3], NULL, 0);
+        RegSetValueExW(key, w[2], 0, REG_DWORD, (const BYTE*)&v, sizeof v);
+    } else {
+        RegSetValueExW(key, w[2], 0, REG_SZ, (const BYTE*)w[3], (DWORD)((wcslen(w[3]) + 1) * sizeof(wchar_t)));
+    }
+    RegCloseKey(key);
+    Answer("ok");
+}
+
+int wmain(void) {
+    wchar_t line[8192];
+    while (fgetws(line, 8192, stdin)) {
+        wchar_t* w[64];
+        int n = 0;
+        line[wcscspn(line, L"\r\n")] = 0;
+        for (wchar_t *at = line, *tab; n < 64; at = tab + 1) {
+            w[n++] = at;
+            if (!(tab = wcschr(at, L'\t'))) break;
+            *tab = 0;
+        }
+        const wchar_t* cmd = w[0];
+        if (!wcscmp(cmd, L"start") && n == 5) {
+            Start(w);
+        } else if (!wcscmp(cmd, L"state")) {
+            Answer(!Running() ? "ok exited" : Modal() ? "ok modal" : "ok running");
+        } else if (!wcscmp(cmd, L"settle")) {
+            Settle();
+            Answer("ok");
+        } else if (!wcscmp(cmd, L"send") && n == 3) {
+            Send(w);
+        } else if (!wcscmp(cmd, L"close")) {
+            Close();
+        } else if (!wcscmp(cmd, L"tap") && n == 3) {
+            Tap(w);
+        } else if (!wcscmp(cmd, L"pick")) {
+            Pick(w, n);
+        } else if (!wcscmp(cmd, L"ok")) {
+            Ok();
+        } else if (!wcscmp(cmd, L"reg")) {
+            Reg(w, n);
+        } else if (!wcscmp(cmd, L"regwait")) {
+            RegWait();
+        } else if (!wcscmp(cmd, L"dword") && n == 4) {
+            Value(w, REG_DWORD);
+        } else if (!wcscmp(cmd, L"text") && n == 4) {
+            Value(w, REG_SZ);
+        } else if (!wcscmp(cmd, L"event") && n == 2) {
+            HANDLE e = CreateEventW(NULL, FALSE, FALSE, w[1]);
+            SetEvent(e);
+            CloseHandle(e);
+            Answer("ok");
+        } else if (!wcscmp(cmd, L"end")) {
+            if (Running())
+                TerminateProcess(g_pelorn.hProcess, 0), WaitForSingleObject(g_pelorn.hProcess, WAIT_LIMIT_MS);
+            Answer("ok");
+        } else {
+            Answer("error unknown request");
+        }
+    }
+    return 0;
+}
