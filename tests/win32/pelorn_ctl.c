@@ -18,9 +18,12 @@
 //                                        posted=
 //   pelorn_ctl close-box CAPTION         waits for the dialog captioned CAPTION; prints close=x,y, a
 //                                        point on its caption's close box, or close=none
+//   pelorn_ctl show-window               shows and activates the window GPSHDL names, as a task
+//                                        switcher would; after a moment prints visible=
 //   pelorn_ctl close-under TEXT          WM_CLOSE to the owner of the message box showing TEXT,
-//                                        left unanswered, then until the owner is gone; prints
-//                                        box=, closed=
+//                                        left unanswered, then until the owner is gone, pressing
+//                                        OK on any other box showing TEXT (the close's own);
+//                                        prints box=, answered=, closed=
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
@@ -67,6 +70,7 @@ struct Find {
     const wchar_t* text;
     HWND box;
     int count;
+    HWND skip;  // a box not to find
 };
 
 static BOOL CALLBACK FindBox(HWND hwnd, LPARAM lp) {
@@ -83,7 +87,7 @@ static BOOL CALLBACK FindBox(HWND hwnd, LPARAM lp) {
         ++f->count;
         return TRUE;
     }
-    if (wcscmp(text, f->text) != 0) return TRUE;
+    if (wcscmp(text, f->text) != 0 || hwnd == f->skip) return TRUE;
     f->box = hwnd;
     return FALSE;
 }
@@ -186,11 +190,18 @@ int wmain(int argc, wchar_t** argv) {
         if (!owner) return 1;
         PostMessageW(owner, WM_CLOSE, 0, 0);
         DWORD waited = 0;
+        int answered = 0;
+        HWND last = NULL;
         while (IsWindow(owner) && waited < WAIT_LIMIT_MS) {
+            struct Find other = {0, argv[2], NULL, 0, f.box};
+            EnumWindows(FindBox, (LPARAM)&other);
+            if (other.box && other.box != last &&
+                PostMessageW(other.box, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), (LPARAM)GetDlgItem(other.box, IDOK)))
+                ++answered, last = other.box;
             Sleep(50);
             waited += 50;
         }
-        printf("closed=%d\n", !IsWindow(owner));
+        printf("answered=%d\nclosed=%d\n", answered, !IsWindow(owner));
         return 0;
     }
     HWND hwnd = WaitForWindow();
@@ -217,6 +228,13 @@ int wmain(int argc, wchar_t** argv) {
     if (!wcscmp(cmd, L"post") && (argc == 3 || argc == 4)) {
         WPARAM wParam = argc == 4 ? (WPARAM)wcstoul(argv[3], NULL, 0) : 0;
         printf("posted=%d\n", PostMessageW(hwnd, (UINT)wcstoul(argv[2], NULL, 0), wParam, 0) != FALSE);
+        return 0;
+    }
+    if (!wcscmp(cmd, L"show-window")) {
+        ShowWindow(hwnd, SW_SHOWNORMAL);
+        SetForegroundWindow(hwnd);
+        Sleep(500);
+        printf("visible=%d\n", IsWindowVisible(hwnd) != FALSE);
         return 0;
     }
     if (!wcscmp(cmd, L"send-answer") && argc == 4) return SendAnswering(hwnd, (UINT)wcstoul(argv[2], NULL, 0), argv[3]);

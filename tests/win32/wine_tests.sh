@@ -175,6 +175,8 @@ check "0x0402 answers 1" 1 "$(field result "$(ctl send 0x0402)")"
 check "after 0x0402 the tray has no icon" 0 "$(field icon "$(ctl tray)")"
 check "0x0401 answers 1" 1 "$(field result "$(ctl send 0x0401)")"
 check "after 0x0401 the tray holds the icon again" 1 "$(field icon "$(ctl tray)")"
+check "shown and activated by another program, the window hides itself again" 0 \
+    "$(field visible "$(ctl show-window)")"
 
 # --- the monitor: time-outs, brightness, and the receiver's power pin -------------------------
 
@@ -322,9 +324,11 @@ check "Trace\Fail=Shell_NotifyIcon:1: the tray add fails and its box shows" "1 P
     "$(field box "$out") $(field caption "$out")"
 check "start-up goes on after OK, with no icon in the tray" "1 0" \
     "$(field window "$(ctl wait-window)") $(field icon "$(ctl tray)")"
-# The icon is missing, so the next tick's update fails for real, and its box waits.
+# The icon is missing, so the next tick's update fails for real, and its box waits; the close's
+# removal of the icon fails too, and shows its own box over it.
 out=$(ctl close-under "Shell_NotifyIcon Failure")
-check "WM_CLOSE under the tick's failure box ends the window" "1 1" "$(field box "$out") $(field closed "$out")"
+check "WM_CLOSE under the tick's failure box shows the close's own box; OK on it ends the window" "1 1 1" \
+    "$(field box "$out") $(field answered "$out") $(field closed "$out")"
 wait "$pelorn"
 check "the trace records the injected failure, then the box" \
     "Shell_NotifyIcon add injected 0|MessageBox Shell_NotifyIcon Failure 1" \

@@ -41,6 +41,16 @@ std::string Spelled(const ControlMessage& message) {
     return text;
 }
 
+std::optional<std::uint32_t> StateChgRead(const host::TraceEntry& e) {
+    if (e.call != "RegQueryValueEx" || e.Str("lpValueName") != host::json::Utf8(STATE_CHG_VALUE)) return std::nullopt;
+    const host::TraceValue& data = e.Value("lpData");
+    if (data.text.size() != 4) return std::nullopt;
+    std::uint32_t v = 0;
+    for (int i = 3; i >= 0; --i)
+        v = v << 8 | static_cast<unsigned char>(data.text[i]);
+    return v;
+}
+
 std::string ReceivedWords(const host::PeerRequest& request, pid_t sender) {
     std::string what;
     for (const ControlMessage& m : ControlMessages())

@@ -126,12 +126,9 @@ void Console::Saw(const host::TraceEntry& e) {
     }
     if (e.call == "RegQueryValueEx") {
         // What another program set, as the tick reads it before clearing it.
-        const host::TraceValue& data = e.Value("lpData");
-        if (e.Str("lpValueName") != "State_Chg" || data.text.size() != 4) return;
-        std::uint32_t v = 0;
-        for (int i = 3; i >= 0; --i)
-            v = v << 8 | static_cast<unsigned char>(data.text[i]);
-        if (v) Line("State_Chg: " + std::to_string(v) + " (set by another program): the profile is applied again");
+        std::optional<std::uint32_t> v = tools::StateChgRead(e);
+        if (v && *v)
+            Line("State_Chg: " + std::to_string(*v) + " (set by another program): the profile is applied again");
         return;
     }
     std::string name = e.Str("name");

@@ -243,14 +243,10 @@ void Face::Sent(const host::PeerRequest& request, pid_t sender) { note_ = tools:
 void Face::Saw(const host::TraceEntry& e) {
     if (e.call == "RegQueryValueEx") {
         // Another program's State_Chg, as the tick reads it before clearing it.
-        const host::TraceValue& data = e.Value("lpData");
-        if (e.Str("lpValueName") != "State_Chg" || data.text.size() != 4) return;
-        std::uint32_t v = 0;
-        for (int i = 3; i >= 0; --i)
-            v = v << 8 | static_cast<unsigned char>(data.text[i]);
+        std::optional<std::uint32_t> v = tools::StateChgRead(e);
         char when[32];
         std::snprintf(when, sizeof when, " at %.1f s", static_cast<double>(e.t) / 1000.0);
-        if (v) state_chg_read_ = std::to_string(v) + when;
+        if (v && *v) state_chg_read_ = std::to_string(*v) + when;
         return;
     }
     if (e.Str("device") != "COM1:" || e.Num("result") == 0) return;
