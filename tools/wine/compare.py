@@ -33,6 +33,7 @@ def split(text):
     """The trace records and the `reg query` texts of a player's output: records of calls, step
     records (left out) and output records, or `reg query` text as it was printed."""
     records, queries, block = [], [], []
+    last_output = False
     for line in text.splitlines():
         if line.startswith("{"):
             if block:
@@ -40,9 +41,15 @@ def split(text):
                 block = []
             record = json.loads(line)
             if "output" in record:
-                queries.append(record["output"].splitlines())
+                # Printed text runs on until a call comes between, as raw text would.
+                if queries and last_output:
+                    queries[-1] += record["output"].splitlines()
+                else:
+                    queries.append(record["output"].splitlines())
+                last_output = True
             elif "call" in record:
                 records.append(record)
+                last_output = False
         else:
             block.append(line)
     if block:
