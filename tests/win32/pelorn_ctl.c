@@ -95,7 +95,7 @@ static BOOL CALLBACK FindBox(HWND hwnd, LPARAM lp) {
 // Sends msg while a message box with text may come up in Pelorn's process; presses its OK.
 static int SendAnswering(HWND hwnd, UINT msg, const wchar_t* text) {
     struct Send s = {hwnd, msg, -1};
-    struct Find f = {0, text, NULL, 0};
+    struct Find f = {0, text, NULL, 0, NULL};
     GetWindowThreadProcessId(hwnd, &f.pid);
     HANDLE thread = CreateThread(NULL, 0, SendThread, &s, 0, NULL);
     if (!thread) return 1;
@@ -165,7 +165,7 @@ int wmain(int argc, wchar_t** argv) {
         return 0;
     }
     if (!wcscmp(cmd, L"answer") && argc == 3) {
-        struct Find f = {0, argv[2], NULL, 0};
+        struct Find f = {0, argv[2], NULL, 0, NULL};
         for (DWORD waited = 0; waited < WAIT_LIMIT_MS && !f.box; waited += 50) {
             EnumWindows(FindBox, (LPARAM)&f);
             if (!f.box) Sleep(50);
@@ -180,7 +180,7 @@ int wmain(int argc, wchar_t** argv) {
     }
     if (!wcscmp(cmd, L"close-box") && argc == 3) return CloseBox(argv[2]);
     if (!wcscmp(cmd, L"close-under") && argc == 3) {
-        struct Find f = {0, argv[2], NULL, 0};
+        struct Find f = {0, argv[2], NULL, 0, NULL};
         for (DWORD waited = 0; waited < WAIT_LIMIT_MS && !f.box; waited += 50) {
             EnumWindows(FindBox, (LPARAM)&f);
             if (!f.box) Sleep(50);
@@ -243,7 +243,7 @@ int wmain(int argc, wchar_t** argv) {
         return 0;
     }
     if (!wcscmp(cmd, L"boxes")) {
-        struct Find f = {0, NULL, NULL, 0};
+        struct Find f = {0, NULL, NULL, 0, NULL};
         GetWindowThreadProcessId(hwnd, &f.pid);
         EnumWindows(FindBox, (LPARAM)&f);
         printf("boxes=%d\n", f.count);
