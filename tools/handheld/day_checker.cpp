@@ -202,7 +202,7 @@ struct DayChecker::State {
             if (d < depth) t.nested = true;
         Tick* tick = ticks.count(depth) ? &ticks[depth] : nullptr;
         Run* run = RunAt(depth);
-        const std::string& call = e.call;
+        std::string_view call = e.call;
 
         if (e.Has("injected")) {
             if (tick) tick->faulted = true;
@@ -271,7 +271,7 @@ struct DayChecker::State {
     }
 
     void InTick(Tick& t, const host::TraceEntry& e, std::size_t depth) {
-        const std::string& call = e.call;
+        std::string_view call = e.call;
         if (call == "RegQueryValueEx") {
             std::string name = e.Str("lpValueName");
             bool ok = e.Num("result") == 0;

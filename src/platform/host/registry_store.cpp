@@ -92,7 +92,7 @@ std::optional<std::uint64_t> RegistryStore::Impl::Stamp() {
 }
 
 bool RegistryStore::Impl::Trusted() {
-    const bool full = opened.size() + values.size() > 4096;
+    const bool full = opened.size() + values.size() + opened_as_asked.size() + values_as_asked.size() > 8192;
     // This process's own writes move the stamp's low half without a look at the file.
     if (turn && *turn && *turn == checked_turn && !txn.writing && !full &&
         (known_at & 0xFFFFFFFFu) == (txn.writes & 0xFFFFFFFFu))
@@ -102,6 +102,8 @@ bool RegistryStore::Impl::Trusted() {
     if (*now != known_at || full) {
         opened.clear();
         values.clear();
+        opened_as_asked.clear();
+        values_as_asked.clear();
         known_at = *now;
     }
     checked_turn = turn ? *turn : 0;
@@ -111,6 +113,11 @@ bool RegistryStore::Impl::Trusted() {
 void RegistryStore::Impl::KnownKey(RegKeyId id, const std::string& tail) {
     known_key.assign(reinterpret_cast<const char*>(&id), sizeof id);
     known_key += tail;
+}
+
+void RegistryStore::Impl::AskedKey(RegKeyId id, std::u16string_view tail) {
+    asked_key.assign(reinterpret_cast<const char*>(&id), sizeof id);
+    asked_key.append(reinterpret_cast<const char*>(tail.data()), tail.size() * sizeof(char16_t));
 }
 
 // Finds the key at `path` (whose first base_length bytes are the path of `base`).
@@ -200,12 +207,24 @@ RegKeyId RegistryStore::Root(HKEY root) {
 LONG RegistryStore::OpenKey(RegKeyId base, std::u16string_view subkey, RegKeyId* key) {
     Impl& s = *impl_;
     Impl::Access access(s);
+    const bool trusted = s.Trusted();
+    s.AskedKey(base, subkey);
+    if (trusted) {
+        if (auto it = s.opened_as_asked.find(s.asked_key); it != s.opened_as_asked.end()) {
+            if (it->second == 0) return ERROR_FILE_NOT_FOUND;
+            *key = it->second;
+            return ERROR_SUCCESS;
+        }
+    }
     if (LONG r = Split(subkey, &s.names)) return r;
     if (LONG r = s.PathOf(base, &s.path)) return r;
     std::size_t base_length = s.path.size();
     for (auto name : s.names)
         AppendComponent(&s.path, name);
-    return s.Find(base, base_length, key);
+    LONG r = s.Find(base, base_length, key);
+    if (trusted && (r == ERROR_SUCCESS || r == ERROR_FILE_NOT_FOUND))
+        s.opened_as_asked.emplace(s.asked_key, r == ERROR_SUCCESS ? *key : 0);
+    return r;
 }
 
 LONG RegistryStore::CreateKey(RegKeyId base, std::u16string_view subkey, RegKeyId* key, bool* created) {
@@ -316,14 +335,23 @@ LONG RegistryStore::EnumKey(RegKeyId key, DWORD index, std::u16string* name, std
 LONG RegistryStore::GetValue(RegKeyId key, std::u16string_view name, RegValue* value) {
     Impl& s = *impl_;
     Impl::Access access(s);
-    s.fold.clear();
-    AppendFolded(&s.fold, name);
-    const Impl::Known& known = s.Read(key);
-    if (known.status == ERROR_SUCCESS) {
-        value->type = known.type;
-        value->data.assign(known.data.begin(), known.data.end());
+    const bool trusted = s.Trusted();
+    s.AskedKey(key, name);
+    const Impl::Known* known = nullptr;
+    if (trusted) {
+        if (auto it = s.values_as_asked.find(s.asked_key); it != s.values_as_asked.end()) known = it->second;
     }
-    return known.status;
+    if (!known) {
+        s.fold.clear();
+        AppendFolded(&s.fold, name);
+        known = &s.Read(key);
+        if (trusted && known != &s.read) s.values_as_asked.emplace(s.asked_key, known);
+    }
+    if (known->status == ERROR_SUCCESS) {
+        value->type = known->type;
+        value->data.assign(known->data.begin(), known->data.end());
+    }
+    return known->status;
 }
 
 LONG RegistryStore::SetValue(RegKeyId key, std::u16string_view name, DWORD type, const BYTE* data, std::size_t size) {

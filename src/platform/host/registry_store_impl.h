@@ -69,9 +69,13 @@ struct RegistryStore::Impl {
     std::uint64_t checked_turn = 0;       // the turn in which known_at was last checked
     std::unordered_map<std::string, RegKeyId> opened;
     std::unordered_map<std::string, Known> values;
+    // The same, by the names exactly as the caller spelt them: a repeated read skips folding and
+    // splitting its path. Values point into `values`, whose nodes stay put until it is cleared.
+    std::unordered_map<std::string, RegKeyId> opened_as_asked;
+    std::unordered_map<std::string, const Known*> values_as_asked;
     // Scratch space, reused from call to call.
     std::vector<std::u16string_view> names;
-    std::string path, fold, known_key;
+    std::string path, fold, known_key, asked_key;
     Known read;
 
     // What a batch has learnt so far: keys by folded path, the ones it made included, and the keys
@@ -94,6 +98,7 @@ struct RegistryStore::Impl {
     // Whether what this process knows still holds; forgets it all when it does not.
     bool Trusted();
     void KnownKey(RegKeyId id, const std::string& tail);
+    void AskedKey(RegKeyId id, std::u16string_view tail);
     LONG Find(RegKeyId base, std::size_t base_length, RegKeyId* key);
     const Known& Read(RegKeyId key);
 

@@ -156,7 +156,7 @@ std::string TraceValue::Json() const {
 std::string TraceEntry::Json() const {
     std::string out = "{\"t\":" + std::to_string(t) + ",\"call\":" + TraceValue::Text(call).Json();
     for (const auto& [name, value] : args)
-        out += "," + TraceValue::Text(name).Json() + ":" + value.Json();
+        out += "," + TraceValue::Text(std::string(name)).Json() + ":" + value.Json();
     if (result) out += ",\"result\":" + result->Json();
     out += "}";
     return out;
@@ -211,14 +211,23 @@ std::vector<TraceEntry> Trace::Calls(std::string_view call) const {
     return out;
 }
 
+void Trace::Only(std::vector<std::string> calls) {
+    only_ = std::move(calls);
+    std::sort(only_.begin(), only_.end());
+}
+
 bool Trace::Wants(const char* call) const {
-    if (only_.empty()) return true;
-    for (const auto& name : only_)
-        if (name == call) return true;
-    return false;
+    // Asked before every call the system makes: the ones nobody reads cost one search.
+    return only_.empty() || std::binary_search(only_.begin(), only_.end(), std::string_view(call));
 }
 
 std::size_t Trace::Begin(TraceEntry entry) {
+    if (entry.args.capacity() == 0 && !spare_.empty()) {
+        entry.args = std::move(spare_.back());
+        spare_.pop_back();
+    } else {
+        entry.args.reserve(12);  // most calls record fewer, with their plain fields
+    }
     entries_.push_back(std::move(entry));
     if (!keep_) done_.resize(entries_.size(), false);
     return entries_.size() - 1;
@@ -234,6 +243,10 @@ void Trace::Finish(std::size_t index) {
     done_.resize(entries_.size(), false);
     done_[index] = true;
     while (!entries_.empty() && done_.back()) {
+        if (spare_.size() < 16) {
+            entries_.back().args.clear();
+            spare_.push_back(std::move(entries_.back().args));
+        }
         entries_.pop_back();
         done_.pop_back();
     }

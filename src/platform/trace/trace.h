@@ -61,7 +61,8 @@ struct TraceValue {
 struct TraceEntry {
     Millis t = 0;
     std::string call;
-    std::vector<std::pair<std::string, TraceValue>> args;  // in the order recorded
+    // In the order recorded. The names are the recording code's own literals.
+    std::vector<std::pair<std::string_view, TraceValue>> args;
     std::optional<TraceValue> result;
 
     // One JSON object: {"t":..,"call":..,arguments and facts..,"result":..}.
@@ -104,7 +105,7 @@ public:
     void Keep(bool keep) { keep_ = keep; }
     // Records only the calls named (every call when empty). The others cost what they cost with
     // the trace off.
-    void Only(std::vector<std::string> calls) { only_ = std::move(calls); }
+    void Only(std::vector<std::string> calls);
     bool Wants(const char* call) const;
 
     const std::vector<TraceEntry>& entries() const { return entries_; }
@@ -131,9 +132,11 @@ private:
     bool keep_ = true;
     std::ostream* out_ = nullptr;
     Observer observer_;
-    std::vector<std::string> only_;
+    std::vector<std::string> only_;  // sorted
     std::vector<TraceEntry> entries_;
     std::vector<bool> done_;  // finished, while not kept
+    // Argument lists of entries let go, kept for the next calls: a long run records millions.
+    std::vector<std::vector<std::pair<std::string_view, TraceValue>>> spare_;
     std::map<std::uintptr_t, std::string> names_;
 };
 
