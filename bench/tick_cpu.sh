@@ -22,7 +22,7 @@ trap cleanup EXIT INT TERM
 cc -O2 -o "$folder/tick_floor" "$here/tick_floor.c"
 PELORN_DEVICE=$folder/device "$pelorn" --new --headless >"$folder/pelorn.log" &
 pelorn_pid=$!
-# The floor reads and locks the registry pelorn made.
+# The floor reads the registry pelorn made.
 while [ ! -f "$folder/device/registry.db" ]; do sleep 0.1; done
 "$folder/tick_floor" "$folder/device/registry.db" >/dev/null &
 floor_pid=$!

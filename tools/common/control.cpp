@@ -42,7 +42,8 @@ std::string Spelled(const ControlMessage& message) {
 }
 
 std::optional<std::uint32_t> StateChgRead(const host::TraceEntry& e) {
-    if (e.call != "RegQueryValueEx" || e.Str("lpValueName") != host::json::Utf8(STATE_CHG_VALUE)) return std::nullopt;
+    static const std::string name = host::json::Utf8(STATE_CHG_VALUE);
+    if (e.call != "RegQueryValueEx" || e.Value("lpValueName").text != name) return std::nullopt;
     const host::TraceValue& data = e.Value("lpData");
     if (data.text.size() != 4) return std::nullopt;
     std::uint32_t v = 0;

@@ -145,19 +145,24 @@ std::vector<DeviceView::Control> Controls(host::Handheld& device, HWND dialog) {
 
 void LookQuickly(host::Handheld& device, DeviceView* view) {
     DeviceView& v = *view;
-    v.tray.clear();
     v.menu.clear();
     v.modals.clear();
     v.events.clear();
     host::Shell& shell = device.shell();
-    for (const host::TrayIcon& icon : shell.TrayIcons()) {
-        DeviceView::TrayIcon t;
+    // Filled in place: a view looked into again and again keeps its pictures' memory.
+    const auto& icons = shell.TrayIcons();
+    v.tray.resize(icons.size());
+    for (std::size_t i = 0; i < icons.size(); ++i) {
+        const host::TrayIcon& icon = icons[i];
+        DeviceView::TrayIcon& t = v.tray[i];
         t.window = icon.window;
         t.id = icon.id;
         t.rect = shell.TrayIconRect(icon.window, icon.id).value_or(RECT{});
         t.resource = icon.icon_resource;
-        if (const host::IconImage* picture = shell.IconPixels(icon.icon)) t.picture = *picture;
-        v.tray.push_back(std::move(t));
+        if (const host::IconImage* picture = shell.IconPixels(icon.icon))
+            t.picture = *picture;
+        else
+            t.picture = host::IconImage{};
     }
     std::vector<HMENU> menus = shell.Menus();
     if (!menus.empty())

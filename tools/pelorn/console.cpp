@@ -62,6 +62,7 @@ Console::Console(host::Handheld& device, std::FILE* out, bool verbose)
       out_(out),
       seen_(tools::Look(device)),
       registry_(device.registry().Version()),
+      seen_registry_(registry_),
       verbose_(verbose) {
     host::Trace& trace = device_.trace();
     trace.Keep(false);
@@ -78,7 +79,8 @@ Console::Console(host::Handheld& device, std::FILE* out, bool verbose)
 }
 
 Console::~Console() {
-    Changes(LookNow());  // what the close did after the loop last waited
+    LookNow();
+    Changes(next_);  // what the close did after the loop last waited
     if (host::Endpoint* endpoint = device_.endpoint()) endpoint->ObserveRequests(nullptr);
     host::Trace& trace = device_.trace();
     trace.Enable(false);
@@ -120,7 +122,7 @@ void Console::Saw(const host::TraceEntry& e) {
     if (e.call == "DeviceIoControl") {
         // The level the system sets, whether or not it changes what the screen shows.
         const std::vector<std::int64_t>& in = e.Value("in").list;
-        if (e.Str("device") != "BKL1:" || e.Num("result") == 0 || in.size() != 2 || backlight_ == in[1]) return;
+        if (e.Value("device").text != "BKL1:" || e.Num("result") == 0 || in.size() != 2 || backlight_ == in[1]) return;
         backlight_ = in[1];
         return Line("backlight: level " + std::to_string(in[1]));
     }
@@ -172,22 +174,24 @@ void Console::Changes(const tools::DeviceView& now) {
     }
 }
 
-tools::DeviceView Console::LookNow() {
+void Console::LookNow() {
     // The registry's settings are read again only when somebody changed the registry.
     std::optional<std::uint64_t> version = device_.registry().Version();
     if (!version || version != registry_) {
         registry_ = version;
-        return tools::Look(device_);
+        next_ = tools::Look(device_);
+    } else {
+        if (next_registry_ != registry_) next_ = seen_;
+        tools::LookQuickly(device_, &next_);
     }
-    tools::DeviceView now = seen_;
-    tools::LookQuickly(device_, &now);
-    return now;
+    next_registry_ = registry_;
 }
 
 bool Console::Act() {
-    tools::DeviceView now = LookNow();
-    Changes(now);
-    seen_ = std::move(now);
+    LookNow();
+    Changes(next_);
+    std::swap(seen_, next_);
+    std::swap(seen_registry_, next_registry_);
     if (seen_.modals.empty()) return false;
     const tools::DeviceView::Modal& top = seen_.modals.back();
     switch (top.kind) {

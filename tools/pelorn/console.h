@@ -42,7 +42,8 @@ private:
     void Saw(const host::TraceEntry& e);
     void Sent(const host::PeerRequest& request, pid_t sender);
     void Line(const std::string& text);
-    tools::DeviceView LookNow();
+    // Looks into next_.
+    void LookNow();
     // Writes what differs between the last look and `now`.
     void Changes(const tools::DeviceView& now);
 
@@ -50,6 +51,10 @@ private:
     std::FILE* out_;
     tools::DeviceView seen_;
     std::optional<std::uint64_t> registry_;  // the registry's version at the last full look
+    // The view before seen_, refilled at the next look: a steady tick allocates nothing. Its
+    // registry settings are those of the registry's version `next_registry_`.
+    tools::DeviceView next_;
+    std::optional<std::uint64_t> next_registry_, seen_registry_;
     std::optional<std::int64_t> backlight_;  // the level last set
     bool verbose_;
     std::optional<UINT> icon_before_;  // the tray's icon before the one shown now

@@ -6,7 +6,12 @@
 namespace host {
 namespace {
 
-std::u16string GroupPath(std::u16string_view group) { return u"Software\\Handheld\\" + std::u16string(group); }
+// The path of a group's key, in a buffer kept for the next call: the devices ask every tick.
+const std::u16string& GroupPath(std::u16string_view group) {
+    static thread_local std::u16string path;
+    path.assign(u"Software\\Handheld\\").append(group);
+    return path;
+}
 
 std::optional<RegValue> Stored(RegistryStore& registry, HKEY root, std::u16string_view path, std::u16string_view name) {
     RegKeyId key = 0;

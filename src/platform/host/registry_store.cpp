@@ -187,7 +187,11 @@ RegistryStore::~RegistryStore() = default;
 
 void RegistryStore::CheckOncePerTurn(const std::uint64_t* turn) { impl_->turn = turn; }
 
-std::optional<std::uint64_t> RegistryStore::Version() { return impl_->Stamp(); }
+std::optional<std::uint64_t> RegistryStore::Version() {
+    Impl::Access access(*impl_);
+    if (!impl_->Trusted()) return std::nullopt;
+    return impl_->known_at;
+}
 
 const std::string& RegistryStore::file() const { return impl_->file; }
 

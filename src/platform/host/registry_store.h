@@ -84,7 +84,8 @@ public:
     // meanwhile is seen when the turn changes. 0 means "check every time", as without a turn.
     void CheckOncePerTurn(const std::uint64_t* turn);
     // Moves whenever the registry changes, by this process or another; empty while it cannot
-    // be told (the file cannot be read, or this process is in the middle of a change).
+    // be told (the file cannot be read, or this process is in the middle of a change). Within a
+    // turn, another process's change shows once the turn changes, as the reads do.
     std::optional<std::uint64_t> Version();
 
     // The key of HKEY_CLASSES_ROOT, HKEY_CURRENT_USER, HKEY_LOCAL_MACHINE or HKEY_USERS; 0 for

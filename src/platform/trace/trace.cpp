@@ -34,8 +34,13 @@ void AppendUtf8(char32_t c, std::string& out) {
 
 std::string Utf8(std::u16string_view s) {
     std::string out;
+    out.reserve(s.size());
     for (std::size_t i = 0; i < s.size(); ++i) {
         std::uint32_t c = s[i];
+        if (c < 0x80) {
+            out += static_cast<char>(c);
+            continue;
+        }
         if (c >= 0xD800 && c < 0xDC00 && i + 1 < s.size() && s[i + 1] >= 0xDC00 && s[i + 1] < 0xE000) {
             c = 0x10000 + ((c - 0xD800) << 10) + (s[i + 1] - 0xDC00);
             ++i;
@@ -214,11 +219,14 @@ std::vector<TraceEntry> Trace::Calls(std::string_view call) const {
 void Trace::Only(std::vector<std::string> calls) {
     only_ = std::move(calls);
     std::sort(only_.begin(), only_.end());
+    wanted_.clear();
 }
 
 bool Trace::Wants(const char* call) const {
-    // Asked before every call the system makes: the ones nobody reads cost one search.
-    return only_.empty() || std::binary_search(only_.begin(), only_.end(), std::string_view(call));
+    if (only_.empty()) return true;
+    auto [it, added] = wanted_.try_emplace(call, false);
+    if (added) it->second = std::binary_search(only_.begin(), only_.end(), std::string_view(call));
+    return it->second;
 }
 
 std::size_t Trace::Begin(TraceEntry entry) {

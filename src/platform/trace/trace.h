@@ -26,6 +26,7 @@
 #include <string>
 #include <string_view>
 #include <type_traits>
+#include <unordered_map>
 #include <utility>
 #include <vector>
 
@@ -133,6 +134,9 @@ private:
     std::ostream* out_ = nullptr;
     Observer observer_;
     std::vector<std::string> only_;  // sorted
+    // Wants' answers by the address of the name asked about: each call site asks with its own
+    // literal, many times a second.
+    mutable std::unordered_map<const char*, bool> wanted_;
     std::vector<TraceEntry> entries_;
     std::vector<bool> done_;  // finished, while not kept
     // Argument lists of entries let go, kept for the next calls: a long run records millions.
