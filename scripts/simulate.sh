@@ -74,7 +74,13 @@ run_range() {
       break
     fi
     # The process died in the day of the last seed it named: that day failed, the rest go on.
-    last=$(grep -v '^simulate: seed ' "$progress" | tail -20 || true)
+    # A sanitizer's report shows its kind, where, and its summary; anything else its last lines.
+    last=$(grep -E -m1 -A10 'ERROR: [A-Za-z]*Sanitizer|runtime error' "$progress" || true)
+    if [ -n "$last" ]; then
+      last="$last"$'\n'"$(grep -m1 '^SUMMARY: ' "$progress" || true)"
+    else
+      last=$(grep -v '^simulate: seed ' "$progress" | tail -20 || true)
+    fi
     seed=$(sed -n 's/^simulate: seed \([0-9]*\)$/\1/p' "$progress" | tail -1)
     seed=${seed:-$next}
     if ! grep -q "^seed $seed: step " "$days"; then
