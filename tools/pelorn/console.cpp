@@ -8,6 +8,9 @@
 #include "common/control.h"
 #include "common/status.h"
 
+#include "platform/host/gpio.h"
+#include "platform/host/power.h"
+#include "platform/host/shell.h"
 #include "platform/host/trace.h"
 #include "platform/host/windows.h"
 
@@ -174,6 +177,25 @@ void Console::Changes(const tools::DeviceView& now) {
     }
 }
 
+bool Console::Glance::operator==(const Glance& o) const {
+    return icons == o.icons && icon == o.icon && pin21 == o.pin21 && pin38 == o.pin38 && sets == o.sets &&
+           modals == o.modals && registry == o.registry;
+}
+
+Console::Glance Console::GlanceNow() {
+    Glance g;
+    const auto& tray = device_.shell().TrayIcons();
+    g.icons = tray.size();
+    if (!tray.empty()) g.icon = tray.front().icon_resource;
+    g.pin21 = device_.gpio().PinLevel(21);
+    g.pin38 = device_.gpio().PinLevel(38);
+    for (const auto& [name, count] : device_.power().events().set_counts())
+        g.sets += count;
+    g.modals = device_.windows().modals().size();
+    g.registry = device_.registry().Version();
+    return g;
+}
+
 void Console::LookNow() {
     // The registry's settings are read again only when somebody changed the registry.
     std::optional<std::uint64_t> version = device_.registry().Version();
@@ -188,6 +210,10 @@ void Console::LookNow() {
 }
 
 bool Console::Act() {
+    // A steady tick changes none of it: no look, no line.
+    Glance glance = GlanceNow();
+    if (glance.modals == 0 && glance_ == glance) return false;
+    glance_ = glance;
     LookNow();
     Changes(next_);
     std::swap(seen_, next_);

@@ -44,6 +44,18 @@ private:
     void Line(const std::string& text);
     // Looks into next_.
     void LookNow();
+    // What the lines and the answers depend on, in a few numbers: while it stands, there is
+    // nothing new to write or answer.
+    struct Glance {
+        std::size_t icons = 0;
+        std::optional<UINT> icon;
+        bool pin21 = false, pin38 = false;
+        long long sets = 0;
+        std::size_t modals = 0;
+        std::optional<std::uint64_t> registry;
+        bool operator==(const Glance& o) const;
+    };
+    Glance GlanceNow();
     // Writes what differs between the last look and `now`.
     void Changes(const tools::DeviceView& now);
 
@@ -59,6 +71,7 @@ private:
     bool verbose_;
     std::optional<UINT> icon_before_;  // the tray's icon before the one shown now
     bool blinking_ = false;            // its last changes went back and forth between two icons
+    std::optional<Glance> glance_;     // at the last look
 };
 
 }  // namespace pelorn
