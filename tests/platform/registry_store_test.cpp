@@ -179,6 +179,41 @@ TEST_F(RegistryStoreTest, WritingTheStoredValueAgainLeavesTheDiskAlone) {
     sqlite3_close(probe);
 }
 
+// Inside a turn the store answers repeated reads from what it remembers, by the names exactly as
+// asked: every spelling still sees what this process changed, deleted or made meanwhile.
+TEST_F(RegistryStoreTest, WithinATurnEverySpellingSeesThisProcesssOwnChanges) {
+    struct InATurn {
+        host::LoopTurn& turn;
+        explicit InATurn(host::LoopTurn& t) : turn(t) { turn.id = ++turn.last; }
+        ~InATurn() { turn.id = 0; }
+    } in_a_turn(device().turn());
+    HKEY key = nullptr, other = nullptr;
+    ASSERT_EQ(ERROR_SUCCESS,
+              RegCreateKeyEx(HKEY_CURRENT_USER, u"Software\Kept", 0, nullptr, 0, 0, nullptr, &key, nullptr));
+    LONG status = 0;
+    for (DWORD v : {1u, 2u}) {
+        ASSERT_EQ(ERROR_SUCCESS, SetDword(key, v == 1 ? u"Level" : u"lEVEL", v));
+        for (const char16_t* name : {u"Level", u"LEVEL"}) {
+            EXPECT_EQ(v, GetDword(key, name, &status));
+            EXPECT_EQ(ERROR_SUCCESS, status);
+        }
+    }
+    ASSERT_EQ(ERROR_SUCCESS, RegDeleteValue(key, u"LeVeL"));
+    GetDword(key, u"Level", &status);
+    EXPECT_EQ(ERROR_FILE_NOT_FOUND, status);
+    RegCloseKey(key);
+
+    ASSERT_EQ(ERROR_SUCCESS, RegOpenKeyEx(HKEY_CURRENT_USER, u"software\kept", 0, 0, &other));
+    RegCloseKey(other);
+    ASSERT_EQ(ERROR_SUCCESS, RegDeleteKey(HKEY_CURRENT_USER, u"SOFTWARE\KEPT"));
+    EXPECT_EQ(ERROR_FILE_NOT_FOUND, RegOpenKeyEx(HKEY_CURRENT_USER, u"software\kept", 0, 0, &other));
+    ASSERT_EQ(ERROR_SUCCESS,
+              RegCreateKeyEx(HKEY_CURRENT_USER, u"Software\KEPT", 0, nullptr, 0, 0, nullptr, &key, nullptr));
+    RegCloseKey(key);
+    EXPECT_EQ(ERROR_SUCCESS, RegOpenKeyEx(HKEY_CURRENT_USER, u"software\kept", 0, 0, &other));
+    RegCloseKey(other);
+}
+
 TEST_F(RegistryStoreTest, AnotherProcessSeesACommittedValueAtOnce) {
     HKEY key = nullptr;
     ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyEx(HKEY_LOCAL_MACHINE, u"SOFTWARE\\Apps\\Tavro SW", 0, nullptr, 0, 0, nullptr,
