@@ -189,7 +189,7 @@ TEST_F(RegistryStoreTest, WithinATurnEverySpellingSeesThisProcesssOwnChanges) {
     } in_a_turn(device().turn());
     HKEY key = nullptr, other = nullptr;
     ASSERT_EQ(ERROR_SUCCESS,
-              RegCreateKeyEx(HKEY_CURRENT_USER, u"Software\Kept", 0, nullptr, 0, 0, nullptr, &key, nullptr));
+              RegCreateKeyEx(HKEY_CURRENT_USER, u"Software\\Kept", 0, nullptr, 0, 0, nullptr, &key, nullptr));
     LONG status = 0;
     for (DWORD v : {1u, 2u}) {
         ASSERT_EQ(ERROR_SUCCESS, SetDword(key, v == 1 ? u"Level" : u"lEVEL", v));
@@ -203,14 +203,14 @@ TEST_F(RegistryStoreTest, WithinATurnEverySpellingSeesThisProcesssOwnChanges) {
     EXPECT_EQ(ERROR_FILE_NOT_FOUND, status);
     RegCloseKey(key);
 
-    ASSERT_EQ(ERROR_SUCCESS, RegOpenKeyEx(HKEY_CURRENT_USER, u"software\kept", 0, 0, &other));
+    ASSERT_EQ(ERROR_SUCCESS, RegOpenKeyEx(HKEY_CURRENT_USER, u"software\\kept", 0, 0, &other));
     RegCloseKey(other);
-    ASSERT_EQ(ERROR_SUCCESS, RegDeleteKey(HKEY_CURRENT_USER, u"SOFTWARE\KEPT"));
-    EXPECT_EQ(ERROR_FILE_NOT_FOUND, RegOpenKeyEx(HKEY_CURRENT_USER, u"software\kept", 0, 0, &other));
+    ASSERT_EQ(ERROR_SUCCESS, RegDeleteKey(HKEY_CURRENT_USER, u"SOFTWARE\\KEPT"));
+    EXPECT_EQ(ERROR_FILE_NOT_FOUND, RegOpenKeyEx(HKEY_CURRENT_USER, u"software\\kept", 0, 0, &other));
     ASSERT_EQ(ERROR_SUCCESS,
-              RegCreateKeyEx(HKEY_CURRENT_USER, u"Software\KEPT", 0, nullptr, 0, 0, nullptr, &key, nullptr));
+              RegCreateKeyEx(HKEY_CURRENT_USER, u"Software\\KEPT", 0, nullptr, 0, 0, nullptr, &key, nullptr));
     RegCloseKey(key);
-    EXPECT_EQ(ERROR_SUCCESS, RegOpenKeyEx(HKEY_CURRENT_USER, u"software\kept", 0, 0, &other));
+    EXPECT_EQ(ERROR_SUCCESS, RegOpenKeyEx(HKEY_CURRENT_USER, u"software\\kept", 0, 0, &other));
     RegCloseKey(other);
 }
 
