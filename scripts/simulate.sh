@@ -7,9 +7,9 @@
 #
 # A failure prints its seed, step and invariant, and the scenario shrunk to the steps that still
 # break it is written to $SIMULATE_OUT/seed-S.play (default build-simulate/); replay it with
-# `handheld play` or check it with `handheld simulate --check`. A day that kills the process (a
-# sanitizer's report) counts as failed and the run goes on with the next seed. The last line is
-# "simulate: N seeds, F failed". SIMULATE_BUILD picks the build (default build; the test command
+# `handheld play` or check it with `handheld simulate --check`. A day that kills its process (a
+# sanitizer's report) or holds the device on and on counts as failed; the run goes on. The last
+# line is "simulate: N seeds, F failed". SIMULATE_BUILD picks the build (default build; the test command
 # uses its sanitizer build, build-asan); receiver excerpts come from ../shared/nmea-logs
 # (PELORN_NMEA_LOGS).
 set -euo pipefail
@@ -26,7 +26,7 @@ while [ $# -gt 0 ]; do
     --seed) first="$2"; seeds=1; shift 2 ;;
     --hours) hours="$2"; shift 2 ;;
     --jobs) jobs="$2"; shift 2 ;;
-    -h|--help) sed -n '2,15p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
+    -h|--help) sed -n '2,14p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
     *) echo "simulate.sh: unknown option '$1'" >&2; exit 2 ;;
   esac
 done
@@ -54,45 +54,27 @@ export UBSAN_OPTIONS="${UBSAN_OPTIONS:-print_stacktrace=1:halt_on_error=1}"
 
 started=$(date +%s.%N)
 
-# Runs seeds [$1, $1 + $2) in one process after another, as long as days kill it; writes what it
-# tells to $out/part-$3.log and "TICKS FAILED" to $out/part-$3.sum.
+# Runs seeds [$1, $1 + $2) in one process, each day in a child process of its own (a day that a
+# sanitizer ends is told as failed, with its report, and the next goes on); writes what it tells
+# to $out/part-$3.log and "TICKS FAILED" to $out/part-$3.sum.
 run_range() {
-  local next=$1 end=$(($1 + $2)) part=$3 failed=0 ticks=0 rc t f last seed
+  local part=$3 rc t f
   local days="$out/days-$part.txt" progress="$out/progress-$part.txt"
-  while [ "$next" -lt "$end" ]; do
-    set +e
-    "$build/tools/handheld" simulate --first "$next" --seeds "$((end - next))" --hours "$hours" --out "$out" \
-      "${log_args[@]}" 2>"$progress" >"$days"
-    rc=$?
-    set -e
-    grep -v '^simulate: ' "$days" || true
-    t=$(sed -n 's/^simulate: \([0-9]*\) virtual ticks.*/\1/p' "$days")
-    ticks=$((ticks + ${t:-0}))
-    if [ "$rc" -le 1 ]; then
-      f=$(sed -n 's/^simulate: [0-9]* seeds, \([0-9]*\) failed$/\1/p' "$days")
-      failed=$((failed + ${f:-0}))
-      break
-    fi
-    # The process died in the day of the last seed it named: that day failed, the rest go on.
-    # A sanitizer's report shows its kind, where, and its summary; anything else its last lines.
-    last=$(grep -E -m1 -A10 'ERROR: [A-Za-z]*Sanitizer|runtime error' "$progress" || true)
-    if [ -n "$last" ]; then
-      last="$last"$'\n'"$(grep -m1 '^SUMMARY: ' "$progress" || true)"
-    else
-      last=$(grep -v '^simulate: seed ' "$progress" | tail -20 || true)
-    fi
-    seed=$(sed -n 's/^simulate: seed \([0-9]*\)$/\1/p' "$progress" | tail -1)
-    seed=${seed:-$next}
-    if ! grep -q "^seed $seed: step " "$days"; then
-      echo "seed $seed: the process died (exit $rc):"
-      echo "$last" | sed 's/^/  /'
-    fi
-    # Failures told before it, of other days, count too (a stuck day tells its own, then ends).
-    f=$(grep '^seed [0-9]*: step ' "$days" | grep -vc "^seed $seed: " || true)
-    failed=$((failed + f + 1))
-    next=$((seed + 1))
-  done >"$out/part-$part.log"
-  echo "$ticks $failed" >"$out/part-$part.sum"
+  set +e
+  "$build/tools/handheld" simulate --first "$1" --seeds "$2" --hours "$hours" --out "$out" "${log_args[@]}" \
+    2>"$progress" >"$days"
+  rc=$?
+  set -e
+  grep -v '^simulate: ' "$days" >"$out/part-$part.log" || true
+  t=$(sed -n 's/^simulate: \([0-9]*\) virtual ticks.*/\1/p' "$days")
+  f=$(sed -n 's/^simulate: [0-9]* seeds, \([0-9]*\) failed$/\1/p' "$days")
+  if [ "$rc" -gt 1 ] || [ -z "$f" ]; then
+    # The run itself failed (no device could be made, say): its days count as failed.
+    { echo "seeds $1 to $(($1 + $2 - 1)): handheld simulate ended with exit $rc:"
+      tail -20 "$progress" | sed 's/^/  /'; } >>"$out/part-$part.log"
+    f=$2
+  fi
+  echo "${t:-0} $f" >"$out/part-$part.sum"
 }
 
 # The seeds are cut into one run of neighbours for each job.

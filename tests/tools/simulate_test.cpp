@@ -2,11 +2,14 @@
 // failed on (tests/scenarios/simulation, shrunk) now keeps every invariant.
 #include <gtest/gtest.h>
 
+#include <cstdio>
+#include <cstdlib>
 #include <fstream>
 #include <sstream>
 #include <string>
 #include <vector>
 
+#include "handheld/day_process.h"
 #include "handheld/simulate.h"
 
 namespace {
@@ -54,6 +57,51 @@ TEST(SimulateTest, ADayIsItsSeedsAndPlaysAgainFromItsScript) {
 
     options.seed = 8;
     EXPECT_NE(first.lines, handheld::SimulateDay(options).lines);
+}
+
+}  // namespace
+
+namespace {
+
+using handheld::DayResult;
+using handheld::InChildProcess;
+using handheld::StuckDay;
+
+TEST(DayProcessTest, AChildsDayComesBackWholeStuckOrDead) {
+    DayResult day;
+    day.ticks = 57600;
+    day.clock = 86400000;
+    day.violation = handheld::Violation{"menu", "2 items checked\n(65008)", 12, 4500};
+    day.lines = {"start", "com1 send \"$GPGGA\\r\\n\"", "wait 1500"};
+    DayResult whole = InChildProcess([&](const StuckDay&) { return day; }).result;
+    EXPECT_EQ(whole.ticks, day.ticks);
+    EXPECT_EQ(whole.clock, day.clock);
+    ASSERT_TRUE(whole.violation);
+    EXPECT_EQ(whole.violation->invariant, "menu");
+    EXPECT_EQ(whole.violation->detail, "2 items checked (65008)");
+    EXPECT_EQ(whole.violation->step, 12);
+    EXPECT_EQ(whole.lines, day.lines);
+
+    // A stuck day gives what it has so far and never returns from there.
+    handheld::DayOutcome stuck = InChildProcess([&](const StuckDay& tell) {
+        tell(day);
+        std::abort();
+        return DayResult{};
+    });
+    EXPECT_FALSE(stuck.died);
+    EXPECT_EQ(stuck.result.lines, day.lines);
+
+    handheld::DayOutcome dead = InChildProcess([&](const StuckDay&) -> DayResult {
+        std::fputs(
+            "==9==ERROR: AddressSanitizer: heap-buffer-overflow on address 0x1\n    #0 0x2 in Tick\n"
+            "\nSUMMARY: AddressSanitizer: heap-buffer-overflow monitor.cpp:40 in Tick\n",
+            stderr);
+        std::abort();
+    });
+    ASSERT_TRUE(dead.died);
+    EXPECT_EQ(dead.died->rfind("signal 6\n==9==ERROR: AddressSanitizer: heap-buffer-overflow", 0), 0u) << *dead.died;
+    EXPECT_NE(dead.died->find("    #0 0x2 in Tick\n"), std::string::npos);
+    EXPECT_NE(dead.died->find("SUMMARY: AddressSanitizer: heap-buffer-overflow monitor.cpp:40"), std::string::npos);
 }
 
 }  // namespace

@@ -42,7 +42,8 @@ std::string Hex(std::int64_t v) {
 const std::vector<std::string>& CheckedCalls() {
     static const std::vector<std::string> calls = [] {
         std::vector<std::string> c(host::Faults::Failable().begin(), host::Faults::Failable().end());
-        c.insert(c.end(), {"GpioRead", "GpioWrite", "DestroyWindow"});
+        // Sleep too: a system that sleeps on and on holds the device without any other call.
+        c.insert(c.end(), {"GpioRead", "GpioWrite", "DestroyWindow", "Sleep"});
         return c;
     }();
     return calls;
@@ -113,6 +114,7 @@ struct DayChecker::State {
         bool box_injected = false;
         bool overlapped = false;  // another show or hide ran inside its box
         bool reached = false;     // a message sent went to the running system's window
+        bool bare = false;        // a start that stopped at the backlight driver: no icon, menu or timer
     };
 
     host::Handheld& device;
@@ -221,6 +223,9 @@ struct DayChecker::State {
             }
         }
 
+        if (call == "CreateFile" && run && run->kind == StepKind::kStart && e.Num("result") == -1 &&
+            e.Str("lpFileName") == "BKL1:")
+            run->bare = true;
         if (call == "CreatePopupMenu") {
             if (e.Num("result")) menu = reinterpret_cast<HMENU>(static_cast<std::uintptr_t>(e.Num("result")));
         } else if (call == "DestroyWindow") {
@@ -496,7 +501,7 @@ struct DayChecker::State {
             if (!system) return;
             disabled = Stored(HKEY_LOCAL_MACHINE, kAppPath, u"DisableApp").value_or(0) != 0;
             disabled_known = !r.faulted;
-            presence_known = !r.faulted && !r.tray_failed;
+            presence_known = !r.faulted && !r.tray_failed && !r.bare;
             hidden = false;
             return CheckGpshdl();
         }

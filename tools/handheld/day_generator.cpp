@@ -73,7 +73,12 @@ std::string EscapedForScript(const std::string& bytes) {
 }
 
 DayGenerator::DayGenerator(const DayOptions& options, host::Handheld& device)
-    : options_(options), device_(device), random_(options.seed) {}
+    : options_(options), device_(device), random_(options.seed) {
+    if (random_.Chance(25)) {
+        absent_ = random_.Chance(50) ? "COM1:" : "BKL1:";
+        absent_at_ = random_.Chance(30) ? 0 : random_.Between(0, std::max<host::Millis>(0, options.length - 1));
+    }
+}
 
 const Step* DayGenerator::Next() {
     if (device_.clock().Now() >= options_.length) return nullptr;
@@ -86,6 +91,10 @@ const Step* DayGenerator::Next() {
 }
 
 std::string DayGenerator::Choose() {
+    if (absent_at_ && device_.clock().Now() >= *absent_at_) {
+        absent_at_.reset();
+        return "absent " + absent_;
+    }
     const host::Modal* top = device_.windows().TopModal();
     if (top && top->kind == host::Modal::Kind::kMenu && random_.Chance(70)) {
         // Any item the menu shows, the checked one too, or beside the menu.

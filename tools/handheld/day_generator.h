@@ -63,6 +63,9 @@ private:
     host::Handheld& device_;
     const Player* player_ = nullptr;
     SeededRandom random_;
+    // Now and then a device is missing for the rest of the day, from the start or from a moment.
+    std::optional<host::Millis> absent_at_;
+    std::string absent_;
     std::vector<std::string> lines_;
     Step step_;
 };

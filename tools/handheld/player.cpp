@@ -81,6 +81,8 @@ ScenarioDevice::~ScenarioDevice() {
     RemoveTree(temp_);
 }
 
+void ScenarioDevice::Abandon() { RemoveTree(temp_); }
+
 struct Player::State {
     State(host::Handheld& d, StepSource& s, std::string f, std::ostream& o)
         : device(d), steps(s), folder(std::move(f)), out(o) {}

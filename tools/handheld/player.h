@@ -57,6 +57,9 @@ public:
     ScenarioDevice(const ScenarioDevice&) = delete;
     ScenarioDevice& operator=(const ScenarioDevice&) = delete;
     host::Handheld& device() { return *device_; }
+    // Removes the device's files while the device still runs, for a process that ends without
+    // unwinding it.
+    void Abandon();
 
 private:
     std::string temp_;

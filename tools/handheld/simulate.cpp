@@ -11,14 +11,18 @@
 #include <iostream>
 #include <sstream>
 
+#include "handheld/day_process.h"
 #include "handheld/text.h"
 #include "platform/host/windows.h"
 
 namespace handheld {
 namespace {
 
+// How long the system may hold the device between two steps before the day counts as stuck.
+constexpr host::Millis kStepDeadline = 3600 * 1000;
+
 DayResult Simulate(ScenarioDevice& scenario, StepSource& source, DayGenerator* generator, const std::string& folder,
-                   host::Millis deadline = 0, std::function<void(const Violation&)> stuck = nullptr) {
+                   const std::vector<std::string>& script, const StuckDay& stuck) {
     DayResult result;
     host::Handheld& device = scenario.device();
     std::ostringstream printed;  // what reg query steps print: nobody reads it here
@@ -26,7 +30,16 @@ DayResult Simulate(ScenarioDevice& scenario, StepSource& source, DayGenerator* g
     if (generator) generator->SetPlayer(player);
     DayChecker checker(device, player);
     player.SetWatcher(&checker);
-    if (stuck) checker.SetDeadline(deadline, std::move(stuck));
+    if (stuck)
+        checker.SetDeadline(kStepDeadline, [&](const Violation& v) {
+            DayResult so_far;
+            so_far.violation = v;
+            so_far.lines = generator ? generator->lines() : script;
+            so_far.ticks = checker.ticks();
+            so_far.clock = v.t;
+            scenario.Abandon();
+            stuck(so_far);
+        });
     host::Trace& trace = device.trace();
     trace.Keep(false);
     trace.Only(CheckedCalls());
@@ -70,9 +83,20 @@ std::vector<std::string> ReadLogs(const std::string& folder) {
     return logs;
 }
 
+// "signal 6\nreport..." as "signal 6):\n  report...", for a line that begins "... (".
+std::string Indented(const std::string& died) {
+    std::istringstream in(died);
+    std::string first, out;
+    std::getline(in, first);
+    out = first + "):";
+    for (std::string line; std::getline(in, line);)
+        out += "\n  " + line;
+    return out;
+}
+
 bool Breaks(const std::vector<std::string>& lines, const std::string& invariant) {
-    DayResult r = CheckScript(lines);
-    return !r.script_error && r.violation && r.violation->invariant == invariant;
+    DayOutcome o = InChildProcess([&](const StuckDay& stuck) { return CheckScript(lines, ".", stuck); });
+    return !o.died && !o.result.script_error && o.result.violation && o.result.violation->invariant == invariant;
 }
 
 void Usage(std::ostream& out) {
@@ -88,22 +112,15 @@ void Usage(std::ostream& out) {
 
 }  // namespace
 
-DayResult SimulateDay(const DayOptions& options) {
+DayResult SimulateDay(const DayOptions& options, const StuckDay& stuck) {
     ScenarioDevice scenario;
     DayGenerator generator(options, scenario.device());
-    // A day that never gives the device back cannot be shrunk here: it is told and the process ends.
-    auto stuck = [&](const Violation& v) {
-        std::cout << "seed " << options.seed << ": step " << v.step << " ("
-                  << (v.step > 0 ? generator.lines()[v.step - 1] : "") << ") at " << v.t << " ms: invariant "
-                  << v.invariant << ": " << v.detail << std::endl;
-        std::_Exit(3);
-    };
-    DayResult result = Simulate(scenario, generator, &generator, ".", 3600 * 1000, stuck);
+    DayResult result = Simulate(scenario, generator, &generator, ".", {}, stuck);
     result.lines = generator.lines();
     return result;
 }
 
-DayResult CheckScript(const std::vector<std::string>& lines, const std::string& folder) {
+DayResult CheckScript(const std::vector<std::string>& lines, const std::string& folder, const StuckDay& stuck) {
     std::string text;
     for (const std::string& l : lines)
         text += l + "\n";
@@ -117,7 +134,7 @@ DayResult CheckScript(const std::vector<std::string>& lines, const std::string& 
     }
     ScenarioDevice scenario;
     ScriptSteps source(std::move(steps));
-    result = Simulate(scenario, source, nullptr, folder);
+    result = Simulate(scenario, source, nullptr, folder, lines, stuck);
     result.lines = lines;
     return result;
 }
@@ -206,7 +223,13 @@ int SimulateCommand(int argc, char** argv) {
         for (std::string line; std::getline(in, line);)
             lines.push_back(line);
         std::size_t slash = check.rfind('/');
-        DayResult r = CheckScript(lines, slash == std::string::npos ? "." : check.substr(0, slash));
+        std::string folder = slash == std::string::npos ? "." : check.substr(0, slash);
+        DayOutcome o = InChildProcess([&](const StuckDay& stuck) { return CheckScript(lines, folder, stuck); });
+        if (o.died) {
+            std::cout << check << ": the process died (" << Indented(*o.died) << "\n";
+            return 1;
+        }
+        const DayResult& r = o.result;
         if (r.script_error) {
             std::cerr << check << ": " << *r.script_error << "\n";
             return 2;
@@ -229,7 +252,13 @@ int SimulateCommand(int argc, char** argv) {
     for (long long n = 0; n < seeds; ++n) {
         options.seed = first + static_cast<std::uint64_t>(n);
         std::cerr << "simulate: seed " << options.seed << "\n";
-        DayResult r = SimulateDay(options);
+        DayOutcome o = InChildProcess([&](const StuckDay& stuck) { return SimulateDay(options, stuck); });
+        if (o.died) {
+            ++failed;
+            std::cout << "seed " << options.seed << ": the process died (" << Indented(*o.died) << "\n";
+            continue;
+        }
+        const DayResult& r = o.result;
         ticks += r.ticks;
         virtual_ms += r.clock;
         if (r.script_error) {

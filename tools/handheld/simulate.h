@@ -2,6 +2,7 @@
 // every two turns, and each failure shrunk to a short script that still breaks the invariant.
 #pragma once
 
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -19,13 +20,19 @@ struct DayResult {
     host::Millis clock = 0;
 };
 
-// A generated day.
-DayResult SimulateDay(const DayOptions& options);
+// Told of a day whose system holds the device for an hour of virtual time between two steps
+// (a loop that waits on and on), with the steps so far; it must not return, since the system
+// cannot be unwound from there.
+using StuckDay = std::function<void(const DayResult&)>;
+
+// A generated day; without `stuck`, no step has a deadline.
+DayResult SimulateDay(const DayOptions& options, const StuckDay& stuck = nullptr);
 // A script's steps with the invariants checked; `folder` is where relative file names start.
-DayResult CheckScript(const std::vector<std::string>& lines, const std::string& folder = ".");
+DayResult CheckScript(const std::vector<std::string>& lines, const std::string& folder = ".",
+                      const StuckDay& stuck = nullptr);
 
 // The shortest prefix of `lines` that still breaks `invariant`, then with steps removed while it
-// still does, within `budget` replays.
+// still does, within `budget` replays, each in a child process (a candidate may be stuck).
 std::vector<std::string> Shrink(const std::vector<std::string>& lines, const Violation& violation, int budget);
 
 int SimulateCommand(int argc, char** argv);
