@@ -36,7 +36,8 @@ TEST_P(FoundBySimulationTest, KeepsEveryInvariant) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Regressions, FoundBySimulationTest,
-                         ::testing::Values("hide-inside-tick-box.play", "switch-inside-switch-box.play"));
+                         ::testing::Values("hide-inside-tick-box.play", "switch-inside-switch-box.play",
+                                           "start-without-backlight.play"));
 
 TEST(SimulateTest, ADayIsItsSeedsAndPlaysAgainFromItsScript) {
     handheld::DayOptions options;
