@@ -62,6 +62,7 @@ ScenarioDevice::ScenarioDevice() {
         host::BootOptions options;
         options.folder = temp_ + "/device";
         options.virtual_clock = true;
+        options.private_folder = true;
         options.program = "Pelorn";
         options.resources = &PelornResources();
         device_ = &host::Handheld::Boot(options);

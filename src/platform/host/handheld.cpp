@@ -52,6 +52,7 @@ Handheld::Handheld(const BootOptions& options)
         clock_ = std::make_unique<RealClock>();
     registry_ = std::make_unique<RegistryStore>(*folder_);
     registry_->CheckOncePerTurn(&turn_.id);
+    if (options.private_folder) registry_->SoleWriter();
     windows_ = std::make_unique<WindowManager>(*this);
     shell_ = std::make_unique<Shell>(*this);
     gpio_ = std::make_unique<GpioBlock>(*registry_);

@@ -55,6 +55,7 @@ struct BootOptions {
     bool virtual_clock = true;  // tests and scenarios; the running program uses the real one
     std::string program = "";   // module name, as "Pelorn" for \Windows\Pelorn.exe; empty: this executable's
     const ResourceTable* resources = nullptr;  // the application module's resources
+    bool private_folder = false;               // no other process opens the folder (a scenario's own device)
 };
 
 // PELORN_DEVICE, else $XDG_STATE_HOME/pelorn, else ~/.local/state/pelorn.

@@ -80,6 +80,8 @@ void RegistryStore::Impl::Remember(RegKeyId key, const std::string& p) {
 
 std::optional<std::uint64_t> RegistryStore::Impl::Stamp() {
     if (txn.writing) return std::nullopt;
+    // The file's counter moves only with this process's own writes, which the low half counts.
+    if (sole_writer) return txn.writes << 32 | (txn.writes & 0xFFFFFFFFu);
     // Read through SQLite's own handle of the file: no second open, and a file cut short by
     // somebody else is a failed read, not a signal.
     sqlite3_file* f = nullptr;
@@ -184,6 +186,8 @@ const RegistryStore::Impl::Known& RegistryStore::Impl::Read(RegKeyId key) {
 RegistryStore::RegistryStore(const DeviceFolder& folder) : impl_(std::make_unique<Impl>(folder)) {}
 
 RegistryStore::~RegistryStore() = default;
+
+void RegistryStore::SoleWriter() { impl_->sole_writer = true; }
 
 void RegistryStore::CheckOncePerTurn(const std::uint64_t* turn) { impl_->turn = turn; }
 

@@ -87,6 +87,9 @@ public:
     // be told (the file cannot be read, or this process is in the middle of a change). Within a
     // turn, another process's change shows once the turn changes, as the reads do.
     std::optional<std::uint64_t> Version();
+    // Nobody else opens this registry (a scenario's device, in a folder of its own): what this
+    // process has not changed has not changed, and the file is not asked.
+    void SoleWriter();
 
     // The key of HKEY_CLASSES_ROOT, HKEY_CURRENT_USER, HKEY_LOCAL_MACHINE or HKEY_USERS; 0 for
     // any other value.

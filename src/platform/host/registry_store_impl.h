@@ -65,6 +65,7 @@ struct RegistryStore::Impl {
     // a key that is not there) and values (by key id and folded name). The monitor reads the same
     // few values every tick; this keeps those reads off the disk.
     std::uint64_t known_at = 0;
+    bool sole_writer = false;             // nobody else opens the file: it changes only by this process
     const std::uint64_t* turn = nullptr;  // see CheckOncePerTurn
     std::uint64_t checked_turn = 0;       // the turn in which known_at was last checked
     std::unordered_map<std::string, RegKeyId> opened;
