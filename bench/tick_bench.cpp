@@ -57,7 +57,7 @@ public:
         device_->trace().Enable(false);
         std::map<std::string, int> calls;
         for (const auto& e : device_->trace().entries())
-            if (e.call != "SendMessage") ++calls[e.call];
+            if (e.call != "SendMessage") ++calls[std::string(e.call)];
         device_->trace().Clear();
         return calls;
     }

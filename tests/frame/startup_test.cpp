@@ -91,7 +91,7 @@ TEST_F(StartupTest, CloseClearsTheHandleOnlyWhenTheDeviceIsNotProvisioned) {
     for (const auto& e : trace().entries())
         if (e.call == "DestroyMenu" || e.call == "Shell_NotifyIcon" || e.call == "RegSetValueEx" ||
             e.call == "KillTimer" || e.call == "DestroyWindow")
-            order.push_back(e.call);
+            order.emplace_back(e.call);
     EXPECT_EQ((std::vector<std::string>{"DestroyMenu", "Shell_NotifyIcon", "RegSetValueEx", "RegSetValueEx",
                                         "KillTimer", "DestroyWindow"}),
               order);

@@ -47,7 +47,7 @@ protected:
             if (e.call == "RegOpenKeyEx") break;  // the tray set-up is done
             if (e.call == "CreatePopupMenu" || e.call == "AppendMenu" || e.call == "CheckMenuItem" ||
                 e.call == "LoadImage" || e.call == "Shell_NotifyIcon" || e.call == "MessageBox")
-                out.push_back(e.call + (e.Has("lpText") ? " " + e.Str("lpText") : ""));
+                out.push_back(std::string(e.call) + (e.Has("lpText") ? " " + e.Str("lpText") : ""));
         }
         return out;
     }

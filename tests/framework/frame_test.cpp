@@ -86,7 +86,7 @@ TEST_F(FrameWindow, ClosingTheMainWindowEndsTheLoopAndDeletesTheFrame) {
     std::vector<std::string> calls;
     for (const auto& e : trace().entries())
         if (e.call == "DestroyWindow" || e.call == "PostQuitMessage")
-            calls.push_back(e.call + " " + e.Raw("nExitCode"));
+            calls.push_back(std::string(e.call) + " " + e.Raw("nExitCode"));
     EXPECT_THAT(calls, ElementsAre("DestroyWindow ", "PostQuitMessage 0"));
 }
 

@@ -90,7 +90,7 @@ TEST_F(FirmwareTest, TheQueryOpensTheReceiversPortAsTheReceiverTalksAndClosesIt)
     // The configuration in order, then the events: first the wide mask, then the narrower one.
     std::vector<std::string> order;
     for (const auto& e : trace().entries())
-        if (order.empty() || order.back() != e.call) order.push_back(e.call);
+        if (order.empty() || order.back() != e.call) order.emplace_back(e.call);
     ASSERT_GE(order.size(), 9u);
     EXPECT_EQ(
         (std::vector<std::string>{"CreateFile", "GetCommState", "SetCommState", "GetCommTimeouts", "SetCommTimeouts",

@@ -224,7 +224,7 @@ struct DayChecker::State {
         }
 
         if (call == "CreateFile" && run && run->kind == StepKind::kStart && e.Num("result") == -1 &&
-            e.Str("lpFileName") == "BKL1:")
+            e.Text("lpFileName") == "BKL1:")
             run->bare = true;
         if (call == "CreatePopupMenu") {
             if (e.Num("result")) menu = reinterpret_cast<HMENU>(static_cast<std::uintptr_t>(e.Num("result")));
@@ -232,7 +232,7 @@ struct DayChecker::State {
             if (system && e.Num("hWnd") == static_cast<std::int64_t>(reinterpret_cast<std::uintptr_t>(system)))
                 ticks.clear();
         } else if (call == "GpioRead") {
-            if (e.Str("offset") != "0x4") return;
+            if (e.Num("offset") != 0x4) return;
             Tick t;
             t.enabled = true;
             t.pin = static_cast<DWORD>(e.Num("value"));
@@ -240,16 +240,16 @@ struct DayChecker::State {
             if (disabled_known && disabled) Fail("icon", "a disabled system read pin 38 on a tick");
             if (t.pin & 0x40) phase ^= 1;
         } else if (call == "GpioWrite") {
-            std::string offset = e.Str("offset");
-            if (offset == "0x1C") mode = 0;
-            if (offset == "0x24") mode = 1;
+            std::int64_t offset = e.Num("offset");
+            if (offset == 0x1C) mode = 0;
+            if (offset == 0x24) mode = 1;
             if (tick) {
                 tick->mode_changed = true;
                 if (!tick->enabled) Fail("icon", "a disabled system's tick drove a pin");
             }
         } else if (call == "RegOpenKeyEx") {
-            if (player.starting() || e.Str("hKey") != "HKEY_CURRENT_USER" ||
-                e.Str("lpSubKey") != "Software\\MicroSoft\\Shell")
+            if (player.starting() || e.Text("hKey") != "HKEY_CURRENT_USER" ||
+                e.Text("lpSubKey") != "Software\\MicroSoft\\Shell")
                 return;
             if (!tick || tick->opened) {
                 ticks[depth] = Tick();
@@ -264,7 +264,7 @@ struct DayChecker::State {
         } else if (call == "Shell_NotifyIcon") {
             if (run && e.Num("result") == 0) run->tray_failed = true;
         } else if (call == "RegSetValueEx") {
-            if (e.Str("name") == "GPSHDL" && e.Num("result") == 0) {
+            if (e.Text("name") == "GPSHDL" && e.Num("result") == 0) {
                 DWORD v = static_cast<DWORD>(e.Num("data"));
                 gpshdl = v;
                 HWND h = reinterpret_cast<HWND>(static_cast<std::uintptr_t>(v));
@@ -278,24 +278,24 @@ struct DayChecker::State {
     void InTick(Tick& t, const host::TraceEntry& e, std::size_t depth) {
         std::string_view call = e.call;
         if (call == "RegQueryValueEx") {
-            std::string name = e.Str("lpValueName");
+            std::string_view name = e.Text("lpValueName");
             bool ok = e.Num("result") == 0;
             DWORD value = ok ? FirstFour(e.Value("lpData").text) : 0;
-            if (!ok) t.failed_reads.push_back(name);
+            if (!ok) t.failed_reads.emplace_back(name);
             if (name == "State_Chg") t.state_chg = value;
             if (name == "GPS_Slide" || name == "STD_Slide") {
-                t.slide = name;
+                t.slide = std::string(name);
                 t.slide_value = value;
             }
-            if (name.size() > 4 && name.substr(4) == "BlTimeOut") t.profile = name.substr(0, 4);
+            if (name.size() > 4 && name.substr(4) == "BlTimeOut") t.profile = std::string(name.substr(0, 4));
         } else if (call == "RegSetValueEx") {
-            std::string name = e.Str("name");
+            std::string_view name = e.Text("name");
             bool allowed = (name == "State_Chg" && t.state_chg && *t.state_chg != 0 && e.Num("data") == 0) ||
                            ((name == "BatteryTimeout" || name == "BattSuspendTimeout") && !t.profile.empty()) ||
                            (std::find(t.failed_reads.begin(), t.failed_reads.end(), name) != t.failed_reads.end() &&
                             e.Num("data") == 0);
             if (name == "BatteryTimeout" || name == "BattSuspendTimeout") ++t.timeouts_written;
-            if (!allowed) t.bad_writes.push_back(name + "=" + e.Raw("data"));
+            if (!allowed) t.bad_writes.push_back(std::string(name) + "=" + e.Raw("data"));
         } else if (call == "DeviceIoControl") {
             if (e.Num("code") == 100) {
                 const auto& words = e.Value("in").list;
@@ -306,7 +306,7 @@ struct DayChecker::State {
             }
         } else if (call == "GetSystemPowerStatusEx") {
         } else if (call == "SetEvent") {
-            t.events.push_back(e.Str("name"));
+            t.events.emplace_back(e.Text("name"));
             if (t.timeouts_written < 2 && !t.faulted)
                 Fail("refresh", "an event was set before both time-outs were written");
         } else if (call == "RegCloseKey") {

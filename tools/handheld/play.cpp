@@ -108,7 +108,7 @@ int PlayScript(const std::string& text, const std::string& name, const std::stri
     trace.Keep(false);
     trace.Observe([&](const host::TraceEntry& e) {
         player.PortOpened(e);
-        records.Call(e.call, e.Json(), trace.entries().size() - 1);
+        records.Call(std::string(e.call), e.Json(), trace.entries().size() - 1);
     });
     trace.Enable(true);
 

@@ -330,7 +330,7 @@ bool Player::Act() {
 
 void Player::PortOpened(const host::TraceEntry& e) {
     State& s = *state_;
-    if (e.call != "CreateFile" || s.pending.empty() || e.Num("result") == -1) return;
+    if (s.pending.empty() || e.call != "CreateFile" || e.Num("result") == -1) return;
     std::string name = e.Str("lpFileName");
     for (auto& c : name)
         c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));

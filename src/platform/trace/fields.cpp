@@ -2,7 +2,8 @@
 // that readers find `key`, `text`, `ms` ... without knowing each call's parameter names.
 #include <cctype>
 #include <cstring>
-#include <map>
+#include <string_view>
+#include <unordered_map>
 
 #include "platform/trace/trace.h"
 
@@ -101,8 +102,8 @@ private:
 
 using Rule = void (*)(Deriver&);
 
-const std::map<std::string, Rule, std::less<>>& Rules() {
-    static const std::map<std::string, Rule, std::less<>> rules = {
+const std::unordered_map<std::string_view, Rule>& Rules() {
+    static const std::unordered_map<std::string_view, Rule> rules = {
         {"CheckMenuItem",
          [](Deriver& d) {
              d.Number("id", "uIDCheckItem");
@@ -180,7 +181,7 @@ const char* RootKeyName(HKEY key) {
 }
 
 void AddPlainFields(TraceEntry& entry, const Trace& trace) {
-    auto it = Rules().find(entry.call);
+    auto it = Rules().find(std::string_view(entry.call));
     if (it == Rules().end()) return;
     Deriver d(entry, trace);
     it->second(d);

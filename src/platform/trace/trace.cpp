@@ -159,7 +159,7 @@ std::string TraceValue::Json() const {
 }
 
 std::string TraceEntry::Json() const {
-    std::string out = "{\"t\":" + std::to_string(t) + ",\"call\":" + TraceValue::Text(call).Json();
+    std::string out = "{\"t\":" + std::to_string(t) + ",\"call\":" + TraceValue::Text(std::string(call)).Json();
     for (const auto& [name, value] : args)
         out += "," + TraceValue::Text(std::string(name)).Json() + ":" + value.Json();
     if (result) out += ",\"result\":" + result->Json();
@@ -193,6 +193,11 @@ std::string TraceEntry::Str(std::string_view name) const {
     // Hex numbers and bytes are strings in JSON: their text without the quotes.
     if (v.kind == TraceValue::Kind::kHex || v.kind == TraceValue::Kind::kBytes) return raw.substr(1, raw.size() - 2);
     return raw;
+}
+
+std::string_view TraceEntry::Text(std::string_view name) const {
+    const TraceValue& v = Value(name);
+    return v.kind == TraceValue::Kind::kText ? std::string_view(v.text) : std::string_view();
 }
 
 std::int64_t TraceEntry::Num(std::string_view name) const {
@@ -229,15 +234,17 @@ bool Trace::Wants(const char* call) const {
     return it->second;
 }
 
-std::size_t Trace::Begin(TraceEntry entry) {
-    if (entry.args.capacity() == 0 && !spare_.empty()) {
+std::size_t Trace::Begin(const char* call, Millis t) {
+    TraceEntry& entry = entries_.emplace_back();
+    entry.t = t;
+    entry.call = call;
+    if (!spare_.empty()) {
         entry.args = std::move(spare_.back());
         spare_.pop_back();
     } else {
         entry.args.reserve(12);  // most calls record fewer, with their plain fields
     }
-    entries_.push_back(std::move(entry));
-    if (!keep_) done_.resize(entries_.size(), false);
+    if (!keep_) done_.resize(entries_.size(), 0);
     return entries_.size() - 1;
 }
 
@@ -248,8 +255,8 @@ void Trace::Finish(std::size_t index) {
     if (observer_) observer_(entries_[index]);
     if (keep_) return;
     // Calls finish innermost first, so what is finished sits at the end.
-    done_.resize(entries_.size(), false);
-    done_[index] = true;
+    done_.resize(entries_.size(), 0);
+    done_[index] = 1;
     while (!entries_.empty() && done_.back()) {
         if (spare_.size() < 16) {
             entries_.back().args.clear();
@@ -359,10 +366,7 @@ ApiCall::ApiCall(const char* name) : name_(name) {
     Millis now = 0;
     if (Trace* trace = RecordingTrace(name, &now)) {
         trace_ = trace;
-        TraceEntry e;
-        e.t = now;
-        e.call = name;
-        index_ = trace_->Begin(std::move(e));
+        index_ = trace_->Begin(name, now);
     }
 }
 

@@ -61,7 +61,7 @@ struct TraceValue {
 // One recorded call.
 struct TraceEntry {
     Millis t = 0;
-    std::string call;
+    std::string_view call;  // the recording code's own literal
     // In the order recorded. The names are the recording code's own literals.
     std::vector<std::pair<std::string_view, TraceValue>> args;
     std::optional<TraceValue> result;
@@ -75,6 +75,8 @@ struct TraceEntry {
     std::string Raw(std::string_view name) const;
     // Text, hex numbers and bytes as the text JSON quotes; anything else as its JSON text.
     std::string Str(std::string_view name) const;
+    // A text value's UTF-8, without a copy; empty for a value of any other kind.
+    std::string_view Text(std::string_view name) const;
     // A number (0 when it is none).
     std::int64_t Num(std::string_view name) const;
 };
@@ -117,8 +119,8 @@ public:
     // The entries whose call is `call`.
     std::vector<TraceEntry> Calls(std::string_view call) const;
 
-    // Starts an entry and returns its index; Finish writes it to the stream.
-    std::size_t Begin(TraceEntry entry);
+    // Starts an entry of `call` at `t` and returns its index; Finish writes it to the stream.
+    std::size_t Begin(const char* call, Millis t);
     void Finish(std::size_t index);
     TraceEntry& At(std::size_t index) { return entries_[index]; }
 
@@ -138,7 +140,7 @@ private:
     // literal, many times a second.
     mutable std::unordered_map<const char*, bool> wanted_;
     std::vector<TraceEntry> entries_;
-    std::vector<bool> done_;  // finished, while not kept
+    std::vector<char> done_;  // finished, while not kept
     // Argument lists of entries let go, kept for the next calls: a long run records millions.
     std::vector<std::vector<std::pair<std::string_view, TraceValue>>> spare_;
     std::map<std::uintptr_t, std::string> names_;
