@@ -75,24 +75,24 @@ class Deriver {
 public:
     Deriver(TraceEntry& e, const Trace& trace) : e_(e), trace_(trace) {}
 
-    void Copy(const char* plain, const char* from) { Add(plain, e_.Value(from)); }
-    void Number(const char* plain, const char* from) { Add(plain, Value::Int(e_.Num(from))); }
+    void Copy(std::string_view plain, std::string_view from) { Add(plain, e_.Value(from)); }
+    void Number(std::string_view plain, std::string_view from) { Add(plain, Value::Int(e_.Num(from))); }
     // The name of the handle in `from`: "COM1:" for a device, the full path for a registry key.
-    void Name(const char* plain, const char* from) {
+    void Name(std::string_view plain, std::string_view from) {
         const Value& v = e_.Value(from);
         if (v.kind == Value::Kind::kText) return Add(plain, v);  // a predefined root
         const std::string* name = trace_.HandleName(static_cast<std::uintptr_t>(v.number));
         Add(plain, name ? Value::Text(*name) : Value::Null());
     }
     // The bytes in `from` as escaped text, for a serial port's traffic only.
-    void SerialText(const char* plain, const char* handle, const char* from) {
+    void SerialText(std::string_view plain, std::string_view handle, std::string_view from) {
         const std::string* name = trace_.HandleName(static_cast<std::uintptr_t>(e_.Num(handle)));
         const Value& data = e_.Value(from);
         if (!name || name->size() <= 3 || !IsSerialPort(*name)) return;
         if (data.kind == Value::Kind::kBytes)
             Add(plain, Value::Text(json::EscapedText(data.text.data(), data.text.size())));
     }
-    void Add(const char* plain, Value v) { e_.args.emplace_back(plain, std::move(v)); }
+    void Add(std::string_view plain, Value v) { e_.args.emplace_back(plain, std::move(v)); }
 
     TraceEntry& e_;
 

@@ -33,9 +33,16 @@ void AppendUtf8(char32_t c, std::string& out) {
 }
 
 std::string Utf8(std::u16string_view s) {
-    std::string out;
-    out.reserve(s.size());
-    for (std::size_t i = 0; i < s.size(); ++i) {
+    // Most text is ASCII, copied in one pass; the rest goes on from the first other character.
+    std::size_t ascii = 0;
+    while (ascii < s.size() && s[ascii] < 0x80)
+        ++ascii;
+    std::string out(ascii, '\0');
+    for (std::size_t i = 0; i < ascii; ++i)
+        out[i] = static_cast<char>(s[i]);
+    if (ascii == s.size()) return out;
+    out.reserve(s.size() + 16);
+    for (std::size_t i = ascii; i < s.size(); ++i) {
         std::uint32_t c = s[i];
         if (c < 0x80) {
             out += static_cast<char>(c);
@@ -383,31 +390,31 @@ TraceEntry& ApiCall::entry() {
     return trace_->At(index_);
 }
 
-ApiCall& ApiCall::Arg(const char* name, TraceValue v) {
+ApiCall& ApiCall::Arg(std::string_view name, TraceValue v) {
     if (trace_) entry().args.emplace_back(name, std::move(v));
     return *this;
 }
 
-ApiCall& ApiCall::ArgW(const char* name, const WCHAR* s) {
+ApiCall& ApiCall::ArgW(std::string_view name, const WCHAR* s) {
     if (trace_) Arg(name, Wide(s));
     return *this;
 }
 
-ApiCall& ApiCall::ArgKey(const char* name, HKEY key) {
+ApiCall& ApiCall::ArgKey(std::string_view name, HKEY key) {
     if (!trace_) return *this;
     if (const char* root = RootKeyName(key)) return Arg(name, TraceValue::Text(root));
     return ArgPtr(name, key);
 }
 
-ApiCall& ApiCall::ArgPtr(const char* name, const void* p) {
+ApiCall& ApiCall::ArgPtr(std::string_view name, const void* p) {
     return Arg(name, TraceValue::Int(static_cast<std::int64_t>(reinterpret_cast<std::intptr_t>(p))));
 }
 
-ApiCall& ApiCall::ArgMem(const char* name, const void* p) {
+ApiCall& ApiCall::ArgMem(std::string_view name, const void* p) {
     return Arg(name, p ? TraceValue::Text("given") : TraceValue::Null());
 }
 
-ApiCall& ApiCall::ArgBytes(const char* name, const void* data, std::size_t n) {
+ApiCall& ApiCall::ArgBytes(std::string_view name, const void* data, std::size_t n) {
     if (trace_) Arg(name, TraceValue::Bytes(data, n));
     return *this;
 }
@@ -434,12 +441,12 @@ ApiCall& ApiCall::NameKey(HKEY opened, HKEY base, const WCHAR* subkey) {
         return *this;
     }
     // Doubled and trailing separators name nothing.
-    std::string rest = Wide(subkey).text;
+    const std::string rest = subkey ? json::Utf8(reinterpret_cast<const char16_t*>(subkey)) : std::string();
     std::size_t i = 0;
     while (i < rest.size()) {
         std::size_t end = rest.find('\\', i);
         if (end == std::string::npos) end = rest.size();
-        if (end > i) path += "\\" + rest.substr(i, end - i);
+        if (end > i) path.append(1, '\\').append(rest, i, end - i);
         i = end + 1;
     }
     if (!RootKeyName(opened)) trace_->NameHandle(reinterpret_cast<std::uintptr_t>(opened), std::move(path));

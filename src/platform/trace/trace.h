@@ -192,18 +192,18 @@ public:
     ApiCall& operator=(const ApiCall&) = delete;
 
     bool on() const { return trace_ != nullptr; }
-    ApiCall& Arg(const char* name, TraceValue v);
-    ApiCall& Arg(const char* name, std::int64_t v) { return Arg(name, TraceValue::Int(v)); }
-    ApiCall& ArgW(const char* name, const WCHAR* s);
-    ApiCall& ArgHex(const char* name, std::uint64_t v) { return Arg(name, TraceValue::Hex(v)); }
+    ApiCall& Arg(std::string_view name, TraceValue v);
+    ApiCall& Arg(std::string_view name, std::int64_t v) { return Arg(name, TraceValue::Int(v)); }
+    ApiCall& ArgW(std::string_view name, const WCHAR* s);
+    ApiCall& ArgHex(std::string_view name, std::uint64_t v) { return Arg(name, TraceValue::Hex(v)); }
     // A predefined root by its name, any other key by its handle.
-    ApiCall& ArgKey(const char* name, HKEY key);
-    ApiCall& ArgPtr(const char* name, const void* p);
+    ApiCall& ArgKey(std::string_view name, HKEY key);
+    ApiCall& ArgPtr(std::string_view name, const void* p);
     // A pointer to the caller's memory: only whether one was given, so that traces repeat.
-    ApiCall& ArgMem(const char* name, const void* p);
-    ApiCall& ArgBytes(const char* name, const void* data, std::size_t n);
+    ApiCall& ArgMem(std::string_view name, const void* p);
+    ApiCall& ArgBytes(std::string_view name, const void* data, std::size_t n);
     // Facts the call reports (out-parameters), recorded after the arguments.
-    ApiCall& Out(const char* name, TraceValue v) { return Arg(name, std::move(v)); }
+    ApiCall& Out(std::string_view name, TraceValue v) { return Arg(name, std::move(v)); }
 
     // The handle the call returns is named `device` (a CreateFile that succeeds).
     ApiCall& NamesResult(const WCHAR* device);
