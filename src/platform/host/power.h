@@ -5,7 +5,7 @@
 // I/O controls issued, the events set). The system itself reaches these only through the seam.
 //
 // Two registry values of the device link them to the Linux machine underneath, both REG_SZ and
-// both read again on every use, so they can be changed while the system runs:
+// both read again whenever the registry changed, so they can be changed while the system runs:
 //   HKLM\Software\Handheld\Backlight  "Sysfs"  a folder of /sys/class/backlight, by name
 //                                              ("intel_backlight") or as a full path
 //   HKLM\Software\Handheld\Power      "Sysfs"  a Mains supply of /sys/class/power_supply, by
@@ -21,12 +21,11 @@
 
 #include "platform/host/clock.h"
 #include "platform/host/events.h"
+#include "platform/host/hardware_settings.h"
 #include "platform/host/seam.h"
 #include "platform/host/sysfs.h"
 
 namespace host {
-
-class RegistryStore;
 
 // One KernelIoControl call that reached the hardware layer.
 struct HalCall {
@@ -101,6 +100,8 @@ public:
 private:
     Clock& clock_;
     RegistryStore& registry_;
+    mutable HardwareSetting ac_line_setting_{u"Power", u"ACLine"};
+    mutable HardwareSetting sysfs_setting_{u"Power", u"Sysfs"};
     bool backlight_present_ = true;
     DWORD backlight_level_ = kBacklightLevels;
     int backlight_level_sets_ = 0;
@@ -111,6 +112,5 @@ private:
     DWORD hal_error_ = ERROR_GEN_FAILURE;
     Events events_;
 };
-
 
 }  // namespace host
