@@ -41,6 +41,7 @@ BYTE PowerDevices::ac_line() const {
 void PowerDevices::BacklightLevelSet(DWORD level) {
     backlight_level_ = level;
     ++backlight_level_sets_;
+    if (level_observer_) level_observer_(level);
 }
 
 SYSTEM_POWER_STATUS_EX PowerDevices::CurrentPowerStatus() const {

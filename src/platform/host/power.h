@@ -13,6 +13,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <memory>
 #include <optional>
@@ -67,6 +68,8 @@ public:
     DWORD backlight_level() const { return backlight_level_; }
     // How many IOCTL_BKL_SET_LEVEL requests the driver accepted.
     int backlight_level_sets() const { return backlight_level_sets_; }
+    // Called with every level the driver accepts, as it accepts it.
+    void ObserveBacklightLevels(std::function<void(DWORD)> observer) { level_observer_ = std::move(observer); }
 
     // --- battery ---
     // AC_LINE_OFFLINE (on battery, the power-on state), AC_LINE_ONLINE or AC_LINE_UNKNOWN. A
@@ -105,6 +108,7 @@ private:
     bool backlight_present_ = true;
     DWORD backlight_level_ = kBacklightLevels;
     int backlight_level_sets_ = 0;
+    std::function<void(DWORD)> level_observer_;
     BYTE battery_percent_ = 80;
     std::optional<SYSTEM_POWER_STATUS_EX> last_status_;
     std::vector<HalCall> hal_calls_;

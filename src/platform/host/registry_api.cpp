@@ -123,6 +123,8 @@ LONG RegQueryValueEx(HKEY hKey, LPCWSTR lpValueName, LPDWORD lpReserved, LPDWORD
         } else {
             if (size) std::memcpy(lpData, v.data.data(), size);
             c.ArgBytes("lpData", lpData, size);
+            const host::Handheld& device = host::Handheld::Current();
+            if (device.value_reads() && !device.quiet()) device.value_reads()(View(lpValueName), lpData, size);
         }
     }
     if (lpType) *lpType = v.type;
