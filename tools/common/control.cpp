@@ -42,7 +42,8 @@ std::string Spelled(const ControlMessage& message) {
 }
 
 std::optional<std::uint32_t> StateChgRead(std::u16string_view name, const BYTE* data, DWORD size) {
-    if (name != STATE_CHG_VALUE || size != 4) return std::nullopt;
+    static constexpr std::u16string_view kName = STATE_CHG_VALUE;
+    if (size != 4 || name != kName) return std::nullopt;
     return static_cast<std::uint32_t>(data[0]) | static_cast<std::uint32_t>(data[1]) << 8 |
            static_cast<std::uint32_t>(data[2]) << 16 | static_cast<std::uint32_t>(data[3]) << 24;
 }

@@ -396,10 +396,12 @@ ApiCall& ApiCall::ArgKey(const char* name, HKEY key) {
 }
 
 ApiCall& ApiCall::ArgPtr(const char* name, const void* p) {
+    if (!trace_) return *this;
     return Arg(name, TraceValue::Int(static_cast<std::int64_t>(reinterpret_cast<std::intptr_t>(p))));
 }
 
 ApiCall& ApiCall::ArgMem(const char* name, const void* p) {
+    if (!trace_) return *this;
     return Arg(name, p ? TraceValue::Text("given") : TraceValue::Null());
 }
 

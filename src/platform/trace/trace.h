@@ -191,9 +191,10 @@ public:
 
     bool on() const { return trace_ != nullptr; }
     ApiCall& Arg(const char* name, TraceValue v);
-    ApiCall& Arg(const char* name, std::int64_t v) { return Arg(name, TraceValue::Int(v)); }
+    // Off, a number costs a test: no value is made only to be dropped.
+    ApiCall& Arg(const char* name, std::int64_t v) { return trace_ ? Arg(name, TraceValue::Int(v)) : *this; }
     ApiCall& ArgW(const char* name, const WCHAR* s);
-    ApiCall& ArgHex(const char* name, std::uint64_t v) { return Arg(name, TraceValue::Hex(v)); }
+    ApiCall& ArgHex(const char* name, std::uint64_t v) { return trace_ ? Arg(name, TraceValue::Hex(v)) : *this; }
     // A predefined root by its name, any other key by its handle.
     ApiCall& ArgKey(const char* name, HKEY key);
     ApiCall& ArgPtr(const char* name, const void* p);
