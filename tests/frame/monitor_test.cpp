@@ -4,6 +4,7 @@
 #include <functional>
 
 #include "frame/frame_test.h"
+#include "platform/host/hardware_settings.h"
 #include "res/resource.h"
 
 namespace {
@@ -109,6 +110,20 @@ TEST_F(MonitorTest, AChangeFlagFromAnotherProgramForcesARefreshAndIsCleared) {
     EXPECT_EQ(2, Refreshes());
     Ticks(2);
     EXPECT_EQ(2, Refreshes()) << "once only";
+}
+
+TEST_F(MonitorTest, HardwareSetByAnotherProgramIsFollowedOnTheNextTick) {
+    StartWithReceiver(false);
+    Ticks(1);
+    host::RegistryStore other(device().device_folder());  // another program's connection
+    host::SetHardwareDword(other, u"Gpio", u"Pin38", 1);
+    host::SetHardwareDword(other, u"Power", u"ACLine", AC_LINE_ONLINE);
+    Ticks(1);
+    EXPECT_EQ(std::vector<UINT>{ID_GPS_ON}, CheckedItems());
+    EXPECT_EQ(5u, power().backlight_level()) << "on external power: STD_Slide";
+    host::SetHardwareDword(other, u"Power", u"ACLine", AC_LINE_OFFLINE);
+    Ticks(1);
+    EXPECT_EQ(10u, power().backlight_level()) << "on battery: GPS_Slide";
 }
 
 TEST_F(MonitorTest, Pin38RisingWhileOffSwitchesTheModeOnAndRefreshes) {

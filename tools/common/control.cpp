@@ -41,15 +41,11 @@ std::string Spelled(const ControlMessage& message) {
     return text;
 }
 
-std::optional<std::uint32_t> StateChgRead(const host::TraceEntry& e) {
-    static const std::string name = host::json::Utf8(STATE_CHG_VALUE);
-    if (e.call != "RegQueryValueEx" || e.Value("lpValueName").text != name) return std::nullopt;
-    const host::TraceValue& data = e.Value("lpData");
-    if (data.text.size() != 4) return std::nullopt;
-    std::uint32_t v = 0;
-    for (int i = 3; i >= 0; --i)
-        v = v << 8 | static_cast<unsigned char>(data.text[i]);
-    return v;
+std::optional<std::uint32_t> StateChgRead(std::u16string_view name, const BYTE* data, DWORD size) {
+    static constexpr std::u16string_view kName = STATE_CHG_VALUE;
+    if (size != 4 || name != kName) return std::nullopt;
+    return static_cast<std::uint32_t>(data[0]) | static_cast<std::uint32_t>(data[1]) << 8 |
+           static_cast<std::uint32_t>(data[2]) << 16 | static_cast<std::uint32_t>(data[3]) << 24;
 }
 
 std::string ReceivedWords(const host::PeerRequest& request, pid_t sender) {

@@ -32,9 +32,9 @@ std::string Spelled(const ControlMessage& message);
 // A message another program sent or posted, in words: "sent: reset (0x0403) from pid 4242".
 std::string ReceivedWords(const host::PeerRequest& request, pid_t sender);
 
-// What State_Chg held when the system read it, from the record of that RegQueryValueEx: how
-// another program's request to apply the profile again shows. Nothing for any other record.
-std::optional<std::uint32_t> StateChgRead(const host::TraceEntry& e);
+// What State_Chg held when the system read it (Handheld::ObserveValueReads): how another
+// program's request to apply the profile again shows. Nothing for any other value.
+std::optional<std::uint32_t> StateChgRead(std::u16string_view name, const BYTE* data, DWORD size);
 
 // GPSHDL as the system published it in its application key: empty when the value is missing or
 // no REG_DWORD, else the handle, 0 after a close. Read as another program reads it, and not traced.

@@ -69,9 +69,22 @@ Console::Console(host::Handheld& device, std::FILE* out, bool verbose)
       verbose_(verbose) {
     host::Trace& trace = device_.trace();
     trace.Keep(false);
-    trace.Only({"RegSetValueEx", "RegQueryValueEx", "DeviceIoControl", "CreateFile", "CloseHandle"});
+    trace.Only({"RegSetValueEx"});
     trace.Observe([this](const host::TraceEntry& e) { Saw(e); });
     trace.Enable(true);
+    // Read and set on every tick: watched where they happen, at the cost of a call, and not traced.
+    device_.ObserveValueReads([this](std::u16string_view name, const BYTE* data, DWORD size) {
+        // What another program set, as the tick reads it before clearing it.
+        std::optional<std::uint32_t> v = tools::StateChgRead(name, data, size);
+        if (v && *v)
+            Line("State_Chg: " + std::to_string(*v) + " (set by another program): the profile is applied again");
+    });
+    device_.power().ObserveBacklightLevels([this](DWORD level) {
+        // The level the system sets, whether or not it changes what the screen shows.
+        if (device_.quiet() || backlight_ == level) return;
+        backlight_ = level;
+        Line("backlight: level " + std::to_string(level));
+    });
     if (host::Endpoint* endpoint = device_.endpoint())
         endpoint->ObserveRequests([this](const host::PeerRequest& r, pid_t sender) { Sent(r, sender); });
     Line(seen_.firmware ? "firmware: \"" + *seen_.firmware + "\" (recorded at the first run)"
@@ -85,6 +98,8 @@ Console::~Console() {
     LookNow();
     Changes(next_);  // what the close did after the loop last waited
     if (host::Endpoint* endpoint = device_.endpoint()) endpoint->ObserveRequests(nullptr);
+    device_.power().ObserveBacklightLevels(nullptr);
+    device_.ObserveValueReads(nullptr);
     host::Trace& trace = device_.trace();
     trace.Enable(false);
     trace.Observe(nullptr);
@@ -122,20 +137,6 @@ void Console::Line(const std::string& text) {
 void Console::Sent(const host::PeerRequest& request, pid_t sender) { Line(tools::ReceivedWords(request, sender)); }
 
 void Console::Saw(const host::TraceEntry& e) {
-    if (e.call == "DeviceIoControl") {
-        // The level the system sets, whether or not it changes what the screen shows.
-        const std::vector<std::int64_t>& in = e.Value("in").list;
-        if (e.Value("device").text != "BKL1:" || e.Num("result") == 0 || in.size() != 2 || backlight_ == in[1]) return;
-        backlight_ = in[1];
-        return Line("backlight: level " + std::to_string(in[1]));
-    }
-    if (e.call == "RegQueryValueEx") {
-        // What another program set, as the tick reads it before clearing it.
-        std::optional<std::uint32_t> v = tools::StateChgRead(e);
-        if (v && *v)
-            Line("State_Chg: " + std::to_string(*v) + " (set by another program): the profile is applied again");
-        return;
-    }
     std::string name = e.Str("name");
     if (name != "BatteryTimeout" && name != "BattSuspendTimeout") return;
     Line("time-out written: " + name + " = " + e.Raw("data") + " s" + (e.Num("result") ? " (failed)" : ""));

@@ -7,10 +7,10 @@
 //
 // Whenever the loop is idle it looks at the device (the view `handheld status` and the face read)
 // and writes what changed since it last looked. What the system sets whether or not anything
-// changes (backlight levels, time-outs, failed writes too) it reads from the trace, which records
-// just those calls, and the opens and closes that name the devices, and keeps nothing. A run of
-// any length costs the same memory, and a steady tick one look at what the process holds and one
-// record.
+// changes it hears as it happens: the time-outs (failed writes too) from the trace, which records
+// just those calls and keeps nothing; the backlight levels from the driver, and State_Chg from
+// the system's registry reads, since the tick does both every time. A run of any length costs the
+// same memory, and a steady tick one glance at what the process holds and no record.
 #pragma once
 
 #include <cstdint>
@@ -67,7 +67,7 @@ private:
     // registry settings are those of the registry's version `next_registry_`.
     tools::DeviceView next_;
     std::optional<std::uint64_t> next_registry_, seen_registry_;
-    std::optional<std::int64_t> backlight_;  // the level last set
+    std::optional<DWORD> backlight_;  // the level last set
     bool verbose_;
     std::optional<UINT> icon_before_;  // the tray's icon before the one shown now
     bool blinking_ = false;            // its last changes went back and forth between two icons

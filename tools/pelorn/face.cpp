@@ -201,9 +201,17 @@ Face::Face(host::Handheld& device) : device_(device), term_(std::make_unique<Ter
 
     host::Trace& trace = device_.trace();
     trace.Keep(false);
-    trace.Only({"WriteFile", "ReadFile", "RegQueryValueEx"});
+    trace.Only({"WriteFile", "ReadFile"});
     trace.Observe([this](const host::TraceEntry& e) { Saw(e); });
     trace.Enable(true);
+    device_.ObserveValueReads([this](std::u16string_view name, const BYTE* data, DWORD size) {
+        // Another program's State_Chg, as the tick reads it before clearing it.
+        std::optional<std::uint32_t> v = tools::StateChgRead(name, data, size);
+        if (!v || !*v) return;
+        char when[32];
+        std::snprintf(when, sizeof when, " at %.1f s", static_cast<double>(device_.clock().Now()) / 1000.0);
+        state_chg_read_ = std::to_string(*v) + when;
+    });
     if (host::Endpoint* endpoint = device_.endpoint())
         endpoint->ObserveRequests([this](const host::PeerRequest& r, pid_t sender) { Sent(r, sender); });
 
@@ -216,6 +224,7 @@ Face::~Face() {
     if (host::Endpoint* endpoint = device_.endpoint()) endpoint->ObserveRequests(nullptr);
     device_.windows().RemoveWakeSource(STDIN_FILENO);
     device_.windows().RemoveWakeSource(term_->resize_pipe[0]);
+    device_.ObserveValueReads(nullptr);
     host::Trace& trace = device_.trace();
     trace.Enable(false);
     trace.Observe(nullptr);
@@ -241,14 +250,6 @@ bool Face::Act() {
 void Face::Sent(const host::PeerRequest& request, pid_t sender) { note_ = tools::ReceivedWords(request, sender); }
 
 void Face::Saw(const host::TraceEntry& e) {
-    if (e.call == "RegQueryValueEx") {
-        // Another program's State_Chg, as the tick reads it before clearing it.
-        std::optional<std::uint32_t> v = tools::StateChgRead(e);
-        char when[32];
-        std::snprintf(when, sizeof when, " at %.1f s", static_cast<double>(e.t) / 1000.0);
-        if (v && *v) state_chg_read_ = std::to_string(*v) + when;
-        return;
-    }
     if (e.Str("device") != "COM1:" || e.Num("result") == 0) return;
     std::string text = e.Str("text");
     if (text.empty()) return;

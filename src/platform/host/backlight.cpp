@@ -15,8 +15,7 @@ namespace host {
 namespace {
 
 // Whatever goes wrong on the Linux side, the handheld's driver has taken the level.
-void DriveSysfsBacklight(DWORD level) {
-    auto setting = HardwareText(Handheld::Current().registry(), u"Backlight", u"Sysfs");
+void DriveSysfsBacklight(const std::u16string* setting, DWORD level) {
     if (!setting || setting->empty()) return;
     std::string folder = SysfsFolder(*setting, "/sys/class/backlight");
     auto max = ReadSysfsNumber(folder + "/max_brightness");
@@ -45,7 +44,7 @@ bool IsFirstBacklight(const std::u16string& name) {
 
 class BacklightDevice final : public FileDevice {
 public:
-    explicit BacklightDevice(PowerDevices& power) : power_(power) {}
+    BacklightDevice(PowerDevices& power, RegistryStore& registry) : power_(power), registry_(registry) {}
 
     BOOL IoControl(DWORD code, void* in, DWORD in_size, void*, DWORD, DWORD* returned) override {
         *returned = 0;
@@ -68,23 +67,26 @@ public:
             return FALSE;
         }
         power_.BacklightLevelSet(request[1]);
-        DriveSysfsBacklight(request[1]);
+        DriveSysfsBacklight(sysfs_.Text(registry_), request[1]);
         return TRUE;
     }
 
 private:
     PowerDevices& power_;
+    RegistryStore& registry_;
+    HardwareSetting sysfs_{u"Backlight", u"Sysfs"};
 };
 
 }  // namespace
 
 std::shared_ptr<FileDevice> OpenBacklightDevice(const std::u16string& name, DWORD, DWORD* error) {
-    PowerDevices& power = Handheld::Current().power();
+    Handheld& device = Handheld::Current();
+    PowerDevices& power = device.power();
     if (!IsFirstBacklight(name) || !power.backlight_present()) {
         *error = ERROR_FILE_NOT_FOUND;
         return nullptr;
     }
-    return std::make_shared<BacklightDevice>(power);
+    return std::make_shared<BacklightDevice>(power, device.registry());
 }
 
 }  // namespace host

@@ -35,7 +35,7 @@ void CheckPin(int pin) {
 GpioBlock::GpioBlock(RegistryStore& registry) : registry_(registry) {}
 
 void GpioBlock::SyncPin38() const {
-    std::optional<DWORD> drive = HardwareDword(registry_, u"Gpio", u"Pin38");
+    std::optional<DWORD> drive = pin38_setting_.Dword(registry_);
     const ULONG bit = 1u << (38 % 32);
     hw_mask_[1] = drive ? hw_mask_[1] | bit : hw_mask_[1] & ~bit;
     hw_level_[1] = drive && *drive ? hw_level_[1] | bit : hw_level_[1] & ~bit;

@@ -17,11 +17,10 @@
 #include <cstdint>
 #include <optional>
 
+#include "platform/host/hardware_settings.h"
 #include "platform/host/seam.h"
 
 namespace host {
-
-class RegistryStore;
 
 class GpioBlock {
 public:
@@ -63,6 +62,7 @@ private:
     void SyncPin38() const;
 
     RegistryStore& registry_;
+    mutable HardwareSetting pin38_setting_{u"Gpio", u"Pin38"};
     Bank output_{};                         // what set and clear drove
     mutable Bank hw_mask_{};                // pins the hardware drives
     mutable Bank hw_level_{};               // and at what level

@@ -4,9 +4,11 @@
 // program could see. The system itself only ever sees the Win32 seam.
 #pragma once
 
+#include <functional>
 #include <memory>
 #include <stdexcept>
 #include <string>
+#include <string_view>
 
 #include "platform/host/clock.h"
 #include "platform/host/objects.h"
@@ -96,6 +98,13 @@ public:
     Endpoint* endpoint() { return endpoint_.get(); }
     const ResourceTable* resources() const { return resources_; }
 
+    // Each value the system reads with RegQueryValueEx into its buffer: the name as the system
+    // spelt it and the bytes it got. A tool that must not miss a value another program set and
+    // the system consumed (State_Chg) watches here rather than trace every read of every tick.
+    using ValueReads = std::function<void(std::u16string_view name, const BYTE* data, DWORD size)>;
+    void ObserveValueReads(ValueReads observer) { value_reads_ = std::move(observer); }
+    const ValueReads& value_reads() const { return value_reads_; }
+
     User& user();
     // nullptr restores the default user.
     void SetUser(User* user) { user_ = user; }
@@ -121,6 +130,7 @@ private:
     KeyTable keys_;
     const ResourceTable* resources_ = nullptr;
     User* user_ = nullptr;
+    ValueReads value_reads_;
     LoopTurn turn_;
     bool quiet_ = false;  // see QuietCalls
     friend class QuietCalls;

@@ -31,17 +31,6 @@ std::optional<DWORD> StoredDword(RegistryStore& registry, HKEY root, std::u16str
     return DwordOf(value->data);
 }
 
-std::optional<DWORD> HardwareDword(RegistryStore& registry, std::u16string_view group, std::u16string_view name) {
-    return StoredDword(registry, HKEY_LOCAL_MACHINE, GroupPath(group), name);
-}
-
-std::optional<std::u16string> HardwareText(RegistryStore& registry, std::u16string_view group,
-                                           std::u16string_view name) {
-    std::optional<RegValue> value = Stored(registry, HKEY_LOCAL_MACHINE, GroupPath(group), name);
-    if (!value || value->type != REG_SZ) return std::nullopt;
-    return StringOf(value->data);
-}
-
 void SetHardwareDword(RegistryStore& registry, std::u16string_view group, std::u16string_view name,
                       std::optional<DWORD> value) {
     RegKeyId key = 0;
@@ -56,6 +45,27 @@ void SetHardwareDword(RegistryStore& registry, std::u16string_view group, std::u
             ERROR_SUCCESS ||
         registry.SetValue(key, name, REG_DWORD, data.data(), data.size()) != ERROR_SUCCESS)
         throw DeviceError("cannot keep a hardware setting in " + registry.file());
+}
+
+void HardwareSetting::Refresh(RegistryStore& registry) {
+    std::optional<std::uint64_t> version = registry.Version();
+    if (version && version == read_at_) return;
+    std::optional<RegValue> value = Stored(registry, HKEY_LOCAL_MACHINE, GroupPath(group_), name_);
+    dword_.reset();
+    text_.reset();
+    if (value && value->type == REG_DWORD) dword_ = DwordOf(value->data);
+    if (value && value->type == REG_SZ) text_ = StringOf(value->data);
+    read_at_ = version;
+}
+
+std::optional<DWORD> HardwareSetting::Dword(RegistryStore& registry) {
+    Refresh(registry);
+    return dword_;
+}
+
+const std::u16string* HardwareSetting::Text(RegistryStore& registry) {
+    Refresh(registry);
+    return text_ ? &*text_ : nullptr;
 }
 
 }  // namespace host

@@ -138,7 +138,8 @@ void WindowManager::Impl::Idle(std::optional<Millis> deadline) {
 }
 
 void WindowManager::Impl::WaitReal(Millis until) {
-    std::vector<pollfd> fds;
+    std::vector<pollfd>& fds = polled;
+    fds.clear();
     for (const auto& w : wake)
         fds.push_back(pollfd{w.fd, POLLIN, 0});
     int timeout = -1;

@@ -35,18 +35,19 @@ PowerDevices::~PowerDevices() = default;
 void PowerDevices::SetAcLine(BYTE status) { SetHardwareDword(registry_, u"Power", u"ACLine", status); }
 
 BYTE PowerDevices::ac_line() const {
-    return static_cast<BYTE>(HardwareDword(registry_, u"Power", u"ACLine").value_or(AC_LINE_OFFLINE));
+    return static_cast<BYTE>(ac_line_setting_.Dword(registry_).value_or(AC_LINE_OFFLINE));
 }
 
 void PowerDevices::BacklightLevelSet(DWORD level) {
     backlight_level_ = level;
     ++backlight_level_sets_;
+    if (level_observer_) level_observer_(level);
 }
 
 SYSTEM_POWER_STATUS_EX PowerDevices::CurrentPowerStatus() const {
     SYSTEM_POWER_STATUS_EX s{};
     s.ACLineStatus = ac_line();
-    if (auto setting = HardwareText(registry_, u"Power", u"Sysfs"); setting && !setting->empty())
+    if (const std::u16string* setting = sysfs_setting_.Text(registry_); setting && !setting->empty())
         s.ACLineStatus = SysfsAcLine(SysfsFolder(*setting, "/sys/class/power_supply"));
     BYTE percent = battery_percent_;
     if (percent > 66)

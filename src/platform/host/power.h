@@ -5,7 +5,7 @@
 // I/O controls issued, the events set). The system itself reaches these only through the seam.
 //
 // Two registry values of the device link them to the Linux machine underneath, both REG_SZ and
-// both read again on every use, so they can be changed while the system runs:
+// both read again whenever the registry changed, so they can be changed while the system runs:
 //   HKLM\Software\Handheld\Backlight  "Sysfs"  a folder of /sys/class/backlight, by name
 //                                              ("intel_backlight") or as a full path
 //   HKLM\Software\Handheld\Power      "Sysfs"  a Mains supply of /sys/class/power_supply, by
@@ -13,6 +13,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <memory>
 #include <optional>
@@ -21,12 +22,11 @@
 
 #include "platform/host/clock.h"
 #include "platform/host/events.h"
+#include "platform/host/hardware_settings.h"
 #include "platform/host/seam.h"
 #include "platform/host/sysfs.h"
 
 namespace host {
-
-class RegistryStore;
 
 // One KernelIoControl call that reached the hardware layer.
 struct HalCall {
@@ -68,6 +68,8 @@ public:
     DWORD backlight_level() const { return backlight_level_; }
     // How many IOCTL_BKL_SET_LEVEL requests the driver accepted.
     int backlight_level_sets() const { return backlight_level_sets_; }
+    // Called with every level the driver accepts, as it accepts it.
+    void ObserveBacklightLevels(std::function<void(DWORD)> observer) { level_observer_ = std::move(observer); }
 
     // --- battery ---
     // AC_LINE_OFFLINE (on battery, the power-on state), AC_LINE_ONLINE or AC_LINE_UNKNOWN. A
@@ -101,9 +103,12 @@ public:
 private:
     Clock& clock_;
     RegistryStore& registry_;
+    mutable HardwareSetting ac_line_setting_{u"Power", u"ACLine"};
+    mutable HardwareSetting sysfs_setting_{u"Power", u"Sysfs"};
     bool backlight_present_ = true;
     DWORD backlight_level_ = kBacklightLevels;
     int backlight_level_sets_ = 0;
+    std::function<void(DWORD)> level_observer_;
     BYTE battery_percent_ = 80;
     std::optional<SYSTEM_POWER_STATUS_EX> last_status_;
     std::vector<HalCall> hal_calls_;
@@ -111,6 +116,5 @@ private:
     DWORD hal_error_ = ERROR_GEN_FAILURE;
     Events events_;
 };
-
 
 }  // namespace host

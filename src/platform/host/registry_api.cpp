@@ -49,7 +49,7 @@ std::u16string_view View(const WCHAR* s) { return s ? std::u16string_view(s) : s
 thread_local host::RegValue t_value;
 
 void AddCount(ApiCall& c, const char* name, const DWORD* count) {
-    c.Arg(name, count ? TraceValue::Int(*count) : TraceValue::Null());
+    if (c.on()) c.Arg(name, count ? TraceValue::Int(*count) : TraceValue::Null());
 }
 
 }  // namespace
@@ -123,11 +123,13 @@ LONG RegQueryValueEx(HKEY hKey, LPCWSTR lpValueName, LPDWORD lpReserved, LPDWORD
         } else {
             if (size) std::memcpy(lpData, v.data.data(), size);
             c.ArgBytes("lpData", lpData, size);
+            const host::Handheld& device = host::Handheld::Current();
+            if (device.value_reads() && !device.quiet()) device.value_reads()(View(lpValueName), lpData, size);
         }
     }
     if (lpType) *lpType = v.type;
     if (lpcbData) *lpcbData = size;
-    c.Out("lpType", TraceValue::Int(v.type)).Out("*lpcbData", TraceValue::Int(size));
+    if (c.on()) c.Out("lpType", TraceValue::Int(v.type)).Out("*lpcbData", TraceValue::Int(size));
     return c.Result(status);
 }
 
@@ -227,7 +229,7 @@ LONG RegEnumValue(HKEY hKey, DWORD dwIndex, LPWSTR lpValueName, LPDWORD lpcchVal
     }
     if (lpType) *lpType = v.type;
     if (lpcbData) *lpcbData = size;
-    c.Out("lpType", TraceValue::Int(v.type)).Out("*lpcbData", TraceValue::Int(size));
+    if (c.on()) c.Out("lpType", TraceValue::Int(v.type)).Out("*lpcbData", TraceValue::Int(size));
     return c.Result(status);
 }
 

@@ -3,6 +3,8 @@
 // (dialog_api.cpp) and the manager's own interface (window_manager.cpp).
 #pragma once
 
+#include <poll.h>
+
 #include <cstdint>
 #include <deque>
 #include <functional>
@@ -62,6 +64,7 @@ struct WindowManager::Impl {
     std::size_t posted = 0;  // entries without a waiting sender
     std::map<std::pair<std::uint32_t, UINT_PTR>, Timer> timers;
     std::vector<WakeSource> wake;
+    std::vector<pollfd> polled;  // WaitReal's, kept from wait to wait
     std::optional<int> quit_code;
     HWND active = nullptr;
     int next_modal = 0;

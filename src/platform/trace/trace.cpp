@@ -407,10 +407,12 @@ ApiCall& ApiCall::ArgKey(std::string_view name, HKEY key) {
 }
 
 ApiCall& ApiCall::ArgPtr(std::string_view name, const void* p) {
+    if (!trace_) return *this;
     return Arg(name, TraceValue::Int(static_cast<std::int64_t>(reinterpret_cast<std::intptr_t>(p))));
 }
 
 ApiCall& ApiCall::ArgMem(std::string_view name, const void* p) {
+    if (!trace_) return *this;
     return Arg(name, p ? TraceValue::Text("given") : TraceValue::Null());
 }
 

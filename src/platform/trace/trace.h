@@ -193,9 +193,10 @@ public:
 
     bool on() const { return trace_ != nullptr; }
     ApiCall& Arg(std::string_view name, TraceValue v);
-    ApiCall& Arg(std::string_view name, std::int64_t v) { return Arg(name, TraceValue::Int(v)); }
+    // Off, a number costs a test: no value is made only to be dropped.
+    ApiCall& Arg(std::string_view name, std::int64_t v) { return trace_ ? Arg(name, TraceValue::Int(v)) : *this; }
     ApiCall& ArgW(std::string_view name, const WCHAR* s);
-    ApiCall& ArgHex(std::string_view name, std::uint64_t v) { return Arg(name, TraceValue::Hex(v)); }
+    ApiCall& ArgHex(std::string_view name, std::uint64_t v) { return trace_ ? Arg(name, TraceValue::Hex(v)) : *this; }
     // A predefined root by its name, any other key by its handle.
     ApiCall& ArgKey(std::string_view name, HKEY key);
     ApiCall& ArgPtr(std::string_view name, const void* p);
