@@ -322,7 +322,14 @@ static void RunReg(struct RegJob* job) {
     PROCESS_INFORMATION pi;
     job->out = calloc(65536, 1);
     job->code = 1;
-    if (!CreateProcessW(NULL, job->line, NULL, NULL, TRUE, CREATE_NO_WINDOW, NULL, NULL, &si, &pi)) {
+    // Under load Wine now and then fails to start a process at all (ERROR_INTERNAL_ERROR): that
+    // is the harness's trouble, not the scenario's, so it tries again before it gives up.
+    BOOL started = FALSE;
+    for (int attempt = 0; attempt < 3 && !started; ++attempt) {
+        if (attempt) Sleep(500);
+        started = CreateProcessW(NULL, job->line, NULL, NULL, TRUE, CREATE_NO_WINDOW, NULL, NULL, &si, &pi);
+    }
+    if (!started) {
         CloseHandle(read), CloseHandle(write);
         snprintf(job->out, 65536, "reg.exe cannot start: %lu\n", GetLastError());
         return;
