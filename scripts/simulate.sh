@@ -44,6 +44,8 @@ cmake --build "$build" -j"$(nproc)" --target handheld >/dev/null
 out="${SIMULATE_OUT:-build-simulate}"
 mkdir -p "$out"
 logs="${PELORN_NMEA_LOGS:-../shared/nmea-logs}"
+log_args=()
+[ -d "$logs" ] && log_args=(--logs "$logs")
 # The days' devices live in memory where it can: a registry write's sync to disk costs more than
 # the tick that makes it, and a day makes thousands.
 if [ -z "${TMPDIR:-}" ] && [ -d /dev/shm ] && [ -w /dev/shm ]; then export TMPDIR=/dev/shm; fi
@@ -52,58 +54,52 @@ export UBSAN_OPTIONS="${UBSAN_OPTIONS:-print_stacktrace=1:halt_on_error=1}"
 
 started=$(date +%s.%N)
 
-# Runs seed $1 in a process of its own (each day in a child of that, so that a day a sanitizer ends
-# is told as failed, with its report); writes what it tells to $out/seed-$1.log and
-# "TICKS FAILED" to $out/seed-$1.sum. The jobs take the next seed as each ends: no job idles while
-# another still has a queue of long days.
-run_seed() {
-  local seed=$1 rc t f
-  local days="$out/seed-$seed.days" progress="$out/seed-$seed.progress"
+# Runs seeds [$1, $1 + $2) in one process, each day in a child process of its own (a day that a
+# sanitizer ends is told as failed, with its report, and the next goes on); writes what it tells
+# to $out/part-$3.log and "TICKS FAILED" to $out/part-$3.sum.
+run_range() {
+  local part=$3 rc t f
+  local days="$out/days-$part.txt" progress="$out/progress-$part.txt"
   set +e
-  if [ -n "$logs_dir" ]; then
-    "$build/tools/handheld" simulate --seed "$seed" --hours "$hours" --out "$out" --logs "$logs_dir" \
-      2>"$progress" >"$days"
-  else
-    "$build/tools/handheld" simulate --seed "$seed" --hours "$hours" --out "$out" 2>"$progress" >"$days"
-  fi
+  "$build/tools/handheld" simulate --first "$1" --seeds "$2" --hours "$hours" --out "$out" "${log_args[@]}" \
+    2>"$progress" >"$days"
   rc=$?
   set -e
-  grep -v '^simulate: ' "$days" >"$out/seed-$seed.log" || true
+  grep -v '^simulate: ' "$days" >"$out/part-$part.log" || true
   t=$(sed -n 's/^simulate: \([0-9]*\) virtual ticks.*/\1/p' "$days")
   f=$(sed -n 's/^simulate: [0-9]* seeds, \([0-9]*\) failed$/\1/p' "$days")
   if [ "$rc" -gt 1 ] || [ -z "$f" ]; then
-    # The run itself failed (no device could be made, say): its day counts as failed.
-    { echo "seed $seed: handheld simulate ended with exit $rc:"
-      tail -20 "$progress" | sed 's/^/  /'; } >>"$out/seed-$seed.log"
-    f=1
+    # The run itself failed (no device could be made, say): its days count as failed.
+    { echo "seeds $1 to $(($1 + $2 - 1)): handheld simulate ended with exit $rc:"
+      tail -20 "$progress" | sed 's/^/  /'; } >>"$out/part-$part.log"
+    f=$2
   fi
-  echo "${t:-0} $f" >"$out/seed-$seed.sum"
-  rm -f "$days" "$progress"
+  echo "${t:-0} $f" >"$out/part-$part.sum"
 }
 
+# The seeds are cut into one run of neighbours for each job.
 [ "$jobs" -ge 1 ] 2>/dev/null || { echo "simulate.sh: --jobs wants a whole number from 1" >&2; exit 2; }
-[ "$seeds" -ge 1 ] 2>/dev/null || { echo "simulate.sh: --seeds wants a whole number from 1" >&2; exit 2; }
 [ "$jobs" -gt "$seeds" ] && jobs=$seeds
-last=$((first + seeds - 1))
-for ((s = first; s <= last; s++)); do rm -f "$out/seed-$s.log" "$out/seed-$s.sum"; done
-logs_dir=""
-[ -d "$logs" ] && logs_dir="$logs"
-export build hours out logs_dir
-export -f run_seed
-seq "$first" "$last" | xargs -P "$jobs" -I{} bash -c 'run_seed {}'
+rm -f "$out"/part-*.log "$out"/part-*.sum
+from=$first
+for ((j = 0; j < jobs; j++)); do
+  count=$(((seeds + j) / jobs))
+  run_range "$from" "$count" "$j" &
+  from=$((from + count))
+done
+wait
 ticks=0
 failed=0
-for ((s = first; s <= last; s++)); do
-  [ -f "$out/seed-$s.log" ] && cat "$out/seed-$s.log"
-  if [ -f "$out/seed-$s.sum" ]; then
-    read -r t f <"$out/seed-$s.sum"
+for ((j = 0; j < jobs; j++)); do
+  cat "$out/part-$j.log"
+  if [ -f "$out/part-$j.sum" ]; then
+    read -r t f <"$out/part-$j.sum"
   else
-    echo "simulate: seed $s ended without a count"
+    echo "simulate: job $j ended without a count"
     t=0 f=1
   fi
   ticks=$((ticks + t))
   failed=$((failed + f))
-  rm -f "$out/seed-$s.log" "$out/seed-$s.sum"
 done
 wall=$(printf '%.1f' "$(echo "$(date +%s.%N) - $started" | bc)")
 echo "simulate: $ticks virtual ticks in $wall s wall, $hours h a day, $jobs jobs"
