@@ -194,15 +194,14 @@ const char* RootKeyName(HKEY key) {
 void AddPlainFields(TraceEntry& entry, const Trace& trace) {
     // An entry's call is its call site's own literal (Trace::Begin): its rule is looked up by name
     // once for each literal.
-    thread_local std::unordered_map<const char*, Rule> by_literal;
-    auto [at, added] = by_literal.try_emplace(entry.call.data(), nullptr);
-    if (added) {
+    thread_local LiteralCache<Rule> by_literal;
+    Rule rule = by_literal.Get(entry.call.data(), [&]() -> Rule {
         auto it = Rules().find(entry.call);
-        at->second = it == Rules().end() ? nullptr : it->second;
-    }
-    if (!at->second) return;
+        return it == Rules().end() ? nullptr : it->second;
+    });
+    if (!rule) return;
     Deriver d(entry, trace);
-    at->second(d);
+    rule(d);
 }
 
 }  // namespace tracing

@@ -240,14 +240,12 @@ std::vector<TraceEntry> Trace::Calls(std::string_view call) const {
 void Trace::Only(std::vector<std::string> calls) {
     only_ = std::move(calls);
     std::sort(only_.begin(), only_.end());
-    wanted_.clear();
+    wanted_.Clear();
 }
 
 bool Trace::Wants(const char* call) const {
     if (only_.empty()) return true;
-    auto [it, added] = wanted_.try_emplace(call, false);
-    if (added) it->second = std::binary_search(only_.begin(), only_.end(), std::string_view(call));
-    return it->second;
+    return wanted_.Get(call, [&] { return std::binary_search(only_.begin(), only_.end(), std::string_view(call)); });
 }
 
 std::size_t Trace::Begin(const char* call, Millis t) {
@@ -336,19 +334,17 @@ bool Faults::FailNext(const std::string& call, int count, DWORD error, int skip)
     if (!std::binary_search(failable.begin(), failable.end(), std::string_view(call))) return false;
     if (count <= 0) {
         pending_.erase(call);
-        armed_.clear();
+        armed_.Clear();
         return true;
     }
     pending_[call] = {skip < 0 ? 0 : skip, count, error};
-    armed_.clear();
+    armed_.Clear();
     return true;
 }
 
 bool Faults::Take(const char* call, DWORD* error) {
     if (pending_.empty()) return false;
-    auto [armed, added] = armed_.try_emplace(call, false);
-    if (added) armed->second = pending_.count(std::string_view(call)) != 0;
-    if (!armed->second) return false;
+    if (!armed_.Get(call, [&] { return pending_.count(std::string_view(call)) != 0; })) return false;
     auto it = pending_.find(std::string_view(call));
     Pending& p = it->second;
     if (p.skip > 0) {
@@ -358,7 +354,7 @@ bool Faults::Take(const char* call, DWORD* error) {
     *error = p.error;
     if (--p.count == 0) {
         pending_.erase(it);
-        armed_.clear();
+        armed_.Clear();
     }
     return true;
 }

@@ -30,6 +30,7 @@
 #include <utility>
 #include <vector>
 
+#include "platform/trace/literal_cache.h"
 #include "platform/win32api.h"
 
 namespace tracing {
@@ -137,9 +138,8 @@ private:
     std::ostream* out_ = nullptr;
     Observer observer_;
     std::vector<std::string> only_;  // sorted
-    // Wants' answers by the address of the name asked about: each call site asks with its own
-    // literal, many times a second.
-    mutable std::unordered_map<const char*, bool> wanted_;
+    // Wants' answers: each call site asks with its own literal, many times a second.
+    mutable LiteralCache<bool> wanted_;
     std::vector<TraceEntry> entries_;
     std::vector<char> done_;  // finished, while not kept
     // Argument lists of entries let go, kept for the next calls: a long run records millions.
@@ -175,7 +175,7 @@ public:
     bool Take(const char* call, DWORD* error);
     void Clear() {
         pending_.clear();
-        armed_.clear();
+        armed_.Clear();
     }
 
 private:
@@ -185,8 +185,8 @@ private:
         DWORD error;
     };
     std::map<std::string, Pending, std::less<>> pending_;
-    // Whether pending_ holds the call, by the address of its literal: every system call asks.
-    std::unordered_map<const char*, bool> armed_;
+    // Whether pending_ holds the call: every system call asks.
+    LiteralCache<bool> armed_;
 };
 
 // Records one platform call. Usage:
@@ -225,6 +225,7 @@ public:
     ApiCall& ArgBytes(std::string_view name, const void* data, std::size_t n);
     // Facts the call reports (out-parameters), recorded after the arguments.
     ApiCall& Out(std::string_view name, TraceValue v) { return Arg(name, std::move(v)); }
+    ApiCall& Out(std::string_view name, std::int64_t v) { return Arg(name, v); }
 
     // The handle the call returns is named `device` (a CreateFile that succeeds).
     ApiCall& NamesResult(const WCHAR* device);
