@@ -474,24 +474,30 @@ void ApiCall::NameResult(std::uintptr_t handle) {
 
 ApiCall& ApiCall::NameKey(HKEY opened, HKEY base, const WCHAR* subkey) {
     if (!trace_ || !opened || RootKeyName(opened)) return *this;
-    // Built in the same buffers each time: a tick opens a key or two.
-    thread_local std::string path, rest;
-    if (const char* root = RootKeyName(base)) {
-        path.assign(root);
-    } else if (const std::string* known = trace_->HandleName(reinterpret_cast<std::uintptr_t>(base))) {
-        path.assign(*known);
-    } else {
-        return *this;
-    }
-    // Doubled and trailing separators name nothing.
-    rest.clear();
-    if (subkey) json::AppendUtf8(std::u16string_view(reinterpret_cast<const char16_t*>(subkey)), rest);
-    std::size_t i = 0;
-    while (i < rest.size()) {
-        std::size_t end = rest.find('\\', i);
-        if (end == std::string::npos) end = rest.size();
-        if (end > i) path.append(1, '\\').append(rest, i, end - i);
-        i = end + 1;
+    const char* root = RootKeyName(base);
+    const std::string* known = root ? nullptr : trace_->HandleName(reinterpret_cast<std::uintptr_t>(base));
+    if (!root && !known) return *this;
+    const std::string_view base_name = root ? std::string_view(root) : std::string_view(*known);
+    const std::u16string_view sub = subkey ? std::u16string_view(reinterpret_cast<const char16_t*>(subkey)) : u"";
+    // A tick opens the same key from the same base each time: the last path built is kept.
+    thread_local std::string last_base, path, rest;
+    thread_local std::u16string last_sub;
+    thread_local bool built = false;
+    if (!built || base_name != last_base || sub != last_sub) {
+        path.assign(base_name);
+        // Doubled and trailing separators name nothing.
+        rest.clear();
+        json::AppendUtf8(sub, rest);
+        std::size_t i = 0;
+        while (i < rest.size()) {
+            std::size_t end = rest.find('\\', i);
+            if (end == std::string::npos) end = rest.size();
+            if (end > i) path.append(1, '\\').append(rest, i, end - i);
+            i = end + 1;
+        }
+        last_base.assign(base_name);
+        last_sub.assign(sub);
+        built = true;
     }
     trace_->NameHandle(reinterpret_cast<std::uintptr_t>(opened), path);
     return *this;
