@@ -92,7 +92,10 @@ TEST(DayProcessTest, AChildsDayComesBackWholeStuckOrDead) {
     EXPECT_FALSE(stuck.died);
     EXPECT_EQ(stuck.result.lines, day.lines);
 
+    // A dead child leaves the steps it began, the one it died in last.
     handheld::DayOutcome dead = InChildProcess([&](const StuckDay&) -> DayResult {
+        handheld::JournalStep("start");
+        handheld::JournalStep("wait 1500");
         std::fputs(
             "==9==ERROR: AddressSanitizer: heap-buffer-overflow on address 0x1\n    #0 0x2 in Tick\n"
             "\nSUMMARY: AddressSanitizer: heap-buffer-overflow monitor.cpp:40 in Tick\n",
@@ -103,6 +106,9 @@ TEST(DayProcessTest, AChildsDayComesBackWholeStuckOrDead) {
     EXPECT_EQ(dead.died->rfind("signal 6\n==9==ERROR: AddressSanitizer: heap-buffer-overflow", 0), 0u) << *dead.died;
     EXPECT_NE(dead.died->find("    #0 0x2 in Tick\n"), std::string::npos);
     EXPECT_NE(dead.died->find("SUMMARY: AddressSanitizer: heap-buffer-overflow monitor.cpp:40"), std::string::npos);
+    EXPECT_EQ(dead.begun, (std::vector<std::string>{"start", "wait 1500"}));
+    EXPECT_EQ(handheld::DeathSignature(*dead.died),
+              "SUMMARY: AddressSanitizer: heap-buffer-overflow monitor.cpp:40 in Tick");
 }
 
 }  // namespace

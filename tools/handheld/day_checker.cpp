@@ -202,7 +202,8 @@ struct DayChecker::State {
         std::size_t depth = Depth();
         for (auto& [d, t] : ticks)
             if (d < depth) t.nested = true;
-        Tick* tick = ticks.count(depth) ? &ticks[depth] : nullptr;
+        auto found = ticks.find(depth);
+        Tick* tick = found != ticks.end() ? &found->second : nullptr;
         Run* run = RunAt(depth);
         std::string_view call = e.call;
 
@@ -315,7 +316,7 @@ struct DayChecker::State {
     }
 
     void EndTick(std::size_t depth) {
-        Tick t = ticks[depth];
+        Tick t = std::move(ticks[depth]);
         ticks.erase(depth);
         ++ticks_seen;
         DWORD gps = t.enabled ? (t.pin & 0x40) : 0;

@@ -71,6 +71,9 @@ std::string Contents(std::FILE* f) {
     return text;
 }
 
+// The child's journal of steps begun; -1 in any other process.
+int journal_fd = -1;
+
 void WriteAll(int fd, const std::string& text) {
     for (std::size_t done = 0; done < text.size();) {
         ssize_t n = write(fd, text.data() + done, text.size() - done);
@@ -106,17 +109,33 @@ std::string FaultReport(const std::string& text) {
     return report;
 }
 
+void JournalStep(const std::string& line) {
+    if (journal_fd >= 0) WriteAll(journal_fd, line + "\n");
+}
+
+std::string DeathSignature(const std::string& died) {
+    std::istringstream in(died);
+    std::string first, line;
+    std::getline(in, first);
+    while (std::getline(in, line))
+        if (line.rfind("SUMMARY: ", 0) == 0) return line;
+    return first;
+}
+
 DayOutcome InChildProcess(const std::function<DayResult(const StuckDay& stuck)>& day) {
     DayOutcome outcome;
     std::FILE* result = std::tmpfile();
     std::FILE* errors = std::tmpfile();
-    if (!result || !errors) throw std::runtime_error("cannot make a temporary file for a day's child process");
+    std::FILE* journal = std::tmpfile();
+    if (!result || !errors || !journal)
+        throw std::runtime_error("cannot make a temporary file for a day's child process");
     // What is buffered here would otherwise be written twice, once by each process.
     std::fflush(nullptr);
     pid_t pid = fork();
     if (pid < 0) throw std::runtime_error("cannot start a child process for a day");
     if (pid == 0) {
         dup2(fileno(errors), STDERR_FILENO);
+        journal_fd = fileno(journal);
         auto send = [&](const DayResult& r) { WriteAll(fileno(result), Encoded(r)); };
         StuckDay stuck = [&](const DayResult& r) {
             send(r);
@@ -132,15 +151,19 @@ DayOutcome InChildProcess(const std::function<DayResult(const StuckDay& stuck)>&
     std::string err = Contents(errors);
     std::optional<DayResult> r =
         WIFEXITED(status) && WEXITSTATUS(status) == 0 ? Decoded(Contents(result)) : std::nullopt;
-    std::fclose(result);
-    std::fclose(errors);
     if (r) {
         outcome.result = std::move(*r);
     } else {
         outcome.died = (WIFSIGNALED(status) ? "signal " + std::to_string(WTERMSIG(status))
                                             : "exit " + std::to_string(WEXITSTATUS(status))) +
                        "\n" + FaultReport(err);
+        std::istringstream begun(Contents(journal));
+        for (std::string line; std::getline(begun, line);)
+            outcome.begun.push_back(line);
     }
+    std::fclose(result);
+    std::fclose(errors);
+    std::fclose(journal);
     // Whatever the child said is not lost.
     std::fputs(err.c_str(), stderr);
     return outcome;

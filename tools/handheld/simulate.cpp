@@ -21,6 +21,26 @@ namespace {
 // How long the system may hold the device between two steps before the day counts as stuck.
 constexpr host::Millis kStepDeadline = 3600 * 1000;
 
+// The checker, told each step only after the step is noted in the day's journal: a process that
+// dies in a step leaves the steps up to that one.
+class JournalingWatcher final : public PlayWatcher {
+public:
+    JournalingWatcher(DayChecker& checker, const DayGenerator* generator, const std::vector<std::string>& script)
+        : checker_(checker), generator_(generator), script_(script) {}
+    void Idle() override { checker_.Idle(); }
+    void StepStarts(const Step& step) override {
+        const std::vector<std::string>& lines = generator_ ? generator_->lines() : script_;
+        if (step.line > 0 && static_cast<std::size_t>(step.line) <= lines.size()) JournalStep(lines[step.line - 1]);
+        checker_.StepStarts(step);
+    }
+    void StepEnds(const Step& step) override { checker_.StepEnds(step); }
+
+private:
+    DayChecker& checker_;
+    const DayGenerator* generator_;
+    const std::vector<std::string>& script_;
+};
+
 DayResult Simulate(ScenarioDevice& scenario, StepSource& source, DayGenerator* generator, const std::string& folder,
                    const std::vector<std::string>& script, const StuckDay& stuck) {
     DayResult result;
@@ -29,7 +49,8 @@ DayResult Simulate(ScenarioDevice& scenario, StepSource& source, DayGenerator* g
     Player player(device, source, folder, printed);
     if (generator) generator->SetPlayer(player);
     DayChecker checker(device, player);
-    player.SetWatcher(&checker);
+    JournalingWatcher watcher(checker, generator, script);
+    player.SetWatcher(&watcher);
     if (stuck)
         checker.SetDeadline(kStepDeadline, [&](const Violation& v) {
             DayResult so_far;
@@ -94,9 +115,28 @@ std::string Indented(const std::string& died) {
     return out;
 }
 
+DayOutcome Replayed(const std::vector<std::string>& lines) {
+    return InChildProcess([&](const StuckDay& stuck) { return CheckScript(lines, ".", stuck); });
+}
+
 bool Breaks(const std::vector<std::string>& lines, const std::string& invariant) {
-    DayOutcome o = InChildProcess([&](const StuckDay& stuck) { return CheckScript(lines, ".", stuck); });
+    DayOutcome o = Replayed(lines);
     return !o.died && !o.result.script_error && o.result.violation && o.result.violation->invariant == invariant;
+}
+
+bool Dies(const std::vector<std::string>& lines, const std::string& signature) {
+    DayOutcome o = Replayed(lines);
+    return o.died && DeathSignature(*o.died) == signature;
+}
+
+// Writes the shrunk scenario of a failed day to `file`, under a header that tells the failure.
+void WriteShrunk(const std::string& file, const std::string& header, std::size_t steps,
+                 const std::vector<std::string>& shrunk) {
+    std::ofstream f(file);
+    f << "# " << header << "\n";
+    f << "# shrunk from " << steps << " steps to " << shrunk.size() << "\n";
+    for (const std::string& l : shrunk)
+        f << l << "\n";
 }
 
 void Usage(std::ostream& out) {
@@ -139,12 +179,13 @@ DayResult CheckScript(const std::vector<std::string>& lines, const std::string& 
     return result;
 }
 
-std::vector<std::string> Shrink(const std::vector<std::string>& lines, const Violation& violation, int budget) {
+std::vector<std::string> Shrink(const std::vector<std::string>& lines, int step, int budget,
+                                const std::function<bool(const std::vector<std::string>&)>& fails) {
     std::vector<std::string> best = lines;
     // The day up to the failing step: the steps after it did not take part.
-    if (violation.step > 0 && static_cast<std::size_t>(violation.step) < lines.size()) {
-        std::vector<std::string> prefix(lines.begin(), lines.begin() + violation.step);
-        if (Breaks(prefix, violation.invariant)) best = prefix;
+    if (step > 0 && static_cast<std::size_t>(step) < lines.size()) {
+        std::vector<std::string> prefix(lines.begin(), lines.begin() + step);
+        if (fails(prefix)) best = prefix;
         --budget;
     }
     // Then chunks of steps, halving their size, each removed where the failure remains.
@@ -153,7 +194,7 @@ std::vector<std::string> Shrink(const std::vector<std::string>& lines, const Vio
             std::vector<std::string> candidate(best.begin(), best.begin() + at);
             candidate.insert(candidate.end(), best.begin() + std::min(best.size(), at + chunk), best.end());
             --budget;
-            if (!candidate.empty() && Breaks(candidate, violation.invariant))
+            if (!candidate.empty() && fails(candidate))
                 best = std::move(candidate);
             else
                 at += chunk;
@@ -167,6 +208,7 @@ int SimulateCommand(int argc, char** argv) {
     std::uint64_t first = 1;
     long long seeds = 1;
     double hours = 24;
+    std::string hours_text = "24";
     std::string out = ".";
     std::string logs;
     std::string check;
@@ -193,7 +235,8 @@ int SimulateCommand(int argc, char** argv) {
             } else if (a == "--first") {
                 first = std::stoull(value());
             } else if (a == "--hours") {
-                hours = std::stod(value());
+                hours_text = value();
+                hours = std::stod(hours_text);
             } else if (a == "--out") {
                 out = value();
             } else if (a == "--logs") {
@@ -253,9 +296,23 @@ int SimulateCommand(int argc, char** argv) {
         options.seed = first + static_cast<std::uint64_t>(n);
         std::cerr << "simulate: seed " << options.seed << "\n";
         DayOutcome o = InChildProcess([&](const StuckDay& stuck) { return SimulateDay(options, stuck); });
+        const std::string file = out + "/seed-" + std::to_string(options.seed) + ".play";
+        const std::string run = "handheld simulate --seed " + std::to_string(options.seed) + " --hours " + hours_text;
         if (o.died) {
             ++failed;
-            std::cout << "seed " << options.seed << ": the process died (" << Indented(*o.died) << "\n";
+            const std::vector<std::string>& begun = o.begun;
+            std::cout << "seed " << options.seed << ": ";
+            if (!begun.empty()) std::cout << "step " << begun.size() << " (" << begun.back() << "): ";
+            std::cout << "the process died (" << Indented(*o.died) << "\n";
+            if (begun.empty()) continue;
+            const std::string signature = DeathSignature(*o.died);
+            std::vector<std::string> shrunk =
+                Shrink(begun, static_cast<int>(begun.size()), shrink_budget,
+                       [&](const std::vector<std::string>& lines) { return Dies(lines, signature); });
+            WriteShrunk(file, run + ": the process died at step " + std::to_string(begun.size()) + ": " + signature,
+                        begun.size(), shrunk);
+            std::cout << "seed " << options.seed << ": shrunk to " << shrunk.size() << " steps in " << file
+                      << std::endl;
             continue;
         }
         const DayResult& r = o.result;
@@ -274,14 +331,12 @@ int SimulateCommand(int argc, char** argv) {
             v.step > 0 && static_cast<std::size_t>(v.step) <= r.lines.size() ? r.lines[v.step - 1] : "(end of day)";
         std::cout << "seed " << options.seed << ": step " << v.step << " (" << step << ") at " << v.t
                   << " ms: invariant " << v.invariant << ": " << v.detail << "\n";
-        std::vector<std::string> shrunk = Shrink(r.lines, v, shrink_budget);
-        std::string file = out + "/seed-" + std::to_string(options.seed) + ".play";
-        std::ofstream f(file);
-        f << "# handheld simulate --seed " << options.seed << " --hours " << hours << ": invariant " << v.invariant
-          << " broken at step " << v.step << ": " << v.detail << "\n";
-        f << "# shrunk from " << r.lines.size() << " steps to " << shrunk.size() << "\n";
-        for (const std::string& l : shrunk)
-            f << l << "\n";
+        std::vector<std::string> shrunk =
+            Shrink(r.lines, v.step, shrink_budget,
+                   [&](const std::vector<std::string>& lines) { return Breaks(lines, v.invariant); });
+        WriteShrunk(file,
+                    run + ": invariant " + v.invariant + " broken at step " + std::to_string(v.step) + ": " + v.detail,
+                    r.lines.size(), shrunk);
         std::cout << "seed " << options.seed << ": shrunk to " << shrunk.size() << " steps in " << file << std::endl;
     }
     double wall = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();

@@ -31,9 +31,10 @@ DayResult SimulateDay(const DayOptions& options, const StuckDay& stuck = nullptr
 DayResult CheckScript(const std::vector<std::string>& lines, const std::string& folder = ".",
                       const StuckDay& stuck = nullptr);
 
-// The shortest prefix of `lines` that still breaks `invariant`, then with steps removed while it
-// still does, within `budget` replays, each in a child process (a candidate may be stuck).
-std::vector<std::string> Shrink(const std::vector<std::string>& lines, const Violation& violation, int budget);
+// The shortest prefix of `lines` that still `fails` (the steps up to `step`, the one that failed),
+// then with steps removed while it still does, within `budget` tries of `fails`.
+std::vector<std::string> Shrink(const std::vector<std::string>& lines, int step, int budget,
+                                const std::function<bool(const std::vector<std::string>&)>& fails);
 
 int SimulateCommand(int argc, char** argv);
 

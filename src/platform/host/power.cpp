@@ -108,9 +108,9 @@ BOOL GetSystemPowerStatusEx(PSYSTEM_POWER_STATUS_EX pstatus, BOOL fUpdate) {
     }
     *pstatus = Handheld::Current().power().PowerStatus(fUpdate != FALSE);
     if (c.on()) {
-        c.Out("ACLineStatus", TraceValue::Int(pstatus->ACLineStatus));
-        c.Out("BatteryFlag", TraceValue::Int(pstatus->BatteryFlag));
-        c.Out("BatteryLifePercent", TraceValue::Int(pstatus->BatteryLifePercent));
+        c.Out("ACLineStatus", pstatus->ACLineStatus);
+        c.Out("BatteryFlag", pstatus->BatteryFlag);
+        c.Out("BatteryLifePercent", pstatus->BatteryLifePercent);
     }
     return c.Result(TRUE);
 }

@@ -49,7 +49,11 @@ std::u16string_view View(const WCHAR* s) { return s ? std::u16string_view(s) : s
 thread_local host::RegValue t_value;
 
 void AddCount(ApiCall& c, const char* name, const DWORD* count) {
-    if (c.on()) c.Arg(name, count ? TraceValue::Int(*count) : TraceValue::Null());
+    if (!c.on()) return;
+    if (count)
+        c.Arg(name, std::int64_t{*count});
+    else
+        c.Arg(name, TraceValue::Null());
 }
 
 }  // namespace
@@ -97,9 +101,7 @@ LONG RegCreateKeyEx(HKEY hKey, LPCWSTR lpSubKey, DWORD Reserved, LPWSTR lpClass,
     *phkResult = result;
     if (lpdwDisposition) *lpdwDisposition = disposition;
     if (c.on())
-        c.ArgKey("phkResult", Traced(result))
-            .Out("lpdwDisposition", TraceValue::Int(disposition))
-            .NameKey(result, hKey, lpSubKey);
+        c.ArgKey("phkResult", Traced(result)).Out("lpdwDisposition", disposition).NameKey(result, hKey, lpSubKey);
     return c.Result(ERROR_SUCCESS);
 }
 
@@ -129,7 +131,7 @@ LONG RegQueryValueEx(HKEY hKey, LPCWSTR lpValueName, LPDWORD lpReserved, LPDWORD
     }
     if (lpType) *lpType = v.type;
     if (lpcbData) *lpcbData = size;
-    if (c.on()) c.Out("lpType", TraceValue::Int(v.type)).Out("*lpcbData", TraceValue::Int(size));
+    if (c.on()) c.Out("lpType", v.type).Out("*lpcbData", size);
     return c.Result(status);
 }
 
@@ -229,7 +231,7 @@ LONG RegEnumValue(HKEY hKey, DWORD dwIndex, LPWSTR lpValueName, LPDWORD lpcchVal
     }
     if (lpType) *lpType = v.type;
     if (lpcbData) *lpcbData = size;
-    if (c.on()) c.Out("lpType", TraceValue::Int(v.type)).Out("*lpcbData", TraceValue::Int(size));
+    if (c.on()) c.Out("lpType", v.type).Out("*lpcbData", size);
     return c.Result(status);
 }
 

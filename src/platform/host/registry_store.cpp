@@ -188,7 +188,13 @@ RegistryStore::RegistryStore(const DeviceFolder& folder) : impl_(std::make_uniqu
 
 RegistryStore::~RegistryStore() = default;
 
-void RegistryStore::SoleWriter() { impl_->sole_writer = true; }
+void RegistryStore::SoleWriter() {
+    impl_->sole_writer = true;
+    // Nobody to share the file with: the connection keeps its lock and its journal file from one
+    // transaction to the next, instead of taking and dropping them (and looking for a left-over
+    // journal) around every read and write.
+    sqlite3_exec(impl_->db.get(), "PRAGMA locking_mode = EXCLUSIVE", nullptr, nullptr, nullptr);
+}
 
 void RegistryStore::CheckOncePerTurn(const std::uint64_t* turn) { impl_->turn = turn; }
 

@@ -88,6 +88,6 @@ BOOL GetCursorPos(LPPOINT lpPoint) {
         return c.Result(FALSE);
     }
     *lpPoint = ShellImpl().cursor;
-    c.Out("x", TraceValue::Int(lpPoint->x)).Out("y", TraceValue::Int(lpPoint->y));
+    c.Out("x", lpPoint->x).Out("y", lpPoint->y);
     return c.Result(TRUE);
 }

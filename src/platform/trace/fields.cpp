@@ -53,15 +53,14 @@ Value RegData(std::int64_t type, const Value& data) {
 }
 
 // The request's 32-bit words, little-endian; the last one may be short.
-Value Words(const Value& data) {
-    if (data.kind != Value::Kind::kBytes) return Value::Null();
-    std::vector<std::int64_t> words;
+void Words(const Value& data, Value& out) {
+    if (data.kind != Value::Kind::kBytes) return;
+    out.kind = Value::Kind::kList;
     for (std::size_t i = 0; i < data.text.size(); i += 4) {
         std::uint32_t w = 0;
         std::memcpy(&w, data.text.data() + i, std::min<std::size_t>(4, data.text.size() - i));
-        words.push_back(w);
+        out.list.push_back(w);
     }
-    return Value::List(std::move(words));
 }
 
 bool IsSerialPort(const std::string& name) {
@@ -73,16 +72,22 @@ bool IsSerialPort(const std::string& name) {
 
 class Deriver {
 public:
-    Deriver(TraceEntry& e, const Trace& trace) : e_(e), trace_(trace) {}
+    // No rule adds more than kMostFields: with room for them made first, the values a rule reads
+    // stay where they are while it adds its fields.
+    static constexpr std::size_t kMostFields = 4;
+    Deriver(TraceEntry& e, const Trace& trace) : e_(e), trace_(trace) { e_.args.reserve(e_.args.size() + kMostFields); }
 
-    void Copy(std::string_view plain, std::string_view from) { Add(plain, e_.Value(from)); }
+    void Copy(std::string_view plain, std::string_view from) { Slot(plain) = e_.Value(from); }
     void Number(std::string_view plain, std::string_view from) { Add(plain, Value::Int(e_.Num(from))); }
     // The name of the handle in `from`: "COM1:" for a device, the full path for a registry key.
     void Name(std::string_view plain, std::string_view from) {
         const Value& v = e_.Value(from);
-        if (v.kind == Value::Kind::kText) return Add(plain, v);  // a predefined root
+        if (v.kind == Value::Kind::kText) return Copy(plain, from);  // a predefined root
         const std::string* name = trace_.HandleName(static_cast<std::uintptr_t>(v.number));
-        Add(plain, name ? Value::Text(*name) : Value::Null());
+        Value& out = Slot(plain);
+        if (!name) return;
+        out.kind = Value::Kind::kText;
+        out.text.assign(*name);
     }
     // The bytes in `from` as escaped text, for a serial port's traffic only.
     void SerialText(std::string_view plain, std::string_view handle, std::string_view from) {
@@ -92,7 +97,13 @@ public:
         if (data.kind == Value::Kind::kBytes)
             Add(plain, Value::Text(json::EscapedText(data.text.data(), data.text.size())));
     }
-    void Add(std::string_view plain, Value v) { e_.args.emplace_back(plain, std::move(v)); }
+    void Add(std::string_view plain, Value v) { Slot(plain) = std::move(v); }
+    // A new null field, at the end of the entry.
+    Value& Slot(std::string_view plain) {
+        auto& field = e_.args.emplace_back();
+        field.first = plain;
+        return field.second;
+    }
 
     TraceEntry& e_;
 
@@ -114,7 +125,7 @@ const std::unordered_map<std::string_view, Rule>& Rules() {
          [](Deriver& d) {
              d.Name("device", "hDevice");
              d.Copy("code", "dwIoControlCode");
-             d.Add("in", Words(d.e_.Value("lpInBuffer")));
+             Words(d.e_.Value("lpInBuffer"), d.Slot("in"));
          }},
         {"GpioRead", [](Deriver& d) { d.Number("value", "Value"); }},
         {"GpioWrite", [](Deriver& d) { d.Number("value", "Value"); }},
@@ -181,10 +192,16 @@ const char* RootKeyName(HKEY key) {
 }
 
 void AddPlainFields(TraceEntry& entry, const Trace& trace) {
-    auto it = Rules().find(std::string_view(entry.call));
-    if (it == Rules().end()) return;
+    // An entry's call is its call site's own literal (Trace::Begin): its rule is looked up by name
+    // once for each literal.
+    thread_local LiteralCache<Rule> by_literal;
+    Rule rule = by_literal.Get(entry.call.data(), [&]() -> Rule {
+        auto it = Rules().find(entry.call);
+        return it == Rules().end() ? nullptr : it->second;
+    });
+    if (!rule) return;
     Deriver d(entry, trace);
-    it->second(d);
+    rule(d);
 }
 
 }  // namespace tracing

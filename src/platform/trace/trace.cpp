@@ -32,30 +32,29 @@ void AppendUtf8(char32_t c, std::string& out) {
     }
 }
 
-std::string Utf8(std::u16string_view s) {
-    // Most text is ASCII, copied in one pass; the rest goes on from the first other character.
-    std::size_t ascii = 0;
-    while (ascii < s.size() && s[ascii] < 0x80)
-        ++ascii;
-    std::string out(ascii, '\0');
-    for (std::size_t i = 0; i < ascii; ++i)
-        out[i] = static_cast<char>(s[i]);
-    if (ascii == s.size()) return out;
-    out.reserve(s.size() + 16);
-    for (std::size_t i = ascii; i < s.size(); ++i) {
-        std::uint32_t c = s[i];
-        if (c < 0x80) {
-            out += static_cast<char>(c);
-            continue;
-        }
-        if (c >= 0xD800 && c < 0xDC00 && i + 1 < s.size() && s[i + 1] >= 0xDC00 && s[i + 1] < 0xE000) {
-            c = 0x10000 + ((c - 0xD800) << 10) + (s[i + 1] - 0xDC00);
+void AppendUtf8(std::u16string_view s, std::string& out) {
+    // Most text is ASCII: copied a run at a time.
+    char run[64];
+    for (std::size_t i = 0; i < s.size();) {
+        std::size_t n = 0;
+        while (i < s.size() && n < sizeof run && s[i] < 0x80)
+            run[n++] = static_cast<char>(s[i++]);
+        out.append(run, n);
+        if (i == s.size() || s[i] < 0x80) continue;
+        std::uint32_t c = s[i++];
+        if (c >= 0xD800 && c < 0xDC00 && i < s.size() && s[i] >= 0xDC00 && s[i] < 0xE000) {
+            c = 0x10000 + ((c - 0xD800) << 10) + (s[i] - 0xDC00);
             ++i;
         } else if (c >= 0xD800 && c < 0xE000) {
             c = 0xFFFD;  // a lone surrogate has no UTF-8 form
         }
         AppendUtf8(static_cast<char32_t>(c), out);
     }
+}
+
+std::string Utf8(std::u16string_view s) {
+    std::string out;
+    AppendUtf8(s, out);
     return out;
 }
 
@@ -174,18 +173,28 @@ std::string TraceEntry::Json() const {
     return out;
 }
 
+namespace {
+
+// Names are the recording code's literals, and a reader's literal is often the very same string.
+bool SameName(std::string_view a, std::string_view b) {
+    return a.size() == b.size() && (a.data() == b.data() || std::memcmp(a.data(), b.data(), a.size()) == 0);
+}
+
+const TraceValue kNone;
+
+}  // namespace
+
 bool TraceEntry::Has(std::string_view name) const {
     for (const auto& a : args)
-        if (a.first == name) return true;
+        if (SameName(a.first, name)) return true;
     return false;
 }
 
 const TraceValue& TraceEntry::Value(std::string_view name) const {
-    static const TraceValue none;
-    if (name == "result") return result ? *result : none;
+    if (SameName(name, "result")) return result ? *result : kNone;
     for (const auto& a : args)
-        if (a.first == name) return a.second;
-    return none;
+        if (SameName(a.first, name)) return a.second;
+    return kNone;
 }
 
 std::string TraceEntry::Raw(std::string_view name) const {
@@ -231,14 +240,12 @@ std::vector<TraceEntry> Trace::Calls(std::string_view call) const {
 void Trace::Only(std::vector<std::string> calls) {
     only_ = std::move(calls);
     std::sort(only_.begin(), only_.end());
-    wanted_.clear();
+    wanted_.Clear();
 }
 
 bool Trace::Wants(const char* call) const {
     if (only_.empty()) return true;
-    auto [it, added] = wanted_.try_emplace(call, false);
-    if (added) it->second = std::binary_search(only_.begin(), only_.end(), std::string_view(call));
-    return it->second;
+    return wanted_.Get(call, [&] { return std::binary_search(only_.begin(), only_.end(), std::string_view(call)); });
 }
 
 std::size_t Trace::Begin(const char* call, Millis t) {
@@ -251,7 +258,12 @@ std::size_t Trace::Begin(const char* call, Millis t) {
     } else {
         entry.args.reserve(12);  // most calls record fewer, with their plain fields
     }
-    if (!keep_) done_.resize(entries_.size(), 0);
+    if (!keep_) {
+        if (done_.size() + 1 == entries_.size())
+            done_.push_back(0);
+        else
+            done_.resize(entries_.size(), 0);
+    }
     return entries_.size() - 1;
 }
 
@@ -262,7 +274,7 @@ void Trace::Finish(std::size_t index) {
     if (observer_) observer_(entries_[index]);
     if (keep_) return;
     // Calls finish innermost first, so what is finished sits at the end.
-    done_.resize(entries_.size(), 0);
+    if (done_.size() != entries_.size()) done_.resize(entries_.size(), 0);
     done_[index] = 1;
     while (!entries_.empty() && done_.back()) {
         if (spare_.size() < 16) {
@@ -279,7 +291,26 @@ const std::string* Trace::HandleName(std::uintptr_t handle) const {
     return it == names_.end() ? nullptr : &it->second;
 }
 
-void Trace::NameHandle(std::uintptr_t handle, std::string name) { names_[handle] = std::move(name); }
+void Trace::NameHandle(std::uintptr_t handle, std::string_view name) {
+    if (auto it = names_.find(handle); it != names_.end()) {
+        it->second.assign(name);
+        return;
+    }
+    if (spare_names_.empty()) {
+        names_.emplace(handle, name);
+        return;
+    }
+    Names::node_type node = std::move(spare_names_.back());
+    spare_names_.pop_back();
+    node.key() = handle;
+    node.mapped().assign(name);
+    names_.insert(std::move(node));
+}
+
+void Trace::ForgetHandle(std::uintptr_t handle) {
+    Names::node_type node = names_.extract(handle);
+    if (node && spare_names_.size() < 16) spare_names_.push_back(std::move(node));
+}
 
 const std::vector<std::string_view>& Faults::Failable() {
     static const std::vector<std::string_view> names = {
@@ -303,23 +334,28 @@ bool Faults::FailNext(const std::string& call, int count, DWORD error, int skip)
     if (!std::binary_search(failable.begin(), failable.end(), std::string_view(call))) return false;
     if (count <= 0) {
         pending_.erase(call);
+        armed_.Clear();
         return true;
     }
     pending_[call] = {skip < 0 ? 0 : skip, count, error};
+    armed_.Clear();
     return true;
 }
 
 bool Faults::Take(const char* call, DWORD* error) {
     if (pending_.empty()) return false;
+    if (!armed_.Get(call, [&] { return pending_.count(std::string_view(call)) != 0; })) return false;
     auto it = pending_.find(std::string_view(call));
-    if (it == pending_.end()) return false;
     Pending& p = it->second;
     if (p.skip > 0) {
         --p.skip;
         return false;
     }
     *error = p.error;
-    if (--p.count == 0) pending_.erase(it);
+    if (--p.count == 0) {
+        pending_.erase(it);
+        armed_.Clear();
+    }
     return true;
 }
 
@@ -384,40 +420,44 @@ ApiCall::~ApiCall() {
     if (forget_) trace_->ForgetHandle(*forget_);
 }
 
-TraceEntry& ApiCall::entry() {
-    static TraceEntry discarded;
-    if (index_ >= trace_->entries().size()) return discarded = TraceEntry{};
-    return trace_->At(index_);
-}
+namespace {
+TraceEntry discarded;
+}  // namespace
 
-ApiCall& ApiCall::Arg(std::string_view name, TraceValue v) {
-    if (trace_) entry().args.emplace_back(name, std::move(v));
-    return *this;
-}
+TraceEntry& ApiCall::Discarded() { return discarded = TraceEntry{}; }
 
 ApiCall& ApiCall::ArgW(std::string_view name, const WCHAR* s) {
-    if (trace_) Arg(name, Wide(s));
+    if (!trace_) return *this;
+    if (!s) return Arg(name, TraceValue::Null());
+    json::AppendUtf8(std::u16string_view(reinterpret_cast<const char16_t*>(s)), Text(name, TraceValue::Kind::kText));
     return *this;
 }
 
 ApiCall& ApiCall::ArgKey(std::string_view name, HKEY key) {
     if (!trace_) return *this;
-    if (const char* root = RootKeyName(key)) return Arg(name, TraceValue::Text(root));
+    if (const char* root = RootKeyName(key)) {
+        Text(name, TraceValue::Kind::kText).assign(root);
+        return *this;
+    }
     return ArgPtr(name, key);
 }
 
 ApiCall& ApiCall::ArgPtr(std::string_view name, const void* p) {
-    if (!trace_) return *this;
-    return Arg(name, TraceValue::Int(static_cast<std::int64_t>(reinterpret_cast<std::intptr_t>(p))));
+    if (trace_) Number(name, TraceValue::Kind::kInt, static_cast<std::int64_t>(reinterpret_cast<std::intptr_t>(p)));
+    return *this;
 }
 
 ApiCall& ApiCall::ArgMem(std::string_view name, const void* p) {
     if (!trace_) return *this;
-    return Arg(name, p ? TraceValue::Text("given") : TraceValue::Null());
+    if (!p) return Arg(name, TraceValue::Null());
+    Text(name, TraceValue::Kind::kText).assign("given");
+    return *this;
 }
 
 ApiCall& ApiCall::ArgBytes(std::string_view name, const void* data, std::size_t n) {
-    if (trace_) Arg(name, TraceValue::Bytes(data, n));
+    if (!trace_) return *this;
+    if (!data) return Arg(name, TraceValue::Null());
+    Text(name, TraceValue::Kind::kBytes).assign(static_cast<const char*>(data), n);
     return *this;
 }
 
@@ -428,22 +468,24 @@ ApiCall& ApiCall::NamesResult(const WCHAR* device) {
 
 void ApiCall::NameResult(std::uintptr_t handle) {
     if (handle == 0 || handle == reinterpret_cast<std::uintptr_t>(INVALID_HANDLE_VALUE)) return;
-    trace_->NameHandle(handle, std::move(result_name_));
+    trace_->NameHandle(handle, result_name_);
     result_name_.clear();
 }
 
 ApiCall& ApiCall::NameKey(HKEY opened, HKEY base, const WCHAR* subkey) {
-    if (!trace_ || !opened) return *this;
-    std::string path;
+    if (!trace_ || !opened || RootKeyName(opened)) return *this;
+    // Built in the same buffers each time: a tick opens a key or two.
+    thread_local std::string path, rest;
     if (const char* root = RootKeyName(base)) {
-        path = root;
+        path.assign(root);
     } else if (const std::string* known = trace_->HandleName(reinterpret_cast<std::uintptr_t>(base))) {
-        path = *known;
+        path.assign(*known);
     } else {
         return *this;
     }
     // Doubled and trailing separators name nothing.
-    const std::string rest = subkey ? json::Utf8(reinterpret_cast<const char16_t*>(subkey)) : std::string();
+    rest.clear();
+    if (subkey) json::AppendUtf8(std::u16string_view(reinterpret_cast<const char16_t*>(subkey)), rest);
     std::size_t i = 0;
     while (i < rest.size()) {
         std::size_t end = rest.find('\\', i);
@@ -451,7 +493,7 @@ ApiCall& ApiCall::NameKey(HKEY opened, HKEY base, const WCHAR* subkey) {
         if (end > i) path.append(1, '\\').append(rest, i, end - i);
         i = end + 1;
     }
-    if (!RootKeyName(opened)) trace_->NameHandle(reinterpret_cast<std::uintptr_t>(opened), std::move(path));
+    trace_->NameHandle(reinterpret_cast<std::uintptr_t>(opened), path);
     return *this;
 }
 

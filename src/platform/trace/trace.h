@@ -30,6 +30,7 @@
 #include <utility>
 #include <vector>
 
+#include "platform/trace/literal_cache.h"
 #include "platform/win32api.h"
 
 namespace tracing {
@@ -84,6 +85,7 @@ struct TraceEntry {
 // Text the trace and the tools share.
 namespace json {
 std::string Utf8(std::u16string_view s);
+void AppendUtf8(std::u16string_view s, std::string& out);
 // UTF-8 to 16-bit characters; a malformed sequence becomes U+FFFD.
 std::u16string Utf16(std::string_view utf8);
 // Appends one code point as UTF-8.
@@ -127,8 +129,8 @@ public:
     // What the trace calls a handle it saw opened: a device by its file name ("COM1:"), a
     // registry key by its full path. Null for a handle it did not see opened.
     const std::string* HandleName(std::uintptr_t handle) const;
-    void NameHandle(std::uintptr_t handle, std::string name);
-    void ForgetHandle(std::uintptr_t handle) { names_.erase(handle); }
+    void NameHandle(std::uintptr_t handle, std::string_view name);
+    void ForgetHandle(std::uintptr_t handle);
 
 private:
     bool enabled_ = false;
@@ -136,14 +138,17 @@ private:
     std::ostream* out_ = nullptr;
     Observer observer_;
     std::vector<std::string> only_;  // sorted
-    // Wants' answers by the address of the name asked about: each call site asks with its own
-    // literal, many times a second.
-    mutable std::unordered_map<const char*, bool> wanted_;
+    // Wants' answers: each call site asks with its own literal, many times a second.
+    mutable LiteralCache<bool> wanted_;
     std::vector<TraceEntry> entries_;
     std::vector<char> done_;  // finished, while not kept
     // Argument lists of entries let go, kept for the next calls: a long run records millions.
     std::vector<std::vector<std::pair<std::string_view, TraceValue>>> spare_;
-    std::map<std::uintptr_t, std::string> names_;
+    // Handles come and go with every key a tick opens: their map nodes, names' buffers included,
+    // are kept for the next ones.
+    using Names = std::unordered_map<std::uintptr_t, std::string>;
+    Names names_;
+    std::vector<Names::node_type> spare_names_;
 };
 
 // "HKEY_LOCAL_MACHINE", ... for the predefined roots; null for any other key.
@@ -165,9 +170,13 @@ public:
     // Arms "Func[:count[:error]],..." (count 1 and ERROR_GEN_FAILURE when left out; the error in
     // decimal or 0x hex). Arms nothing and says what is wrong when any part is not understood.
     bool Arm(std::string_view spec, std::string* problem);
-    // True (and the error) when the call should fail now; consumes one failure.
+    // True (and the error) when the call should fail now; consumes one failure. `call` is the
+    // call site's own literal.
     bool Take(const char* call, DWORD* error);
-    void Clear() { pending_.clear(); }
+    void Clear() {
+        pending_.clear();
+        armed_.Clear();
+    }
 
 private:
     struct Pending {
@@ -176,6 +185,8 @@ private:
         DWORD error;
     };
     std::map<std::string, Pending, std::less<>> pending_;
+    // Whether pending_ holds the call: every system call asks.
+    LiteralCache<bool> armed_;
 };
 
 // Records one platform call. Usage:
@@ -192,11 +203,20 @@ public:
     ApiCall& operator=(const ApiCall&) = delete;
 
     bool on() const { return trace_ != nullptr; }
-    ApiCall& Arg(std::string_view name, TraceValue v);
-    // Off, a number costs a test: no value is made only to be dropped.
-    ApiCall& Arg(std::string_view name, std::int64_t v) { return trace_ ? Arg(name, TraceValue::Int(v)) : *this; }
+    ApiCall& Arg(std::string_view name, TraceValue v) {
+        if (trace_) entry().args.emplace_back(name, std::move(v));
+        return *this;
+    }
+    // Off, a number costs a test: no value is made only to be dropped. On, it is made in place.
+    ApiCall& Arg(std::string_view name, std::int64_t v) {
+        if (trace_) Number(name, TraceValue::Kind::kInt, v);
+        return *this;
+    }
     ApiCall& ArgW(std::string_view name, const WCHAR* s);
-    ApiCall& ArgHex(std::string_view name, std::uint64_t v) { return trace_ ? Arg(name, TraceValue::Hex(v)) : *this; }
+    ApiCall& ArgHex(std::string_view name, std::uint64_t v) {
+        if (trace_) Number(name, TraceValue::Kind::kHex, static_cast<std::int64_t>(v));
+        return *this;
+    }
     // A predefined root by its name, any other key by its handle.
     ApiCall& ArgKey(std::string_view name, HKEY key);
     ApiCall& ArgPtr(std::string_view name, const void* p);
@@ -205,6 +225,7 @@ public:
     ApiCall& ArgBytes(std::string_view name, const void* data, std::size_t n);
     // Facts the call reports (out-parameters), recorded after the arguments.
     ApiCall& Out(std::string_view name, TraceValue v) { return Arg(name, std::move(v)); }
+    ApiCall& Out(std::string_view name, std::int64_t v) { return Arg(name, v); }
 
     // The handle the call returns is named `device` (a CreateFile that succeeds).
     ApiCall& NamesResult(const WCHAR* device);
@@ -229,7 +250,26 @@ public:
     }
 
 private:
-    TraceEntry& entry();
+    // Our entry; a stand-in once the trace was cleared under us.
+    TraceEntry& entry() { return index_ < trace_->entries().size() ? trace_->At(index_) : Discarded(); }
+    static TraceEntry& Discarded();
+    // A new null value named `name`, at the end of our entry.
+    TraceValue& Slot(std::string_view name) {
+        auto& arg = entry().args.emplace_back();
+        arg.first = name;
+        return arg.second;
+    }
+    void Number(std::string_view name, TraceValue::Kind kind, std::int64_t v) {
+        TraceValue& slot = Slot(name);
+        slot.kind = kind;
+        slot.number = v;
+    }
+    // Text made in the value's own buffer.
+    std::string& Text(std::string_view name, TraceValue::Kind kind) {
+        TraceValue& slot = Slot(name);
+        slot.kind = kind;
+        return slot.text;
+    }
     void NameResult(std::uintptr_t handle);
     const char* name_;
     Trace* trace_ = nullptr;                // set while the trace is on
