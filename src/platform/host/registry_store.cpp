@@ -84,9 +84,10 @@ std::optional<std::uint64_t> RegistryStore::Impl::Stamp() {
     if (sole_writer) return txn.writes << 32 | (txn.writes & 0xFFFFFFFFu);
     // Read through SQLite's own handle of the file: no second open, and a file cut short by
     // somebody else is a failed read, not a signal.
-    sqlite3_file* f = nullptr;
-    if (sqlite3_file_control(db.get(), "main", SQLITE_FCNTL_FILE_POINTER, &f) != SQLITE_OK || !f || !f->pMethods)
-        return std::nullopt;
+    if (!main_file && sqlite3_file_control(db.get(), "main", SQLITE_FCNTL_FILE_POINTER, &main_file) != SQLITE_OK)
+        main_file = nullptr;
+    sqlite3_file* f = main_file;
+    if (!f || !f->pMethods) return std::nullopt;
     unsigned char counter[4];
     if (f->pMethods->xRead(f, counter, sizeof counter, 24) != SQLITE_OK) return std::nullopt;
     std::uint64_t c = std::uint64_t{counter[0]} << 24 | counter[1] << 16 | counter[2] << 8 | counter[3];

@@ -27,6 +27,9 @@ struct RegistryStore::Impl {
     std::string file;
     std::mutex mu;
     Connection db;  // first in, last out: statements are finalized before it closes
+    // SQLite's handle of the main file, asked for once: it lives as long as the connection, and
+    // asking walks a dozen of SQLite's functions on every tick.
+    sqlite3_file* main_file = nullptr;
 
     Transactions txn;
     Statement key_exists, key_path, key_parent, find_key, find_key_under, insert_key, touch_key;
