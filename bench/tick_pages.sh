@@ -10,14 +10,7 @@
 set -eu
 pelorn=${1:-build/tools/pelorn}
 ticks=${2:-2}
-[ -x "$pelorn" ] || { echo "tick_pages.sh: no pelorn at $pelorn (build the pelorn target)" >&2; exit 2; }
-folder=$(mktemp -d)
-pid=
-cleanup() {
-    [ -n "$pid" ] && kill -TERM "$pid" 2>/dev/null && wait "$pid" 2>/dev/null || true
-    rm -rf "$folder"
-}
-trap cleanup EXIT INT TERM
+. "$(dirname "$0")/temp_pelorn.sh"
 
 PELORN_DEVICE=$folder/device "$pelorn" --new --headless >/dev/null 2>&1 &
 pid=$!

@@ -10,14 +10,8 @@
 set -eu
 pelorn=${1:-build/tools/pelorn}
 seconds=${2:-30}
-[ -x "$pelorn" ] || { echo "wakeups.sh: no pelorn at $pelorn (build the pelorn target)" >&2; exit 2; }
-folder=$(mktemp -d)
-pid=
-cleanup() {
-    [ -n "$pid" ] && kill -INT "$pid" 2>/dev/null && wait "$pid" 2>/dev/null || true
-    rm -rf "$folder"
-}
-trap cleanup EXIT INT TERM
+stop_signal=INT
+. "$(dirname "$0")/temp_pelorn.sh"
 
 PELORN_DEVICE=$folder/device "$pelorn" --new >"$folder/pelorn.log" &
 pid=$!
