@@ -8,6 +8,7 @@ host::BootOptions FrameTest::Options() {
     host::BootOptions o;
     o.program = "Pelorn";
     o.resources = &PelornResources();
+    o.resident = true;
     return o;
 }
 

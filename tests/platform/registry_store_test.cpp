@@ -179,39 +179,94 @@ TEST_F(RegistryStoreTest, WritingTheStoredValueAgainLeavesTheDiskAlone) {
     sqlite3_close(probe);
 }
 
-// Inside a turn the store answers repeated reads from what it remembers, by the names exactly as
-// asked: every spelling still sees what this process changed, deleted or made meanwhile.
-TEST_F(RegistryStoreTest, WithinATurnEverySpellingSeesThisProcesssOwnChanges) {
-    struct InATurn {
-        host::LoopTurn& turn;
-        explicit InATurn(host::LoopTurn& t) : turn(t) { turn.id = ++turn.last; }
-        ~InATurn() { turn.id = 0; }
-    } in_a_turn(device().turn());
-    HKEY key = nullptr, other = nullptr;
+// The system's loop: its writes reach other processes together, at its next wait, and another
+// process holding the store never holds the loop.
+class ResidentStoreTest : public RegistryStoreTest {
+protected:
+    host::BootOptions Options() override {
+        host::BootOptions o = RegistryStoreTest::Options();
+        o.resident = true;
+        return o;
+    }
+    // What another process reads: the values of the store, in one statement.
+    std::string Others() {
+        sqlite3* probe = nullptr;
+        EXPECT_EQ(SQLITE_OK, sqlite3_open_v2(db().c_str(), &probe, SQLITE_OPEN_READONLY, nullptr));
+        sqlite3_stmt* s = nullptr;
+        sqlite3_prepare_v2(probe, "SELECT group_concat(hex(data), ' ') FROM (SELECT data FROM vals ORDER BY id)", -1,
+                           &s, nullptr);
+        std::string out = sqlite3_step(s) == SQLITE_ROW && sqlite3_column_text(s, 0)
+                              ? reinterpret_cast<const char*>(sqlite3_column_text(s, 0))
+                              : "";
+        sqlite3_finalize(s);
+        sqlite3_close(probe);
+        return out;
+    }
+};
+
+TEST_F(ResidentStoreTest, ATurnsWritesReachOtherProcessesTogetherAtTheNextWait) {
+    HKEY key = nullptr;
     ASSERT_EQ(ERROR_SUCCESS,
               RegCreateKeyEx(HKEY_CURRENT_USER, u"Software\\Kept", 0, nullptr, 0, 0, nullptr, &key, nullptr));
+    Sleep(0);
+    const std::string before = Others();
     LONG status = 0;
-    for (DWORD v : {1u, 2u}) {
-        ASSERT_EQ(ERROR_SUCCESS, SetDword(key, v == 1 ? u"Level" : u"lEVEL", v));
-        for (const char16_t* name : {u"Level", u"LEVEL"}) {
-            EXPECT_EQ(v, GetDword(key, name, &status));
-            EXPECT_EQ(ERROR_SUCCESS, status);
-        }
-    }
+    ASSERT_EQ(ERROR_SUCCESS, SetDword(key, u"Level", 1));
+    ASSERT_EQ(ERROR_SUCCESS, SetDword(key, u"lEVEL", 2));
+    EXPECT_EQ(2u, GetDword(key, u"LEVEL", &status));
+    ASSERT_EQ(ERROR_SUCCESS, SetDword(key, u"Other", 3));
     ASSERT_EQ(ERROR_SUCCESS, RegDeleteValue(key, u"LeVeL"));
     GetDword(key, u"Level", &status);
     EXPECT_EQ(ERROR_FILE_NOT_FOUND, status);
+    EXPECT_EQ(before, Others()) << "seen before the loop waited";
+    Sleep(0);
+    EXPECT_EQ(before + (before.empty() ? "" : " ") + "03000000", Others());
     RegCloseKey(key);
+}
 
-    ASSERT_EQ(ERROR_SUCCESS, RegOpenKeyEx(HKEY_CURRENT_USER, u"software\\kept", 0, 0, &other));
-    RegCloseKey(other);
-    ASSERT_EQ(ERROR_SUCCESS, RegDeleteKey(HKEY_CURRENT_USER, u"SOFTWARE\\KEPT"));
-    EXPECT_EQ(ERROR_FILE_NOT_FOUND, RegOpenKeyEx(HKEY_CURRENT_USER, u"software\\kept", 0, 0, &other));
+TEST_F(ResidentStoreTest, AWriteThatFindsTheStoreHeldIsKeptInOrderAndCommittedLater) {
+    HKEY key = nullptr;
     ASSERT_EQ(ERROR_SUCCESS,
-              RegCreateKeyEx(HKEY_CURRENT_USER, u"Software\\KEPT", 0, nullptr, 0, 0, nullptr, &key, nullptr));
+              RegCreateKeyEx(HKEY_CURRENT_USER, u"Software\\Kept", 0, nullptr, 0, 0, nullptr, &key, nullptr));
+    Sleep(0);
+    std::vector<std::pair<std::size_t, std::string>> told;
+    device().registry().ObserveHeldWrites(
+        [&](std::size_t kept, const std::string& holder) { told.emplace_back(kept, holder); });
+    // Another program takes the write lock and keeps it until told.
+    int go[2], held[2];
+    ASSERT_EQ(0, pipe(go));
+    ASSERT_EQ(0, pipe(held));
+    pid_t holder = fork();
+    if (holder == 0) {
+        sqlite3* other = nullptr;
+        sqlite3_open_v2(db().c_str(), &other, SQLITE_OPEN_READWRITE, nullptr);
+        char c = sqlite3_exec(other, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr) == SQLITE_OK ? 'y' : 'n';
+        if (write(held[1], &c, 1) != 1 || read(go[0], &c, 1) != 1) _exit(1);
+        sqlite3_exec(other, "COMMIT", nullptr, nullptr, nullptr);
+        sqlite3_close(other);
+        _exit(0);
+    }
+    char c = 0;
+    ASSERT_EQ(1, read(held[0], &c, 1));
+    ASSERT_EQ('y', c);
+
+    LONG status = 0;
+    for (DWORD v : {1u, 2u, 3u})
+        EXPECT_EQ(ERROR_SUCCESS, SetDword(key, u"Level", v));
+    EXPECT_EQ(ERROR_SUCCESS, RegDeleteValue(key, u"Level"));
+    EXPECT_EQ(ERROR_SUCCESS, SetDword(key, u"Level", 4));
+    EXPECT_EQ(4u, GetDword(key, u"Level", &status));
+    Sleep(0);  // still held: kept for a later wait
+    ASSERT_EQ(1u, told.size());
+    EXPECT_EQ(std::make_pair(std::size_t{1}, "process " + std::to_string(holder)), told[0]);
+
+    ASSERT_EQ(1, write(go[1], "g", 1));
+    EXPECT_EQ(0, ExitCode(holder));
+    Sleep(0);
+    EXPECT_EQ("04000000", Others());
+    ASSERT_EQ(2u, told.size());
+    EXPECT_EQ(0u, told[1].first);
     RegCloseKey(key);
-    EXPECT_EQ(ERROR_SUCCESS, RegOpenKeyEx(HKEY_CURRENT_USER, u"software\\kept", 0, 0, &other));
-    RegCloseKey(other);
 }
 
 TEST_F(RegistryStoreTest, AnotherProcessSeesACommittedValueAtOnce) {
@@ -354,10 +409,17 @@ TEST_F(RegistryStoreTest, DamagedOrForeignFilesAreRefusedAndLeftAsTheyAre) {
 TEST_F(RegistryStoreTest, NothingDoneToItsFilesKillsAProcessUsingTheStore) {
     HKEY key = nullptr;
     ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyEx(HKEY_LOCAL_MACHINE, u"Cut", 0, nullptr, 0, 0, nullptr, &key, nullptr));
-    // Every file of the device cut to nothing under the process: its calls may fail, it goes on.
+    // Every file of the device cut to nothing under the process, and the log's index, which every
+    // process maps, overwritten with garbage: its calls may fail, it goes on.
     auto cut = [&] {
-        for (const auto& e : std::filesystem::directory_iterator(device_folder()))
-            truncate(e.path().c_str(), 0);
+        for (const auto& e : std::filesystem::directory_iterator(device_folder())) {
+            if (e.path().string() != db() + "-shm") {
+                truncate(e.path().c_str(), 0);
+                continue;
+            }
+            std::fstream shm(e.path(), std::ios::binary | std::ios::in | std::ios::out);
+            shm << std::string(std::filesystem::file_size(e.path()), '\xFF');
+        }
         for (DWORD i = 0; i < 10; ++i)
             SetDword(key, u"V", i);
         std::exit(0);

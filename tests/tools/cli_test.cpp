@@ -502,7 +502,7 @@ TEST_F(CommandLineTest, OpeningLooksAtAFewPagesAndCheckReadsThemAll) {
     EXPECT_NE(std::string::npos, r.out.find("Page " + std::to_string(leaf / page + 1) + ":")) << r.out;
 }
 
-TEST_F(CommandLineTest, AnImportOrTreeDeleteThatFailsOnAFullDiskChangesNothing) {
+TEST_F(CommandLineTest, AnImportTreeDeleteOrExportThatFailsOnAFullDiskChangesNothing) {
     std::string values, hex = "00";
     for (int i = 1; i < 1000; ++i)
         hex += ",ab";
@@ -528,6 +528,15 @@ TEST_F(CommandLineTest, AnImportOrTreeDeleteThatFailsOnAFullDiskChangesNothing) 
         EXPECT_NE(std::string::npos, r.err.find("could not be written")) << r.err;
         EXPECT_TRUE(before == registry()) << args[1] << " left the registry changed";
     }
+    // An export that cannot be written whole leaves the file it would replace byte for byte.
+    Ran r = Handheld(Device(), {"reg", "export", "HKCU", root_ + "/now.reg", "/y"}, -1, 256 << 10);
+    EXPECT_EQ(1, r.exit);
+    EXPECT_NE(std::string::npos, r.err.find("Cannot write " + root_ + "/now.reg")) << r.err;
+    EXPECT_TRUE(before == ReadBytes(root_ + "/now.reg"));
+    std::vector<std::string> left;
+    for (const auto& e : std::filesystem::directory_iterator(root_))
+        if (e.path().filename().string().rfind(".now.reg", 0) == 0) left.push_back(e.path());
+    EXPECT_EQ(std::vector<std::string>{}, left);
 }
 
 // On a terminal, reg asks before it overwrites or deletes, as reg.exe does: no changes nothing,

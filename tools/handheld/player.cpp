@@ -63,6 +63,7 @@ ScenarioDevice::ScenarioDevice() {
         options.folder = temp_ + "/device";
         options.virtual_clock = true;
         options.private_folder = true;
+        options.resident = true;
         options.program = "Pelorn";
         options.resources = &PelornResources();
         device_ = &host::Handheld::Boot(options);

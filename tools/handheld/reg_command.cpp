@@ -6,13 +6,13 @@
 
 #include <fcntl.h>
 #include <unistd.h>
-#include <fstream>
 #include <optional>
 
 #include "handheld/reg_display.h"
 #include "handheld/reg_file.h"
 #include "handheld/reg_syntax.h"
 #include "handheld/reg_tree.h"
+#include "handheld/replacing_file.h"
 #include "handheld/text.h"
 #include "platform/host/handheld.h"
 #include "platform/host/registry_store.h"
@@ -49,6 +49,17 @@ void QueryTree(HKEY key, const std::u16string& shown, bool recurse, std::string*
 
 RegOutcome Fail(const std::string& message) { return RegOutcome{1, "", message}; }
 
+// "Unable to find" is for what is absent; a busy store, a full disk or a damaged file is said so.
+std::string Missing(LONG r) {
+    if (r == ERROR_FILE_NOT_FOUND) return kNotFound;
+    if (r == ERROR_BUSY) {
+        std::string holder = host::Handheld::Current().registry().WriteLockHolder();
+        return "ERROR: The registry is in use" + (holder.empty() ? std::string() : " by " + holder) +
+               " and stayed so for 2 seconds. Nothing was changed; try again.\n";
+    }
+    return "ERROR: " + ErrorText(r) + "\n";
+}
+
 RegOutcome Done() { return RegOutcome{0, "The operation completed successfully.\n", ""}; }
 
 RegOutcome Add(const RegCommand& c) {
@@ -62,11 +73,11 @@ RegOutcome Add(const RegCommand& c) {
     DWORD disposition = 0;
     if (LONG r = RegCreateKeyEx(c.root, Utf16(c.path).c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, key.out(),
                                 &disposition))
-        return Fail("ERROR: " + ErrorText(r) + "\n");
+        return Fail(Missing(r));
     if (c.value)
         if (LONG r = RegSetValueEx(key.get(), Utf16(*c.value).c_str(), 0, c.type,
                                    bytes.empty() ? nullptr : bytes.data(), static_cast<DWORD>(bytes.size())))
-            return Fail("ERROR: " + ErrorText(r) + "\n");
+            return Fail(Missing(r));
     return Done();
 }
 
@@ -79,8 +90,8 @@ LONG Change(const host::RegChange& change) {
 RegOutcome Delete(const RegCommand& c) {
     if (c.value) {
         Key key;
-        if (Open(c.root, c.path, &key) != ERROR_SUCCESS) return Fail(kNotFound);
-        if (RegDeleteValue(key.get(), Utf16(*c.value).c_str()) != ERROR_SUCCESS) return Fail(kNotFound);
+        if (LONG r = Open(c.root, c.path, &key)) return Fail(Missing(r));
+        if (LONG r = RegDeleteValue(key.get(), Utf16(*c.value).c_str())) return Fail(Missing(r));
         return Done();
     }
     if (!c.all_values && c.path.empty()) return Fail("ERROR: A root key cannot be deleted.\n");
@@ -89,25 +100,21 @@ RegOutcome Delete(const RegCommand& c) {
     change.kind = c.all_values ? host::RegChange::Kind::kDeleteValues : host::RegChange::Kind::kDeleteTree;
     change.base = host::RegistryStore::Root(c.root);
     change.path = Utf16(c.path);
-    LONG r = Change(change);
-    if (r == ERROR_FILE_NOT_FOUND) return Fail(kNotFound);
-    if (r != ERROR_SUCCESS) return Fail("ERROR: " + ErrorText(r) + "\n");
+    if (LONG r = Change(change)) return Fail(Missing(r));
     return Done();
 }
 
 RegOutcome Query(const RegCommand& c) {
     Key key;
-    if (Open(c.root, c.path, &key) != ERROR_SUCCESS) return Fail(kNotFound);
+    if (LONG r = Open(c.root, c.path, &key)) return Fail(Missing(r));
     RegOutcome outcome;
     if (c.value) {
         std::u16string name = Utf16(*c.value);
         DWORD type = 0, size = 0;
-        if (RegQueryValueEx(key.get(), name.c_str(), nullptr, &type, nullptr, &size) != ERROR_SUCCESS)
-            return Fail(kNotFound);
+        if (LONG r = RegQueryValueEx(key.get(), name.c_str(), nullptr, &type, nullptr, &size)) return Fail(Missing(r));
         std::vector<BYTE> data(size);
-        if (RegQueryValueEx(key.get(), name.c_str(), nullptr, &type, size ? data.data() : nullptr, &size) !=
-            ERROR_SUCCESS)
-            return Fail(kNotFound);
+        if (LONG r = RegQueryValueEx(key.get(), name.c_str(), nullptr, &type, size ? data.data() : nullptr, &size))
+            return Fail(Missing(r));
         data.resize(size);
         outcome.out = "\n" + c.key + "\n" + ValueLine(name, type, data) + "\n";
         return outcome;
@@ -124,20 +131,25 @@ RegOutcome Query(const RegCommand& c) {
     return outcome;
 }
 
+// Written as it is read, a key at a time, and put in place of the old file only when whole.
 RegOutcome Export(const RegCommand& c) {
     Key key;
-    if (Open(c.root, c.path, &key) != ERROR_SUCCESS) return Fail(kNotFound);
-    std::u16string text(kRegHeader);
-    text += u"\n\n";
+    if (LONG r = Open(c.root, c.path, &key)) return Fail(Missing(r));
+    ReplacingFile file(c.file);
+    std::string bytes = RegFileBytes(std::u16string(kRegHeader) + u"\n\n");
+    bool written = true;
     try {
-        ExportTree(key.get(), Utf16(c.key), &text);
+        ExportTree(key.get(), Utf16(c.key), [&](std::u16string& text) {
+            AppendRegFileBytes(&bytes, text);
+            if (bytes.size() < (64u << 10)) return;
+            written = written && file.Write(bytes);
+            bytes.clear();
+        });
     } catch (const ReadFailure& e) {
-        return Fail(std::string("ERROR: ") + e.what() + "\n");  // no file rather than part of one
+        return Fail(std::string("ERROR: ") + e.what() + "\n");  // the old file rather than part of a new one
     }
-    std::ofstream out(c.file, std::ios::binary | std::ios::trunc);
-    std::string bytes = RegFileBytes(text);
-    if (!out || !out.write(bytes.data(), static_cast<std::streamsize>(bytes.size())) || !out.flush())
-        return Fail("ERROR: Cannot write " + c.file + ": " + std::strerror(errno) + "\n");
+    if (!written || !file.Write(bytes) || !file.Commit())
+        return Fail("ERROR: Cannot write " + c.file + ": " + file.error() + "\n");
     return Done();
 }
 
@@ -182,7 +194,8 @@ RegOutcome Import(const RegCommand& c) {
     if (r == ERROR_SUCCESS) r = set.Commit(), failed_line = 0;
     if (r == ERROR_SUCCESS) return Done();
     std::string where = failed_line ? "line " + std::to_string(failed_line) + ": " : "";
-    return Fail("ERROR: " + c.file + ": " + where + ErrorText(r) + " Nothing was imported.\n");
+    std::string why = r == ERROR_BUSY ? Missing(r).substr(7) : ErrorText(r) + " Nothing was imported.\n";
+    return Fail("ERROR: " + c.file + ": " + where + why);
 }
 
 }  // namespace

@@ -82,6 +82,10 @@ std::string ErrorText(LONG error) {
             return "The configuration registry key is invalid.";
         case ERROR_CANTREAD:
             return "The configuration registry key could not be read.";
+        case ERROR_DISK_FULL:
+            return "There is not enough space on the disk.";
+        case ERROR_BUSY:
+            return "The requested resource is in use.";
         case ERROR_CANTWRITE:
             return "The configuration registry key could not be written.";
         case ERROR_KEY_DELETED:

@@ -18,10 +18,12 @@ namespace handheld::reg {
 
 constexpr std::u16string_view kRegHeader = u"Windows Registry Editor Version 5.00";
 
-// Appends the sections of `key` (shown as `shown`) and of every key below it; throws ReadFailure.
-void ExportTree(HKEY key, const std::u16string& shown, std::u16string* out);
+// Gives the sections of `key` (shown as `shown`) and of every key below it to `emit`, a line or
+// a few at a time; throws ReadFailure.
+void ExportTree(HKEY key, const std::u16string& shown, const std::function<void(std::u16string&)>& emit);
 
-// UTF-16LE with a byte order mark and CRLF line ends, as reg.exe writes them.
+// UTF-16LE with CRLF line ends, as reg.exe writes them; a whole file starts with a byte order mark.
+void AppendRegFileBytes(std::string* bytes, std::u16string_view text);
 std::string RegFileBytes(const std::u16string& text);
 
 class RegFileError : public std::runtime_error {

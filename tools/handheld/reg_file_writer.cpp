@@ -89,31 +89,38 @@ void AppendEntry(std::u16string* out, const Value& v) {
 
 }  // namespace
 
-void ExportTree(HKEY key, const std::u16string& shown, std::u16string* out) {
-    std::vector<Value> values = Values(key, shown);
-    *out += u"[" + shown + u"]\n";
-    for (const Value& v : values) {
-        AppendEntry(out, v);
-        out->push_back(u'\n');
-    }
-    out->push_back(u'\n');
+void ExportTree(HKEY key, const std::u16string& shown, const std::function<void(std::u16string&)>& emit) {
+    std::u16string text = u"[" + shown + u"]\n";
+    emit(text);
+    ForEachValue(key, shown, [&](const Value& v) {
+        text.clear();
+        AppendEntry(&text, v);
+        text.push_back(u'\n');
+        emit(text);
+    });
+    text = u"\n";
+    emit(text);
     for (const auto& s : SubkeyNames(key, shown)) {
         Key child;
-        if (OpenSubkey(key, s, shown, &child)) ExportTree(child.get(), shown + u"\\" + s, out);
+        if (OpenSubkey(key, s, shown, &child)) ExportTree(child.get(), shown + u"\\" + s, emit);
+    }
+}
+
+void AppendRegFileBytes(std::string* bytes, std::u16string_view text) {
+    auto put = [bytes](char16_t c) {
+        *bytes += static_cast<char>(c & 0xFF);
+        *bytes += static_cast<char>(c >> 8);
+    };
+    for (char16_t c : text) {
+        if (c == u'\n') put(u'\r');
+        put(c);
     }
 }
 
 std::string RegFileBytes(const std::u16string& text) {
     std::string bytes = "\xFF\xFE";
     bytes.reserve(text.size() * 2 + text.size() / 8);
-    auto put = [&bytes](char16_t c) {
-        bytes += static_cast<char>(c & 0xFF);
-        bytes += static_cast<char>(c >> 8);
-    };
-    for (char16_t c : text) {
-        if (c == u'\n') put(u'\r');
-        put(c);
-    }
+    AppendRegFileBytes(&bytes, text);
     return bytes;
 }
 

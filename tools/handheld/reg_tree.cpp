@@ -28,6 +28,11 @@ std::vector<std::u16string> SubkeyNames(HKEY key, const std::u16string& shown) {
 
 std::vector<Value> Values(HKEY key, const std::u16string& shown) {
     std::vector<Value> values;
+    ForEachValue(key, shown, [&](const Value& v) { values.push_back(v); });
+    return values;
+}
+
+void ForEachValue(HKEY key, const std::u16string& shown, const std::function<void(const Value&)>& each) {
     std::u16string name(host::kMaxValueName + 1, u'\0');
     for (DWORD i = 0;; ++i) {
         Value v;
@@ -47,9 +52,9 @@ std::vector<Value> Values(HKEY key, const std::u16string& shown) {
                 v.data.resize(size);
             }
         }
-        if (r == ERROR_NO_MORE_ITEMS) return values;
+        if (r == ERROR_NO_MORE_ITEMS) return;
         if (r != ERROR_SUCCESS) throw ReadFailure(r, shown);
-        values.push_back(std::move(v));
+        each(v);
     }
 }
 

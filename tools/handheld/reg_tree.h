@@ -1,6 +1,7 @@
 // A key's tree through the seam's Reg* functions: its subkeys and values, and the reads that fail.
 #pragma once
 
+#include <functional>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -43,7 +44,8 @@ struct Value {
     std::vector<BYTE> data;
 };
 
-// Every value of `key`, in order; as SubkeyNames, an error throws ReadFailure.
+// Every value of `key`, in order, one at a time; as SubkeyNames, an error throws ReadFailure.
+void ForEachValue(HKEY key, const std::u16string& shown, const std::function<void(const Value&)>& each);
 std::vector<Value> Values(HKEY key, const std::u16string& shown);
 
 // A subkey found by the enumeration may be deleted by another program before it is opened.

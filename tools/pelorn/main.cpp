@@ -80,6 +80,7 @@ int main(int argc, char** argv) {
     options.virtual_clock = false;
     options.program = "Pelorn";
     options.resources = &PelornResources();
+    options.resident = true;
     host::Handheld* device = nullptr;
     try {
         options.folder = tools::DeviceFolderToBoot(tools::ChosenDevice());

@@ -2,6 +2,8 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
+#include <utility>
 
 namespace host {
 
@@ -18,6 +20,16 @@ public:
     // the real clock blocks until then.
     virtual void AdvanceTo(Millis t) = 0;
     virtual bool IsVirtual() const = 0;
+
+    // Every wait of the system (its loop's, Sleep's, a serial line's, a message sent to another
+    // process) calls this first: what the turn wrote is committed before anybody else can run.
+    void BeforeWait() {
+        if (before_wait_) before_wait_();
+    }
+    void SetBeforeWait(std::function<void()> f) { before_wait_ = std::move(f); }
+
+private:
+    std::function<void()> before_wait_;
 };
 
 // Time moves only when somebody moves it: a 5 s wait costs nothing.

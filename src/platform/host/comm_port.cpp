@@ -60,6 +60,7 @@ BOOL CommPort::Read(void* buffer, DWORD size, DWORD* read) {
         Millis deadline = total;
         if (*read > 0 && interval != kForever) deadline = std::min(deadline, last_arrival_ + interval);
         if (Now() >= deadline) return TRUE;  // a time-out is not a failure
+        state_->clock.BeforeWait();
         line_->WaitInput(deadline);
     }
 }
@@ -70,6 +71,7 @@ BOOL CommPort::Write(const void* buffer, DWORD size, DWORD* written) {
     Millis t = static_cast<Millis>(timeouts_.WriteTotalTimeoutMultiplier) * size + timeouts_.WriteTotalTimeoutConstant;
     Millis deadline = t > 0 ? Now() + t : kForever;
     std::size_t sent = 0;
+    state_->clock.BeforeWait();
     bool ok = line_->Send(static_cast<const char*>(buffer), size, &sent, deadline);
     *written = static_cast<DWORD>(sent);
     if (sent) state_->ports[number_].writes.push_back({Now(), std::string(static_cast<const char*>(buffer), sent)});
@@ -134,6 +136,7 @@ BOOL CommPort::Wait(DWORD* events) {
             modem_mark_ = status;
             return TRUE;
         }
+        state_->clock.BeforeWait();
         line_->WaitInput(deadline);
     }
 }

@@ -51,8 +51,11 @@ Handheld::Handheld(const BootOptions& options)
     else
         clock_ = std::make_unique<RealClock>();
     registry_ = std::make_unique<RegistryStore>(*folder_);
-    registry_->CheckOncePerTurn(&turn_.id);
     if (options.private_folder) registry_->SoleWriter();
+    if (options.resident) {
+        registry_->CommitAtWaits();
+        clock_->SetBeforeWait([this] { registry_->Commit(); });
+    }
     windows_ = std::make_unique<WindowManager>(*this);
     shell_ = std::make_unique<Shell>(*this);
     gpio_ = std::make_unique<GpioBlock>(*registry_);
@@ -86,6 +89,7 @@ void Handheld::PowerOff() {
     if (!d) return;
     // Windows go first, while the device is still on: their handlers may call into it.
     d->windows_->DestroyAll();
+    d->registry_->Commit();
     d->endpoint_.reset();
     d->windows_.reset();
     d->handles_ = HandleTable{};

@@ -43,21 +43,13 @@ public:
     virtual bool Act() = 0;
 };
 
-// A turn of the system's loop: from taking a message or a timer until its handler returns; one
-// taken by a modal loop inside a handler starts a new turn. `id` is 0 between turns. The
-// registry checks the file once a turn (RegistryStore::CheckOncePerTurn).
-struct LoopTurn {
-    std::uint64_t id = 0;
-    std::uint64_t last = 0;
-    int depth = 0;  // handlers on the stack
-};
-
 struct BootOptions {
     std::string folder;         // device folder; empty: DefaultDeviceFolder()
     bool virtual_clock = true;  // tests and scenarios; the running program uses the real one
     std::string program = "";   // module name, as "Pelorn" for \Windows\Pelorn.exe; empty: this executable's
     const ResourceTable* resources = nullptr;  // the application module's resources
     bool private_folder = false;               // no other process opens the folder (a scenario's own device)
+    bool resident = false;  // runs the system's loop: the registry commits a turn's writes before each wait
 };
 
 // PELORN_DEVICE, else $XDG_STATE_HOME/pelorn, else ~/.local/state/pelorn.
@@ -88,7 +80,6 @@ public:
     WindowManager& windows() { return *windows_; }
     HandleTable& handles() { return handles_; }
     KeyTable& keys() { return keys_; }
-    LoopTurn& turn() { return turn_; }
     Shell& shell() { return *shell_; }
     GpioBlock& gpio() { return *gpio_; }
     PowerDevices& power() { return *power_; }
@@ -131,7 +122,6 @@ private:
     const ResourceTable* resources_ = nullptr;
     User* user_ = nullptr;
     ValueReads value_reads_;
-    LoopTurn turn_;
     bool quiet_ = false;  // see QuietCalls
     friend class QuietCalls;
     friend class SystemCalls;

@@ -33,7 +33,6 @@ bool WindowManager::Impl::Take(MSG* out, HWND filter, UINT lo, UINT hi, bool rem
         if (remove) {
             queue.erase(it);
             --posted;
-            NextTurn();
         }
         return true;
     }
@@ -61,7 +60,6 @@ bool WindowManager::Impl::Take(MSG* out, HWND filter, UINT lo, UINT hi, bool rem
     if (remove) {
         Timer& t = best->second;
         t.due += ((now - t.due) / t.period + 1) * t.period;
-        NextTurn();
     }
     return true;
 }
@@ -82,7 +80,6 @@ bool WindowManager::Impl::QueueSent(HWND h, UINT msg, WPARAM wp, LPARAM lp, Sent
 }
 
 void WindowManager::Impl::AnswerSent(Queued& sent) {
-    NextTurn();
     if (Get(sent.msg.hwnd))
         sent.reply(ERROR_SUCCESS, Deliver(sent.msg.hwnd, sent.msg.message, sent.msg.wParam, sent.msg.lParam));
     else
@@ -119,11 +116,10 @@ Millis WindowManager::Impl::NextTimerDue() const {
 }
 
 void WindowManager::Impl::Idle(std::optional<Millis> deadline) {
+    dev.clock().BeforeWait();
     {
         // The person, or another program, may have changed anything meanwhile.
         QuietCalls quiet(dev);
-        NextTurn();
-        TurnScope turn(dev.turn());
         if (dev.user().Act()) return;
     }
     Millis next = NextTimerDue();
@@ -153,8 +149,6 @@ void WindowManager::Impl::WaitReal(Millis until) {
     for (std::size_t i = 0; i < fds.size(); ++i)
         if (fds[i].revents) ready.push_back(wake[i].on_ready);
     QuietCalls quiet(dev);
-    NextTurn();
-    TurnScope turn(dev.turn());
     for (auto& f : ready)
         f();
 }
@@ -186,6 +180,7 @@ LRESULT SendMessage(HWND h, UINT msg, WPARAM wp, LPARAM lp) {
     if (DWORD e; c.Injected(&e)) return c.Result<LRESULT>(0);
     auto& d = WM();
     if (!d.Get(h)) {
+        d.dev.clock().BeforeWait();
         LRESULT result = 0;
         DWORD error = 0;
         if (!host::DeliverToOtherProcess(d.dev.folder(), h, msg, wp, lp, true, &result, &error)) SetLastError(error);
@@ -200,6 +195,7 @@ BOOL PostMessage(HWND h, UINT msg, WPARAM wp, LPARAM lp) {
     if (DWORD e; c.Injected(&e)) return c.Result(FALSE);
     auto& d = WM();
     if (h && !d.Get(h)) {
+        d.dev.clock().BeforeWait();
         LRESULT ignored = 0;
         DWORD error = 0;
         if (host::DeliverToOtherProcess(d.dev.folder(), h, msg, wp, lp, false, &ignored, &error)) return c.Result(TRUE);
@@ -286,7 +282,9 @@ BOOL KillTimer(HWND h, UINT_PTR id) {
 void Sleep(DWORD ms) {
     host::ApiCall c("Sleep");
     c.Arg("dwMilliseconds", ms);
-    host::Handheld::Current().clock().SleepFor(ms);
+    host::Clock& clock = host::Handheld::Current().clock();
+    clock.BeforeWait();
+    clock.SleepFor(ms);
 }
 
 DWORD GetTickCount() { return WM().Now32(); }

@@ -4,10 +4,10 @@
 namespace host {
 
 struct RegistryStore::ChangeSet::State {
-    explicit State(Impl& s) : store(s), access(s), transaction(s.txn) { batch.now = FileTimeNow(); }
+    explicit State(Impl& s) : store(s), access(s), transaction(s) { batch.now = FileTimeNow(); }
     Impl& store;
     Impl::Access access;
-    WriteTransaction transaction;  // rolled back unless committed
+    WriteScope transaction;  // rolled back unless done
     Impl::Batch batch;
 };
 
@@ -22,8 +22,11 @@ LONG RegistryStore::ChangeSet::status() const {
 LONG RegistryStore::ChangeSet::Apply(const RegChange& change) { return state_->store.Change(state_->batch, change); }
 
 LONG RegistryStore::ChangeSet::Commit() {
-    int rc = state_->transaction.Commit();
-    return rc == SQLITE_DONE ? ERROR_SUCCESS : Failed(rc, true);
+    int rc = state_->transaction.Done();
+    if (rc != SQLITE_DONE) return Failed(rc, true);
+    state_->store.last_keys.clear();
+    state_->store.last_values.clear();
+    return ERROR_SUCCESS;
 }
 
 LONG RegistryStore::Apply(const std::vector<RegChange>& changes, std::size_t* failed) {
@@ -39,8 +42,7 @@ LONG RegistryStore::Apply(const std::vector<RegChange>& changes, std::size_t* fa
     return set.Commit();
 }
 
-// A batch finds and makes its keys without the process's caches: a key made by a batch that is
-// rolled back never existed, and its id is handed out again.
+// A key made by a batch that is rolled back never existed, and its id is handed out again.
 LONG RegistryStore::Impl::Lookup(Batch& b, const std::string& key_path, RegKeyId* key) {
     if (auto it = b.keys.find(key_path); it != b.keys.end()) {
         *key = it->second;
@@ -86,6 +88,8 @@ LONG RegistryStore::Impl::DeleteSubtree(Batch& b, RegKeyId key, const std::strin
 
 LONG RegistryStore::Impl::Change(Batch& b, const RegChange& c) {
     using Kind = RegChange::Kind;
+    std::vector<std::u16string_view> names;
+    std::string path, fold;
     if (LONG r = Split(c.path, &names)) return r;
     if (LONG r = PathOf(c.base, &path)) return r;
     std::size_t depth = Depth(path) + names.size();

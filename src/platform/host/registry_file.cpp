@@ -7,10 +7,8 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <chrono>
 #include <cstdlib>
 #include <cstring>
-#include <thread>
 #include <vector>
 
 #include "platform/host/registry_names.h"
@@ -48,13 +46,13 @@ CREATE TABLE counters (
 ) WITHOUT ROWID;
 )sql";
 
-bool Exists(const DeviceFolder& folder, const char* name) {
-    struct stat st {};
-    return fstatat(folder.fd(), name, &st, AT_SYMLINK_NOFOLLOW) == 0;
-}
-
 // Files SQLite keeps beside a store.
 constexpr const char* kSidecars[] = {"-journal", "-wal", "-shm"};
+
+bool Exists(const DeviceFolder& folder, const std::string& name) {
+    struct stat st {};
+    return fstatat(folder.fd(), name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0;
+}
 
 std::string TextOf(Connection& c, const char* sql, int* rc) {
     Statement s;
@@ -73,59 +71,68 @@ void Exec(Connection& c, const std::string& file, const char* sql) {
     if (sqlite3_exec(c.get(), sql, nullptr, nullptr, nullptr) != SQLITE_OK) c.Throw(file, "cannot be written");
 }
 
-// Whether the first page of every table and index is a table or index page: a look at a few
-// pages, where a full check reads them all.
-bool RootPagesSound(Connection& c, long long page_size) {
-    sqlite3_file* f = nullptr;
-    if (sqlite3_file_control(c.get(), "main", SQLITE_FCNTL_FILE_POINTER, &f) != SQLITE_OK || !f || !f->pMethods)
-        return false;
-    Statement roots;
-    if (!roots.Prepare(c.get(), "SELECT rootpage FROM sqlite_schema WHERE rootpage > 0")) return false;
-    Run r(roots);
-    int rc;
-    while ((rc = r.Step()) == SQLITE_ROW) {
-        const long long page = r.Int(0);
-        unsigned char kind = 0;
-        // Page 1 holds the file's header before its own.
-        if (f->pMethods->xRead(f, &kind, 1, (page - 1) * page_size + (page == 1 ? 100 : 0)) != SQLITE_OK)
-            return false;
-        if (kind != 0x02 && kind != 0x05 && kind != 0x0A && kind != 0x0D) return false;
-    }
-    return rc == SQLITE_DONE;
+std::uint32_t Be32(const unsigned char* p) {
+    return static_cast<std::uint32_t>(p[0]) << 24 | p[1] << 16 | p[2] << 8 | p[3];
 }
 
-// Checks, through a read-only connection that cannot write the file even on close, that the
-// file is a handheld registry of this layout, whole, with its roots. Reading every page
-// (`full`) is for after an unclean end; a damaged page met later is reported by the call that
-// meets it, and `handheld check` reads them all on demand.
-void Verify(const DeviceFolder& folder, const std::string& file, bool full) {
-    Connection c;
-    c.Open(file, SQLITE_OPEN_READONLY);
-    sqlite3_db_config(c.get(), SQLITE_DBCONFIG_NO_CKPT_ON_CLOSE, 1, nullptr);
+// Looks at the file's header before SQLite opens it, so that a file that is not a handheld
+// registry gets nothing made beside it. While nobody has the store open (no log beside it), the
+// file must also be the size its header gives: a file cut short loses its last pages unseen.
+void CheckHeader(const DeviceFolder& folder, const std::string& file) {
+    unsigned char h[100] = {};
+    int fd = openat(folder.fd(), "registry.db", O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
+    if (fd < 0) throw DeviceError("the registry " + file + " cannot be opened: " + std::strerror(errno));
+    struct stat st {};
+    const bool whole = pread(fd, h, sizeof h, 0) == static_cast<ssize_t>(sizeof h) && fstat(fd, &st) == 0;
+    close(fd);
+    if (!whole || std::memcmp(h, "SQLite format 3", 16) != 0)
+        throw DeviceError("the registry " + file + " cannot be read as a database: file is not a database");
+    const std::uint32_t id = Be32(h + 68);
+    if (id != static_cast<std::uint32_t>(kApplicationId))
+        throw DeviceError("the file " + file + " is not a handheld registry (application id " +
+                          std::to_string(static_cast<std::int32_t>(id)) + ")");
+    const long long page_size = h[16] == 0 && h[17] == 1 ? 65536 : (h[16] << 8 | h[17]);
+    const bool size_known = Be32(h + 92) == Be32(h + 24) && Be32(h + 28) != 0;
+    if (size_known && !Exists(folder, "registry.db-wal") && st.st_size != Be32(h + 28) * page_size)
+        throw DeviceError("the registry " + file + " is damaged: it is not the size its header gives");
+}
+
+// A failed look at an opened store: busy is not damage.
+[[noreturn]] void Refuse(const DeviceFolder& folder, Connection& c, const std::string& file, int rc, const char* what) {
+    if ((rc & 0xFF) == SQLITE_BUSY || (rc & 0xFF) == SQLITE_LOCKED) {
+        std::string holder = WriteLockHolder(folder);
+        throw DeviceError("the registry " + file + " is busy: " +
+                          (holder.empty() ? std::string("another process holds it") : holder + " holds it"));
+    }
+    if ((rc & 0xFF) == SQLITE_CORRUPT || (rc & 0xFF) == SQLITE_NOTADB)
+        throw DeviceError("the registry " + file + " is damaged: " + c.Message());
+    c.Throw(file, what);
+}
+
+// Checks, through the store's own connection, that the file has this layout and its roots, and
+// reads the first page of every table and index: a damaged one is refused at once, where any
+// other page is reported by the call that meets it (`handheld check` reads them all).
+void Verify(const DeviceFolder& folder, const std::string& file, Connection& c) {
     int rc = 0;
-    std::string id = TextOf(c, "PRAGMA application_id", &rc);
-    if (rc != SQLITE_ROW) c.Throw(file, "cannot be read as a database");
-    if (id != std::to_string(kApplicationId))
-        throw DeviceError("the file " + file + " is not a handheld registry (application id " + id + ")");
     std::string version = TextOf(c, "PRAGMA user_version", &rc);
+    if (rc != SQLITE_ROW) Refuse(folder, c, file, rc, "cannot be read as a database");
     if (version != std::to_string(kSchemaVersion))
         throw DeviceError("the registry " + file + " has layout " + version + ", this handheld reads layout " +
                           std::to_string(kSchemaVersion));
-    // A file cut short or run on is not the size its header gives.
-    struct stat st {};
-    const long long pages = std::atoll(TextOf(c, "PRAGMA page_count", &rc).c_str());
-    const long long page_size = std::atoll(TextOf(c, "PRAGMA page_size", &rc).c_str());
-    if (fstatat(folder.fd(), "registry.db", &st, AT_SYMLINK_NOFOLLOW) != 0 || st.st_size != pages * page_size)
-        throw DeviceError("the registry " + file + " is damaged: it is not the size its header gives");
-    if (!RootPagesSound(c, page_size))
-        throw DeviceError("the registry " + file + " is damaged: a table's first page is not one");
-    if (full) {
-        std::string check = TextOf(c, "PRAGMA quick_check", &rc);
-        if (rc != SQLITE_ROW) c.Throw(file, "cannot be checked");
-        if (check != "ok") throw DeviceError("the registry " + file + " is damaged: " + check);
+    static const char* const kFirstPages[] = {
+        "SELECT count(*) FROM keys NOT INDEXED WHERE id <= 4 AND parent = 0",
+        "SELECT count(*) FROM (SELECT path FROM keys ORDER BY path LIMIT 1)",
+        "SELECT count(*) FROM (SELECT parent FROM keys INDEXED BY keys_by_parent ORDER BY parent, path LIMIT 1)",
+        "SELECT count(*) FROM (SELECT id FROM vals LIMIT 1)",
+        "SELECT count(*) FROM (SELECT key FROM vals ORDER BY key, fold LIMIT 1)",
+        "SELECT count(*) FROM (SELECT name FROM counters LIMIT 1)",
+    };
+    for (const char* sql : kFirstPages) {
+        std::string n = TextOf(c, sql, &rc);
+        if (rc != SQLITE_ROW) Refuse(folder, c, file, rc, "does not have the layout of a handheld registry");
+        if (sql == kFirstPages[0] && n != "4")
+            throw DeviceError("the registry " + file + " is damaged: its root keys are missing");
     }
-    std::string roots = TextOf(c, "SELECT count(*) FROM keys WHERE parent = 0 AND id <= 4", &rc);
-    if (roots != "4") throw DeviceError("the registry " + file + " is damaged: its root keys are missing");
 }
 
 void InsertPath(Connection& c, const std::string& file, RegKeyId root, std::u16string_view subkey) {
@@ -160,7 +167,9 @@ void Create(const DeviceFolder& folder, const std::string& file) {
     try {
         Connection c;
         c.Open(temp, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE);
-        Exec(c, temp, "PRAGMA synchronous = FULL; BEGIN");
+        // Nobody sees this file before it is linked into place, and one killed half-way is thrown
+        // away: no journal, no syncs until it is whole.
+        Exec(c, temp, "PRAGMA journal_mode = OFF; PRAGMA synchronous = OFF; BEGIN");
         Exec(c, temp, ("PRAGMA application_id = " + std::to_string(kApplicationId)).c_str());
         Exec(c, temp, ("PRAGMA user_version = " + std::to_string(kSchemaVersion)).c_str());
         Exec(c, temp, kSchema);
@@ -175,7 +184,7 @@ void Create(const DeviceFolder& folder, const std::string& file) {
         }
         for (const SystemKey& k : kSystemKeys)
             InsertPath(c, temp, k.root, k.path);
-        Exec(c, temp, "COMMIT");
+        Exec(c, temp, "COMMIT; PRAGMA journal_mode = WAL");
     } catch (...) {
         unlinkat(folder.fd(), temp_name.c_str(), 0);
         throw;
@@ -219,18 +228,6 @@ void RemoveLeftovers(const DeviceFolder& folder) {
         unlinkat(folder.fd(), name.c_str(), 0);
 }
 
-// Whether the first bytes of the file say it is a handheld registry: only then is a journal
-// left beside it rolled back into it.
-bool HandheldHeader(const DeviceFolder& folder) {
-    unsigned char header[100] = {};
-    int fd = openat(folder.fd(), "registry.db", O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
-    if (fd < 0) return false;
-    bool whole = pread(fd, header, sizeof header, 0) == static_cast<ssize_t>(sizeof header);
-    close(fd);
-    std::uint32_t id = static_cast<std::uint32_t>(header[68] << 24 | header[69] << 16 | header[70] << 8 | header[71]);
-    return whole && std::memcmp(header, "SQLite format 3", 16) == 0 && id == static_cast<std::uint32_t>(kApplicationId);
-}
-
 }  // namespace
 
 // Read here rather than through the C++ library's system_clock, which on 32-bit ARM is built
@@ -249,78 +246,74 @@ LONG Failed(int rc, bool writing) {
             return ERROR_BADDB;
         case SQLITE_NOMEM:
             return ERROR_NOT_ENOUGH_MEMORY;
+        case SQLITE_BUSY:
+        case SQLITE_LOCKED:
+            return ERROR_BUSY;
+        case SQLITE_FULL:
+            return ERROR_DISK_FULL;
         default:
             return writing ? ERROR_CANTWRITE : ERROR_CANTREAD;
     }
 }
 
-int WaitWhileBusy(void*, int attempt) {
-    if (attempt >= 60000) return 0;
-    std::this_thread::sleep_for(std::chrono::microseconds(attempt < 20 ? 50 : 1000));
-    return 1;
+std::string WriteLockHolder(const DeviceFolder& folder) {
+    // SQLite's write lock is a POSIX record lock: in a store with a log, byte 120 of the log's
+    // index; in a store with a rollback journal, its reserved byte.
+    struct Place {
+        const char* name;
+        off_t byte;
+    };
+    for (Place p : {Place{"registry.db-shm", 120}, Place{"registry.db", 0x40000001}}) {
+        int fd = openat(folder.fd(), p.name, O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
+        if (fd < 0) continue;
+        struct flock lock {};
+        lock.l_type = F_WRLCK;
+        lock.l_whence = SEEK_SET;
+        lock.l_start = p.byte;
+        lock.l_len = 1;
+        int r = fcntl(fd, F_GETLK, &lock);
+        close(fd);
+        if (r == 0 && lock.l_type != F_UNLCK) return "process " + std::to_string(lock.l_pid);
+    }
+    return {};
 }
 
 void OpenStore(const DeviceFolder& folder, const std::string& file, Connection& db) {
     RemoveLeftovers(folder);
     // Checked before SQLite opens anything, so that a file refused here gets nothing beside it.
     bool exists = folder.CheckFile("registry.db");
-    std::vector<std::string> sidecars;
-    for (const char* suffix : kSidecars)
-        if (folder.CheckFile(std::string("registry.db") + suffix)) sidecars.push_back(suffix);
-    if (!exists) {
+    for (const char* suffix : kSidecars) {
+        if (!folder.CheckFile(std::string("registry.db") + suffix) || exists || std::string(suffix) == "-shm") continue;
         // A journal or log without its store means the store was taken away: starting afresh
         // would lose what it holds, or roll the old store's pages into the new one.
-        for (const std::string& suffix : sidecars)
-            if (suffix != "-shm")
-                throw DeviceError("the registry " + file + " is missing but its " +
-                                  (suffix == "-wal" ? "log " : "journal ") + file + suffix +
-                                  " is there; move it away to start afresh");
-        Create(folder, file);
+        throw DeviceError("the registry " + file + " is missing but its " +
+                          (std::string(suffix) == "-wal" ? "log " : "journal ") + file + suffix +
+                          " is there; move it away to start afresh");
     }
-    try {
-        // A writer killed in the middle of a change left its journal: roll it back first.
-        bool journal = std::find(sidecars.begin(), sidecars.end(), "-journal") != sidecars.end();
-        if (journal && HandheldHeader(folder)) {
-            Connection recover;
-            recover.Open(file, SQLITE_OPEN_READWRITE);
-            int rc = 0;
-            TextOf(recover, "PRAGMA application_id", &rc);
-            if (rc != SQLITE_ROW) recover.Throw(file, "cannot be recovered from its journal");
-        }
-        Verify(folder, file, journal);
-    } catch (const DeviceError&) {
-        // Whatever SQLite made beside a file it refused goes again.
-        for (const char* suffix : kSidecars)
-            if (std::find(sidecars.begin(), sidecars.end(), suffix) == sidecars.end())
-                unlinkat(folder.fd(), (std::string("registry.db") + suffix).c_str(), 0);
-        throw;
-    }
+    if (!exists) Create(folder, file);
+    CheckHeader(folder, file);
+
     db.Open(file, SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX);
     if (sqlite3_db_readonly(db.get(), "main") == 1)
         throw DeviceError("the registry " + file + " is read-only; Pelorn needs to write it");
-    // A store from before keeps a log and shared memory beside it; shared memory that another
-    // process can cut short would kill this one, so the store moves to a rollback journal as soon
-    // as nobody else has it open.
+    // The first read rolls back a journal that a killed writer left (a store from before the log),
+    // or recovers the log's index; either may wait for another process, never fail as damage.
+    Verify(folder, file, db);
     int rc = 0;
-    if (TextOf(db, "PRAGMA journal_mode", &rc) == "wal") {
-        sqlite3_busy_handler(db.get(), nullptr, nullptr);
-        sqlite3_exec(db.get(), "PRAGMA journal_mode = DELETE", nullptr, nullptr, nullptr);
-        sqlite3_busy_handler(db.get(), WaitWhileBusy, nullptr);
+    // The log: readers never wait for a writer, and a commit is one sync. A store from before
+    // moves to it as soon as nobody else has it open.
+    if (TextOf(db, "PRAGMA journal_mode", &rc) != "wal") {
+        sqlite3_busy_timeout(db.get(), 0);
+        sqlite3_exec(db.get(), "PRAGMA journal_mode = WAL", nullptr, nullptr, nullptr);
+        sqlite3_busy_timeout(db.get(), kCommandWaitMs);
     }
     Exec(db, file, "PRAGMA synchronous = FULL; PRAGMA mmap_size = 0");
-    // A writer killed before its journal said anything leaves an empty one that SQLite never
-    // removes. With the write lock held, no journal there is anybody's.
-    if (Exists(folder, "registry.db-journal") &&
-        sqlite3_exec(db.get(), "BEGIN IMMEDIATE", nullptr, nullptr, nullptr) == SQLITE_OK) {
-        unlinkat(folder.fd(), "registry.db-journal", 0);
-        sqlite3_exec(db.get(), "ROLLBACK", nullptr, nullptr, nullptr);
-    }
 }
 
 std::string CheckWhole(Connection& db) {
     int rc = 0;
     Statement s;
-    if (!s.Prepare(db.get(), "PRAGMA integrity_check")) return db.Message();
+    if (!s.Prepare(db.get(), "PRAGMA integrity_check")) return db.Message() + "\n";
     std::string out;
     Run r(s);
     while ((rc = r.Step()) == SQLITE_ROW) {
@@ -328,6 +321,7 @@ std::string CheckWhole(Connection& db) {
         out += t ? reinterpret_cast<const char*>(t) : "";
         out += "\n";
     }
+    if ((rc & 0xFF) == SQLITE_BUSY) throw DeviceError("the registry is busy: " + db.Message());
     if (rc != SQLITE_DONE) out += db.Message() + "\n";
     return out == "ok\n" ? "" : out;
 }

@@ -16,12 +16,17 @@ namespace host::regdb {
 // Now, in 100 ns units since 1601, as the registry records when a key was written.
 std::int64_t FileTimeNow();
 
-// The Win32 error for an SQLite result code.
+// The Win32 error for an SQLite result code: ERROR_BUSY while another process holds the lock,
+// ERROR_DISK_FULL, ERROR_BADDB for a damaged file, else ERROR_CANTREAD / ERROR_CANTWRITE.
 LONG Failed(int rc, bool writing);
 
-// Another process on the device is inside one short transaction: wait for it rather than
-// fail the call. About a minute in all before giving up.
-int WaitWhileBusy(void*, int attempt);
+// How long a call waits for another process's lock before it says the store is busy: a few
+// milliseconds inside the system's loop, which must never be held; longer for a command.
+constexpr int kLoopWaitMs = 5;
+constexpr int kCommandWaitMs = 2000;
+
+// The process holding the registry's write lock ("process 1234"), or empty when none does.
+std::string WriteLockHolder(const DeviceFolder& folder);
 
 class Connection {
 public:
@@ -35,7 +40,7 @@ public:
         int rc = sqlite3_open_v2(file.c_str(), &db_, flags | SQLITE_OPEN_NOFOLLOW, nullptr);
         if (rc != SQLITE_OK) Throw(file, "cannot be opened");
         sqlite3_extended_result_codes(db_, 1);
-        sqlite3_busy_handler(db_, WaitWhileBusy, nullptr);
+        sqlite3_busy_timeout(db_, kCommandWaitMs);
     }
     sqlite3* get() const { return db_; }
     std::string Message() const { return db_ ? sqlite3_errmsg(db_) : "out of memory"; }
@@ -97,51 +102,9 @@ private:
     sqlite3_stmt* s_;
 };
 
-// The statements that open and close a write transaction.
-struct Transactions {
-    sqlite3* db = nullptr;
-    Statement begin, commit, rollback;
-    sqlite3_stmt* walk = nullptr;  // a read left open between calls, ended before any write
-    std::uint64_t writes = 0;      // write transactions begun by this process
-    bool writing = false;          // one of them is open now
-};
-
-// A write transaction, taken at once (BEGIN IMMEDIATE) so that it never has to upgrade a read
-// and fail half-way; rolled back unless committed.
-class WriteTransaction {
-public:
-    explicit WriteTransaction(Transactions& t) : t_(t) {
-        ++t.writes;
-        t.writing = true;
-        if (t.walk) sqlite3_reset(t.walk);
-        rc_ = Run(t.begin).Step();
-        open_ = rc_ == SQLITE_DONE;
-    }
-    ~WriteTransaction() {
-        if (open_ && !sqlite3_get_autocommit(t_.db)) Run(t_.rollback).Step();
-        ++t_.writes;
-        t_.writing = false;
-    }
-    WriteTransaction(const WriteTransaction&) = delete;
-    WriteTransaction& operator=(const WriteTransaction&) = delete;
-
-    bool open() const { return open_; }
-    int rc() const { return rc_; }
-    int Commit() {
-        rc_ = Run(t_.commit).Step();
-        if (rc_ == SQLITE_DONE) open_ = false;
-        return rc_;
-    }
-
-private:
-    Transactions& t_;
-    int rc_ = SQLITE_OK;
-    bool open_ = false;
-};
-
-// Opens the device's store into `db`, creating it when the device is new, rolling back what a
-// killed writer left and refusing a file that is not a sound handheld registry. Throws
-// DeviceError, naming the file and why.
+// Opens the device's store into `db`, creating it when the device is new and refusing a file that
+// is not a sound handheld registry. What a killed writer left is SQLite's to roll back; nothing
+// here touches a journal, a log or the log's index. Throws DeviceError, naming the file and why.
 void OpenStore(const DeviceFolder& folder, const std::string& file, Connection& db);
 
 // Reads every page of the store: empty when all is sound, otherwise what is wrong, a line each.

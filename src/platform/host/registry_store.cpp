@@ -1,17 +1,18 @@
 #include "platform/host/registry_store.h"
 
-#include <cstring>
-
 #include "platform/host/registry_store_impl.h"
 
 namespace host {
 
-RegistryStore::Impl::Impl(const DeviceFolder& folder) : file(folder.PathOf("registry.db")) {
+RegistryStore::Impl::Impl(const DeviceFolder& device) : file(device.PathOf("registry.db")), folder(device) {
     OpenStore(folder, file, db);
-    txn.db = db.get();
-    Prepare(txn.begin, "BEGIN IMMEDIATE");
-    Prepare(txn.commit, "COMMIT");
-    Prepare(txn.rollback, "ROLLBACK");
+    Prepare(begin, "BEGIN IMMEDIATE");
+    Prepare(commit, "COMMIT");
+    Prepare(rollback, "ROLLBACK");
+    Prepare(savepoint, "SAVEPOINT call");
+    Prepare(release, "RELEASE call");
+    Prepare(rollback_to, "ROLLBACK TO call");
+    Prepare(data_version, "PRAGMA data_version");
     Prepare(key_exists, "SELECT 1 FROM keys WHERE id = ?1");
     Prepare(key_path, "SELECT path FROM keys WHERE id = ?1");
     Prepare(key_parent, "SELECT parent FROM keys WHERE id = ?1");
@@ -36,13 +37,9 @@ RegistryStore::Impl::Impl(const DeviceFolder& folder) : file(folder.PathOf("regi
     // written does without it.
     sqlite3_exec(db.get(), "CREATE INDEX IF NOT EXISTS vals_by_key ON vals (key, id)", nullptr, nullptr, nullptr);
     Prepare(value_walk, "SELECT name, type, data FROM vals WHERE key = ?1 ORDER BY id");
-    txn.walk = value_walk.get();
     Prepare(bump_counter,
             "INSERT INTO counters (name, last) VALUES (?1, ?2) "
             "ON CONFLICT (name) DO UPDATE SET last = (last + 1) & 4294967295 RETURNING last");
-
-    for (const RootKey& r : kRoots)
-        paths.emplace(r.id, RootPath(r.id));
 }
 
 void RegistryStore::Impl::Prepare(Statement& s, const char* sql) {
@@ -56,117 +53,63 @@ LONG RegistryStore::Impl::KeyExists(RegKeyId key) {
     return rc == SQLITE_DONE ? ERROR_KEY_DELETED : Failed(rc, false);
 }
 
+void RegistryStore::Impl::EndWalk() {
+    if (!cursor.walking) return;
+    sqlite3_reset(value_walk.get());
+    cursor.walking = false;
+}
+
 LONG RegistryStore::Impl::PathOf(RegKeyId key, std::string* out) {
-    if (auto it = paths.find(key); it != paths.end()) {
-        *out = it->second;
+    if (key >= 1 && key <= kLastRoot) {
+        *out = RootPath(key);
         return ERROR_SUCCESS;
     }
     Run q(key_path);
     int rc = q.Int(1, key).Step();
     if (rc != SQLITE_ROW) return rc == SQLITE_DONE ? ERROR_KEY_DELETED : Failed(rc, false);
     out->assign(static_cast<const char*>(q.Bytes(0)), static_cast<std::size_t>(q.Size(0)));
-    Remember(key, *out);
     return ERROR_SUCCESS;
 }
 
-void RegistryStore::Impl::Remember(RegKeyId key, const std::string& p) {
-    if (paths.size() >= 4096) {
-        paths.clear();
-        for (const RootKey& r : kRoots)
-            paths.emplace(r.id, RootPath(r.id));
-    }
-    paths.emplace(key, p);
-}
-
-std::optional<std::uint64_t> RegistryStore::Impl::Stamp() {
-    if (txn.writing) return std::nullopt;
-    // The file's counter moves only with this process's own writes, which the low half counts.
-    if (sole_writer) return txn.writes << 32 | (txn.writes & 0xFFFFFFFFu);
-    // Read through SQLite's own handle of the file: no second open, and a file cut short by
-    // somebody else is a failed read, not a signal.
-    if (!main_file && sqlite3_file_control(db.get(), "main", SQLITE_FCNTL_FILE_POINTER, &main_file) != SQLITE_OK)
-        main_file = nullptr;
-    sqlite3_file* f = main_file;
-    if (!f || !f->pMethods) return std::nullopt;
-    unsigned char counter[4];
-    if (f->pMethods->xRead(f, counter, sizeof counter, 24) != SQLITE_OK) return std::nullopt;
-    std::uint64_t c = std::uint64_t{counter[0]} << 24 | counter[1] << 16 | counter[2] << 8 | counter[3];
-    return c << 32 | (txn.writes & 0xFFFFFFFFu);
-}
-
-bool RegistryStore::Impl::Trusted() {
-    const bool full = opened.size() + values.size() + opened_as_asked.size() + values_as_asked.size() > 8192;
-    // This process's own writes move the stamp's low half without a look at the file.
-    if (turn && *turn && *turn == checked_turn && !txn.writing && !full &&
-        (known_at & 0xFFFFFFFFu) == (txn.writes & 0xFFFFFFFFu))
-        return true;
-    std::optional<std::uint64_t> now = Stamp();
-    if (!now) return false;
-    if (*now != known_at || full) {
-        opened.clear();
-        values.clear();
-        opened_as_asked.clear();
-        values_as_asked.clear();
-        known_at = *now;
-    }
-    checked_turn = turn ? *turn : 0;
-    return true;
-}
-
-void RegistryStore::Impl::KnownKey(RegKeyId id, const std::string& tail) {
-    known_key.assign(reinterpret_cast<const char*>(&id), sizeof id);
-    known_key += tail;
-}
-
-void RegistryStore::Impl::AskedKey(RegKeyId id, std::u16string_view tail) {
-    asked_key.assign(reinterpret_cast<const char*>(&id), sizeof id);
-    asked_key.append(reinterpret_cast<const char*>(tail.data()), tail.size() * sizeof(char16_t));
-}
-
-// Finds the key at `path` (whose first base_length bytes are the path of `base`).
-LONG RegistryStore::Impl::Find(RegKeyId base, std::size_t base_length, RegKeyId* key) {
-    // Trust is decided before the file is read: a commit landing in between moves the counter.
-    bool trusted = Trusted();
-    KnownKey(base, path);
-    if (trusted) {
-        if (auto it = opened.find(known_key); it != opened.end()) {
-            // 0 remembers that there is no such key: the hardware asks for absent settings each tick.
-            if (it->second == 0) return ERROR_FILE_NOT_FOUND;
-            *key = it->second;
-            return ERROR_SUCCESS;
-        }
-    }
+// Finds the key at `path` below `base`.
+LONG RegistryStore::Impl::Find(RegKeyId base, const std::string& path, RegKeyId* key) {
+    LONG r = ERROR_SUCCESS;
     {
         Run q(find_key_under);
         int rc = q.Blob(1, path).Int(2, base).Step();
-        if (rc == SQLITE_ROW) {
-            *key = q.Int(0);
-            if (path.size() > base_length) Remember(*key, path);
-            if (trusted) opened.emplace(known_key, *key);
-            return ERROR_SUCCESS;
-        }
-        if (rc != SQLITE_DONE) return Failed(rc, false);
+        if (rc == SQLITE_ROW) *key = q.Int(0);
+        r = rc == SQLITE_ROW ? ERROR_SUCCESS : rc == SQLITE_DONE ? ERROR_FILE_NOT_FOUND : Failed(rc, false);
     }
-    LONG r = KeyExists(base);
-    if (r != ERROR_SUCCESS) return r;
-    if (trusted) opened.emplace(known_key, 0);
-    return ERROR_FILE_NOT_FOUND;
+    if (r == ERROR_FILE_NOT_FOUND) {
+        LONG e = KeyExists(base);
+        if (e != ERROR_SUCCESS) r = e;
+    }
+    if (!resident) return r;
+    auto last = last_keys.find({base, path});
+    if (r == ERROR_BUSY && last != last_keys.end()) {
+        *key = last->second;
+        return *key ? ERROR_SUCCESS : ERROR_FILE_NOT_FOUND;
+    }
+    if (r == ERROR_SUCCESS || r == ERROR_FILE_NOT_FOUND) last_keys[{base, path}] = r == ERROR_SUCCESS ? *key : 0;
+    return r;
 }
 
-// The value named by `fold` in `key`.
-const RegistryStore::Impl::Known& RegistryStore::Impl::Read(RegKeyId key) {
-    bool trusted = Trusted();
-    KnownKey(key, fold);
-    if (trusted) {
-        if (auto it = values.find(known_key); it != values.end()) return it->second;
+// The value named by `fold` in `key`, as this process would see it.
+RegistryStore::Impl::Known RegistryStore::Impl::Read(RegKeyId key, const std::string& fold) {
+    Known read;
+    if (const Held* h = HeldFor(key, fold)) {
+        if (h->type == Held::kErase) {
+            read.status = ERROR_FILE_NOT_FOUND;
+        } else {
+            read.type = h->type;
+            read.data = h->data;
+        }
+        return read;
     }
-    read.type = REG_NONE;
-    read.data.clear();
     {
         Run q(get_value);
         int rc = q.Int(1, key).Blob(2, fold).Step();
         if (rc == SQLITE_ROW) {
-            read.status = ERROR_SUCCESS;
             read.type = static_cast<DWORD>(q.Int(0));
             auto* p = static_cast<const BYTE*>(q.Bytes(1));
             read.data.assign(p, p + q.Size(1));
@@ -178,10 +121,17 @@ const RegistryStore::Impl::Known& RegistryStore::Impl::Read(RegKeyId key) {
         LONG r = KeyExists(key);
         if (r != ERROR_SUCCESS) read.status = r;
     }
-    bool lasting =
-        read.status == ERROR_SUCCESS || read.status == ERROR_FILE_NOT_FOUND || read.status == ERROR_KEY_DELETED;
-    if (trusted && lasting && read.data.size() <= 4096) return values.emplace(known_key, read).first->second;
+    if (!resident) return read;
+    auto last = last_values.find({key, fold});
+    if (read.status == ERROR_BUSY && last != last_values.end()) return last->second;
+    if (read.status == ERROR_SUCCESS || read.status == ERROR_FILE_NOT_FOUND) last_values[{key, fold}] = read;
     return read;
+}
+
+const RegistryStore::Impl::Held* RegistryStore::Impl::HeldFor(RegKeyId key, const std::string& fold) const {
+    for (auto it = held.rbegin(); it != held.rend(); ++it)
+        if (it->key == key && it->fold == fold) return &*it;
+    return nullptr;
 }
 
 RegistryStore::RegistryStore(const DeviceFolder& folder) : impl_(std::make_unique<Impl>(folder)) {}
@@ -189,22 +139,22 @@ RegistryStore::RegistryStore(const DeviceFolder& folder) : impl_(std::make_uniqu
 RegistryStore::~RegistryStore() = default;
 
 void RegistryStore::SoleWriter() {
-    impl_->sole_writer = true;
-    // Nobody to share the file with: the connection keeps its lock and its journal file from one
-    // transaction to the next, instead of taking and dropping them (and looking for a left-over
-    // journal) around every read and write.
+    // Nobody to share the file with: the connection keeps its lock from one transaction to the
+    // next, instead of taking and dropping it around every read and write.
     sqlite3_exec(impl_->db.get(), "PRAGMA locking_mode = EXCLUSIVE", nullptr, nullptr, nullptr);
 }
 
-void RegistryStore::CheckOncePerTurn(const std::uint64_t* turn) { impl_->turn = turn; }
-
 std::optional<std::uint64_t> RegistryStore::Version() {
-    Impl::Access access(*impl_);
-    if (!impl_->Trusted()) return std::nullopt;
-    return impl_->known_at;
+    Impl& s = *impl_;
+    Impl::Access access(s);
+    Run q(s.data_version);
+    if (q.Step() != SQLITE_ROW) return std::nullopt;
+    return static_cast<std::uint64_t>(q.Int(0)) << 32 | (s.commits & 0xFFFFFFFFu);
 }
 
 const std::string& RegistryStore::file() const { return impl_->file; }
+
+std::string RegistryStore::WriteLockHolder() const { return regdb::WriteLockHolder(impl_->folder); }
 
 std::string RegistryStore::CheckWhole() {
     Impl::Access access(*impl_);
@@ -222,39 +172,36 @@ RegKeyId RegistryStore::Root(HKEY root) {
 LONG RegistryStore::OpenKey(RegKeyId base, std::u16string_view subkey, RegKeyId* key) {
     Impl& s = *impl_;
     Impl::Access access(s);
-    const bool trusted = s.Trusted();
-    s.AskedKey(base, subkey);
-    if (trusted) {
-        if (auto it = s.opened_as_asked.find(s.asked_key); it != s.opened_as_asked.end()) {
-            if (it->second == 0) return ERROR_FILE_NOT_FOUND;
-            *key = it->second;
-            return ERROR_SUCCESS;
-        }
+    std::vector<std::u16string_view> names;
+    std::string path;
+    if (LONG r = Split(subkey, &names)) return r;
+    if (LONG r = s.PathOf(base, &path)) return r;
+    if (names.empty()) {
+        if (LONG r = s.KeyExists(base)) return r;
+        *key = base;
+        return ERROR_SUCCESS;
     }
-    if (LONG r = Split(subkey, &s.names)) return r;
-    if (LONG r = s.PathOf(base, &s.path)) return r;
-    std::size_t base_length = s.path.size();
-    for (auto name : s.names)
-        AppendComponent(&s.path, name);
-    LONG r = s.Find(base, base_length, key);
-    if (trusted && (r == ERROR_SUCCESS || r == ERROR_FILE_NOT_FOUND))
-        s.opened_as_asked.emplace(s.asked_key, r == ERROR_SUCCESS ? *key : 0);
-    return r;
+    for (auto name : names)
+        AppendComponent(&path, name);
+    return s.Find(base, path, key);
 }
 
 LONG RegistryStore::CreateKey(RegKeyId base, std::u16string_view subkey, RegKeyId* key, bool* created) {
     Impl& s = *impl_;
     Impl::Access access(s);
-    if (LONG r = Split(subkey, &s.names)) return r;
-    if (LONG r = s.PathOf(base, &s.path)) return r;
-    for (auto name : s.names)
+    std::vector<std::u16string_view> names;
+    std::string path;
+    if (LONG r = Split(subkey, &names)) return r;
+    if (LONG r = s.PathOf(base, &path)) return r;
+    for (auto name : names)
         if (LONG r = CheckKeyName(name)) return r;
-    if (Depth(s.path) + s.names.size() > kMaxKeyDepth) return ERROR_INVALID_PARAMETER;
-    std::size_t base_length = s.path.size();
-    for (auto name : s.names)
-        AppendComponent(&s.path, name);
+    if (Depth(path) + names.size() > kMaxKeyDepth) return ERROR_INVALID_PARAMETER;
+    std::string prefix = path;
+    for (auto name : names)
+        AppendComponent(&path, name);
     RegKeyId found = 0;
-    LONG r = s.Find(base, base_length, &found);
+    LONG r = names.empty() ? s.KeyExists(base) : s.Find(base, path, &found);
+    if (names.empty() && r == ERROR_SUCCESS) found = base;
     if (r != ERROR_FILE_NOT_FOUND) {
         if (r == ERROR_SUCCESS) {
             *key = found;
@@ -262,15 +209,15 @@ LONG RegistryStore::CreateKey(RegKeyId base, std::u16string_view subkey, RegKeyI
         }
         return r;
     }
-
-    WriteTransaction t(s.txn);
-    if (!t.open()) return Failed(t.rc(), true);
+    // Values kept for later must land before a key is made under them.
+    if (LONG f = s.FlushHeld()) return f;
+    WriteScope w(s);
+    if (!w.open()) return Failed(w.rc(), true);
     if (LONG e = s.KeyExists(base)) return e;
-    std::string prefix = s.path.substr(0, base_length);
     std::int64_t now = FileTimeNow();
     RegKeyId parent = base;
     bool made = false;
-    for (auto name : s.names) {
+    for (auto name : names) {
         AppendComponent(&prefix, name);
         {
             Run f(s.find_key);
@@ -291,8 +238,8 @@ LONG RegistryStore::CreateKey(RegKeyId base, std::u16string_view subkey, RegKeyI
         parent = sqlite3_last_insert_rowid(s.db.get());
         made = true;
     }
-    if (int rc = t.Commit(); rc != SQLITE_DONE) return Failed(rc, true);
-    s.Remember(parent, s.path);
+    if (int rc = w.Done(); rc != SQLITE_DONE) return Failed(rc, true);
+    s.last_keys.clear();
     *key = parent;
     *created = made;
     return ERROR_SUCCESS;
@@ -302,8 +249,9 @@ LONG RegistryStore::DeleteKey(RegKeyId key) {
     Impl& s = *impl_;
     Impl::Access access(s);
     if (key >= 1 && key <= kLastRoot) return ERROR_ACCESS_DENIED;
-    WriteTransaction t(s.txn);
-    if (!t.open()) return Failed(t.rc(), true);
+    if (LONG f = s.FlushHeld()) return f;
+    WriteScope w(s);
+    if (!w.open()) return Failed(w.rc(), true);
     RegKeyId parent = 0;
     {
         Run q(s.key_parent);
@@ -325,8 +273,9 @@ LONG RegistryStore::DeleteKey(RegKeyId key) {
         Run touch(s.touch_key);
         if (int rc = touch.Int(1, parent).Int(2, FileTimeNow()).Step(); rc != SQLITE_DONE) return Failed(rc, true);
     }
-    if (int rc = t.Commit(); rc != SQLITE_DONE) return Failed(rc, true);
-    s.paths.erase(key);
+    if (int rc = w.Done(); rc != SQLITE_DONE) return Failed(rc, true);
+    s.last_keys.clear();
+    s.last_values.clear();
     return ERROR_SUCCESS;
 }
 
@@ -350,95 +299,33 @@ LONG RegistryStore::EnumKey(RegKeyId key, DWORD index, std::u16string* name, std
 LONG RegistryStore::GetValue(RegKeyId key, std::u16string_view name, RegValue* value) {
     Impl& s = *impl_;
     Impl::Access access(s);
-    const bool trusted = s.Trusted();
-    s.AskedKey(key, name);
-    const Impl::Known* known = nullptr;
-    if (trusted) {
-        if (auto it = s.values_as_asked.find(s.asked_key); it != s.values_as_asked.end()) known = it->second;
+    std::string fold;
+    AppendFolded(&fold, name);
+    Impl::Known known = s.Read(key, fold);
+    if (known.status == ERROR_SUCCESS) {
+        value->type = known.type;
+        value->data = std::move(known.data);
     }
-    if (!known) {
-        s.fold.clear();
-        AppendFolded(&s.fold, name);
-        known = &s.Read(key);
-        if (trusted && known != &s.read) s.values_as_asked.emplace(s.asked_key, known);
-    }
-    if (known->status == ERROR_SUCCESS) {
-        value->type = known->type;
-        value->data.assign(known->data.begin(), known->data.end());
-    }
-    return known->status;
-}
-
-LONG RegistryStore::SetValue(RegKeyId key, std::u16string_view name, DWORD type, const BYTE* data, std::size_t size) {
-    if (LONG r = CheckValueName(name)) return r;
-    Impl& s = *impl_;
-    Impl::Access access(s);
-    s.fold.clear();
-    AppendFolded(&s.fold, name);
-    // Most writes (the monitor's every 1.5 s) store what is already there: find that out
-    // without taking the write lock, and leave the disk alone.
-    const Impl::Known& known = s.Read(key);
-    if (known.status == ERROR_SUCCESS && known.type == type && known.data.size() == size &&
-        (size == 0 || std::memcmp(known.data.data(), data, size) == 0))
-        return ERROR_SUCCESS;
-    if (known.status != ERROR_SUCCESS && known.status != ERROR_FILE_NOT_FOUND) return known.status;
-
-    WriteTransaction t(s.txn);
-    if (!t.open()) return Failed(t.rc(), true);
-    {
-        Run touch(s.touch_key);
-        if (int rc = touch.Int(1, key).Int(2, FileTimeNow()).Step(); rc != SQLITE_DONE) return Failed(rc, true);
-        if (sqlite3_changes(s.db.get()) == 0) return ERROR_KEY_DELETED;
-    }
-    {
-        Run up(s.upsert_value);
-        int rc = up.Int(1, key).Blob(2, s.fold).Blob(3, Exact(name)).Int(4, type).Blob(5, data, size).Step();
-        if (rc != SQLITE_DONE) return Failed(rc, true);
-    }
-    if (int rc = t.Commit(); rc != SQLITE_DONE) return Failed(rc, true);
-    return ERROR_SUCCESS;
-}
-
-LONG RegistryStore::DeleteValue(RegKeyId key, std::u16string_view name) {
-    Impl& s = *impl_;
-    Impl::Access access(s);
-    s.fold.clear();
-    AppendFolded(&s.fold, name);
-    if (LONG r = s.Read(key).status) return r;
-    WriteTransaction t(s.txn);
-    if (!t.open()) return Failed(t.rc(), true);
-    {
-        Run d(s.delete_value);
-        if (int rc = d.Int(1, key).Blob(2, s.fold).Step(); rc != SQLITE_DONE) return Failed(rc, true);
-    }
-    // Another process may have deleted it in the meantime: then there is nothing to commit.
-    if (sqlite3_changes(s.db.get()) == 0) {
-        LONG r = s.KeyExists(key);
-        return r == ERROR_SUCCESS ? ERROR_FILE_NOT_FOUND : r;
-    }
-    {
-        Run touch(s.touch_key);
-        if (int rc = touch.Int(1, key).Int(2, FileTimeNow()).Step(); rc != SQLITE_DONE) return Failed(rc, true);
-    }
-    if (int rc = t.Commit(); rc != SQLITE_DONE) return Failed(rc, true);
-    return ERROR_SUCCESS;
+    return known.status;
 }
 
 LONG RegistryStore::EnumValue(RegKeyId key, DWORD index, RegValue* value) {
     Impl& s = *impl_;
     std::lock_guard<std::mutex> lock(s.mu);  // the walk stays open
     Impl::Cursor& c = s.cursor;
-    std::optional<std::uint64_t> stamp = s.Stamp();
-    std::uint64_t now = stamp.value_or(0);
-    bool current = stamp && c.walking && c.key == key && c.at == now;
     // The value just given, asked for again (with a bigger buffer, say).
-    if (current && index == c.index) {
+    if (c.walking && c.key == key && index == c.index) {
         *value = c.last;
         return ERROR_SUCCESS;
     }
+    // Values kept while the store was busy are enumerated once they are in it.
+    if (!s.held.empty()) {
+        s.EndWalk();
+        s.FlushHeld();
+    }
     sqlite3_stmt* q = s.value_walk.get();
     DWORD steps = 1;
-    if (!current || index != c.index + 1) {
+    if (!c.walking || c.key != key || index != c.index + 1) {
         sqlite3_reset(q);
         sqlite3_bind_int64(q, 1, key);
         steps = index + 1;
@@ -450,7 +337,6 @@ LONG RegistryStore::EnumValue(RegKeyId key, DWORD index, RegValue* value) {
     if (rc == SQLITE_ROW) {
         c.key = key;
         c.index = index;
-        c.at = now;
         c.walking = true;
         c.last.name = FromExact(sqlite3_column_blob(q, 0), sqlite3_column_bytes(q, 0));
         c.last.type = static_cast<DWORD>(sqlite3_column_int64(q, 1));
@@ -463,22 +349,6 @@ LONG RegistryStore::EnumValue(RegKeyId key, DWORD index, RegValue* value) {
     if (rc != SQLITE_DONE) return Failed(rc, false);
     LONG r = s.KeyExists(key);
     return r == ERROR_SUCCESS ? ERROR_NO_MORE_ITEMS : r;
-}
-
-std::uint32_t RegistryStore::NextCounter(const char* name, std::uint32_t first) {
-    Impl& s = *impl_;
-    Impl::Access access(s);
-    WriteTransaction t(s.txn);
-    if (!t.open()) s.db.Throw(s.file, "cannot be written");
-    std::uint32_t value = 0;
-    {
-        Run q(s.bump_counter);
-        if (q.Text(1, name).Int(2, first).Step() != SQLITE_ROW) s.db.Throw(s.file, "cannot be written");
-        value = static_cast<std::uint32_t>(q.Int(0));
-        if (q.Step() != SQLITE_DONE) s.db.Throw(s.file, "cannot be written");
-    }
-    if (t.Commit() != SQLITE_DONE) s.db.Throw(s.file, "cannot be written");
-    return value;
 }
 
 }  // namespace host

@@ -1,16 +1,40 @@
 // The device's registry, kept in SQLite in the device folder.
 //
 // The store speaks in key ids and Win32 error codes; registry_api.cpp puts the Reg* functions
-// and their HKEY handles on top. Every call is its own transaction (Apply makes many changes
-// one): what one returns is on the disk, and every other process on the device sees it at once.
+// and their HKEY handles on top.
 //
-// A change is written through a rollback journal (registry.db-journal, there only while it is
-// written or after a writer was killed), and nothing of the store is mapped into memory, so
-// nothing another process does to these files can kill this one. Each call asks the file; SQLite
-// keeps its pages while the file's change counter stands still.
+// Why SQLite's write-ahead log (registry.db-wal, with its index registry.db-shm): the resident
+// loop and the programs beside it (a status, an import, a reg query) share the file, and the loop
+// must never wait for them. With the log a reader never waits for a writer: it reads the last
+// commit, even while a writer is stopped half-way through its own. A commit is one sync of the
+// log; the pages go home at checkpoints, which SQLite runs as the log grows and when the last
+// connection closes. A writer killed at any point leaves frames without a commit mark, which the
+// next reader ignores: every key is wholly as before or wholly as after. Nothing here ever
+// deletes, cuts or rewrites the log, its index or a journal; only SQLite does.
+//
+// The index (-shm) is mapped by every process that has the store open. It is kept twice over
+// with checksums in its header: one found damaged is rebuilt by SQLite from the log, which is the
+// durable copy, and the first process to open the store after everyone closed it starts the index
+// afresh. It lives in the owner's folder (0700) and is the owner's alone (0600): a process of the
+// owner that cuts it short while others map it can fault them, as it could by cutting the store.
+//
+// Commits. A command (`handheld reg add`, an import, a delete) commits each call before it
+// reports success. The resident loop (CommitAtWaits) makes the writes of a turn one transaction,
+// committed before the loop next waits: at the end of the turn, before Sleep, a modal loop, a
+// serial wait or a message sent to another process. Another program sees them as soon as it
+// could run on the handheld. A crash loses at most the writes of the turn in progress, as the
+// handheld's own registry, which flushes lazily, loses those not flushed yet.
+//
+// Other processes. Their commits show at once: each call reads the file through SQLite, whose
+// page cache and `PRAGMA data_version` tell what changed. A call of the resident loop waits for
+// another process's lock a few milliseconds at most (kLoopWaitMs): a value write that finds the
+// store busy is kept, in order, and committed before a later wait; a read that cannot be made at
+// once gives the value the loop last read. A command waits up to two seconds (kCommandWaitMs)
+// and then says which process holds the lock.
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -22,6 +46,9 @@
 // Win32 codes the registry returns that the seam does not name yet.
 #ifndef ERROR_BAD_PATHNAME
 #define ERROR_BAD_PATHNAME 161L
+#endif
+#ifndef ERROR_DISK_FULL
+#define ERROR_DISK_FULL 112L
 #endif
 #ifndef ERROR_NOACCESS
 #define ERROR_NOACCESS 998L
@@ -44,6 +71,7 @@ struct RegValue {
 };
 
 class DeviceFolder;
+class WriteScope;
 
 // One change of a batch (RegistryStore::Apply).
 struct RegChange {
@@ -76,20 +104,29 @@ public:
 
     // <folder>/registry.db
     const std::string& file() const;
+    // The process holding the store's write lock ("process 1234"), or empty when none does.
+    std::string WriteLockHolder() const;
     // Reads the whole file: empty when it is sound, otherwise what is damaged, a line each.
     std::string CheckWhole();
 
-    // What this process reads is kept and checked against the file before it is used again.
-    // Within one nonzero value of `*turn` it is checked once: what another process writes
-    // meanwhile is seen when the turn changes. 0 means "check every time", as without a turn.
-    void CheckOncePerTurn(const std::uint64_t* turn);
     // Moves whenever the registry changes, by this process or another; empty while it cannot
-    // be told (the file cannot be read, or this process is in the middle of a change). Within a
-    // turn, another process's change shows once the turn changes, as the reads do.
+    // be told (the file cannot be read).
     std::optional<std::uint64_t> Version();
-    // Nobody else opens this registry (a scenario's device, in a folder of its own): what this
-    // process has not changed has not changed, and the file is not asked.
+    // Nobody else opens this registry (a scenario's device, in a folder of its own): the
+    // connection keeps its lock from one transaction to the next.
     void SoleWriter();
+
+    // This process runs the system's loop: writes wait for Commit, which the device calls before
+    // every wait, and no call waits long for another process (see above).
+    void CommitAtWaits();
+    // Commits the loop's writes, and those kept while the store was busy; ERROR_BUSY while they
+    // are still kept. Nothing to do outside the loop, where every call commits at once.
+    LONG Commit();
+    // Told when the loop's writes are first kept because `holder` ("process 1234", or empty when
+    // it cannot be told) has the store, with how many are kept; and again with 0 once they are
+    // committed.
+    using HeldWrites = std::function<void(std::size_t kept, const std::string& holder)>;
+    void ObserveHeldWrites(HeldWrites observer);
 
     // The key of HKEY_CLASSES_ROOT, HKEY_CURRENT_USER, HKEY_LOCAL_MACHINE or HKEY_USERS; 0 for
     // any other value.
@@ -97,10 +134,9 @@ public:
 
     // The calls below return Win32 error codes. Common to all: ERROR_KEY_DELETED when `key`
     // (or `base`) has been deleted, ERROR_BADDB / ERROR_CANTREAD / ERROR_CANTWRITE when the file
-    // fails. Paths are subkey names separated by '\'; a path starting with '\' is
-    // ERROR_BAD_PATHNAME, doubled and trailing separators are ignored, an empty path names
-    // `base` itself. Names compare without regard to case and keep the spelling they were
-    // created with.
+    // fails, ERROR_BUSY when another process holds it, ERROR_DISK_FULL. Paths are subkey names separated by '\'; a path
+    // starting with '\' is ERROR_BAD_PATHNAME, doubled and trailing separators are ignored, an empty path names `base`
+    // itself. Names compare without regard to case and keep the spelling they were created with.
 
     // ERROR_FILE_NOT_FOUND when any key on the path is missing.
     LONG OpenKey(RegKeyId base, std::u16string_view path, RegKeyId* key);
@@ -160,6 +196,7 @@ public:
 
 private:
     struct Impl;
+    friend class WriteScope;
     std::unique_ptr<Impl> impl_;
 };
 

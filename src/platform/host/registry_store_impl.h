@@ -1,9 +1,10 @@
 // The registry store's state, shared by the files that implement it: keys and values
-// (registry_store.cpp) and batches of changes (registry_batch.cpp).
+// (registry_store.cpp), writes and the resident loop's commits (registry_writes.cpp) and batches
+// of changes (registry_batch.cpp).
 #pragma once
 
+#include <map>
 #include <mutex>
-#include <optional>
 #include <string>
 #include <unordered_map>
 #include <unordered_set>
@@ -24,63 +25,56 @@ struct RegistryStore::Impl {
         std::vector<BYTE> data;
     };
 
+    // A value write of the resident loop that found another process holding the store: made
+    // later, in order (an empty `type` of kErase deletes the value).
+    struct Held {
+        static constexpr DWORD kErase = 0xFFFFFFFFu;
+        RegKeyId key = 0;
+        std::u16string name;
+        std::string fold;
+        DWORD type = REG_NONE;
+        std::vector<BYTE> data;
+    };
+
     std::string file;
+    const DeviceFolder& folder;
     std::mutex mu;
     Connection db;  // first in, last out: statements are finalized before it closes
-    // SQLite's handle of the main file, asked for once: it lives as long as the connection, and
-    // asking walks a dozen of SQLite's functions on every tick.
-    sqlite3_file* main_file = nullptr;
 
-    Transactions txn;
+    Statement begin, commit, rollback, savepoint, release, rollback_to, data_version;
     Statement key_exists, key_path, key_parent, find_key, find_key_under, insert_key, touch_key;
     Statement has_children, delete_key, delete_key_values, child_at;
     Statement delete_subtree_values, delete_subtree;
     Statement get_value, upsert_value, delete_value, value_walk;
-    // Where the last enumeration of values stood. Enumerating in order steps on from there
-    // (value_walk stays open between the calls) while nothing was written since; anything else
-    // starts the walk again from the key's first value.
+    Statement bump_counter;
+
+    // Where the last enumeration of values stood. Enumerating in order steps on from there, in
+    // the snapshot the walk began with, while nothing else uses the store; anything else ends
+    // the walk, and the next call starts it again from the key's first value.
     struct Cursor {
         RegKeyId key = 0;
         DWORD index = 0;
-        std::uint64_t at = 0;  // the file's stamp when it was placed
         bool walking = false;
         RegValue last;
     } cursor;
 
     // Any other use of the store first ends an open walk: its read would hold this connection's
-    // view of the file at the time it began.
+    // snapshot of the file.
     struct Access {
-        explicit Access(Impl& s) : lock(s.mu) {
-            if (s.cursor.walking) {
-                sqlite3_reset(s.value_walk.get());
-                s.cursor.walking = false;
-            }
-        }
+        explicit Access(Impl& s) : lock(s.mu) { s.EndWalk(); }
         std::lock_guard<std::mutex> lock;
     };
-    Statement bump_counter;
 
-    // The folded path of keys met so far. A key's path never changes and its id is never
-    // reused, so an entry can go stale only by its key being deleted, which the queries see.
-    std::unordered_map<RegKeyId, std::string> paths;
-    // What this process has read, good while the file's change counter and this process's own
-    // writes stand where they stood (`known_at`): keys opened (by base id and folded path; 0 for
-    // a key that is not there) and values (by key id and folded name). The monitor reads the same
-    // few values every tick; this keeps those reads off the disk.
-    std::uint64_t known_at = 0;
-    bool sole_writer = false;             // nobody else opens the file: it changes only by this process
-    const std::uint64_t* turn = nullptr;  // see CheckOncePerTurn
-    std::uint64_t checked_turn = 0;       // the turn in which known_at was last checked
-    std::unordered_map<std::string, RegKeyId> opened;
-    std::unordered_map<std::string, Known> values;
-    // The same, by the names exactly as the caller spelt them: a repeated read skips folding and
-    // splitting its path. Values point into `values`, whose nodes stay put until it is cleared.
-    std::unordered_map<std::string, RegKeyId> opened_as_asked;
-    std::unordered_map<std::string, const Known*> values_as_asked;
-    // Scratch space, reused from call to call.
-    std::vector<std::u16string_view> names;
-    std::string path, fold, known_key, asked_key;
-    Known read;
+    // The resident loop (CommitAtWaits): writes stay in one transaction until the loop waits.
+    bool resident = false;
+    bool writing = false;       // a transaction of this connection is open
+    std::uint64_t commits = 0;  // this process's own commits, which data_version does not count
+    std::vector<Held> held;     // in the order they were made
+    HeldWrites held_observer;
+    // What the resident loop last read, by key and folded name (values) or by base and folded
+    // path (keys): given again when another process keeps the file from being read at once.
+    std::map<std::pair<RegKeyId, std::string>, Known> last_values;
+    std::map<std::pair<RegKeyId, std::string>, RegKeyId> last_keys;
 
     // What a batch has learnt so far: keys by folded path, the ones it made included, and the keys
     // whose last-write time it has already moved.
@@ -92,24 +86,47 @@ struct RegistryStore::Impl {
 
     explicit Impl(const DeviceFolder& folder);
     void Prepare(Statement& s, const char* sql);
+    void EndWalk();
 
     LONG KeyExists(RegKeyId key);
     LONG PathOf(RegKeyId key, std::string* out);
-    void Remember(RegKeyId key, const std::string& p);
-    // Where the file stands: its change counter (which every commit moves, whoever makes it)
-    // beside this process's own writes; nothing while that cannot be told.
-    std::optional<std::uint64_t> Stamp();
-    // Whether what this process knows still holds; forgets it all when it does not.
-    bool Trusted();
-    void KnownKey(RegKeyId id, const std::string& tail);
-    void AskedKey(RegKeyId id, std::u16string_view tail);
-    LONG Find(RegKeyId base, std::size_t base_length, RegKeyId* key);
-    const Known& Read(RegKeyId key);
+    LONG Find(RegKeyId base, const std::string& path, RegKeyId* key);
+    Known Read(RegKeyId key, const std::string& fold);
+    const Held* HeldFor(RegKeyId key, const std::string& fold) const;
+
+    // Writes (registry_writes.cpp).
+    int CommitOpen();
+    LONG FlushHeld();
+    LONG Put(RegKeyId key, std::u16string_view name, const std::string& fold, DWORD type, const BYTE* data,
+             std::size_t size);
+    LONG Erase(RegKeyId key, const std::string& fold);
 
     LONG Change(Batch& b, const RegChange& c);
     LONG Lookup(Batch& b, const std::string& key_path, RegKeyId* key);
     LONG Touch(Batch& b, RegKeyId key);
     LONG DeleteSubtree(Batch& b, RegKeyId key, const std::string& key_path);
+};
+
+// One call's changes, all or none. Outside the resident loop it is a transaction of its own,
+// committed by Done(); in the loop it joins the loop's open transaction as a savepoint, and the
+// loop commits them all before it next waits.
+class WriteScope {
+public:
+    explicit WriteScope(RegistryStore::Impl& s);
+    ~WriteScope();
+    WriteScope(const WriteScope&) = delete;
+    WriteScope& operator=(const WriteScope&) = delete;
+
+    bool open() const { return open_; }
+    int rc() const { return rc_; }
+    // SQLITE_DONE when the changes stand.
+    int Done();
+
+private:
+    RegistryStore::Impl& s_;
+    int rc_ = SQLITE_OK;
+    bool open_ = false;
+    bool nested_ = false;
 };
 
 }  // namespace host

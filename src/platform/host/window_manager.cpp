@@ -48,13 +48,7 @@ LRESULT WindowManager::Impl::Deliver(HWND h, UINT msg, WPARAM wp, LPARAM lp) {
     }
     WNDPROC proc = w->proc;
     SystemCalls system(dev);
-    TurnScope turn(dev.turn());
     return proc(h, msg, wp, lp);
-}
-
-void WindowManager::Impl::NextTurn() {
-    LoopTurn& t = dev.turn();
-    if (t.depth > 0) t.id = ++t.last;
 }
 
 void WindowManager::Impl::Activate(HWND h) {
@@ -103,6 +97,11 @@ void WindowManager::DestroyAll() {
 
 bool WindowManager::RunUntil(Millis t) {
     Impl& d = *impl_;
+    // Whoever runs the loop gets the device back with the loop's writes committed, as at a wait.
+    struct CommitOnReturn {
+        Clock& clock;
+        ~CommitOnReturn() { clock.BeforeWait(); }
+    } commit{d.dev.clock()};
     for (;;) {
         if (quit_taken_) return false;
         MSG m;

@@ -80,7 +80,6 @@ struct WindowManager::Impl {
     HWND NewHandle();
     LRESULT Deliver(HWND h, UINT msg, WPARAM wp, LPARAM lp);
     // A message or timer taken inside a handler (by a modal loop) starts a turn of its own.
-    void NextTurn();
     void Activate(HWND h);
     RECT WorkArea() const { return RECT{0, 0, kScreenWidth, kScreenHeight - kTaskbarHeight}; }
     DWORD Now32() const;
@@ -113,22 +112,6 @@ struct WindowManager::Impl {
 private:
     void AnswerSent(Queued& sent);
     void WaitReal(Millis until);
-};
-
-// A handler, or the user's or the endpoint's work, on the stack: the outermost begins a turn.
-class TurnScope {
-public:
-    explicit TurnScope(LoopTurn& turn) : turn_(turn) {
-        if (turn_.depth++ == 0) turn_.id = ++turn_.last;
-    }
-    ~TurnScope() {
-        if (--turn_.depth == 0) turn_.id = 0;
-    }
-    TurnScope(const TurnScope&) = delete;
-    TurnScope& operator=(const TurnScope&) = delete;
-
-private:
-    LoopTurn& turn_;
 };
 
 // The window manager of the device switched on in this process.
