@@ -19,6 +19,9 @@ work=$(mktemp -d)
 socket="pelorn-face-$$"
 tm() { tmux -L "$socket" -f /dev/null "$@"; }
 trap 'tm kill-server 2>/dev/null || true; rm -rf "$work"' EXIT
+# A session of its own keeps the server up: killing the last session would end it, and the next
+# session could reach the server while it exits.
+tm new-session -d -s keep "sleep 86400"
 
 failures=0
 fail() {
@@ -63,14 +66,15 @@ restored() {
     [ "$flags" = "0 0 1" ] || fail "$what: terminal flags (alternate, mouse, cursor) are $flags"
     cmp -s "$work/stty.before" "$work/stty.after" || fail "$what: terminal modes not restored"
 }
-# Runs pelorn on device `$1` in a fresh 100x40 session, with NO_COLOR=$2 when given.
+# Runs pelorn on device `$1` in a fresh 100x40 session, with NO_COLOR=$2 when given. The modes
+# are saved before "exit" is shown, so that whoever sees the line finds them written.
 start() {
     tm kill-session -t face 2>/dev/null || true
     rm -f "$work/stty.after"
     tm new-session -d -s face -x 100 -y 40 -e "PELORN_DEVICE=$work/$1" -e COLORTERM=truecolor -e LANG=C.UTF-8 \
         -e "NO_COLOR=${2:-}" \
         "export TERM=tmux-256color; [ -n \"\$NO_COLOR\" ] || unset NO_COLOR; stty -g > '$work/stty.before';
-         $emulator '$pelorn' --new; echo \"exit \$?\"; stty -g > '$work/stty.after'; sleep 600"
+         $emulator '$pelorn' --new; rc=\$?; stty -g > '$work/stty.after'; echo \"exit \$rc\"; sleep 600"
     wait_for "Pelorn on the virtual handheld"
     wait_for "tray icon           13"
 }
@@ -207,7 +211,8 @@ screen | grep -qF "exit 0" || fail "Ctrl-C did not close in order"
 start one 1
 tm send-keys -t face p
 wait_for "holds it high"
-sleep 2
+# A tick has drawn the powered icon.
+wait_match "tray icon +13[01]"
 # Every parameter of every SGR sequence: none may set a colour (39 and 49 restore the default).
 colours | grep -oE $'\e\\[[0-9;]*m' | tr -d $'\e[m' | tr ';' '\n' | grep -qxE '3[0-8]|4[0-8]|9[0-7]|10[0-7]' &&
     fail "NO_COLOR, yet colours are drawn"
