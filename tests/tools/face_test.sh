@@ -31,10 +31,13 @@ fail() {
     failures=$((failures + 1))
 }
 screen() { tm capture-pane -p -t face; }
+# Each wait looks every 0.1 s for up to 15 s: a loaded machine, or the handheld's processor under
+# an emulator, may take seconds where an idle one takes a moment.
+tries=150
 colours() { tm capture-pane -e -p -t face; }
-# Waits up to 5 s for the screen to show `text`.
+# Waits for the screen to show `text`.
 wait_for() {
-    for _ in $(seq 50); do
+    for _ in $(seq $tries); do
         screen | grep -qF -- "$1" && return 0
         sleep 0.1
     done
@@ -42,7 +45,7 @@ wait_for() {
     return 1
 }
 wait_match() {
-    for _ in $(seq 50); do
+    for _ in $(seq $tries); do
         screen | grep -qE -- "$1" && return 0
         sleep 0.1
     done
@@ -50,7 +53,7 @@ wait_match() {
     return 1
 }
 wait_gone() {
-    for _ in $(seq 50); do
+    for _ in $(seq $tries); do
         screen | grep -qF -- "$1" || return 0
         sleep 0.1
     done
@@ -93,7 +96,7 @@ tm send-keys -t face Enter
 wait_gone "Wrong GPS firmware"
 wait_match 'firmware +" 00.00.00.00"' || true
 wait_match "profile in force +STD" || true
-for _ in $(seq 50); do
+for _ in $(seq $tries); do
     status=$(on_device one status)
     grep -qE "^Pelorn +=.*running \(pid" <<<"$status" && break
     sleep 0.1
@@ -132,7 +135,7 @@ wait_for "holds it high"
 dark="38;2;0;110;0"
 light="38;2;120;240;120"
 seen_dark=0 seen_light=0
-for _ in $(seq 50); do
+for _ in $(seq $tries); do
     c=$(colours)
     case $c in *"$dark"*) seen_dark=1 ;; esac
     case $c in *"$light"*) seen_light=1 ;; esac
@@ -174,7 +177,7 @@ wait_gone "GPS OFF"
 on_device one send show >"$work/send.out" 2>&1 &
 sender=$!
 wait_for "Shell_NotifyIcon Failure"
-for _ in $(seq 50); do grep -q "has not answered for 1 s" "$work/send.out" && break; sleep 0.1; done
+for _ in $(seq $tries); do grep -q "has not answered for 1 s" "$work/send.out" && break; sleep 0.1; done
 grep -qF "a message box until its OK; handheld status shows which" "$work/send.out" || fail "send: $(cat "$work/send.out")"
 on_device one status | grep -qF 'Message box    = "Pelorn": Shell_NotifyIcon Failure' || fail "status names no box"
 tm send-keys -t face Enter
