@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Builds the libFuzzer targets (clang, AddressSanitizer, UndefinedBehaviorSanitizer) and runs each
 # on its seeds (fuzz/corpus/<target>/) for FUZZ_SECONDS (default 20): the firmware-version query
-# (nmea), .reg files (reg_file), play scripts (script), the endpoint's requests (request), reg's
-# command line (reg_command), the text converters (utf) and the registry file (registry_db).
+# (nmea), .reg files (reg_file), play scripts (script), the endpoint's requests (request) and its
+# connections (endpoint), reg's command line (reg_command), the text converters (utf) and the
+# registry file (registry_db).
 # Targets named on the command line run alone. Fails on any finding; the input that caused it is
 # left in build-fuzz/<target>-crash-... (or -timeout-, -oom-), and the run's log in
 # build-fuzz/<target>.log.
@@ -10,7 +11,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/deps.sh clang libclang-rt-dev
 seconds="${FUZZ_SECONDS:-20}"
-all=(nmea reg_file script request reg_command utf registry_db)
+all=(nmea reg_file script request endpoint reg_command utf registry_db)
 if [ $# -gt 0 ]; then targets=("$@"); else targets=("${all[@]}"); fi
 
 options() {
@@ -18,6 +19,8 @@ options() {
     # The handheld keeps its state from input to input, so leaks are looked for once, at the end.
     nmea) echo "-max_len=1025 -timeout=20 -detect_leaks=0" ;;
     request) echo "-max_len=64 -timeout=10" ;;
+    # Up to a hundred peers, and the owner's loop turns between them.
+    endpoint) echo "-max_len=1024 -timeout=10" ;;
     registry_db) echo "-max_len=65536 -timeout=10" ;;
     *) echo "-max_len=4096 -timeout=10" ;;
   esac
@@ -43,7 +46,8 @@ for t in "${targets[@]}"; do
     -artifact_prefix="build-fuzz/$t-" -print_final_stats=1 >"build-fuzz/$t.log" 2>&1; then
     runs=$(sed -n 's/^stat::number_of_executed_units: *//p' "build-fuzz/$t.log")
     rate=$(sed -n 's/^stat::average_exec_per_sec: *//p' "build-fuzz/$t.log")
-    echo "fuzz $t: $runs runs in ${seconds}s, $rate per second, nothing found"
+    edges=$(grep -o 'cov: [0-9]*' "build-fuzz/$t.log" | tail -n1 | cut -d' ' -f2)
+    echo "fuzz $t: $runs runs in ${seconds}s, $rate per second, ${edges:-?} edges, nothing found"
   else
     tail -n 60 "build-fuzz/$t.log"
     echo "fuzz $t: FOUND something; see build-fuzz/$t.log and build-fuzz/$t-*"

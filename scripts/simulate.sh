@@ -9,9 +9,10 @@
 # break it is written to $SIMULATE_OUT/seed-S.play (default build-simulate/); replay it with
 # `handheld play` or check it with `handheld simulate --check`. A day that kills its process (a
 # sanitizer's report) or holds the device on and on counts as failed; the run goes on. The last
-# line is "simulate: N seeds, F failed". SIMULATE_BUILD picks the build (default build; the test command
-# uses its sanitizer build, build-asan); receiver excerpts come from ../shared/nmea-logs
-# (PELORN_NMEA_LOGS).
+# line is "simulate: N seeds, F failed", after the rate in virtual hours a wall-clock minute.
+# SIMULATE_BUILD picks the build (default build; the test command uses its sanitizer build,
+# build-asan); receiver excerpts come from ../shared/nmea-logs (PELORN_NMEA_LOGS).
+# scripts/simulate-long.sh is the long run.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -26,7 +27,7 @@ while [ $# -gt 0 ]; do
     --seed) first="$2"; seeds=1; shift 2 ;;
     --hours) hours="$2"; shift 2 ;;
     --jobs) jobs="$2"; shift 2 ;;
-    -h|--help) sed -n '2,14p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
+    -h|--help) sed -n '2,15p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
     *) echo "simulate.sh: unknown option '$1'" >&2; exit 2 ;;
   esac
 done
@@ -103,5 +104,7 @@ for ((j = 0; j < jobs; j++)); do
 done
 wall=$(printf '%.1f' "$(echo "$(date +%s.%N) - $started" | bc)")
 echo "simulate: $ticks virtual ticks in $wall s wall, $hours h a day, $jobs jobs"
+# Virtual hours of all the days together for each minute on the wall clock.
+echo "simulate: $(echo "scale=1; $seeds * $hours * 60 / ($wall + 0.05)" | bc) virtual hours a wall-clock minute"
 echo "simulate: $seeds seeds, $failed failed"
 [ "$failed" -eq 0 ]

@@ -154,6 +154,47 @@ TEST_F(MonitorTest, WhilePoweredTheIconAlternates) {
     EXPECT_EQ((std::vector<UINT>{IDI_GPS_ON_B, IDI_GPS_OFF}), IconsOverTicks(2));
 }
 
+TEST_F(MonitorTest, TheBlinkPhaseIsCarriedAcrossAnOffPeriod) {
+    StartWithReceiver(true);
+    Ticks(2);  // three powered ticks: the phase stands at 1
+    gpio().DrivePin38(false);
+    Ticks(2);
+    gpio().DrivePin38(true);
+    trace().Clear();
+    // The switching tick flips the phase to 0 (130) before it ends on 130; the next flips it to 1.
+    EXPECT_EQ((std::vector<UINT>{IDI_GPS_ON_A, IDI_GPS_ON_B, IDI_GPS_ON_A}), IconsOverTicks(3));
+    auto first = trace().Calls("Shell_NotifyIcon").at(0);
+    EXPECT_EQ(NIM_MODIFY, first.Num("dwMessage"));
+    EXPECT_EQ(IDI_GPS_ON_A, first.Num("icon")) << "the phase went on from where the off period found it";
+}
+
+TEST_F(MonitorTest, ARefreshReadsTheBacklightTimeOutFirstThenTheSuspendTimeOutThenTheirEnables) {
+    StartWithReceiver(false);
+    SetDword(HKEY_CURRENT_USER, kProfileKey, u"State_Chg", 1);
+    trace().Clear();
+    Ticks(1);
+    std::vector<std::string> reads;
+    for (const auto& e : trace().Calls("RegQueryValueEx"))
+        reads.push_back(e.Str("lpValueName"));
+    EXPECT_EQ((std::vector<std::string>{"State_Chg", "STD_Slide", "STD_BlTimeOut", "STD_PwrTimeOut", "STD_Backlight",
+                                        "STD_Power"}),
+              reads);
+    EXPECT_EQ((std::vector<std::string>{"State_Chg", "BatteryTimeout", "BattSuspendTimeout"}), ValuesWritten());
+}
+
+TEST_F(MonitorTest, TheReloadEventsAreCreatedAutoResetAndNotSignalled) {
+    StartWithReceiver(false);
+    auto created = trace().Calls("CreateEvent");
+    ASSERT_EQ(2u, created.size());
+    for (std::size_t i = 0; i < 2; ++i) {
+        SCOPED_TRACE(i);
+        EXPECT_EQ(i == 0 ? "BackLightChangeEvent" : "PowerManager/ReloadActivityTimeouts", created[i].Str("lpName"));
+        EXPECT_EQ("0", created[i].Raw("lpEventAttributes"));
+        EXPECT_EQ(0, created[i].Num("bManualReset")) << "auto-reset";
+        EXPECT_EQ(0, created[i].Num("bInitialState")) << "not signalled";
+    }
+}
+
 TEST_F(MonitorTest, DisabledItLeavesIconAndModeAloneAndUsesTheStandardProfile) {
     SetDword(HKEY_LOCAL_MACHINE, u"SOFTWARE\\Apps\\Tavro SW", u"DisableApp", 1);
     gpio().DrivePin38(true);

@@ -51,6 +51,13 @@ protected:
         }
         return out;
     }
+    // Whether the monitor follows pin 38 (as an enabled system does): raises it, serves two ticks.
+    bool FollowsPin38() {
+        gpio().DrivePin38(true);
+        trace().Clear();
+        Ticks(2);
+        return !PinWrites().empty() && CheckedItems() == std::vector<UINT>{ID_GPS_ON};
+    }
 };
 
 TEST_F(TrayTest, SetUpBuildsTheMenuLoadsTheIconsAndAddsTheOffIcon) {
@@ -208,6 +215,32 @@ TEST_F(TrayTest, ShowWhileShownFailsVisiblyYetEnablesAndHideTwiceStaysDisabled) 
     EXPECT_EQ(std::vector<std::string>{"Shell_NotifyIcon Failure"}, Boxes());
     Ticks(1);
     EXPECT_EQ(std::vector<UINT>{ID_GPS_ON}, CheckedItems()) << "enabled again: the monitor follows pin 38";
+}
+
+TEST_F(TrayTest, HideWithTheTrayRefusingTheDeleteShowsOneBoxAndDisablesAllTheSame) {
+    gpio().DrivePin38(false);
+    Start();
+    Ticks(1);
+    trace().Clear();
+    device().faults().FailNext("Shell_NotifyIcon", 1, ERROR_GEN_FAILURE);
+    EXPECT_EQ(1, SendMessage(Window(), WM_HIDE_TRAY_ICON, 0, 0));
+    EXPECT_EQ(std::vector<std::string>{"Shell_NotifyIcon Failure"}, Boxes());
+    EXPECT_EQ(static_cast<UINT>(IDI_GPS_OFF), TrayIcon()) << "the refused delete left the icon";
+    EXPECT_FALSE(FollowsPin38()) << "disabled";
+    EXPECT_TRUE(trace().Calls("Shell_NotifyIcon").empty());
+}
+
+TEST_F(TrayTest, ShowWithTheTrayRefusingTheAddShowsOneBoxAndEnablesAllTheSame) {
+    gpio().DrivePin38(false);
+    Start();
+    Ticks(1);
+    ASSERT_EQ(1, SendMessage(Window(), WM_HIDE_TRAY_ICON, 0, 0));
+    trace().Clear();
+    device().faults().FailNext("Shell_NotifyIcon", 1, ERROR_GEN_FAILURE);
+    EXPECT_EQ(1, SendMessage(Window(), WM_SHOW_TRAY_ICON, 0, 0));
+    EXPECT_EQ(std::vector<std::string>{"Shell_NotifyIcon Failure"}, Boxes());
+    EXPECT_EQ(0u, TrayIcon());
+    EXPECT_TRUE(FollowsPin38()) << "enabled";
 }
 
 TEST_F(TrayTest, HandlersAreSafeWhenStartUpStoppedAtTheBacklightDriver) {

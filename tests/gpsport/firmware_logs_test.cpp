@@ -12,26 +12,16 @@
 #include "platform/host/serial.h"
 #include "res/host_resources.h"
 #include "support/device_test.h"
+#include "support/nmea_logs.h"
 #include "support/pty.h"
 
 namespace {
 
-// The logs live in shared/ beside the source tree.
-std::string LogFolder() {
-    if (const char* env = std::getenv("PELORN_NMEA_LOGS"); env && *env) return env;
-#ifdef PELORN_NMEA_LOGS
-    return PELORN_NMEA_LOGS;
-#else
-    std::string here = __FILE__;  // <root>/tests/gpsport/this file
-    for (int up = 0; up < 3; ++up)
-        here = here.substr(0, here.find_last_of('/'));
-    return here + "/../shared/nmea-logs";
-#endif
-}
+using pelorn_test::NmeaLogFolder;
 
 // What a replay puts on the line: the recorder's comment lines dropped, every line ended CR LF.
 std::string Replay(const std::string& file) {
-    std::ifstream in(LogFolder() + "/" + file, std::ios::binary);
+    std::ifstream in(NmeaLogFolder() + "/" + file, std::ios::binary);
     std::ostringstream out;
     std::string line;
     while (std::getline(in, line)) {
@@ -70,9 +60,16 @@ protected:
     }
 };
 
+TEST(NmeaLogs, AreWhereTheSuiteLooks) {
+    EXPECT_TRUE(pelorn_test::HaveNmeaLogs())
+        << "no receiver logs at " << NmeaLogFolder()
+        << ": set PELORN_NMEA_LOGS to the folder that holds them; the tests that replay them skip meanwhile";
+}
+
 TEST_P(FirmwareLogTest, TheVersionRecordedIsWhatTheRuleGivesForTheBytesReceived) {
+    if (!pelorn_test::HaveNmeaLogs()) GTEST_SKIP() << pelorn_test::kNoNmeaLogs;
     const std::string replay = Replay(GetParam().file);
-    ASSERT_GT(replay.size(), 1000u) << "no log at " << LogFolder() << "/" << GetParam().file;
+    ASSERT_GT(replay.size(), 1000u) << "no log at " << NmeaLogFolder() << "/" << GetParam().file;
     pelorn_test::Pty pty;
     device().serial().Map(1, pty.path());
 

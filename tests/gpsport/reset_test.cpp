@@ -138,3 +138,25 @@ INSTANTIATE_TEST_SUITE_P(Reset, ResetFaultTest,
                          [](const ::testing::TestParamInfo<PortFault>& info) { return std::string(info.param.call); });
 
 }  // namespace
+
+namespace {
+
+// The configuration fails and closes the port: the time-outs are not asked of the closed port,
+// and only the two waits follow.
+class ClosedByConfigureTest : public ResetTest, public ::testing::WithParamInterface<const char*> {};
+
+TEST_P(ClosedByConfigureTest, NothingButTheTwoWaitsFollowTheClose) {
+    device().faults().FailNext(GetParam(), 1, ERROR_GEN_FAILURE);
+    EXPECT_EQ(1, ResetGpsReceiver());
+    std::vector<std::string> after;
+    bool closed = false;
+    for (const auto& e : trace().entries()) {
+        if (closed) after.push_back(std::string(e.call) + " " + e.Raw("dwMilliseconds"));
+        closed = closed || e.call == "CloseHandle";
+    }
+    EXPECT_EQ((std::vector<std::string>{"Sleep 100", "Sleep 5000"}), after);
+}
+
+INSTANTIATE_TEST_SUITE_P(Reset, ClosedByConfigureTest, ::testing::Values("GetCommState", "SetCommState"));
+
+}  // namespace

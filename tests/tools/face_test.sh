@@ -19,6 +19,9 @@ work=$(mktemp -d)
 socket="pelorn-face-$$"
 tm() { tmux -L "$socket" -f /dev/null "$@"; }
 trap 'tm kill-server 2>/dev/null || true; rm -rf "$work"' EXIT
+# A session of its own keeps the server up: killing the last session would end it, and the next
+# session could reach the server while it exits.
+tm new-session -d -s keep "sleep 86400"
 
 failures=0
 fail() {
@@ -28,10 +31,13 @@ fail() {
     failures=$((failures + 1))
 }
 screen() { tm capture-pane -p -t face; }
+# Each wait looks every 0.1 s for up to 15 s: a loaded machine, or the handheld's processor under
+# an emulator, may take seconds where an idle one takes a moment.
+tries=150
 colours() { tm capture-pane -e -p -t face; }
-# Waits up to 5 s for the screen to show `text`.
+# Waits for the screen to show `text`.
 wait_for() {
-    for _ in $(seq 50); do
+    for _ in $(seq $tries); do
         screen | grep -qF -- "$1" && return 0
         sleep 0.1
     done
@@ -39,7 +45,7 @@ wait_for() {
     return 1
 }
 wait_match() {
-    for _ in $(seq 50); do
+    for _ in $(seq $tries); do
         screen | grep -qE -- "$1" && return 0
         sleep 0.1
     done
@@ -47,7 +53,7 @@ wait_match() {
     return 1
 }
 wait_gone() {
-    for _ in $(seq 50); do
+    for _ in $(seq $tries); do
         screen | grep -qF -- "$1" || return 0
         sleep 0.1
     done
@@ -63,14 +69,15 @@ restored() {
     [ "$flags" = "0 0 1" ] || fail "$what: terminal flags (alternate, mouse, cursor) are $flags"
     cmp -s "$work/stty.before" "$work/stty.after" || fail "$what: terminal modes not restored"
 }
-# Runs pelorn on device `$1` in a fresh 100x40 session, with NO_COLOR=$2 when given.
+# Runs pelorn on device `$1` in a fresh 100x40 session, with NO_COLOR=$2 when given. The modes
+# are saved before "exit" is shown, so that whoever sees the line finds them written.
 start() {
     tm kill-session -t face 2>/dev/null || true
     rm -f "$work/stty.after"
     tm new-session -d -s face -x 100 -y 40 -e "PELORN_DEVICE=$work/$1" -e COLORTERM=truecolor -e LANG=C.UTF-8 \
         -e "NO_COLOR=${2:-}" \
         "export TERM=tmux-256color; [ -n \"\$NO_COLOR\" ] || unset NO_COLOR; stty -g > '$work/stty.before';
-         $emulator '$pelorn' --new; echo \"exit \$?\"; stty -g > '$work/stty.after'; sleep 600"
+         $emulator '$pelorn' --new; rc=\$?; stty -g > '$work/stty.after'; echo \"exit \$rc\"; sleep 600"
     wait_for "Pelorn on the virtual handheld"
     wait_for "tray icon           13"
 }
@@ -89,7 +96,7 @@ tm send-keys -t face Enter
 wait_gone "Wrong GPS firmware"
 wait_match 'firmware +" 00.00.00.00"' || true
 wait_match "profile in force +STD" || true
-for _ in $(seq 50); do
+for _ in $(seq $tries); do
     status=$(on_device one status)
     grep -qE "^Pelorn +=.*running \(pid" <<<"$status" && break
     sleep 0.1
@@ -128,7 +135,7 @@ wait_for "holds it high"
 dark="38;2;0;110;0"
 light="38;2;120;240;120"
 seen_dark=0 seen_light=0
-for _ in $(seq 50); do
+for _ in $(seq $tries); do
     c=$(colours)
     case $c in *"$dark"*) seen_dark=1 ;; esac
     case $c in *"$light"*) seen_light=1 ;; esac
@@ -170,7 +177,7 @@ wait_gone "GPS OFF"
 on_device one send show >"$work/send.out" 2>&1 &
 sender=$!
 wait_for "Shell_NotifyIcon Failure"
-for _ in $(seq 50); do grep -q "has not answered for 1 s" "$work/send.out" && break; sleep 0.1; done
+for _ in $(seq $tries); do grep -q "has not answered for 1 s" "$work/send.out" && break; sleep 0.1; done
 grep -qF "a message box until its OK; handheld status shows which" "$work/send.out" || fail "send: $(cat "$work/send.out")"
 on_device one status | grep -qF 'Message box    = "Pelorn": Shell_NotifyIcon Failure' || fail "status names no box"
 tm send-keys -t face Enter
@@ -207,7 +214,8 @@ screen | grep -qF "exit 0" || fail "Ctrl-C did not close in order"
 start one 1
 tm send-keys -t face p
 wait_for "holds it high"
-sleep 2
+# A tick has drawn the powered icon.
+wait_match "tray icon +13[01]"
 # Every parameter of every SGR sequence: none may set a colour (39 and 49 restore the default).
 colours | grep -oE $'\e\\[[0-9;]*m' | tr -d $'\e[m' | tr ';' '\n' | grep -qxE '3[0-8]|4[0-8]|9[0-7]|10[0-7]' &&
     fail "NO_COLOR, yet colours are drawn"

@@ -8,18 +8,12 @@
 #include <thread>
 
 #include "support/device_test.h"
+#include "support/nmea_logs.h"
 #include "tools/cli_support.h"
 
 namespace {
 
 using pelorn_test::Handheld;
-
-// The logs live in shared/ beside the source tree.
-std::string LogFolder() {
-    if (const char* env = std::getenv("PELORN_NMEA_LOGS"); env && *env) return env;
-    std::string here = __FILE__;  // <root>/tests/tools/this file
-    return here.substr(0, here.rfind("/tests/tools/")) + "/../shared/nmea-logs";
-}
 
 // Waits up to 10 s for `done` to hold.
 template <class Check>
@@ -32,8 +26,10 @@ bool Within10s(Check done) {
 }
 
 TEST(ReceiverTest, ALoggedReceiverGivesTheFirstRunItsVersionAndHearsTheReset) {
+    if (!pelorn_test::HaveNmeaLogs()) GTEST_SKIP() << pelorn_test::kNoNmeaLogs;
     std::string root = pelorn_test::MakeTempFolder("pelorn-receiver"), device = root + "/device";
-    pelorn_test::HandheldProcess receiver(device, {"receiver", LogFolder() + "/sl869.log"}, root + "/heard");
+    pelorn_test::HandheldProcess receiver(device, {"receiver", pelorn_test::NmeaLogFolder() + "/sl869.log"},
+                                          root + "/heard");
     ASSERT_TRUE(Within10s([&] { return Handheld(device, {"ports"}).out.rfind("COM1 /dev/pts/", 0) == 0; }))
         << receiver.Errors();
     EXPECT_NE(std::string::npos, receiver.Errors().find("sl869.log plays at 4800 baud")) << receiver.Errors();

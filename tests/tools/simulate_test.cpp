@@ -37,7 +37,10 @@ TEST_P(FoundBySimulationTest, KeepsEveryInvariant) {
 
 INSTANTIATE_TEST_SUITE_P(Regressions, FoundBySimulationTest,
                          ::testing::Values("hide-inside-tick-box.play", "switch-inside-switch-box.play",
-                                           "start-without-backlight.play"));
+                                           "start-without-backlight.play",
+                                           "failed-clear-beside-failed-status-query-2092.play",
+                                           "failed-clear-beside-failed-status-query-1161.play",
+                                           "failed-clear-beside-failed-status-query-1019.play"));
 
 TEST(SimulateTest, ADayIsItsSeedsAndPlaysAgainFromItsScript) {
     handheld::DayOptions options;

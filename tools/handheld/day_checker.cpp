@@ -208,7 +208,9 @@ struct DayChecker::State {
         std::string_view call = e.call;
 
         if (e.Has("injected")) {
-            if (tick) tick->faulted = true;
+            // A failed status query is a battery reading the tick's checks allow for; it neither
+            // faults the tick nor forgets a fault that fired in it before.
+            if (tick && call != "GetSystemPowerStatusEx") tick->faulted = true;
             if (run) run->faulted = true;
             if (call == "CheckMenuItem" || call == "AppendMenu" || call == "CreatePopupMenu" || call == "DestroyMenu")
                 menu_tainted = true;
@@ -218,10 +220,7 @@ struct DayChecker::State {
                 if (run) run->tray_injected = true;
             }
             if (call == "MessageBox" && run) run->box_injected = true;
-            if (call == "GetSystemPowerStatusEx" && tick) {
-                tick->faulted = false;
-                tick->ac_failed = true;
-            }
+            if (call == "GetSystemPowerStatusEx" && tick) tick->ac_failed = true;
         }
 
         if (call == "CreateFile" && run && run->kind == StepKind::kStart && e.Num("result") == -1 &&
