@@ -8,6 +8,7 @@
 #include <sstream>
 
 #include "common/control.h"
+#include "common/device_words.h"
 #include "platform/host/device_folder.h"
 #include "platform/host/endpoint.h"
 
@@ -86,6 +87,7 @@ Json StatusObject(const DeviceView& view, const SystemState& system, bool own) {
 
     out["ac_line"] = AcLine(view.ac_line);
     out["backlight_level"] = own ? Json(view.backlight_level) : Json();
+    out["backlight_from"] = own ? Json(BrightnessReason(view).full) : Json();
     out["BatteryTimeout"] = Number(view.battery_timeout);
     out["BattSuspendTimeout"] = Number(view.batt_suspend_timeout);
 
@@ -110,6 +112,7 @@ Json StatusObject(const DeviceView& view, const SystemState& system, bool own) {
 
     std::optional<std::string> in_force = view.ProfileInForce();
     out["profile"] = {{"in_force", in_force ? Json(*in_force) : Json()},
+                      {"why", ProfileReason(view, own).full},
                       {"GPS", ProfileJson(view.gps)},
                       {"STD", ProfileJson(view.std_profile)},
                       {"Temp_ACTimeOut", Number(view.temp_ac_timeout)}};
@@ -169,15 +172,14 @@ std::string Text(const Json& v, const std::string& unknown) {
     return v.dump();
 }
 
-std::string Seconds(const Json& v) { return v.is_null() ? "not set" : v.dump() + " s"; }
+std::optional<DWORD> Dword(const Json& v) {
+    return v.is_number_unsigned() ? std::optional<DWORD>(v.get<DWORD>()) : std::nullopt;
+}
 
 std::string ProfileLine(const Json& p) {
-    auto timeout = [](const Json& value, const Json& enable) {
-        if (!enable.is_null() && enable == 0) return std::string("never (disabled)");
-        return "after " + Seconds(value);
-    };
-    return "backlight off " + timeout(p["BlTimeOut"], p["Backlight"]) + ", suspend " +
-           timeout(p["PwrTimeOut"], p["Power"]) + ", brightness " + Text(p["Slide"], "not set");
+    DeviceView::Profile profile{Dword(p["PwrTimeOut"]), Dword(p["BlTimeOut"]), Dword(p["Slide"]),
+                                Dword(p["Backlight"]), Dword(p["Power"])};
+    return ProfileWords(profile);
 }
 
 }  // namespace
@@ -217,15 +219,18 @@ std::string StatusSummary(const Json& status) {
                              " (" + hardware + ")");
 
     const Json& profile = s["profile"];
-    line("Profile", profile["in_force"].is_null() ? "none in force: the time-outs written match neither profile"
-                                                  : profile["in_force"].get<std::string>() +
-                                                        (state == "not running" ? " (as last applied)" : " in force"));
+    const std::string why = profile["why"].is_string() ? ": " + profile["why"].get<std::string>() : "";
+    line("Profile", profile["in_force"].is_null() ? "none in force" + why
+                                                  : profile["in_force"].get<std::string>() + " in force" + why);
     line("  GPS", ProfileLine(profile["GPS"]));
     line("  STD", ProfileLine(profile["STD"]));
     line("AC line", Text(s["ac_line"], "unknown"));
-    line("Backlight", s["backlight_level"].is_null() ? "unknown" : "level " + s["backlight_level"].dump());
-    line("Time-outs",
-         "BatteryTimeout " + Seconds(s["BatteryTimeout"]) + ", BattSuspendTimeout " + Seconds(s["BattSuspendTimeout"]));
+    line("Backlight", s["backlight_level"].is_null()
+                          ? "unknown"
+                          : "level " + s["backlight_level"].dump() +
+                                (s["backlight_from"].is_string() ? ", " + s["backlight_from"].get<std::string>() : ""));
+    line("Time-outs", "BatteryTimeout " + Seconds(Dword(s["BatteryTimeout"])) + ", BattSuspendTimeout " +
+                          Seconds(Dword(s["BattSuspendTimeout"])));
     line("State_Chg", Text(s["State_Chg"], "not set"));
     line("Firmware",
          s["firmware"].is_null() ? "not recorded (no first run yet)" : "\"" + s["firmware"].get<std::string>() + "\"");
@@ -236,7 +241,7 @@ std::string StatusSummary(const Json& status) {
                                                              : com1["open"] == true ? " (open)"
                                                                                     : " (closed)"));
     if (own) {
-        line("Tray icon", Text(s["tray_icon"], "none"));
+        line("Tray icon", s["tray_icon"].is_null() ? "none" : IconWords(Dword(s["tray_icon"])));
         for (const Json& box : s["message_boxes"])
             line("Message box", "\"" + box["caption"].get<std::string>() + "\": " + box["text"].get<std::string>());
         for (const Json& open : s["open"])
