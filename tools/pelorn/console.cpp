@@ -167,7 +167,7 @@ void Console::Changes(const tools::DeviceView& now) {
     if (now.firmware != seen_.firmware && now.firmware) Line("firmware recorded: \"" + *now.firmware + "\"");
     if (now.ProfileInForce() != seen_.ProfileInForce() && now.battery_timeout)
         Line("profile in force: " + InForceWords(now, true));
-    else if (now.gps != seen_.gps || now.std_profile != seen_.std_profile)
+    else if ((now.gps != seen_.gps || now.std_profile != seen_.std_profile) && now.battery_timeout)
         Line(now.ProfileInForce() ? "profile " + *now.ProfileInForce() + " in force, now " +
                                         tools::ProfileWords(*now.ProfileInForce() == "GPS" ? now.gps : now.std_profile)
                                   : "profile in force: " + InForceWords(now, true));
