@@ -4,13 +4,13 @@
 
 #include <algorithm>
 #include <cstdio>
-#include <filesystem>
 #include <sstream>
 
 #include "common/control.h"
 #include "common/device_words.h"
 #include "platform/host/device_folder.h"
 #include "platform/host/endpoint.h"
+#include "platform/host/serial.h"
 
 namespace tools {
 namespace {
@@ -53,16 +53,11 @@ std::string Hex8(long long v) {
     return text;
 }
 
-// What a process that does not answer holds open of what the status can name: COM1's line.
-std::string Holding(long pid, const std::string& com1) {
-    if (com1.empty() || com1[0] != '/') return "";
-    std::error_code ec;
-    for (const auto& fd : std::filesystem::directory_iterator("/proc/" + std::to_string(pid) + "/fd", ec)) {
-        std::error_code link;
-        if (std::filesystem::read_symlink(fd.path(), link).string() == com1)
-            return "; it holds COM1 (" + com1 + ") open, as the reset and the firmware read do";
-    }
-    return "";
+// What a process that does not answer holds open of what the status can name: COM1, whatever it
+// is mapped to (the device knows who has a port open).
+std::string Holding(host::Handheld& device, long pid) {
+    if (device.serial().OpenElsewhere(1) != pid) return "";
+    return "; it holds COM1 (" + device.serial().Mapping(1) + ") open, as the reset and the firmware read do";
 }
 
 }  // namespace
@@ -150,7 +145,7 @@ Json DeviceStatus(host::Handheld& device, const std::function<void(const std::st
                                 "its loop (the first run reads the receiver's firmware on COM1 for up to 5 s)";
     std::optional<std::string> answer = host::QueryProcess(folder, pid, kStatusQuery, kSlowMs / 2, [&](int waited) {
         if (waited == kSlowMs)
-            say(who + " is " + doing + Holding(pid, Look(device).com1) + "; waiting up to " +
+            say(who + " is " + doing + Holding(device, pid) + "; waiting up to " +
                 std::to_string(kPatienceMs / 1000) + " s for its answer");
         return waited < kPatienceMs;
     });
