@@ -722,23 +722,25 @@ TEST_F(LiveTest, StatusAndLogTellReceiverProfileFirmwareCom1AndWhatOthersDid) {
     for (const std::string& part :
          {std::string("\"pins\":{\"21\":0,\"38\":0,\"38_hardware\":null}"),
           std::string(
-              "\"profile\":{\"in_force\":\"STD\",\"why\":\"pin 38 is low: the receiver is off\",\"GPS\":{\"PwrTimeOut\":180,\"BlTimeOut\":30,\"Slide\":10,"
+              "\"profile\":{\"in_force\":\"STD\",\"why\":\"pin 38 is low: the receiver is "
+              "off\",\"GPS\":{\"PwrTimeOut\":180,\"BlTimeOut\":30,\"Slide\":10,"
               "\"Backlight\":0,\"Power\":0},\"STD\":{\"PwrTimeOut\":180,\"BlTimeOut\":30,\"Slide\":5,"
               "\"Backlight\":1,\"Power\":1},\"Temp_ACTimeOut\":60},\"State_Chg\":0,\"firmware\":\" 00.00.00.00\","
               "\"com1\":{\"mapping\":\"sim\",\"open\":false},\"system\":{\"state\":\"running\",\"pid\":" +
               pid + "}}")})
         EXPECT_TRUE(Has(*applied, part)) << part << "\n" << *applied;
     Ran words = Run({"status"});
-    for (const std::string& line : {"Pelorn         = running (pid " + pid + ", window " + Hex8(window_) + ")\n",
-                                    std::string("Receiver       = off (pin 38 low, pin 21 low; the hardware leaves pin "
-                                                "38 alone)\nProfile        = STD in force: pin 38 is low: the "
-                                                "receiver is off\n"),
-                                    std::string("  GPS          = backlight off never, suspend never, brightness 10\n"),
-                                    std::string("  STD          = backlight off after 30 s, suspend after 180 s, "
-                                                "brightness 5\n"),
-                                    std::string("Time-outs      = BatteryTimeout 30 s, BattSuspendTimeout 180 s\n"),
-                                    std::string("State_Chg      = 0\nFirmware       = \" 00.00.00.00\"\n"
-                                                "COM1           = sim (closed)\nTray icon      = 132 (receiver off)\n")})
+    for (const std::string& line :
+         {"Pelorn         = running (pid " + pid + ", window " + Hex8(window_) + ")\n",
+          std::string("Receiver       = off (pin 38 low, pin 21 low; the hardware leaves pin "
+                      "38 alone)\nProfile        = STD in force: pin 38 is low: the "
+                      "receiver is off\n"),
+          std::string("  GPS          = backlight off never, suspend never, brightness 10\n"),
+          std::string("  STD          = backlight off after 30 s, suspend after 180 s, "
+                      "brightness 5\n"),
+          std::string("Time-outs      = BatteryTimeout 30 s, BattSuspendTimeout 180 s\n"),
+          std::string("State_Chg      = 0\nFirmware       = \" 00.00.00.00\"\n"
+                      "COM1           = sim (closed)\nTray icon      = 132 (receiver off)\n")})
         EXPECT_TRUE(Has(words.out, line)) << line << words.out;
 
     // Other programs' doings, in the log, every line with its wall-clock time.
@@ -946,9 +948,10 @@ TEST_F(LiveTest, StatusAndLogSayWhyTheProfileHoldsAndWhereTheBrightnessComesFrom
     // A profile set by name is applied at the next tick; time-outs written by another program match neither.
     Ran set = Run({"profile", "GPS", "backlight=45", "suspend=never", "brightness=3"});
     EXPECT_EQ(0, set.exit) << set.err;
-    EXPECT_TRUE(Has(set.out, "GPS profile, while the receiver is powered: backlight off after 45 s, suspend never, "
-                             "brightness 3\n  GPS_BlTimeOut   45          backlight time-out on battery, seconds\n"
-                             "  GPS_Backlight   1 "))
+    EXPECT_TRUE(Has(set.out,
+                    "GPS profile, while the receiver is powered: backlight off after 45 s, suspend never, "
+                    "brightness 3\n  GPS_BlTimeOut   45          backlight time-out on battery, seconds\n"
+                    "  GPS_Backlight   1 "))
         << set.out;
     ASSERT_TRUE(StatusWhen("\"BatteryTimeout\":45", kStartPatience)) << Status();
     ASSERT_EQ(0, Run({"reg", "add", "HKCU\\ControlPanel\\Backlight", "/v", "BatteryTimeout", "/t", "REG_DWORD", "/d",
@@ -959,10 +962,11 @@ TEST_F(LiveTest, StatusAndLogSayWhyTheProfileHoldsAndWhereTheBrightnessComesFrom
                     "Profile        = none in force: the time-outs written (BatteryTimeout never, BattSuspendTimeout "
                     "never) match neither profile: GPS would write BatteryTimeout 45 s, STD BatteryTimeout 30 s, "
                     "BattSuspendTimeout 180 s"));
-    for (const char* line : {"profile in force: GPS (backlight off never, suspend never, brightness 10): pin 38 is high",
-                             "backlight: level 5, from STD_Slide: on external power",
-                             "profile in force: none: the time-outs written (BatteryTimeout never",
-                             "profile in force: GPS (backlight off after 45 s, suspend never, brightness 3): pin 38"})
+    for (const char* line :
+         {"profile in force: GPS (backlight off never, suspend never, brightness 10): pin 38 is high",
+          "backlight: level 5, from STD_Slide: on external power",
+          "profile in force: none: the time-outs written (BatteryTimeout never",
+          "profile in force: GPS (backlight off after 45 s, suspend never, brightness 3): pin 38"})
         EXPECT_TRUE(Has(pelorn_->Output(), line)) << line << "\n" << pelorn_->Output();
 }
 
@@ -977,11 +981,12 @@ TEST_F(CommandLineTest, ProfilesAreListedByTheirRegistryNames) {
     EXPECT_EQ(0u, listed.out.find("GPS profile, while the receiver is powered: backlight off never, suspend never, "
                                   "brightness 0\n  GPS_BlTimeOut   missing "))
         << listed.out;
-    EXPECT_TRUE(Has(listed.out, "STD profile, while it is off: backlight off never, suspend after 600 s, brightness 0\n"
-                                "  STD_BlTimeOut   30          backlight time-out on battery, seconds\n"
-                                "  STD_Backlight   0           0: no backlight time-out (never)\n"
-                                "  STD_PwrTimeOut  600         suspend time-out on battery, seconds\n"
-                                "  STD_Power       1           0: no suspend time-out (never)\n"))
+    EXPECT_TRUE(Has(listed.out,
+                    "STD profile, while it is off: backlight off never, suspend after 600 s, brightness 0\n"
+                    "  STD_BlTimeOut   30          backlight time-out on battery, seconds\n"
+                    "  STD_Backlight   0           0: no backlight time-out (never)\n"
+                    "  STD_PwrTimeOut  600         suspend time-out on battery, seconds\n"
+                    "  STD_Power       1           0: no suspend time-out (never)\n"))
         << listed.out;
     EXPECT_TRUE(Has(Handheld(Device(), {"reg", "query", "HKCU\\Software\\MicroSoft\\Shell", "/v", "State_Chg"}).out,
                     "State_Chg    REG_DWORD    0x1"));
@@ -992,16 +997,18 @@ TEST_F(CommandLineTest, TheFirmwareIsReadOnDemandAndRecorded) {
     // A receiver without power says nothing: the first run's fallback.
     Ran silent = Handheld(Device(), {"firmware", "--read"});
     EXPECT_EQ(0, silent.exit) << silent.err;
-    EXPECT_EQ("version: \" 00.00.00.00\" (the receiver's words give none: \"Wrong GPS firmware\")\nheard: nothing (a "
-              "receiver without power says nothing: pin 38 high powers it)\n",
-              silent.out);
+    EXPECT_EQ(
+        "version: \" 00.00.00.00\" (the receiver's words give none: \"Wrong GPS firmware\")\nheard: nothing (a "
+        "receiver without power says nothing: pin 38 high powers it)\n",
+        silent.out);
     ASSERT_EQ(0, Handheld(Device(), {"reg", "add", "HKLM\\SOFTWARE\\Apps\\Tavro SW", "/f"}).exit);
     ASSERT_EQ(0, Handheld(Device(), {"set", "pin38=high"}).exit);
     Ran read = Handheld(Device(), {"firmware", "--read", "--record"});
     EXPECT_EQ(0, read.exit) << read.err;
-    EXPECT_EQ("version: \" 03.01.00.12\"\nheard: \"$PSRFTXT,Version: 03.01.00.12-HH01*20\\r\\n\"\n"
-              "FW = \" 03.01.00.12\" recorded\n",
-              read.out);
+    EXPECT_EQ(
+        "version: \" 03.01.00.12\"\nheard: \"$PSRFTXT,Version: 03.01.00.12-HH01*20\\r\\n\"\n"
+        "FW = \" 03.01.00.12\" recorded\n",
+        read.out);
     EXPECT_EQ("FW = \" 03.01.00.12\" (recorded at the first run)\n", Handheld(Device(), {"firmware"}).out);
 }
 

@@ -410,7 +410,8 @@ TEST(PlayTest, EachSendStepCarriesTheWindowsAnswerInBothOrdersAndInWords) {
         for (std::string line; std::getline(lines, line); ++n) {
             nlohmann::json record = nlohmann::json::parse(line);
             if (record.contains("step") && record["step"].get<std::string>().rfind("send", 0) == 0)
-                sends.push_back(record["step"].get<std::string>() + " " + record.value("result", nlohmann::json()).dump());
+                sends.push_back(record["step"].get<std::string>() + " " +
+                                record.value("result", nlohmann::json()).dump());
             if (record.value("step", "") == "send reset") step = n;
             if (record.value("call", "") == "MessageBox") box = n;
         }

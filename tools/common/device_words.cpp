@@ -60,9 +60,10 @@ Reason ProfileReason(const DeviceView& v, bool pins_known) {
     if (gps)
         return {"the time-outs written are still GPS's though pin 38 is low: the next tick applies STD",
                 "pin 38 low, not yet"};
-    return {"pin 38 is high, yet STD holds: Pelorn takes STD while its icon is hidden (it leaves the receiver "
-            "alone then), or its next tick applies GPS",
-            "hidden, or not yet"};
+    return {
+        "pin 38 is high, yet STD holds: Pelorn takes STD while its icon is hidden (it leaves the receiver "
+        "alone then), or its next tick applies GPS",
+        "hidden, or not yet"};
 }
 
 Reason BrightnessReason(const DeviceView& v) {
@@ -75,7 +76,8 @@ Reason BrightnessReason(const DeviceView& v) {
         return {"from GPS_Slide: the receiver is powered and the device is on battery", "GPS_Slide, battery"};
     if (!gps && level == std_slide.value_or(0)) {
         if (!v.pin38) return {"from STD_Slide: the receiver is off", "STD_Slide, rcv off"};
-        std::string power = v.ac_line == AC_LINE_ONLINE ? "on external power" : "with the AC line unknown (external power)";
+        std::string power =
+            v.ac_line == AC_LINE_ONLINE ? "on external power" : "with the AC line unknown (external power)";
         return {"from STD_Slide: " + power + " the brightness comes from STD_Slide, even with the receiver powered",
                 "STD_Slide, on AC"};
     }

@@ -145,8 +145,8 @@ Json DeviceStatus(host::Handheld& device, const std::function<void(const std::st
                                 "its loop (the first run reads the receiver's firmware on COM1 for up to 5 s)";
     std::optional<std::string> answer = host::QueryProcess(folder, pid, kStatusQuery, kSlowMs / 2, [&](int waited) {
         if (waited == kSlowMs)
-            say(who + " is " + doing + Holding(device, pid) + "; waiting up to " +
-                std::to_string(kPatienceMs / 1000) + " s for its answer");
+            say(who + " is " + doing + Holding(device, pid) + "; waiting up to " + std::to_string(kPatienceMs / 1000) +
+                " s for its answer");
         return waited < kPatienceMs;
     });
     if (answer) {
@@ -172,8 +172,8 @@ std::optional<DWORD> Dword(const Json& v) {
 }
 
 std::string ProfileLine(const Json& p) {
-    DeviceView::Profile profile{Dword(p["PwrTimeOut"]), Dword(p["BlTimeOut"]), Dword(p["Slide"]),
-                                Dword(p["Backlight"]), Dword(p["Power"])};
+    DeviceView::Profile profile{Dword(p["PwrTimeOut"]), Dword(p["BlTimeOut"]), Dword(p["Slide"]), Dword(p["Backlight"]),
+                                Dword(p["Power"])};
     return ProfileWords(profile);
 }
 

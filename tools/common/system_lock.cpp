@@ -34,8 +34,7 @@ pid_t Holder(int fd) {
 // Record locks go with any descriptor of the file the process closes: nothing else here opens it.
 SystemLock::SystemLock(const host::DeviceFolder& folder) {
     fd_ = openat(folder.fd(), kLockFile, O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0600);
-    if (fd_ < 0)
-        throw host::DeviceError("cannot open " + folder.PathOf(kLockFile) + ": " + std::strerror(errno));
+    if (fd_ < 0) throw host::DeviceError("cannot open " + folder.PathOf(kLockFile) + ": " + std::strerror(errno));
     struct flock lock {};
     lock.l_type = F_WRLCK;
     lock.l_whence = SEEK_SET;

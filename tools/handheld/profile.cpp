@@ -65,14 +65,16 @@ std::string Row(LPCTSTR name, std::optional<DWORD> value, const std::string& mea
     return row + meaning + "\n";
 }
 
-std::string Listing(const char* label, const char* when, const PowerProfile& names, const tools::DeviceView::Profile& p) {
+std::string Listing(const char* label, const char* when, const PowerProfile& names,
+                    const tools::DeviceView::Profile& p) {
     return std::string(label) + " profile, " + when + ": " + tools::ProfileWords(p) + "\n" +
            Row(names.blTimeOut, p.bl_timeout, "backlight time-out on battery, seconds") +
            Row(names.backlight, p.backlight, "0: no backlight time-out (never)") +
            Row(names.powerTimeOut, p.power_timeout, "suspend time-out on battery, seconds") +
            Row(names.power, p.power, "0: no suspend time-out (never)") +
-           Row(names.slide, p.slide, std::string("brightness level 0-10") +
-                                         (label[0] == 'G' ? ", while powered on battery" : ", in every other case"));
+           Row(names.slide, p.slide,
+               std::string("brightness level 0-10") +
+                   (label[0] == 'G' ? ", while powered on battery" : ", in every other case"));
 }
 
 host::RegChange Dword(LPCTSTR name, DWORD value) {
@@ -87,22 +89,21 @@ host::RegChange Dword(LPCTSTR name, DWORD value) {
 }
 
 void Usage() {
-    std::cout
-        << kUsage
-        << "Without arguments, lists both power profiles of the device in PELORN_DEVICE by their values in\n"
-           "HKCU\\Software\\MicroSoft\\Shell: the GPS profile (GPS_BlTimeOut, GPS_Backlight, GPS_PwrTimeOut,\n"
-           "GPS_Power, GPS_Slide) holds while the receiver is powered (pin 38 high), the STD profile (the\n"
-           "same names with STD_) otherwise. The brightness comes from GPS_Slide only while the receiver\n"
-           "is powered on battery, and from STD_Slide in every other case, on external power too.\n"
-           "With GPS or STD, sets that profile's values by name and sets State_Chg, so that a running\n"
-           "Pelorn applies them at its next tick (within 1.5 s):\n"
-           "  backlight=SECONDS   the backlight time-out on battery: BlTimeOut = SECONDS, Backlight = 1\n"
-           "  backlight=never     no backlight time-out: Backlight = 0 (BlTimeOut is kept); 0 is never too\n"
-           "  suspend=SECONDS     the suspend time-out on battery: PwrTimeOut = SECONDS, Power = 1\n"
-           "  suspend=never       no suspend time-out: Power = 0 (PwrTimeOut is kept); 0 is never too\n"
-           "  brightness=N        Slide = N, a backlight level from 0 (dark) to 10 (brightest)\n"
-           "Time-outs run to 4294967 s: the platform counts a time-out's milliseconds in 32 bits. Values\n"
-           "out of range are refused and nothing is written.\n";
+    std::cout << kUsage
+              << "Without arguments, lists both power profiles of the device in PELORN_DEVICE by their values in\n"
+                 "HKCU\\Software\\MicroSoft\\Shell: the GPS profile (GPS_BlTimeOut, GPS_Backlight, GPS_PwrTimeOut,\n"
+                 "GPS_Power, GPS_Slide) holds while the receiver is powered (pin 38 high), the STD profile (the\n"
+                 "same names with STD_) otherwise. The brightness comes from GPS_Slide only while the receiver\n"
+                 "is powered on battery, and from STD_Slide in every other case, on external power too.\n"
+                 "With GPS or STD, sets that profile's values by name and sets State_Chg, so that a running\n"
+                 "Pelorn applies them at its next tick (within 1.5 s):\n"
+                 "  backlight=SECONDS   the backlight time-out on battery: BlTimeOut = SECONDS, Backlight = 1\n"
+                 "  backlight=never     no backlight time-out: Backlight = 0 (BlTimeOut is kept); 0 is never too\n"
+                 "  suspend=SECONDS     the suspend time-out on battery: PwrTimeOut = SECONDS, Power = 1\n"
+                 "  suspend=never       no suspend time-out: Power = 0 (PwrTimeOut is kept); 0 is never too\n"
+                 "  brightness=N        Slide = N, a backlight level from 0 (dark) to 10 (brightest)\n"
+                 "Time-outs run to 4294967 s: the platform counts a time-out's milliseconds in 32 bits. Values\n"
+                 "out of range are refused and nothing is written.\n";
 }
 
 }  // namespace
