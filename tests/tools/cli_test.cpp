@@ -376,6 +376,19 @@ TEST_F(CommandLineTest, BadArgumentsGiveAUsageLineAndExit2WithoutTouchingTheDevi
     } cases[] = {
         {{}, "usage: handheld [--help] [--version] [--device DIR [--new]] COMMAND [ARGS...]"},
         {{"frob"}, "handheld: unknown command 'frob'"},
+        {{"stat"}, "handheld: unknown command 'stat'; did you mean 'status'?"},
+        {{"profile", "GPS"}, "handheld profile: say what to set: backlight=, suspend= or brightness="},
+        {{"profile", "GSP", "backlight=30"}, "handheld profile: the profile is GPS or STD, not 'GSP'"},
+        {{"profile", "STD", "backlight=-1"},
+         "handheld profile: backlight is a number of seconds from 1 to 4294967 (the platform counts a time-out's "
+         "milliseconds in 32 bits) or never, not '-1'"},
+        {{"profile", "STD", "suspend=4294968"},
+         "handheld profile: suspend is a number of seconds from 1 to 4294967 (the platform counts a time-out's "
+         "milliseconds in 32 bits) or never, not '4294968'"},
+        {{"profile", "GPS", "brightness=11"},
+         "handheld profile: brightness is a backlight level from 0 (dark) to 10 (brightest), the levels of the "
+         "handheld's backlight driver, not '11'"},
+        {{"firmware", "--record"}, "handheld firmware: --record records what --read reads: give both"},
         {{"--device"}, "handheld: --device needs a folder"},
         {{"--device", "elsewhere", "play", "tour.play"},
          "handheld: play runs on a fresh temporary device, not on --device"},
@@ -402,7 +415,8 @@ TEST_F(CommandLineTest, BadArgumentsGiveAUsageLineAndExit2WithoutTouchingTheDevi
         EXPECT_NE(std::string::npos, r.err.find("usage: handheld")) << r.err;
         EXPECT_EQ("", r.out);
     }
-    for (const char* command : {"reg", "send", "set", "ports", "status", "play", "check", "receiver"}) {
+    for (const char* command :
+         {"reg", "send", "set", "ports", "status", "play", "check", "receiver", "profile", "firmware"}) {
         Ran r = Handheld(Device(), {command, "--help"});
         EXPECT_EQ(0, r.exit) << command;
         EXPECT_EQ(0u, r.out.find(std::string("usage: handheld ") + command)) << r.out;
@@ -717,23 +731,25 @@ TEST_F(LiveTest, StatusAndLogTellReceiverProfileFirmwareCom1AndWhatOthersDid) {
     for (const std::string& part :
          {std::string("\"pins\":{\"21\":0,\"38\":0,\"38_hardware\":null}"),
           std::string(
-              "\"profile\":{\"in_force\":\"STD\",\"GPS\":{\"PwrTimeOut\":180,\"BlTimeOut\":30,\"Slide\":10,"
+              "\"profile\":{\"in_force\":\"STD\",\"why\":\"pin 38 is low: the receiver is "
+              "off\",\"GPS\":{\"PwrTimeOut\":180,\"BlTimeOut\":30,\"Slide\":10,"
               "\"Backlight\":0,\"Power\":0},\"STD\":{\"PwrTimeOut\":180,\"BlTimeOut\":30,\"Slide\":5,"
               "\"Backlight\":1,\"Power\":1},\"Temp_ACTimeOut\":60},\"State_Chg\":0,\"firmware\":\" 00.00.00.00\","
               "\"com1\":{\"mapping\":\"sim\",\"open\":false},\"system\":{\"state\":\"running\",\"pid\":" +
               pid + "}}")})
         EXPECT_TRUE(Has(*applied, part)) << part << "\n" << *applied;
     Ran words = Run({"status"});
-    for (const std::string& line : {"Pelorn         = running (pid " + pid + ", window " + Hex8(window_) + ")\n",
-                                    std::string("Receiver       = off (pin 38 low, pin 21 low; the hardware leaves pin "
-                                                "38 alone)\nProfile        = STD in force\n"),
-                                    std::string("  GPS          = backlight off never (disabled), suspend never "
-                                                "(disabled), brightness 10\n"),
-                                    std::string("  STD          = backlight off after 30 s, suspend after 180 s, "
-                                                "brightness 5\n"),
-                                    std::string("Time-outs      = BatteryTimeout 30 s, BattSuspendTimeout 180 s\n"),
-                                    std::string("State_Chg      = 0\nFirmware       = \" 00.00.00.00\"\n"
-                                                "COM1           = sim (closed)\nTray icon      = 132\n")})
+    for (const std::string& line :
+         {"Pelorn         = running (pid " + pid + ", window " + Hex8(window_) + ")\n",
+          std::string("Receiver       = off (pin 38 low, pin 21 low; the hardware leaves pin "
+                      "38 alone)\nProfile        = STD in force: pin 38 is low: the "
+                      "receiver is off\n"),
+          std::string("  GPS          = backlight off never, suspend never, brightness 10\n"),
+          std::string("  STD          = backlight off after 30 s, suspend after 180 s, "
+                      "brightness 5\n"),
+          std::string("Time-outs      = BatteryTimeout 30 s, BattSuspendTimeout 180 s\n"),
+          std::string("State_Chg      = 0\nFirmware       = \" 00.00.00.00\"\n"
+                      "COM1           = sim (closed)\nTray icon      = 132 (receiver off)\n")})
         EXPECT_TRUE(Has(words.out, line)) << line << words.out;
 
     // Other programs' doings, in the log, every line with its wall-clock time.
@@ -755,7 +771,7 @@ TEST_F(LiveTest, StatusAndLogTellReceiverProfileFirmwareCom1AndWhatOthersDid) {
                                     std::string("message box \"Pelorn\": Wrong GPS firmware [OK]"),
                                     std::string("firmware recorded: \" 00.00.00.00\""),
                                     std::string("profile in force: STD (backlight off after 30 s, suspend after 180 "
-                                                "s, brightness 5)"),
+                                                "s, brightness 5): pin 38 is low: the receiver is off"),
                                     std::string("State_Chg: 5 (set by another program): the profile is applied again")})
         EXPECT_EQ(1, std::count(told.begin(), told.end(), text)) << text << "\n" << pelorn_->Output();
     EXPECT_EQ(1, std::count_if(told.begin(), told.end(),
@@ -908,6 +924,116 @@ TEST_F(CommandLineTest, ARegistryThatCannotBeWrittenIsRefusedNamingItAndNothingI
               pelorn.Output());
     for (const char* beside : {"-journal", "-wal", "-shm"})
         EXPECT_NE(0, access((Device() + "/registry.db" + beside).c_str(), F_OK)) << beside;
+}
+
+}  // namespace
+
+namespace {
+
+TEST_F(LiveTest, ASecondPelornOnTheDeviceStopsNamingTheFirstWhichStaysReachable) {
+    const std::string pid = std::to_string(pelorn_->pid());
+    Ran second = pelorn_test::Program(pelorn_test::PelornExe(), {"--headless", "--device", Device()});
+    EXPECT_EQ(1, second.exit);
+    EXPECT_TRUE(Has(second.err, "pelorn: Pelorn already runs on the device in ")) << second.err;
+    EXPECT_TRUE(Has(second.err, " (pid " + pid + "); one device runs one Pelorn, so this one stops")) << second.err;
+    EXPECT_TRUE(Has(Run({"status"}).out, "Pelorn         = running (pid " + pid + ", window " + Hex8(window_) + ")"));
+    Ran close = Run({"send", "close"});
+    EXPECT_EQ(0, close.exit) << close.err;
+    EXPECT_EQ(0, pelorn_->Wait());
+}
+
+TEST_F(LiveTest, StatusAndLogSayWhyTheProfileHoldsAndWhereTheBrightnessComesFrom) {
+    ASSERT_TRUE(StatusWhen("\"PowerManager/ReloadActivityTimeouts\":1}", kStartPatience));
+    ASSERT_EQ(0, Run({"set", "pin38=high", "ac=online"}).exit);
+    ASSERT_TRUE(StatusWhen("\"in_force\":\"GPS\"", kStartPatience)) << Status();
+    std::string words = Run({"status"}).out;
+    for (const char* line :
+         {"Profile        = GPS in force: pin 38 is high: the receiver is powered\n",
+          "Backlight      = level 5, from STD_Slide: on external power the brightness comes from STD_Slide, even with "
+          "the receiver powered\n",
+          "Time-outs      = BatteryTimeout never, BattSuspendTimeout never\n"})
+        EXPECT_TRUE(Has(words, line)) << line << words;
+
+    // A profile set by name is applied at the next tick; time-outs written by another program match neither.
+    Ran set = Run({"profile", "GPS", "backlight=45", "suspend=never", "brightness=3"});
+    EXPECT_EQ(0, set.exit) << set.err;
+    EXPECT_TRUE(Has(set.out,
+                    "GPS profile, while the receiver is powered: backlight off after 45 s, suspend never, "
+                    "brightness 3\n  GPS_BlTimeOut   45          backlight time-out on battery, seconds\n"
+                    "  GPS_Backlight   1 "))
+        << set.out;
+    ASSERT_TRUE(StatusWhen("\"BatteryTimeout\":45", kStartPatience)) << Status();
+    ASSERT_EQ(0, Run({"reg", "add", "HKCU\\ControlPanel\\Backlight", "/v", "BatteryTimeout", "/t", "REG_DWORD", "/d",
+                      "0", "/f"})
+                     .exit);
+    ASSERT_TRUE(StatusWhen("\"in_force\":null", kStartPatience)) << Status();
+    EXPECT_TRUE(Has(Run({"status"}).out,
+                    "Profile        = none in force: the time-outs written (BatteryTimeout never, BattSuspendTimeout "
+                    "never) match neither profile: GPS would write BatteryTimeout 45 s, STD BatteryTimeout 30 s, "
+                    "BattSuspendTimeout 180 s"));
+    for (const char* line :
+         {"profile in force: GPS (backlight off never, suspend never, brightness 10): pin 38 is high",
+          "backlight: level 5, from STD_Slide: on external power",
+          "profile in force: none: the time-outs written (BatteryTimeout never",
+          "profile in force: GPS (backlight off after 45 s, suspend never, brightness 3): pin 38"})
+        EXPECT_TRUE(Has(pelorn_->Output(), line)) << line << "\n" << pelorn_->Output();
+}
+
+TEST_F(CommandLineTest, ProfilesAreListedByTheirRegistryNames) {
+    ASSERT_EQ(0, Handheld(Device(), {"reg", "add", "HKCU\\Software\\MicroSoft\\Shell", "/v", "STD_BlTimeOut", "/t",
+                                     "REG_DWORD", "/d", "30", "/f"})
+                     .exit);
+    Ran set = Handheld(Device(), {"profile", "STD", "backlight=never", "suspend=600"});
+    EXPECT_EQ(0, set.exit) << set.err;
+    Ran listed = Handheld(Device(), {"profile"});
+    EXPECT_EQ(0, listed.exit);
+    EXPECT_EQ(0u, listed.out.find("GPS profile, while the receiver is powered: backlight off never, suspend never, "
+                                  "brightness 0\n  GPS_BlTimeOut   missing "))
+        << listed.out;
+    EXPECT_TRUE(Has(listed.out,
+                    "STD profile, while it is off: backlight off never, suspend after 600 s, brightness 0\n"
+                    "  STD_BlTimeOut   30          backlight time-out on battery, seconds\n"
+                    "  STD_Backlight   0           0: no backlight time-out (never)\n"
+                    "  STD_PwrTimeOut  600         suspend time-out on battery, seconds\n"
+                    "  STD_Power       1           0: no suspend time-out (never)\n"))
+        << listed.out;
+    EXPECT_TRUE(Has(Handheld(Device(), {"reg", "query", "HKCU\\Software\\MicroSoft\\Shell", "/v", "State_Chg"}).out,
+                    "State_Chg    REG_DWORD    0x1"));
+}
+
+TEST_F(CommandLineTest, TheFirmwareIsReadOnDemandAndRecorded) {
+    EXPECT_EQ("FW is not recorded: Pelorn has not run on this device yet\n", Handheld(Device(), {"firmware"}).out);
+    // A receiver without power says nothing: the first run's fallback.
+    Ran silent = Handheld(Device(), {"firmware", "--read"});
+    EXPECT_EQ(0, silent.exit) << silent.err;
+    EXPECT_EQ(
+        "version: \" 00.00.00.00\" (the receiver's words give none: \"Wrong GPS firmware\")\nheard: nothing (a "
+        "receiver without power says nothing: pin 38 high powers it)\n",
+        silent.out);
+    ASSERT_EQ(0, Handheld(Device(), {"reg", "add", "HKLM\\SOFTWARE\\Apps\\Tavro SW", "/f"}).exit);
+    ASSERT_EQ(0, Handheld(Device(), {"set", "pin38=high"}).exit);
+    Ran read = Handheld(Device(), {"firmware", "--read", "--record"});
+    EXPECT_EQ(0, read.exit) << read.err;
+    EXPECT_EQ(
+        "version: \" 03.01.00.12\"\nheard: \"$PSRFTXT,Version: 03.01.00.12-HH01*20\\r\\n\"\n"
+        "FW = \" 03.01.00.12\" recorded\n",
+        read.out);
+    EXPECT_EQ("FW = \" 03.01.00.12\" (recorded at the first run)\n", Handheld(Device(), {"firmware"}).out);
+}
+
+TEST_F(LiveTest, TheFirmwareReadStopsWhilePelornHasCom1Open) {
+    pelorn_test::Pty pty;
+    ASSERT_EQ(0, Run({"ports", "COM1", pty.path()}).exit);
+    auto reset = std::async(std::launch::async, [&] { return Run({"send", "reset"}); });
+    ASSERT_EQ(kResetSentence, pty.Heard(61, kStartPatience)) << "the reset holds COM1";
+    Ran r = Run({"firmware", "--read"});
+    EXPECT_EQ(1, r.exit);
+    EXPECT_EQ("handheld firmware: COM1 is open in process " + std::to_string(pelorn_->pid()) +
+                  " (Pelorn holds it for a reset, about 5 s, or for its first run's read); the port has one user at "
+                  "a time: try again once it is closed\n",
+              r.err);
+    EXPECT_EQ("", r.out);
+    EXPECT_EQ(0, reset.get().exit);
 }
 
 }  // namespace

@@ -96,6 +96,9 @@ tm send-keys -t face Enter
 wait_gone "Wrong GPS firmware"
 wait_match 'firmware +" 00.00.00.00"' || true
 wait_match "profile in force +STD" || true
+wait_match "because +pin 38 low" || true
+wait_match "from +STD_Slide, rcv off" || true
+wait_match "tray icon +132 \(receiver off\)" || true
 for _ in $(seq $tries); do
     status=$(on_device one status)
     grep -qE "^Pelorn +=.*running \(pid" <<<"$status" && break

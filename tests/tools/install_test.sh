@@ -13,7 +13,7 @@ for p in pelorn handheld; do
     page=$usr/share/man/man1/$p.1 commands=""
     warnings=$(groff -man -Tutf8 -ww -z "$page" 2>&1) && [ -z "$warnings" ] || fail "$p.1: $warnings"
     shown=$(words "$(MANWIDTH=100 LC_ALL=C man -l "$page" 2>&1)")
-    [ $p = handheld ] && commands="play steps reg send set ports status check receiver simulate"
+    [ $p = handheld ] && commands="play steps reg send set ports status profile firmware check receiver simulate"
     for command in "" $commands; do
         help=$($PELORN_EMULATOR "$usr/bin/$p" $command --help | tail -n +2)
         [[ $shown == *"$(words "$help")"* ]] || fail "$p.1 lacks the text of '$p $command --help'"
@@ -24,7 +24,7 @@ complete() {  # WORD...: what completing the last word offers
     bash --norc --noprofile -c 'source "$1" && shift && COMP_WORDS=("$@") COMP_CWORD=$(($# - 1)) && _handheld &&
         echo "${COMPREPLY[*]}"' - "$usr/share/bash-completion/completions/handheld" handheld "$@"
 }
-for line in "sta|status" "--device /tmp se|send set" "send re|reset"; do
+for line in "sta|status" "--device /tmp se|send set" "send re|reset" "profile S|STD" "firmware --rea|--read"; do
     [ "$(complete ${line%|*})" = "${line#*|}" ] || fail "handheld ${line%|*} completes to '$(complete ${line%|*})'"
 done
 

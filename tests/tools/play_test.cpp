@@ -287,11 +287,11 @@ TEST(PlayTest, TheSummarySaysWhatHappenedInWordsAMomentALine) {
              "   1.68 s  backlight level 5; standard profile applied: backlight off after 30 s, suspend after 180 s\n",
              "   3.18 s  \"GPS On\" chosen; tray icon 130 (dark green square); pin 38 high\n",
              "   3.28 s  pin 21 high\n",
-             "   4.68 s  backlight level 10; GPS profile applied: backlight off after 0 s, suspend after 0 s\n",
+             "   4.68 s  backlight level 10; GPS profile applied: backlight off never, suspend never\n",
              "   6.28 s  AC line online\n",
              "  10.78 s  tap beside the menu\n",
              "  12.38 s  the hardware drives pin 38 high\n",
-             "  18.38 s  another program sends about; About box shown\n  18.38 s  OK pressed\n",
+             "  18.38 s  another program sends about (answered 1); About box shown\n  18.38 s  OK pressed\n",
              "  19.68 s  message box \"Shell_NotifyIcon Failure\"\n",
              "  19.98 s  COM1: sends \"$PSRF101,-2686700,-4304200,3851624,75000,497260,921,12,8*29\\r\\n\" (61 "
              "bytes)\n",
@@ -386,6 +386,39 @@ TEST(PlayTest, WhatAScriptReadsIsBoundedAndAWaitCostsWhatHappensInIt) {
     Played r = Play("wait 999999999999\nstart\n");
     ASSERT_FALSE(r.records.empty());
     EXPECT_EQ(999999999999, r.records[0]["t"]) << r.records[0];
+}
+
+TEST(PlayTest, EachSendStepCarriesTheWindowsAnswerInBothOrdersAndInWords) {
+    std::string folder = pelorn_test::MakeTempFolder("pelorn-answers");
+    std::ofstream(folder + "/answers.play") << "absent COM1:\nstart\nsend hide\nsend reset\nok\nsend 0x0401\n";
+    for (const char* order : {"--summary", "--as-returned", "-"}) {
+        std::vector<std::string> args = {"play", order, folder + "/answers.play"};
+        if (order[0] == '-' && !order[1]) args.erase(args.begin() + 1);
+        pelorn_test::Ran r = pelorn_test::Handheld(".", args);
+        ASSERT_EQ(0, r.exit) << r.err;
+        if (order == std::string("--summary")) {
+            for (const char* said : {"another program sends hide (answered 1: handled)",
+                                     "another program sends reset (answered 0: failed)",
+                                     "another program sends 0x0401 (answered 1: handled)"})
+                EXPECT_TRUE(r.out.find(said) != std::string::npos) << said << "\n" << r.out;
+            continue;
+        }
+        // The step record first, with the answer; the box the reset showed after it, inside its wait.
+        std::vector<std::string> sends;
+        long step = -1, box = -1, n = 0;
+        std::istringstream lines(r.out);
+        for (std::string line; std::getline(lines, line); ++n) {
+            nlohmann::json record = nlohmann::json::parse(line);
+            if (record.contains("step") && record["step"].get<std::string>().rfind("send", 0) == 0)
+                sends.push_back(record["step"].get<std::string>() + " " +
+                                record.value("result", nlohmann::json()).dump());
+            if (record.value("step", "") == "send reset") step = n;
+            if (record.value("call", "") == "MessageBox") box = n;
+        }
+        EXPECT_EQ((std::vector<std::string>{"send hide 1", "send reset 0", "send 0x0401 1"}), sends) << order;
+        EXPECT_LT(step, box) << order;
+    }
+    pelorn_test::RemoveTree(folder);
 }
 
 }  // namespace

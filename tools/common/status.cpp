@@ -4,12 +4,13 @@
 
 #include <algorithm>
 #include <cstdio>
-#include <filesystem>
 #include <sstream>
 
 #include "common/control.h"
+#include "common/device_words.h"
 #include "platform/host/device_folder.h"
 #include "platform/host/endpoint.h"
+#include "platform/host/serial.h"
 
 namespace tools {
 namespace {
@@ -52,16 +53,11 @@ std::string Hex8(long long v) {
     return text;
 }
 
-// What a process that does not answer holds open of what the status can name: COM1's line.
-std::string Holding(long pid, const std::string& com1) {
-    if (com1.empty() || com1[0] != '/') return "";
-    std::error_code ec;
-    for (const auto& fd : std::filesystem::directory_iterator("/proc/" + std::to_string(pid) + "/fd", ec)) {
-        std::error_code link;
-        if (std::filesystem::read_symlink(fd.path(), link).string() == com1)
-            return "; it holds COM1 (" + com1 + ") open, as the reset and the firmware read do";
-    }
-    return "";
+// What a process that does not answer holds open of what the status can name: COM1, whatever it
+// is mapped to (the device knows who has a port open).
+std::string Holding(host::Handheld& device, long pid) {
+    if (device.serial().OpenElsewhere(1) != pid) return "";
+    return "; it holds COM1 (" + device.serial().Mapping(1) + ") open, as the reset and the firmware read do";
 }
 
 }  // namespace
@@ -86,6 +82,7 @@ Json StatusObject(const DeviceView& view, const SystemState& system, bool own) {
 
     out["ac_line"] = AcLine(view.ac_line);
     out["backlight_level"] = own ? Json(view.backlight_level) : Json();
+    out["backlight_from"] = own ? Json(BrightnessReason(view).full) : Json();
     out["BatteryTimeout"] = Number(view.battery_timeout);
     out["BattSuspendTimeout"] = Number(view.batt_suspend_timeout);
 
@@ -110,6 +107,7 @@ Json StatusObject(const DeviceView& view, const SystemState& system, bool own) {
 
     std::optional<std::string> in_force = view.ProfileInForce();
     out["profile"] = {{"in_force", in_force ? Json(*in_force) : Json()},
+                      {"why", ProfileReason(view, own).full},
                       {"GPS", ProfileJson(view.gps)},
                       {"STD", ProfileJson(view.std_profile)},
                       {"Temp_ACTimeOut", Number(view.temp_ac_timeout)}};
@@ -147,8 +145,8 @@ Json DeviceStatus(host::Handheld& device, const std::function<void(const std::st
                                 "its loop (the first run reads the receiver's firmware on COM1 for up to 5 s)";
     std::optional<std::string> answer = host::QueryProcess(folder, pid, kStatusQuery, kSlowMs / 2, [&](int waited) {
         if (waited == kSlowMs)
-            say(who + " is " + doing + Holding(pid, Look(device).com1) + "; waiting up to " +
-                std::to_string(kPatienceMs / 1000) + " s for its answer");
+            say(who + " is " + doing + Holding(device, pid) + "; waiting up to " + std::to_string(kPatienceMs / 1000) +
+                " s for its answer");
         return waited < kPatienceMs;
     });
     if (answer) {
@@ -169,15 +167,14 @@ std::string Text(const Json& v, const std::string& unknown) {
     return v.dump();
 }
 
-std::string Seconds(const Json& v) { return v.is_null() ? "not set" : v.dump() + " s"; }
+std::optional<DWORD> Dword(const Json& v) {
+    return v.is_number_unsigned() ? std::optional<DWORD>(v.get<DWORD>()) : std::nullopt;
+}
 
 std::string ProfileLine(const Json& p) {
-    auto timeout = [](const Json& value, const Json& enable) {
-        if (!enable.is_null() && enable == 0) return std::string("never (disabled)");
-        return "after " + Seconds(value);
-    };
-    return "backlight off " + timeout(p["BlTimeOut"], p["Backlight"]) + ", suspend " +
-           timeout(p["PwrTimeOut"], p["Power"]) + ", brightness " + Text(p["Slide"], "not set");
+    DeviceView::Profile profile{Dword(p["PwrTimeOut"]), Dword(p["BlTimeOut"]), Dword(p["Slide"]), Dword(p["Backlight"]),
+                                Dword(p["Power"])};
+    return ProfileWords(profile);
 }
 
 }  // namespace
@@ -217,15 +214,18 @@ std::string StatusSummary(const Json& status) {
                              " (" + hardware + ")");
 
     const Json& profile = s["profile"];
-    line("Profile", profile["in_force"].is_null() ? "none in force: the time-outs written match neither profile"
-                                                  : profile["in_force"].get<std::string>() +
-                                                        (state == "not running" ? " (as last applied)" : " in force"));
+    const std::string why = profile["why"].is_string() ? ": " + profile["why"].get<std::string>() : "";
+    line("Profile", profile["in_force"].is_null() ? "none in force" + why
+                                                  : profile["in_force"].get<std::string>() + " in force" + why);
     line("  GPS", ProfileLine(profile["GPS"]));
     line("  STD", ProfileLine(profile["STD"]));
     line("AC line", Text(s["ac_line"], "unknown"));
-    line("Backlight", s["backlight_level"].is_null() ? "unknown" : "level " + s["backlight_level"].dump());
-    line("Time-outs",
-         "BatteryTimeout " + Seconds(s["BatteryTimeout"]) + ", BattSuspendTimeout " + Seconds(s["BattSuspendTimeout"]));
+    line("Backlight", s["backlight_level"].is_null()
+                          ? "unknown"
+                          : "level " + s["backlight_level"].dump() +
+                                (s["backlight_from"].is_string() ? ", " + s["backlight_from"].get<std::string>() : ""));
+    line("Time-outs", "BatteryTimeout " + Seconds(Dword(s["BatteryTimeout"])) + ", BattSuspendTimeout " +
+                          Seconds(Dword(s["BattSuspendTimeout"])));
     line("State_Chg", Text(s["State_Chg"], "not set"));
     line("Firmware",
          s["firmware"].is_null() ? "not recorded (no first run yet)" : "\"" + s["firmware"].get<std::string>() + "\"");
@@ -236,7 +236,7 @@ std::string StatusSummary(const Json& status) {
                                                              : com1["open"] == true ? " (open)"
                                                                                     : " (closed)"));
     if (own) {
-        line("Tray icon", Text(s["tray_icon"], "none"));
+        line("Tray icon", s["tray_icon"].is_null() ? "none" : IconWords(Dword(s["tray_icon"])));
         for (const Json& box : s["message_boxes"])
             line("Message box", "\"" + box["caption"].get<std::string>() + "\": " + box["text"].get<std::string>());
         for (const Json& open : s["open"])

@@ -1,7 +1,10 @@
 // handheld: the virtual handheld's command line. One subcommand per .cpp, listed here.
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <stdexcept>
+#include <string>
+#include <vector>
 
 #include "common/device_choice.h"
 #include "handheld/play.h"
@@ -15,6 +18,8 @@ int PortsMain(int argc, char** argv);     // ports.cpp
 int StatusMain(int argc, char** argv);    // status.cpp
 int CheckMain(int argc, char** argv);     // check.cpp
 int ReceiverMain(int argc, char** argv);  // receiver.cpp
+int ProfileMain(int argc, char** argv);   // profile.cpp
+int FirmwareMain(int argc, char** argv);  // firmware.cpp
 }  // namespace handheld
 
 namespace {
@@ -33,10 +38,41 @@ const Command kCommands[] = {
     {"set", "set the AC line or the hardware's hold on pin 38", handheld::SetMain},
     {"ports", "map a serial port to a terminal or the simulated receiver", handheld::PortsMain},
     {"status", "what the device shows, in words or as JSON (--json)", handheld::StatusMain},
+    {"profile", "the GPS and STD power profiles by their registry names, and set them", handheld::ProfileMain},
+    {"firmware", "the receiver's firmware version as recorded, or read on COM1 now", handheld::FirmwareMain},
     {"check", "read the whole registry file and say whether it is sound", handheld::CheckMain},
     {"receiver", "a receiver on COM1 playing a recorded NMEA log to the running system", handheld::ReceiverMain},
     {"simulate", "random days from seeds on temporary devices, invariants checked", handheld::SimulateCommand},
 };
+
+// The steps from one word to the other, letter by letter.
+std::size_t Distance(const std::string& a, const std::string& b) {
+    std::vector<std::size_t> row(b.size() + 1);
+    for (std::size_t j = 0; j <= b.size(); ++j)
+        row[j] = j;
+    for (std::size_t i = 1; i <= a.size(); ++i) {
+        std::size_t diagonal = row[0];
+        row[0] = i;
+        for (std::size_t j = 1; j <= b.size(); ++j) {
+            std::size_t above = row[j];
+            row[j] = std::min({row[j] + 1, row[j - 1] + 1, diagonal + (a[i - 1] != b[j - 1])});
+            diagonal = above;
+        }
+    }
+    return row[b.size()];
+}
+
+// The command a mistyped name most likely meant: one it begins, or one a slip or two away.
+const Command* Meant(const std::string& name) {
+    const Command* best = nullptr;
+    std::size_t best_distance = 3;
+    for (const Command& c : kCommands) {
+        std::string command = c.name;
+        std::size_t d = name.size() >= 2 && command.compare(0, name.size(), name) == 0 ? 1 : Distance(name, command);
+        if (d < best_distance) best = &c, best_distance = d;
+    }
+    return best;
+}
 
 void Usage(FILE* out) {
     std::fputs(
@@ -84,7 +120,9 @@ int main(int argc, char** argv) {
     }
     for (const Command& c : kCommands)
         if (std::strcmp(name, c.name) == 0) return c.run(argc - i, argv + i);
-    std::fprintf(stderr, "handheld: unknown command '%s'\n", name);
+    std::fprintf(stderr, "handheld: unknown command '%s'", name);
+    if (const Command* meant = Meant(name)) std::fprintf(stderr, "; did you mean '%s'?", meant->name);
+    std::fputc('\n', stderr);
     Usage(stderr);
     return 2;
 }

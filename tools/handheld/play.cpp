@@ -24,14 +24,23 @@ constexpr std::size_t kMaxScript = 16u << 20;
 // Each step as a record before what it causes, and what it printed after it.
 class StepRecords final : public PlayWatcher {
 public:
-    StepRecords(host::Handheld& device, PlayRecords& records, std::ostringstream& printed)
-        : device_(device), records_(records), printed_(printed) {}
+    StepRecords(host::Handheld& device, const Player& player, PlayRecords& records, std::ostringstream& printed)
+        : device_(device), player_(player), records_(records), printed_(printed) {}
 
     void Idle() override {}
     void StepStarts(const Step& step) override {
-        records_.Made(StepRecord(device_.clock().Now(), step.line, Spelled(step)), Open());
+        std::string record = StepRecord(device_.clock().Now(), step.line, Spelled(step));
+        // A send step's record waits for the window's answer; steps inside its wait come after it.
+        if (step.kind == StepKind::kSend)
+            sends_.push_back(records_.MadeUnfinished(std::move(record), Open()));
+        else
+            records_.Made(std::move(record), Open());
     }
     void StepEnds(const Step& step) override {
+        if (step.kind == StepKind::kSend && !sends_.empty()) {
+            records_.Finish(sends_.back(), "\"result\":" + std::to_string(player_.answer()));
+            sends_.pop_back();
+        }
         std::string text = printed_.str();
         if (text.empty()) return;
         printed_.str("");
@@ -50,8 +59,10 @@ private:
     std::size_t Open() const { return device_.trace().entries().size(); }
 
     host::Handheld& device_;
+    const Player& player_;
     PlayRecords& records_;
     std::ostringstream& printed_;
+    std::vector<std::size_t> sends_;  // the send steps under way, innermost last
 };
 
 const char kUsageLine[] = "usage: handheld play [--help] [--summary] [--timeline FILE.svg] [--as-returned] SCRIPT\n";
@@ -61,6 +72,7 @@ void Usage(std::ostream& out) {
         << "Runs the scenario SCRIPT (- for standard input) on a fresh temporary handheld on the\n"
            "virtual clock and prints JSON Lines in the order things began: each step\n"
            "  {\"t\":MS,\"step\":\"pick \\\"GPS On\\\"\",\"line\":N}\n"
+           "(a send step with the window's answer, \"result\": 1 handled, 0 failed for show, hide, reset)\n"
            "then the system's platform calls it caused {\"t\":MS,\"call\":\"GpioWrite\",...} and what\n"
            "it printed {\"t\":MS,\"line\":N,\"output\":\"...\"} (reg query). A record made while a call\n"
            "waited for the person (a message box, a menu) names that call in \"within\".\n"
@@ -101,7 +113,7 @@ int PlayScript(const std::string& text, const std::string& name, const std::stri
     std::ostringstream printed;  // what reg query steps print, made into records
     Player player(device, source, folder, printed);
     PlayRecords records(out, as_returned);
-    StepRecords step_records(device, records, printed);
+    StepRecords step_records(device, player, records, printed);
     player.SetWatcher(&step_records);
     host::Trace& trace = device.trace();
     // Not kept: what is in the trace is the calls running now, the last of them the one returning.

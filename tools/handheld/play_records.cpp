@@ -35,12 +35,38 @@ void PlayRecords::Call(const std::string& call, std::string record, std::size_t 
         held_[i].group = open;
     }
     held_.insert(held_.begin() + static_cast<std::ptrdiff_t>(first), Held{open, open, std::move(record)});
-    if (open == 0) Flush();
+    if (open == 0) FlushFinished();
 }
 
 void PlayRecords::Made(std::string record, std::size_t open) {
     held_.push_back(Held{open, open, std::move(record)});
-    if (open == 0) Flush();
+    if (open == 0) FlushFinished();
+}
+
+std::size_t PlayRecords::MadeUnfinished(std::string record, std::size_t open) {
+    held_.push_back(Held{open, open, std::move(record), ++numbered_});
+    return numbered_;
+}
+
+void PlayRecords::Finish(std::size_t number, const std::string& field) {
+    for (Held& h : held_)
+        if (h.unfinished == number) {
+            // Before "within", which the call around it adds only when it returns, after this.
+            h.record.insert(h.record.size() - 1, "," + field);
+            h.unfinished = 0;
+        }
+    bool inside_a_call = false;
+    for (const Held& h : held_)
+        inside_a_call = inside_a_call || h.group > 0;
+    if (!inside_a_call) FlushFinished();
+}
+
+void PlayRecords::FlushFinished() {
+    std::size_t n = 0;
+    while (n < held_.size() && !held_[n].unfinished)
+        out_ << held_[n++].record << '\n';
+    held_.erase(held_.begin(), held_.begin() + static_cast<std::ptrdiff_t>(n));
+    out_.flush();
 }
 
 void PlayRecords::Flush() {

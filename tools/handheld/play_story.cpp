@@ -4,6 +4,7 @@
 #include <nlohmann/json.hpp>
 #include <stdexcept>
 
+#include "common/device_words.h"
 #include "pelorn/console.h"
 #include "platform/host/icons.h"
 #include "res/host_resources.h"
@@ -63,7 +64,12 @@ public:
     void Read(const json& r) {
         std::int64_t t = Number(r, "t");
         s_.end = std::max(s_.end, t);
-        if (r.contains("step")) return Step(t, Text(r, "step"), Text(r, "within"));
+        if (r.contains("step")) {
+            auto result = r.find("result");
+            std::optional<std::int64_t> answer;
+            if (result != r.end() && result->is_number()) answer = result->get<std::int64_t>();
+            return Step(t, Text(r, "step"), Text(r, "within"), answer);
+        }
         if (r.contains("output")) {
             Moment(t).printed += Text(r, "output");
             return;
@@ -106,7 +112,19 @@ private:
         if (Set(s_.pin38, t, high, high ? "high" : "low") && !driven_) Say(t, high ? "pin 38 high" : "pin 38 low");
     }
 
-    void Step(std::int64_t t, const std::string& step, const std::string& within) {
+    // What the window answered a message another program sent, in words: the control messages
+    // answer 1 when they were handled and 0 when they failed.
+    static std::string Answered(const std::string& message, std::optional<std::int64_t> result) {
+        if (!result) return "";
+        std::string first = message.substr(0, message.find(' '));
+        std::int64_t number = std::strtoll(first.c_str(), nullptr, 0);
+        bool control = first == "show" || first == "hide" || first == "reset" || (number >= 0x401 && number <= 0x403);
+        std::string answer = std::to_string(*result);
+        if (control && (*result == 0 || *result == 1)) answer += *result ? ": handled" : ": failed";
+        return " (answered " + answer + ")";
+    }
+
+    void Step(std::int64_t t, const std::string& step, const std::string& within, std::optional<std::int64_t> result) {
         // Each step starts a line of its own, which the calls it causes continue.
         if (!s_.moments.empty() && !s_.moments.back().what.empty()) s_.moments.push_back({t, {}, {}});
         auto [name, rest] = Split(step);
@@ -123,7 +141,7 @@ private:
             Say(t, "OK pressed");
             Close(s_.boxes, t);
         } else if (name == "send") {
-            Say(t, "another program sends " + rest);
+            Say(t, "another program sends " + rest + Answered(rest, result));
         } else if (name == "signal") {
             Say(t, "SIG" + rest + " to the system's process");
         } else if (name == "power") {
@@ -214,9 +232,9 @@ private:
             backlight_timeout_ = value;
         } else if (name == "BattSuspendTimeout") {
             Set(s_.suspend_timeout, t, value, std::to_string(value) + " s");
-            Say(t, profile_ + " profile applied: backlight off after " +
-                       (backlight_timeout_ ? std::to_string(*backlight_timeout_) + " s" : "?") + ", suspend after " +
-                       std::to_string(value) + " s");
+            auto timeout = [](std::int64_t s) { return tools::TimeoutWords(static_cast<DWORD>(s), 1); };
+            Say(t, profile_ + " profile applied: backlight off " +
+                       (backlight_timeout_ ? timeout(*backlight_timeout_) : "?") + ", suspend " + timeout(value));
         } else if (name == "FW") {
             Say(t, "firmware version recorded:" + Text(r, "data"));
         } else if (name == "AppReg" && value == 1) {

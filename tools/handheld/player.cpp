@@ -97,6 +97,7 @@ struct Player::State {
     std::optional<host::Millis> wait_until;
     std::string pending;  // for COM1:, when it is next opened
     HWND system = nullptr;
+    LRESULT answer = 0;
     bool starting = false;
     bool ended = false;
     std::optional<ScriptError> error;
@@ -247,7 +248,7 @@ struct Player::State {
         const tools::ControlMessage* named = tools::FindControlMessage(s.Arg(1));
         UINT msg = named ? named->msg : *MessageNumber(s.Arg(1), 0xFFFF);
         WPARAM wparam = named ? named->wparam : s.words.size() > 2 ? *MessageNumber(s.Arg(2), 0xFFFFFFFF) : 0;
-        ::SendMessage(tools::WindowOf(tools::PublishedWindow(device).value_or(0)), msg, wparam, 0);
+        answer = ::SendMessage(tools::WindowOf(tools::PublishedWindow(device).value_or(0)), msg, wparam, 0);
     }
 };
 
@@ -284,6 +285,7 @@ const std::optional<ScriptError>& Player::error() const { return state_->error; 
 HWND Player::system() const { return state_->Running() ? state_->system : nullptr; }
 bool Player::running() const { return state_->Running(); }
 bool Player::starting() const { return state_->starting; }
+LRESULT Player::answer() const { return state_->answer; }
 void Player::Stop() {
     if (!state_->ended) state_->End();
 }

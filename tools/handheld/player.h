@@ -87,6 +87,8 @@ public:
     bool starting() const;
     // Ends the run at the next step, as the end of the steps would.
     void Stop();
+    // What the window answered the last send step that has returned (0 when it was no window).
+    LRESULT answer() const;
 
     // Serial output waits for COM1: to be opened: give the player every finished trace entry.
     void PortOpened(const host::TraceEntry& e);

@@ -6,6 +6,7 @@
 #include <ctime>
 
 #include "common/control.h"
+#include "common/device_words.h"
 #include "common/status.h"
 
 #include "platform/host/gpio.h"
@@ -49,13 +50,12 @@ std::string ColourName(std::uint32_t argb) {
     return best->name;
 }
 
-std::string ProfileWords(const tools::DeviceView::Profile& p) {
-    auto timeout = [](const std::optional<DWORD>& value, const std::optional<DWORD>& enable) {
-        if (!enable.value_or(0)) return std::string("never");
-        return "after " + (value ? std::to_string(*value) + " s" : std::string("0 s"));
-    };
-    return "backlight off " + timeout(p.bl_timeout, p.backlight) + ", suspend " + timeout(p.power_timeout, p.power) +
-           ", brightness " + (p.slide ? std::to_string(*p.slide) : std::string("0"));
+// "GPS (backlight off never, suspend never, brightness 10): pin 38 is high: ...", or why none holds.
+std::string InForceWords(const tools::DeviceView& v, bool pins_known) {
+    std::optional<std::string> in_force = v.ProfileInForce();
+    std::string why = tools::ProfileReason(v, pins_known).full;
+    if (!in_force) return "none: " + why;
+    return *in_force + " (" + tools::ProfileWords(*in_force == "GPS" ? v.gps : v.std_profile) + "): " + why;
 }
 
 }  // namespace
@@ -81,17 +81,20 @@ Console::Console(host::Handheld& device, std::FILE* out, bool verbose)
     });
     device_.power().ObserveBacklightLevels([this](DWORD level) {
         // The level the system sets, whether or not it changes what the screen shows.
-        if (device_.quiet() || backlight_ == level) return;
+        // The level, and why it comes from where it does: pin 38 and the AC line.
+        const int why = (device_.gpio().PinLevel(38) ? 0x100 : 0) | device_.power().ac_line();
+        if (device_.quiet() || (backlight_ == level && backlight_why_ == why)) return;
         backlight_ = level;
-        Line("backlight: level " + std::to_string(level));
+        backlight_why_ = why;
+        tools::DeviceView now = tools::Look(device_);
+        now.backlight_level = level;
+        Line("backlight: level " + std::to_string(level) + ", " + tools::BrightnessReason(now).full);
     });
     if (host::Endpoint* endpoint = device_.endpoint())
         endpoint->ObserveRequests([this](const host::PeerRequest& r, pid_t sender) { Sent(r, sender); });
     Line(seen_.firmware ? "firmware: \"" + *seen_.firmware + "\" (recorded at the first run)"
                         : std::string("firmware: not recorded yet (this is the first run)"));
-    if (std::optional<std::string> in_force = seen_.ProfileInForce())
-        Line("profile in force: " + *in_force + " (" +
-             ProfileWords(*in_force == "GPS" ? seen_.gps : seen_.std_profile) + "), as last applied");
+    if (seen_.ProfileInForce()) Line("profile in force: " + InForceWords(seen_, false));
 }
 
 Console::~Console() {
@@ -139,7 +142,8 @@ void Console::Sent(const host::PeerRequest& request, pid_t sender) { Line(tools:
 void Console::Saw(const host::TraceEntry& e) {
     std::string name = e.Str("name");
     if (name != "BatteryTimeout" && name != "BattSuspendTimeout") return;
-    Line("time-out written: " + name + " = " + e.Raw("data") + " s" + (e.Num("result") ? " (failed)" : ""));
+    Line("time-out written: " + name + " = " + tools::Seconds(static_cast<DWORD>(e.Num("data"))) +
+         (e.Num("result") ? " (failed)" : ""));
 }
 
 void Console::Changes(const tools::DeviceView& now) {
@@ -162,12 +166,11 @@ void Console::Changes(const tools::DeviceView& now) {
     }
     if (now.firmware != seen_.firmware && now.firmware) Line("firmware recorded: \"" + *now.firmware + "\"");
     if (now.ProfileInForce() != seen_.ProfileInForce() && now.battery_timeout)
-        Line(now.ProfileInForce() ? "profile in force: " + *now.ProfileInForce() + " (" +
-                                        ProfileWords(*now.ProfileInForce() == "GPS" ? now.gps : now.std_profile) + ")"
-                                  : std::string("profile in force: neither (the time-outs written match no profile)"));
-    else if (now.ProfileInForce() && (now.gps != seen_.gps || now.std_profile != seen_.std_profile))
-        Line("profile " + *now.ProfileInForce() + " in force, now " +
-             ProfileWords(*now.ProfileInForce() == "GPS" ? now.gps : now.std_profile));
+        Line("profile in force: " + InForceWords(now, true));
+    else if ((now.gps != seen_.gps || now.std_profile != seen_.std_profile) && now.battery_timeout)
+        Line(now.ProfileInForce() ? "profile " + *now.ProfileInForce() + " in force, now " +
+                                        tools::ProfileWords(*now.ProfileInForce() == "GPS" ? now.gps : now.std_profile)
+                                  : "profile in force: " + InForceWords(now, true));
     auto level = [](bool high) { return high ? " high" : " low"; };
     if (now.pin38 != seen_.pin38) Line(std::string("pin 38") + level(now.pin38));
     if (now.pin21 != seen_.pin21) Line(std::string("pin 21") + level(now.pin21));

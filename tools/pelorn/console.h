@@ -68,6 +68,7 @@ private:
     tools::DeviceView next_;
     std::optional<std::uint64_t> next_registry_, seen_registry_;
     std::optional<DWORD> backlight_;  // the level last set
+    int backlight_why_ = -1;          // ... pin 38 and the AC line then, which say where it came from
     bool verbose_;
     std::optional<UINT> icon_before_;  // the tray's icon before the one shown now
     bool blinking_ = false;            // its last changes went back and forth between two icons

@@ -2,6 +2,7 @@
 #include <algorithm>
 #include <cmath>
 
+#include "common/device_words.h"
 #include "pelorn/face.h"
 #include "pelorn/face_text.h"
 #include "platform/host/shell.h"
@@ -457,9 +458,7 @@ private:
         };
         f_.Put(col, row++, "Pelorn on the virtual handheld", kWhite, kPanel, true);
         ++row;
-        std::string icon = "none";
-        if (!s_.tray.empty()) icon = s_.tray.front().resource ? std::to_string(*s_.tray.front().resource) : "?";
-        line("tray icon", icon);
+        line("tray icon", s_.tray.empty() ? std::string("none") : tools::IconWords(s_.tray.front().resource));
         auto level = [](bool high) { return std::string(high ? "high" : "low"); };
         line("pin 21", level(s_.pin21), s_.pin21 ? kOn : kOff);
         line("pin 38", level(s_.pin38), s_.pin38 ? kOn : kOff);
@@ -470,17 +469,17 @@ private:
                                                         : "unknown");
         line("backlight",
              s_.backlight_present ? std::to_string(s_.backlight_level) + " of 10" : std::string("no driver"));
-        auto seconds = [](const std::optional<DWORD>& v) {
-            return v ? std::to_string(*v) + " s" : std::string("not set");
-        };
-        line("BatteryTimeout", seconds(s_.battery_timeout));
-        line("BattSuspendTimeout", seconds(s_.batt_suspend_timeout));
+        line("  from", tools::BrightnessReason(s_).brief);
+        line("BatteryTimeout", tools::Seconds(s_.battery_timeout));
+        line("BattSuspendTimeout", tools::Seconds(s_.batt_suspend_timeout));
         std::optional<std::string> in_force = s_.ProfileInForce();
         line("profile in force", in_force ? *in_force : std::string("neither"));
-        // Backlight and suspend time-outs ("off": disabled) and brightness.
+        line("  because", tools::ProfileReason(s_, true).brief);
+        // Backlight and suspend time-outs ("never": 0 or disabled) and brightness.
         auto profile = [](const tools::DeviceView::Profile& p) {
             auto timeout = [](const std::optional<DWORD>& v, const std::optional<DWORD>& enable) {
-                return enable.value_or(0) ? std::to_string(v.value_or(0)) + " s" : std::string("off");
+                std::string words = tools::TimeoutWords(v, enable);
+                return words.rfind("after ", 0) == 0 ? words.substr(6) : words;
             };
             return timeout(p.bl_timeout, p.backlight) + "  " + timeout(p.power_timeout, p.power) + "  " +
                    std::to_string(p.slide.value_or(0));

@@ -12,6 +12,7 @@
 #include "app/switch_app.h"
 #include "common/device_choice.h"
 #include "common/status.h"
+#include "common/system_lock.h"
 #include "pelorn/console.h"
 #include "pelorn/face.h"
 #include "platform/host/handheld.h"
@@ -36,8 +37,11 @@ void Usage(FILE* out) {
         "until its window is closed; Ctrl-C, SIGTERM or SIGHUP closes it.\n"
         "On a terminal it shows the handheld's face: the screen with the tray icon, menu and message\n"
         "boxes, and the devices' state; the mouse and the keys on its help line work it. Without a\n"
-        "terminal, or with --headless, it writes a line for each change the screen or a device shows;\n"
-        "a blinking icon is told once when it starts blinking, or frame by frame with --verbose.\n"
+        "terminal, or with --headless, it writes a line for each change the screen or a device shows\n"
+        "and presses OK on each message box itself, so that nothing waits for a person; a blinking\n"
+        "icon is told once when it starts blinking, or frame by frame with --verbose.\n"
+        "A device runs one Pelorn: a second one on the same device stops at once (exit 1), naming\n"
+        "the process of the one running.\n"
         "Options:\n",
         out);
     std::fputs(tools::kDeviceOptionsHelp, out);
@@ -82,11 +86,24 @@ int main(int argc, char** argv) {
     options.resources = &PelornResources();
     options.resident = true;
     host::Handheld* device = nullptr;
+    std::unique_ptr<tools::SystemLock> lock;
     try {
         options.folder = tools::DeviceFolderToBoot(tools::ChosenDevice());
         device = &host::Handheld::Boot(options);
+        lock = std::make_unique<tools::SystemLock>(device->device_folder());
     } catch (const host::DeviceError& e) {
         std::fprintf(stderr, "pelorn: %s\n", e.what());
+        host::Handheld::PowerOff();
+        return 1;
+    }
+    if (!lock->held()) {
+        // Before anything of this process shows: the one running keeps GPSHDL and its answers.
+        std::string who = lock->holder() > 0 ? "(pid " + std::to_string(lock->holder()) + ")" : "(its pid is unknown)";
+        std::fprintf(stderr,
+                     "pelorn: Pelorn already runs on the device in %s %s; one device runs one Pelorn, so this "
+                     "one stops ('handheld send close' closes the one running)\n",
+                     device->folder().c_str(), who.c_str());
+        host::Handheld::PowerOff();
         return 1;
     }
     tools::AnswerStatusQueries(*device);
@@ -129,6 +146,7 @@ int main(int argc, char** argv) {
     device->SetUser(nullptr);
     user.reset();
     host::Handheld::PowerOff();
+    lock.reset();
     std::printf("pelorn: closed\n");
     return rc;
 }

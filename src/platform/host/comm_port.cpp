@@ -11,8 +11,14 @@ constexpr DWORD kModemLines = MS_CTS_ON | MS_DSR_ON | MS_RING_ON | MS_RLSD_ON;
 
 }  // namespace
 
-CommPort::CommPort(std::shared_ptr<SerialPorts::State> state, int number, DWORD access, std::unique_ptr<Line> line)
-    : state_(std::move(state)), number_(number), access_(access), line_(std::move(line)), dcb_(line_->Initial()) {
+CommPort::CommPort(std::shared_ptr<SerialPorts::State> state, int number, DWORD access, std::unique_ptr<Line> line,
+                   PortLock lock)
+    : state_(std::move(state)),
+      number_(number),
+      access_(access),
+      line_(std::move(line)),
+      lock_(std::move(lock)),
+      dcb_(line_->Initial()) {
     state_->ports[number_].open = true;
     RaiseLines(true);
     modem_mark_ = line_->ModemStatus();
@@ -24,6 +30,7 @@ BOOL CommPort::Close() {
     if (!line_) return TRUE;
     RaiseLines(false);
     line_.reset();
+    lock_ = PortLock();
     state_->ports[number_].open = false;
     return TRUE;
 }

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "platform/host/objects.h"
+#include "platform/host/port_lock.h"
 #include "platform/host/serial.h"
 #include "platform/host/serial_line.h"
 
@@ -44,7 +45,8 @@ struct SerialPorts::State {
 // Each call applies the platform's rules and fails as the platform does (last error set).
 class CommPort final : public FileDevice {
 public:
-    CommPort(std::shared_ptr<SerialPorts::State> state, int number, DWORD access, std::unique_ptr<Line> line);
+    CommPort(std::shared_ptr<SerialPorts::State> state, int number, DWORD access, std::unique_ptr<Line> line,
+             PortLock lock = PortLock());
     ~CommPort() override;
     BOOL Close() override;
     BOOL Read(void* buffer, DWORD size, DWORD* read) override;
@@ -69,6 +71,7 @@ private:
     int number_;
     DWORD access_;
     std::unique_ptr<Line> line_;
+    PortLock lock_;  // the port is ours on the whole device while it is open
     DCB dcb_;
     COMMTIMEOUTS timeouts_{};
     DWORD mask_ = 0;

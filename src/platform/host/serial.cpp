@@ -5,6 +5,7 @@
 #include <algorithm>
 
 #include "platform/host/comm_port.h"
+#include "platform/host/device_folder.h"
 #include "platform/host/handheld.h"
 #include "platform/host/reg_data.h"
 #include "platform/host/registry_store.h"
@@ -115,6 +116,13 @@ bool SerialPorts::IsOpen(int port) const {
     return it != state_->ports.end() && it->second.open;
 }
 
+pid_t SerialPorts::OpenElsewhere(int port) const {
+    // Asking about a lock this process holds would let it go (PortLock).
+    Handheld* device = Handheld::IfBooted();
+    if (IsOpen(port) || !device) return 0;
+    return PortLock::Holder(device->device_folder(), port);
+}
+
 void SerialPorts::SetWaitLimit(Millis ms) { state_->wait_limit = std::max<Millis>(ms, 0); }
 Millis SerialPorts::wait_limit() const { return state_->wait_limit; }
 void SerialPorts::SetQuietGrace(Millis real_ms) { state_->quiet_grace = std::max<Millis>(real_ms, 0); }
@@ -130,6 +138,12 @@ std::shared_ptr<FileDevice> SerialPorts::Open(int port, DWORD access, DWORD* err
         *error = ERROR_ACCESS_DENIED;  // a serial port has one user at a time
         return nullptr;
     }
+    Handheld* device = Handheld::IfBooted();
+    PortLock lock = device ? PortLock(device->device_folder(), port) : PortLock();
+    if (!lock.held()) {
+        *error = ERROR_ACCESS_DENIED;
+        return nullptr;
+    }
     std::unique_ptr<Line> line;
     if (path == "sim")
         line = MakeSimLine(state_->receiver, clock_);
@@ -139,7 +153,7 @@ std::shared_ptr<FileDevice> SerialPorts::Open(int port, DWORD access, DWORD* err
         *error = ERROR_FILE_NOT_FOUND;
         return nullptr;
     }
-    return std::make_shared<CommPort>(state_, port, access, std::move(line));
+    return std::make_shared<CommPort>(state_, port, access, std::move(line), std::move(lock));
 }
 
 std::shared_ptr<FileDevice> OpenSerialDevice(const std::u16string& name, DWORD access, DWORD* error) {

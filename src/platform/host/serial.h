@@ -15,6 +15,8 @@
 // ended by a new event mask. Callers that must not wait forever rely on this.
 #pragma once
 
+#include <sys/types.h>
+
 #include <cstdint>
 #include <functional>
 #include <map>
@@ -77,6 +79,9 @@ public:
     bool Rts(int port) const;
     // Whether a handle to COM`port` is open.
     bool IsOpen(int port) const;
+    // The other process on the device that has COM`port` open; 0 when none has (or only this one);
+    // -1 when one has and which cannot be told.
+    pid_t OpenElsewhere(int port) const;
 
     // The longest a WaitCommEvent blocks without an event.
     void SetWaitLimit(Millis ms);
@@ -89,7 +94,7 @@ public:
     SimReceiver& receiver();
 
     // CreateFile's side: opens "COMn:" or reports why not (ERROR_FILE_NOT_FOUND, or
-    // ERROR_ACCESS_DENIED when the port is open already).
+    // ERROR_ACCESS_DENIED when the port is open already, here or in another process on the device).
     struct State;
     std::shared_ptr<FileDevice> Open(int port, DWORD access, DWORD* error);
 
