@@ -34,17 +34,24 @@ std::optional<DWORD> StoredDword(RegistryStore& registry, HKEY root, std::u16str
 void SetHardwareDword(RegistryStore& registry, std::u16string_view group, std::u16string_view name,
                       std::optional<DWORD> value) {
     RegKeyId key = 0;
+    LONG r = ERROR_SUCCESS;
     if (!value) {
-        if (registry.OpenKey(RegistryStore::Root(HKEY_LOCAL_MACHINE), GroupPath(group), &key) == ERROR_SUCCESS)
-            registry.DeleteValue(key, name);
-        return;
+        r = registry.OpenKey(RegistryStore::Root(HKEY_LOCAL_MACHINE), GroupPath(group), &key);
+        if (r == ERROR_SUCCESS) r = registry.DeleteValue(key, name);
+        if (r == ERROR_FILE_NOT_FOUND) r = ERROR_SUCCESS;
+    } else {
+        bool created = false;
+        std::vector<BYTE> data = DwordData(*value);
+        r = registry.CreateKey(RegistryStore::Root(HKEY_LOCAL_MACHINE), GroupPath(group), &key, &created);
+        if (r == ERROR_SUCCESS) r = registry.SetValue(key, name, REG_DWORD, data.data(), data.size());
     }
-    bool created = false;
-    std::vector<BYTE> data = DwordData(*value);
-    if (registry.CreateKey(RegistryStore::Root(HKEY_LOCAL_MACHINE), GroupPath(group), &key, &created) !=
-            ERROR_SUCCESS ||
-        registry.SetValue(key, name, REG_DWORD, data.data(), data.size()) != ERROR_SUCCESS)
-        throw DeviceError("cannot keep a hardware setting in " + registry.file());
+    if (r == ERROR_SUCCESS) return;
+    if (r == ERROR_BUSY) {
+        std::string holder = registry.WriteLockHolder();
+        throw DeviceError("cannot keep a hardware setting in " + registry.file() + ": it is in use" +
+                          (holder.empty() ? std::string() : " by " + holder) + "; try again");
+    }
+    throw DeviceError("cannot keep a hardware setting in " + registry.file());
 }
 
 void HardwareSetting::Refresh(RegistryStore& registry) {
