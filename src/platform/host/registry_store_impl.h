@@ -25,8 +25,8 @@ struct RegistryStore::Impl {
         std::vector<BYTE> data;
     };
 
-    // A value write of the resident loop that found another process holding the store: made
-    // later, in order (an empty `type` of kErase deletes the value).
+    // A value written or deleted (`type` kErase); kept when the resident loop finds another
+    // process holding the store, and made later, in order.
     struct Held {
         static constexpr DWORD kErase = 0xFFFFFFFFu;
         RegKeyId key = 0;
@@ -96,6 +96,8 @@ struct RegistryStore::Impl {
 
     // Writes (registry_writes.cpp).
     int CommitOpen();
+    LONG Make(const Held& h);
+    LONG Write(Held h);
     LONG FlushHeld();
     LONG Put(RegKeyId key, std::u16string_view name, const std::string& fold, DWORD type, const BYTE* data,
              std::size_t size);

@@ -41,34 +41,65 @@ int RegistryStore::Impl::CommitOpen() {
     return rc;
 }
 
-// Makes the values kept while the store was busy, in order; one whose key went meanwhile is
-// dropped with it.
+// One value written or deleted in the open transaction: ERROR_KEY_DELETED when its key has gone,
+// ERROR_FILE_NOT_FOUND when there is no such value to delete.
+LONG RegistryStore::Impl::Make(const Held& h) {
+    {
+        Run touch(touch_key);
+        if (int rc = touch.Int(1, h.key).Int(2, FileTimeNow()).Step(); rc != SQLITE_DONE) return Failed(rc, true);
+        if (sqlite3_changes(db.get()) == 0) return ERROR_KEY_DELETED;
+    }
+    if (h.type == Held::kErase) {
+        Run d(delete_value);
+        if (int rc = d.Int(1, h.key).Blob(2, h.fold).Step(); rc != SQLITE_DONE) return Failed(rc, true);
+        // Another process may have deleted it in the meantime.
+        return sqlite3_changes(db.get()) == 0 ? ERROR_FILE_NOT_FOUND : ERROR_SUCCESS;
+    }
+    Run up(upsert_value);
+    int rc = up.Int(1, h.key)
+                 .Blob(2, h.fold)
+                 .Blob(3, Exact(h.name))
+                 .Int(4, h.type)
+                 .Blob(5, h.data.data(), h.data.size())
+                 .Step();
+    return rc == SQLITE_DONE ? ERROR_SUCCESS : Failed(rc, true);
+}
+
+// Makes the values kept while the store was busy, in order; one whose key or value went
+// meanwhile is passed over.
 LONG RegistryStore::Impl::FlushHeld() {
     if (held.empty()) return ERROR_SUCCESS;
     WriteScope w(*this);
     if (!w.open()) return Failed(w.rc(), true);
-    const std::int64_t now = FileTimeNow();
     for (const Held& h : held) {
-        Run touch(touch_key);
-        if (int rc = touch.Int(1, h.key).Int(2, now).Step(); rc != SQLITE_DONE) return Failed(rc, true);
-        if (sqlite3_changes(db.get()) == 0) continue;
-        if (h.type == Held::kErase) {
-            Run d(delete_value);
-            if (int rc = d.Int(1, h.key).Blob(2, h.fold).Step(); rc != SQLITE_DONE) return Failed(rc, true);
-        } else {
-            Run up(upsert_value);
-            int rc = up.Int(1, h.key)
-                         .Blob(2, h.fold)
-                         .Blob(3, Exact(h.name))
-                         .Int(4, h.type)
-                         .Blob(5, h.data.data(), h.data.size())
-                         .Step();
-            if (rc != SQLITE_DONE) return Failed(rc, true);
-        }
+        LONG r = Make(h);
+        if (r != ERROR_SUCCESS && r != ERROR_KEY_DELETED && r != ERROR_FILE_NOT_FOUND) return r;
     }
     if (int rc = w.Done(); rc != SQLITE_DONE) return Failed(rc, true);
     held.clear();
     if (held_observer) held_observer(0, {});
+    return ERROR_SUCCESS;
+}
+
+LONG RegistryStore::Impl::Write(Held h) {
+    LONG r = FlushHeld();
+    if (r == ERROR_SUCCESS) {
+        WriteScope w(*this);
+        if (!w.open()) {
+            r = Failed(w.rc(), true);
+        } else {
+            if (LONG e = Make(h)) return e;
+            if (int rc = w.Done(); rc != SQLITE_DONE) return Failed(rc, true);
+            if (resident)
+                last_values[{h.key, h.fold}] = h.type == Held::kErase ? Known{ERROR_FILE_NOT_FOUND, REG_NONE, {}}
+                                                                      : Known{ERROR_SUCCESS, h.type, std::move(h.data)};
+            return ERROR_SUCCESS;
+        }
+    }
+    if (r != ERROR_BUSY || !resident) return r;
+    // The loop is never held by another process: the write waits, in order, for a later commit.
+    held.push_back(std::move(h));
+    if (held.size() == 1 && held_observer) held_observer(1, regdb::WriteLockHolder(folder));
     return ERROR_SUCCESS;
 }
 
@@ -82,65 +113,13 @@ LONG RegistryStore::Impl::Put(RegKeyId key, std::u16string_view name, const std:
         return ERROR_SUCCESS;
     if (known.status != ERROR_SUCCESS && known.status != ERROR_FILE_NOT_FOUND && known.status != ERROR_BUSY)
         return known.status;
-
-    LONG r = FlushHeld();
-    if (r == ERROR_SUCCESS) {
-        WriteScope w(*this);
-        if (!w.open()) {
-            r = Failed(w.rc(), true);
-        } else {
-            {
-                Run touch(touch_key);
-                if (int rc = touch.Int(1, key).Int(2, FileTimeNow()).Step(); rc != SQLITE_DONE) return Failed(rc, true);
-                if (sqlite3_changes(db.get()) == 0) return ERROR_KEY_DELETED;
-            }
-            Run up(upsert_value);
-            int rc = up.Int(1, key).Blob(2, fold).Blob(3, Exact(name)).Int(4, type).Blob(5, data, size).Step();
-            if (rc != SQLITE_DONE) return Failed(rc, true);
-            rc = w.Done();
-            if (rc != SQLITE_DONE) return Failed(rc, true);
-        }
-    }
-    if (r != ERROR_BUSY || !resident) {
-        if (r == ERROR_SUCCESS && resident) last_values[{key, fold}] = Known{ERROR_SUCCESS, type, {data, data + size}};
-        return r;
-    }
-    // The loop is never held by another process: the value waits, in order, for a later commit.
-    held.push_back(Held{key, std::u16string(name), fold, type, {data, data + size}});
-    if (held.size() == 1 && held_observer) held_observer(1, regdb::WriteLockHolder(folder));
-    return ERROR_SUCCESS;
+    return Write(Held{key, std::u16string(name), fold, type, {data, data + size}});
 }
 
 LONG RegistryStore::Impl::Erase(RegKeyId key, const std::string& fold) {
     const Known known = Read(key, fold);
     if (known.status != ERROR_SUCCESS && known.status != ERROR_BUSY) return known.status;
-    LONG r = FlushHeld();
-    if (r == ERROR_SUCCESS) {
-        WriteScope w(*this);
-        if (!w.open()) {
-            r = Failed(w.rc(), true);
-        } else {
-            {
-                Run d(delete_value);
-                if (int rc = d.Int(1, key).Blob(2, fold).Step(); rc != SQLITE_DONE) return Failed(rc, true);
-            }
-            // Another process may have deleted it in the meantime: then there is nothing to commit.
-            if (sqlite3_changes(db.get()) == 0) {
-                LONG e = KeyExists(key);
-                return e == ERROR_SUCCESS ? ERROR_FILE_NOT_FOUND : e;
-            }
-            Run touch(touch_key);
-            if (int rc = touch.Int(1, key).Int(2, FileTimeNow()).Step(); rc != SQLITE_DONE) return Failed(rc, true);
-            if (int rc = w.Done(); rc != SQLITE_DONE) return Failed(rc, true);
-        }
-    }
-    if (r != ERROR_BUSY || !resident) {
-        if (r == ERROR_SUCCESS && resident) last_values[{key, fold}] = Known{ERROR_FILE_NOT_FOUND, REG_NONE, {}};
-        return r;
-    }
-    held.push_back(Held{key, {}, fold, Held::kErase, {}});
-    if (held.size() == 1 && held_observer) held_observer(1, regdb::WriteLockHolder(folder));
-    return ERROR_SUCCESS;
+    return Write(Held{key, {}, fold, Held::kErase, {}});
 }
 
 LONG RegistryStore::SetValue(RegKeyId key, std::u16string_view name, DWORD type, const BYTE* data, std::size_t size) {
