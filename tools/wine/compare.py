@@ -23,8 +23,7 @@ import time
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import play  # noqa: E402
 
-# Calls written when they return, with the time they started.
-LATE = {"CreateWindowEx", "DialogBoxParam", "MessageBox", "TrackPopupMenu"}
+LATE = play.MODAL
 # A clock that goes back this far: Wine's clock of a new process.
 NEW_PROCESS_MS = 200
 TABLE = os.path.join(os.path.dirname(os.path.abspath(__file__)), "differences.json")

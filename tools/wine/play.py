@@ -37,6 +37,9 @@ QUIET_MS = 60
 QUIET_AFTER_SLEEP_MS = 300  # more than the tray takes to answer a tick's Shell_NotifyIcon
 BYTE_SECONDS = 10 / 4800  # 8N1 at 4800 baud
 SCREEN = (240, 320)
+# Calls that serve the queue (or make a window and so run its handlers) while they last; written
+# when they return, with the time they began.
+MODAL = {"CreateWindowEx", "DialogBoxParam", "MessageBox", "TrackPopupMenu"}
 TAP_ROW = 307  # the taskbar's middle row, as the host's stylus taps it
 DESKTOP_REG = r"""Windows Registry Editor Version 5.00
 
@@ -176,6 +179,8 @@ class Trace(threading.Thread):
         self.stop = False
         self.slept = 0.0  # seconds the program slept, as its Sleep records say
         self.arrived = 0.0  # when the latest record was read
+        self.nested = []  # calls that a tap's handler ran inside, as the player saw them
+        self.taps = 0
 
     def follow(self, path):
         with self.lock:
@@ -186,6 +191,7 @@ class Trace(threading.Thread):
             self.partial = ""
             self.created = self.shown = False
             self.menu = []  # the items of the menu the process made, as it appended them
+            self.tap_at = None  # when the latest tap's handler began
 
     def run(self):
         while not self.stop:
@@ -206,6 +212,14 @@ class Trace(threading.Thread):
             at = self.epoch + record["t"] / 1000
             self.last = max(self.last or at, at)
             self.pending.append((at, line))
+            # Records are written as calls return: one that began before a tap's handler and is
+            # written after it ran that handler inside itself. Only a modal wait may.
+            if record["call"] == "GetCursorPos":
+                self.tap_at = record["t"]
+                self.taps += 1
+            elif self.tap_at is not None and record["t"] < self.tap_at and record["call"] not in MODAL:
+                self.nested.append(record["call"])
+                self.tap_at = None
             if record["call"] == "Sleep":
                 self.slept += record.get("dwMilliseconds", 0) / 1000
             if record["call"] == "CreatePopupMenu":
@@ -463,6 +477,9 @@ class Player:
                     sys.stderr.write("%.3f line %d %s: %.0f ms\n" % (began - self.begun, s["line"], s["step"],
                                                                     (time.monotonic() - began) * 1000))
             self.collect_reg()
+            if self.trace.nested:
+                raise StepError(steps[-1]["line"] if steps else 0, "%d of %d taps served inside %s" % (
+                    len(self.trace.nested), self.trace.taps, ", ".join(sorted(set(self.trace.nested)))))
             # The program goes on until it waits for the person again, or its process ends.
             if self.running:
                 self.ask("settle")
