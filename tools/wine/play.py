@@ -192,6 +192,8 @@ class Trace(threading.Thread):
             self.created = self.shown = False
             self.menu = []  # the items of the menu the process made, as it appended them
             self.tap_at = None  # when the latest tap's handler began
+            self.timer_at = None  # real time of the latest SetTimer
+            self.quitting = False  # the process asked to end
 
     def run(self):
         while not self.stop:
@@ -220,6 +222,10 @@ class Trace(threading.Thread):
             elif self.tap_at is not None and record["t"] < self.tap_at and record["call"] not in MODAL:
                 self.nested.append(record["call"])
                 self.tap_at = None
+            if record["call"] == "SetTimer":
+                self.timer_at = at
+            elif record["call"] == "PostQuitMessage":
+                self.quitting = True
             if record["call"] == "Sleep":
                 self.slept += record.get("dwMilliseconds", 0) / 1000
             if record["call"] == "CreatePopupMenu":
@@ -357,6 +363,15 @@ class Player:
             time.sleep(0.005)
             self.trace.latest()
         self.clock += self.trace.slept - slept
+        self.after_timer()
+
+    def after_timer(self):
+        """A timer started in a step (start-up that an `ok` let finish): on the virtual clock it
+        started at the scenario's time, so the clock reads the real time it started."""
+        with self.trace.lock:
+            at, self.trace.timer_at = self.trace.timer_at, None
+        if at is not None:
+            self.clock = max(self.clock, at)
 
     def collect_reg(self):
         """What the reg steps so far did: reg.exe runs beside the scenario, as Wine is slow to
@@ -418,7 +433,7 @@ class Player:
                 self.com1.give(bytes.fromhex(s["bytes"]))
         elif kind == "fail":
             fault = args[0] + ":" + (args[1] if len(args) > 1 else "1")
-            if self.running:
+            if self.running and not self.trace.quitting:
                 self.ask("text", r"Software\Handheld\Trace", "Fail", fault)
                 self.ask("event", self.event)
             else:
