@@ -16,6 +16,7 @@
 //   pick INDEX COUNT | pick       a click on item INDEX of the open menu's COUNT, or beside it
 //   ok                            OK on the box or dialog Pelorn shows
 //   reg ARGS...                   reg.exe ARGS, queued: the requests run in turn on their own
+//                                 (the usual add and delete at once, as the registry API)
 //   regwait                       until all have run: "ok N", then per request "CODE LINES" and
 //                                 its LINES lines of output
 //   dword KEY NAME VALUE          a REG_DWORD under HKCU\KEY; VALUE "-" deletes it
@@ -338,6 +339,12 @@ static void RunReg(struct RegJob* job) {
     DWORD size = 0, got;
     while (size < 65535 && ReadFile(read, job->out + size, 65535 - size, &got, NULL) && got)
         size += got;
+    // reg.exe writes in the OEM code page (a text outside it comes as "?"); passed
+    // on in UTF-8, as the requests come.
+    wchar_t* wide = calloc(size + 1, sizeof(wchar_t));
+    int chars = MultiByteToWideChar(CP_OEMCP, 0, job->out, (int)size, wide, (int)size);
+    WideCharToMultiByte(CP_UTF8, 0, wide, chars, job->out, 65535, NULL, NULL);
+    free(wide);
     WaitForSingleObject(pi.hProcess, WAIT_LIMIT_MS);
     GetExitCodeProcess(pi.hProcess, &job->code);
     CloseHandle(pi.hProcess), CloseHandle(pi.hThread), CloseHandle(read);
@@ -356,7 +363,64 @@ static DWORD WINAPI RegThread(LPVOID unused) {
     return 0;
 }
 
+static HKEY Root(const wchar_t* key, const wchar_t** rest) {
+    static const struct {
+        const wchar_t* name;
+        HKEY root;
+    } roots[] = {{L"HKLM\\", HKEY_LOCAL_MACHINE}, {L"HKEY_LOCAL_MACHINE\\", HKEY_LOCAL_MACHINE},
+                 {L"HKCU\\", HKEY_CURRENT_USER}, {L"HKEY_CURRENT_USER\\", HKEY_CURRENT_USER}};
+    for (size_t i = 0; i < sizeof roots / sizeof roots[0]; ++i) {
+        size_t len = wcslen(roots[i].name);
+        if (!_wcsnicmp(key, roots[i].name, len)) {
+            *rest = key + len;
+            return roots[i].root;
+        }
+    }
+    return NULL;
+}
+
+// The forms the scenarios use to change the registry, done here at once: reg.exe takes Wine half
+// a second, in which the program's timer may fire, while the virtual handheld's step takes none.
+//   add KEY /v NAME /t REG_DWORD|REG_SZ /d DATA /f      delete KEY [/v NAME] /f
+// Answers whether the request was one of them; the job then holds its exit code.
+static BOOL RegAtOnce(wchar_t** w, int n, struct RegJob* job) {
+    const wchar_t* sub;
+    HKEY root = n >= 3 ? Root(w[2], &sub) : NULL;
+    if (!root || wcscmp(w[n - 1], L"/f")) return FALSE;
+    HKEY key;
+    job->out = calloc(1, 1);
+    if (!wcscmp(w[1], L"add") && n == 10 && !wcscmp(w[3], L"/v") && !wcscmp(w[5], L"/t") && !wcscmp(w[7], L"/d")) {
+        BOOL dword = !wcscmp(w[6], L"REG_DWORD");
+        if (!dword && wcscmp(w[6], L"REG_SZ")) return free(job->out), FALSE;
+        DWORD v = (DWORD)wcstoul(w[8], NULL, 0);
+        job->code = RegCreateKeyExW(root, sub, 0, NULL, 0, KEY_WRITE, NULL, &key, NULL) != ERROR_SUCCESS;
+        if (!job->code) {
+            job->code = (dword ? RegSetValueExW(key, w[4], 0, REG_DWORD, (const BYTE*)&v, sizeof v)
+                               : RegSetValueExW(key, w[4], 0, REG_SZ, (const BYTE*)w[8],
+                                                (DWORD)((wcslen(w[8]) + 1) * sizeof(wchar_t)))) != ERROR_SUCCESS;
+            RegCloseKey(key);
+        }
+    } else if (!wcscmp(w[1], L"delete") && (n == 4 || (n == 6 && !wcscmp(w[3], L"/v")))) {
+        if (n == 4) {
+            job->code = RegDeleteTreeW(root, sub) != ERROR_SUCCESS;
+        } else {
+            job->code = RegOpenKeyExW(root, sub, 0, KEY_WRITE, &key) != ERROR_SUCCESS;
+            if (!job->code) job->code = RegDeleteValueW(key, w[4]) != ERROR_SUCCESS, RegCloseKey(key);
+        }
+    } else {
+        return free(job->out), FALSE;
+    }
+    if (job->code) strcpy(job->out = realloc(job->out, 80), "ERROR: The system was unable to find the specified registry key or value.\n");
+    return TRUE;
+}
+
 static void Reg(wchar_t** w, int n) {
+    if (g_done == g_queued && RegAtOnce(w, n, &g_jobs[g_queued % MAX_REG_JOBS])) {
+        // Nothing queued before it: done now, in turn.
+        ++g_queued, ++g_done;
+        Answer("ok");
+        return;
+    }
     if (!g_job_ready) {
         g_job_ready = CreateEventW(NULL, FALSE, FALSE, NULL);
         g_job_done = CreateEventW(NULL, FALSE, FALSE, NULL);
@@ -428,8 +492,11 @@ static void Value(wchar_t** w, DWORD type) {
 }
 
 int wmain(void) {
+    // Requests come in UTF-8, whatever Wine's code pages.
+    char bytes[8192];
     wchar_t line[8192];
-    while (fgetws(line, 8192, stdin)) {
+    while (fgets(bytes, sizeof bytes, stdin)) {
+        if (!MultiByteToWideChar(CP_UTF8, 0, bytes, -1, line, 8192)) line[0] = 0;
         wchar_t* w[64];
         int n = 0;
         line[wcscspn(line, L"\r\n")] = 0;
