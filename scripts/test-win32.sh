@@ -6,7 +6,7 @@
 # 64 (the default): an x86-64 program under 64-bit Wine, in $PELORN_WIN32_BUILD or build-win32.
 # 32: an i686 program under 32-bit Wine (a 32-bit prefix), in $PELORN_WIN32_BUILD or
 # build-win32-i686. The Wine tests end with "N passed, M failed"; the 64-bit run then plays every
-# scenario on both players and ends with "compare: N same (K of them only when played alone), M differ".
+# scenario on both players and ends with "compare: N same, M differ".
 set -euo pipefail
 cd "$(dirname "$0")/.."
 width=${1:-64}
