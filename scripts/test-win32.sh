@@ -12,14 +12,14 @@ cd "$(dirname "$0")/.."
 width=${1:-64}
 case $width in
   64)
-    scripts/deps.sh g++-mingw-w64-x86-64-win32 wine64 xvfb python3 gcc xdotool imagemagick
+    scripts/deps.sh g++-mingw-w64-x86-64-win32 wine wine64 fonts-wine xvfb python3 gcc xdotool imagemagick
     build=${PELORN_WIN32_BUILD:-build-win32}
     toolchain=mingw-w64-x86_64
     cc=gcc
     export PELORN_WINE=/usr/lib/wine/wine64 PELORN_WINESERVER=/usr/lib/wine/wineserver64 WINEARCH=win64
     ;;
   32)
-    scripts/deps.sh g++-mingw-w64-i686-win32 wine32:i386 xvfb python3 gcc-i686-linux-gnu libc6-dev-i386-cross xdotool imagemagick
+    scripts/deps.sh g++-mingw-w64-i686-win32 wine wine32:i386 fonts-wine xvfb python3 gcc-i686-linux-gnu libc6-dev-i386-cross xdotool imagemagick
     build=${PELORN_WIN32_BUILD:-build-win32-i686}
     toolchain=mingw-w64-i686
     cc=i686-linux-gnu-gcc
