@@ -32,6 +32,8 @@ import threading
 import time
 import tty
 
+import effects
+
 TIMER_SLACK_MS = 25
 QUIET_MS = 60
 QUIET_AFTER_SLEEP_MS = 300  # more than the tray takes to answer a tick's Shell_NotifyIcon
@@ -180,6 +182,7 @@ class Trace(threading.Thread):
         self.slept = 0.0  # seconds the program slept, as its Sleep records say
         self.arrived = 0.0  # when the latest record was read
         self.nested = []  # calls that a tap's handler ran inside, as the player saw them
+        self.effects = None  # what holds the records against what the desktop and the devices saw
         self.taps = 0
 
     def follow(self, path):
@@ -209,6 +212,8 @@ class Trace(threading.Thread):
             line, self.partial = self.partial.split("\n", 1)
             now = self.arrived = time.monotonic()
             record = json.loads(line)
+            if self.effects:
+                self.effects.record(record)
             if self.epoch is None:
                 self.epoch = now - record["t"] / 1000
             at = self.epoch + record["t"] / 1000
@@ -323,6 +328,7 @@ class Player:
         self.trace = Trace(self.output)
         self.com1 = Com1(machine.master, machine.slave)
         self.trace.port = self.com1.opened
+        self.effects = self.trace.effects = effects.Effects(machine.master, machine.slave)
         self.clock = None  # the scenario's clock: real time of the virtual clock's now
         self.started = 0
         self.running = False
@@ -478,6 +484,11 @@ class Player:
                 answer = self.ask("ok")
             if not answer.startswith("ok"):
                 raise StepError(s["line"], kind + ": " + answer[6:])
+            seen = answer[3:]
+            if kind == "tap" and seen:
+                self.effects.seen_menu(tuple(int(v) for v in seen.split()))
+            elif kind == "ok" and seen.split("\t")[1:2] != [""]:
+                self.effects.seen_box(seen)
             self.after_program(slept)
         else:
             raise StepError(s["line"], "the Win32 player has no step " + kind)
@@ -502,9 +513,15 @@ class Player:
                 while time.monotonic() < limit and self.ask("state") == "ok running" and \
                         (self.trace.latest() or 0) > time.monotonic() - 0.2:
                     time.sleep(0.02)
+            self.trace.latest()
+            backlight = [self.ask("get", r"Software\Handheld\Backlight", name)[3:] for name in ("Requests", "Level")]
+            problems = self.effects.finish(" ".join(backlight))
+            if problems:
+                raise StepError(steps[-1]["line"] if steps else 0, "; ".join(problems))
         finally:
             # The end of the script ends the process: nothing it does after is shown.
             end = time.monotonic()
+            self.effects.stop = True
             self.trace.drain(end)
             self.ask("end")
             self.trace.stop = True
