@@ -22,7 +22,7 @@ import time
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import play  # noqa: E402
 
-LATE = play.MODAL
+LATE = play.effects.MODAL
 # A clock that goes back this far: Wine's clock of a new process.
 NEW_PROCESS_MS = 200
 TABLE = os.path.join(os.path.dirname(os.path.abspath(__file__)), "differences.json")

@@ -6,6 +6,7 @@ scenario's records against the effects another party sees.
   COM1: that succeeded, in order.
 - BKL1:: the backlight stand-in counted as many requests as DeviceIoControl records to BKL1:
   succeeded, and holds the level of the last one.
+- Taps: a tap's menu runs in the loop, never inside another call (a tick's Shell_NotifyIcon).
 - Boxes and menus: what the hand saw on the desktop (a box's caption and text, a menu's corners)
   is what the MessageBox and TrackPopupMenu records asked for.
 """
@@ -17,6 +18,9 @@ import threading
 SPEEDS = {getattr(termios, name): int(name[1:]) for name in dir(termios)
           if name.startswith("B") and name[1:].isdigit()}
 TPM_RIGHTALIGN, TPM_BOTTOMALIGN = 0x8, 0x20
+# Calls that serve the queue (or make a window and so run its handlers) while they last; written
+# when they return, with the time they began.
+MODAL = {"CreateWindowEx", "DialogBoxParam", "MessageBox", "TrackPopupMenu"}
 
 
 class Effects:
@@ -30,6 +34,9 @@ class Effects:
         self.boxes = []  # message boxes the hand saw and no record has claimed yet
         self.asked = []  # MessageBox records no box the hand answered has claimed yet
         self.menus = []  # menus the hand saw, for the TrackPopupMenu records to come
+        self.taps = 0
+        self.nested = []  # the calls taps were served inside
+        self.tap_at = None  # when the latest tap's handler began, on its process's clock
         self.lock = threading.Lock()
         self.stop = False
         self.reader = threading.Thread(target=self.read, daemon=True)
@@ -46,9 +53,20 @@ class Effects:
                 with self.lock:
                     self.received += data
 
+    def new_process(self):
+        self.tap_at = None
+
     def record(self, r):
         """A record as the program wrote it, when the player reads it."""
         call, ok = r["call"], r.get("result") == 1 and not r.get("injected")
+        # Records are written as calls return: one that began before a tap's handler and is
+        # written after it ran that handler inside itself. Only a modal wait may.
+        if call == "GetCursorPos":
+            self.tap_at = r["t"]
+            self.taps += 1
+        elif self.tap_at is not None and r["t"] < self.tap_at and call not in MODAL:
+            self.nested.append(call)
+            self.tap_at = None
         if call == "SetCommState" and ok:
             speed = SPEEDS.get(termios.tcgetattr(self.slave)[5])
             if speed != r.get("BaudRate"):
@@ -101,6 +119,9 @@ class Effects:
         if bytes(self.received) != bytes(self.written):
             self.problems.append("COM1's receiver got %r, WriteFile records say %r" % (
                 bytes(self.received), bytes(self.written)))
+        if self.nested:
+            self.problems.append("%d of %d taps served inside %s" % (
+                len(self.nested), self.taps, ", ".join(sorted(set(self.nested)))))
         for seen in self.boxes:
             self.problems.append("the desktop showed the box %r, no MessageBox asked for it" % seen)
         expected = "%d %d" % (len(self.backlight), self.backlight[-1] if self.backlight else 0)

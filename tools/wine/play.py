@@ -39,9 +39,6 @@ QUIET_MS = 60
 QUIET_AFTER_SLEEP_MS = 300  # more than the tray takes to answer a tick's Shell_NotifyIcon
 BYTE_SECONDS = 10 / 4800  # 8N1 at 4800 baud
 SCREEN = (240, 320)
-# Calls that serve the queue (or make a window and so run its handlers) while they last; written
-# when they return, with the time they began.
-MODAL = {"CreateWindowEx", "DialogBoxParam", "MessageBox", "TrackPopupMenu"}
 TAP_ROW = 307  # the taskbar's middle row, as the host's stylus taps it
 DESKTOP_REG = r"""Windows Registry Editor Version 5.00
 
@@ -181,9 +178,7 @@ class Trace(threading.Thread):
         self.stop = False
         self.slept = 0.0  # seconds the program slept, as its Sleep records say
         self.arrived = 0.0  # when the latest record was read
-        self.nested = []  # calls that a tap's handler ran inside, as the player saw them
         self.effects = None  # what holds the records against what the desktop and the devices saw
-        self.taps = 0
 
     def follow(self, path):
         with self.lock:
@@ -192,9 +187,10 @@ class Trace(threading.Thread):
             self.file.seek(0)
             self.epoch = None
             self.partial = ""
+            if self.effects:
+                self.effects.new_process()
             self.created = self.shown = False
             self.menu = []  # the items of the menu the process made, as it appended them
-            self.tap_at = None  # when the latest tap's handler began
             self.timer_at = None  # real time of the latest SetTimer
             self.quitting = False  # the process asked to end
 
@@ -219,14 +215,6 @@ class Trace(threading.Thread):
             at = self.epoch + record["t"] / 1000
             self.last = max(self.last or at, at)
             self.pending.append((at, line))
-            # Records are written as calls return: one that began before a tap's handler and is
-            # written after it ran that handler inside itself. Only a modal wait may.
-            if record["call"] == "GetCursorPos":
-                self.tap_at = record["t"]
-                self.taps += 1
-            elif self.tap_at is not None and record["t"] < self.tap_at and record["call"] not in MODAL:
-                self.nested.append(record["call"])
-                self.tap_at = None
             if record["call"] == "SetTimer":
                 self.timer_at = at
             elif record["call"] == "PostQuitMessage":
@@ -503,9 +491,6 @@ class Player:
                     sys.stderr.write("%.3f line %d %s: %.0f ms\n" % (began - self.begun, s["line"], s["step"],
                                                                     (time.monotonic() - began) * 1000))
             self.collect_reg()
-            if self.trace.nested:
-                raise StepError(steps[-1]["line"] if steps else 0, "%d of %d taps served inside %s" % (
-                    len(self.trace.nested), self.trace.taps, ", ".join(sorted(set(self.trace.nested)))))
             # The program goes on until it waits for the person again, or its process ends.
             if self.running:
                 self.ask("settle")
