@@ -112,10 +112,14 @@ class Effects:
             self.problems.append("the menu's corner is at %d,%d, TrackPopupMenu asked for %s,%s" % (
                 corner + (r.get("x"), r.get("y"))))
 
-    def finish(self, stand_in):
-        """`stand_in`: the backlight stand-in's "REQUESTS LEVEL". The problems found."""
+    def close(self):
+        """Stops reading COM1's far end, which the next scenario's player reads."""
         self.stop = True
         self.reader.join()
+
+    def finish(self, stand_in):
+        """`stand_in`: the backlight stand-in's "REQUESTS LEVEL". The problems found."""
+        self.close()
         if bytes(self.received) != bytes(self.written):
             self.problems.append("COM1's receiver got %r, WriteFile records say %r" % (
                 bytes(self.received), bytes(self.written)))

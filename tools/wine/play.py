@@ -506,7 +506,7 @@ class Player:
         finally:
             # The end of the script ends the process: nothing it does after is shown.
             end = time.monotonic()
-            self.effects.stop = True
+            self.effects.close()
             self.trace.drain(end)
             self.ask("end")
             self.trace.stop = True
