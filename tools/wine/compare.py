@@ -8,8 +8,7 @@ Wine) each give a trace and what `reg query` steps printed. Both are normalised 
 of known platform differences, tools/wine/differences.json (each row says why), and compared:
 the trace record by record, with the time from each record to the one before within the table's
 tolerance, and the `reg query` texts in order. With --jobs 2, two scenarios run at a time, each
-on its own display and Wine prefix, and a scenario that differs is played once more, alone. Ends
-with "compare: N same (K of them only when played alone), M differ"; exits 1 when M > 0.
+on its own display and Wine prefix. Ends with "compare: N same, M differ"; exits 1 when M > 0.
 """
 import json
 import os
@@ -23,8 +22,7 @@ import time
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import play  # noqa: E402
 
-# Calls written when they return, with the time they started.
-LATE = {"CreateWindowEx", "DialogBoxParam", "MessageBox", "TrackPopupMenu"}
+LATE = play.effects.MODAL
 # A clock that goes back this far: Wine's clock of a new process.
 NEW_PROCESS_MS = 200
 TABLE = os.path.join(os.path.dirname(os.path.abspath(__file__)), "differences.json")
@@ -265,10 +263,10 @@ def main(argv):
     lock = threading.Lock()
     started = time.monotonic()
 
-    def run_one(machine, i, script, suffix=""):
+    def run_one(machine, i, script):
         host_out, host_err = run_host(handheld, script)
         wine_out, wine_err = _play(machine, handheld, script)
-        base = os.path.join(work, "%03d-%s%s" % (i, os.path.basename(script), suffix))
+        base = os.path.join(work, "%03d-%s" % (i, os.path.basename(script)))
         for kind, text in ((".host", host_out), (".win32", wine_out), (".host.err", host_err),
                            (".win32.err", wine_err)):
             with open(base + kind, "w") as f:
@@ -298,28 +296,11 @@ def main(argv):
         t.start()
     for t in threads:
         t.join()
-    # Wine, two at a time on two cores, now and then loses the pace of a serial line or the pipe to
-    # its hand. A scenario that differed is played once more, alone; the first difference is still
-    # told, and the count of those that were the same only alone.
-    alone = [i for i, (s, c, d) in results.items() if d is not None] if jobs > 1 else []
-    replayed = 0
-    if alone:
-        machine = play.Machine(build, os.path.join(work, "machine-alone"))
-        try:
-            for i in sorted(alone):
-                script = results[i][0]
-                compared, diff = run_one(machine, i, script, ".alone")
-                print("%s, played alone: %s" % (script, "same" if diff is None else "differs at " + diff), flush=True)
-                if diff is None:
-                    results[i] = (script, compared, None)
-                    replayed += 1
-        finally:
-            machine.close()
     same = sum(1 for s, c, d in results.values() if d is None)
     differ = len(scripts) - same
     records = sum(c for s, c, d in results.values())
     print("%d scenarios, %d records compared, %.0f s" % (len(scripts), records, time.monotonic() - started))
-    print("compare: %d same (%d of them only when played alone), %d differ" % (same, replayed, differ))
+    print("compare: %d same, %d differ" % (same, differ))
     return 0 if differ == 0 else 1
 
 

@@ -32,6 +32,8 @@ import threading
 import time
 import tty
 
+import effects
+
 TIMER_SLACK_MS = 25
 QUIET_MS = 60
 QUIET_AFTER_SLEEP_MS = 300  # more than the tray takes to answer a tick's Shell_NotifyIcon
@@ -176,6 +178,7 @@ class Trace(threading.Thread):
         self.stop = False
         self.slept = 0.0  # seconds the program slept, as its Sleep records say
         self.arrived = 0.0  # when the latest record was read
+        self.effects = None  # what holds the records against what the desktop and the devices saw
 
     def follow(self, path):
         with self.lock:
@@ -184,8 +187,12 @@ class Trace(threading.Thread):
             self.file.seek(0)
             self.epoch = None
             self.partial = ""
+            if self.effects:
+                self.effects.new_process()
             self.created = self.shown = False
             self.menu = []  # the items of the menu the process made, as it appended them
+            self.timer_at = None  # real time of the latest SetTimer
+            self.quitting = False  # the process asked to end
 
     def run(self):
         while not self.stop:
@@ -201,11 +208,17 @@ class Trace(threading.Thread):
             line, self.partial = self.partial.split("\n", 1)
             now = self.arrived = time.monotonic()
             record = json.loads(line)
+            if self.effects:
+                self.effects.record(record)
             if self.epoch is None:
                 self.epoch = now - record["t"] / 1000
             at = self.epoch + record["t"] / 1000
             self.last = max(self.last or at, at)
             self.pending.append((at, line))
+            if record["call"] == "SetTimer":
+                self.timer_at = at
+            elif record["call"] == "PostQuitMessage":
+                self.quitting = True
             if record["call"] == "Sleep":
                 self.slept += record.get("dwMilliseconds", 0) / 1000
             if record["call"] == "CreatePopupMenu":
@@ -303,6 +316,7 @@ class Player:
         self.trace = Trace(self.output)
         self.com1 = Com1(machine.master, machine.slave)
         self.trace.port = self.com1.opened
+        self.effects = self.trace.effects = effects.Effects(machine.master, machine.slave)
         self.clock = None  # the scenario's clock: real time of the virtual clock's now
         self.started = 0
         self.running = False
@@ -343,6 +357,15 @@ class Player:
             time.sleep(0.005)
             self.trace.latest()
         self.clock += self.trace.slept - slept
+        self.after_timer()
+
+    def after_timer(self):
+        """A timer started in a step (start-up that an `ok` let finish): on the virtual clock it
+        started at the scenario's time, so the clock reads the real time it started."""
+        with self.trace.lock:
+            at, self.trace.timer_at = self.trace.timer_at, None
+        if at is not None:
+            self.clock = max(self.clock, at)
 
     def collect_reg(self):
         """What the reg steps so far did: reg.exe runs beside the scenario, as Wine is slow to
@@ -404,7 +427,7 @@ class Player:
                 self.com1.give(bytes.fromhex(s["bytes"]))
         elif kind == "fail":
             fault = args[0] + ":" + (args[1] if len(args) > 1 else "1")
-            if self.running:
+            if self.running and not self.trace.quitting:
                 self.ask("text", r"Software\Handheld\Trace", "Fail", fault)
                 self.ask("event", self.event)
             else:
@@ -449,6 +472,11 @@ class Player:
                 answer = self.ask("ok")
             if not answer.startswith("ok"):
                 raise StepError(s["line"], kind + ": " + answer[6:])
+            seen = answer[3:]
+            if kind == "tap" and seen:
+                self.effects.seen_menu(tuple(int(v) for v in seen.split()))
+            elif kind == "ok" and seen.split("\t")[1:2] != [""]:
+                self.effects.seen_box(seen)
             self.after_program(slept)
         else:
             raise StepError(s["line"], "the Win32 player has no step " + kind)
@@ -470,9 +498,15 @@ class Player:
                 while time.monotonic() < limit and self.ask("state") == "ok running" and \
                         (self.trace.latest() or 0) > time.monotonic() - 0.2:
                     time.sleep(0.02)
+            self.trace.latest()
+            backlight = [self.ask("get", r"Software\Handheld\Backlight", name)[3:] for name in ("Requests", "Level")]
+            problems = self.effects.finish(" ".join(backlight))
+            if problems:
+                raise StepError(steps[-1]["line"] if steps else 0, "; ".join(problems))
         finally:
             # The end of the script ends the process: nothing it does after is shown.
             end = time.monotonic()
+            self.effects.close()
             self.trace.drain(end)
             self.ask("end")
             self.trace.stop = True

@@ -14,8 +14,12 @@
 //   close                         WM_CLOSE posted to Pelorn's main window, as a signal does
 //   tap X Y                       a click at X, Y of the desktop; "icon" for X: on Pelorn's icon
 //   pick INDEX COUNT | pick       a click on item INDEX of the open menu's COUNT, or beside it
-//   ok                            OK on the box or dialog Pelorn shows
+//   ok                            OK on the box Pelorn shows, or the close box of a dialog without
+//                                 an OK button: "ok CAPTION<TAB>TEXT<TAB>ICON" as the box showed them
+//   (tap answers "ok LEFT TOP RIGHT BOTTOM" when a menu opened: its rectangle on the desktop)
+//   get KEY NAME                  a REG_DWORD under HKCU\KEY: "ok VALUE"
 //   reg ARGS...                   reg.exe ARGS, queued: the requests run in turn on their own
+//                                 (the usual add and delete at once, as the registry API)
 //   regwait                       until all have run: "ok N", then per request "CODE LINES" and
 //                                 its LINES lines of output
 //   dword KEY NAME VALUE          a REG_DWORD under HKCU\KEY; VALUE "-" deletes it
@@ -29,12 +33,13 @@
 #include <wchar.h>
 #include <windows.h>
 
+#include "hand.h"
+
 #define TRAY_ICON_UID 5000
-#define WAIT_LIMIT_MS 10000
 
 static PROCESS_INFORMATION g_pelorn;
 
-static void Answer(const char* format, ...) {
+void Answer(const char* format, ...) {
     va_list ap;
     va_start(ap, format);
     vprintf(format, ap);
@@ -234,7 +239,12 @@ static void Tap(wchar_t** w) {
     for (DWORD waited = 0; waited < 300 && !Modal(); waited += 5)
         Sleep(5);
     Settle();
-    Answer("ok");
+    HWND menu = Find(L"#32768", NULL);
+    RECT r;
+    if (menu && GetWindowRect(menu, &r))
+        Answer("ok %ld %ld %ld %ld", r.left, r.top, r.right, r.bottom);
+    else
+        Answer("ok");
 }
 
 static void Pick(wchar_t** w, int n) {
@@ -273,11 +283,27 @@ static void Ok(void) {
         Answer("error nothing is waiting for an answer");
         return;
     }
-    PostMessageW(box, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), (LPARAM)GetDlgItem(box, IDOK));
+    // What the desktop shows: the caption, a message box's text and whether its icon is there.
+    wchar_t caption[256] = L"", text[1024] = L"";
+    GetWindowTextW(box, caption, 256);
+    GetDlgItemTextW(box, 0xFFFF, text, 1024);
+    HWND icon = GetDlgItem(box, 0x440);
+    BOOL has_icon = icon && IsWindowVisible(icon) && SendMessageW(icon, STM_GETICON, 0, 0);
+    // A box's OK button, or the close box of a dialog that has none.
+    HWND ok = GetDlgItem(box, IDOK);
+    if (ok)
+        PostMessageW(box, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), (LPARAM)ok);
+    else
+        PostMessageW(box, WM_SYSCOMMAND, SC_CLOSE, 0);
     for (DWORD waited = 0; waited < WAIT_LIMIT_MS && IsWindow(box); waited += 5)
         Sleep(5);
     Settle();
-    Answer("ok");
+    char out[4096];
+    WideCharToMultiByte(CP_UTF8, 0, caption, -1, out, 1024, NULL, NULL);
+    size_t used = strlen(out);
+    out[used++] = '\t';
+    WideCharToMultiByte(CP_UTF8, 0, text, -1, out + used, 3000, NULL, NULL);
+    Answer("ok %s\t%d", out, has_icon);
 }
 
 // As a signal does: WM_CLOSE to the main window, even before GPSHDL names it. Sent rather than
@@ -296,140 +322,12 @@ static void Close(void) {
     Answer("ok");
 }
 
-// reg.exe takes Wine half a second to start: the requests run one after another on a thread of
-// their own, so that the scenario's next steps need not wait for them.
-#define MAX_REG_JOBS 256
-struct RegJob {
-    wchar_t line[4096];
-    char* out;
-    DWORD code;
-};
-static struct RegJob g_jobs[MAX_REG_JOBS];
-static int g_queued, g_done, g_reported;
-static HANDLE g_job_ready, g_job_done;
-
-static void RunReg(struct RegJob* job) {
-    SECURITY_ATTRIBUTES sa = {sizeof sa, NULL, TRUE};
-    HANDLE read, write;
-    CreatePipe(&read, &write, &sa, 0);
-    SetHandleInformation(read, HANDLE_FLAG_INHERIT, 0);
-    STARTUPINFOW si;
-    memset(&si, 0, sizeof si);
-    si.cb = sizeof si;
-    si.dwFlags = STARTF_USESTDHANDLES;
-    si.hStdOutput = si.hStdError = write;
-    si.hStdInput = NULL;
-    PROCESS_INFORMATION pi;
-    job->out = calloc(65536, 1);
-    job->code = 1;
-    // Under load Wine now and then fails to start a process at all (ERROR_INTERNAL_ERROR): that
-    // is the harness's trouble, not the scenario's, so it tries again before it gives up.
-    BOOL started = FALSE;
-    for (int attempt = 0; attempt < 3 && !started; ++attempt) {
-        if (attempt) Sleep(500);
-        started = CreateProcessW(NULL, job->line, NULL, NULL, TRUE, CREATE_NO_WINDOW, NULL, NULL, &si, &pi);
-    }
-    if (!started) {
-        CloseHandle(read), CloseHandle(write);
-        snprintf(job->out, 65536, "reg.exe cannot start: %lu\n", GetLastError());
-        return;
-    }
-    CloseHandle(write);
-    DWORD size = 0, got;
-    while (size < 65535 && ReadFile(read, job->out + size, 65535 - size, &got, NULL) && got)
-        size += got;
-    WaitForSingleObject(pi.hProcess, WAIT_LIMIT_MS);
-    GetExitCodeProcess(pi.hProcess, &job->code);
-    CloseHandle(pi.hProcess), CloseHandle(pi.hThread), CloseHandle(read);
-}
-
-static DWORD WINAPI RegThread(LPVOID unused) {
-    (void)unused;
-    for (;;) {
-        WaitForSingleObject(g_job_ready, INFINITE);
-        while (g_done < g_queued) {
-            RunReg(&g_jobs[g_done % MAX_REG_JOBS]);
-            InterlockedIncrement((LONG*)&g_done);
-            SetEvent(g_job_done);
-        }
-    }
-    return 0;
-}
-
-static void Reg(wchar_t** w, int n) {
-    if (!g_job_ready) {
-        g_job_ready = CreateEventW(NULL, FALSE, FALSE, NULL);
-        g_job_done = CreateEventW(NULL, FALSE, FALSE, NULL);
-        CloseHandle(CreateThread(NULL, 0, RegThread, NULL, 0, NULL));
-    }
-    if (g_queued - g_reported >= MAX_REG_JOBS) {
-        Answer("error too many reg requests at once");
-        return;
-    }
-    wchar_t* line = g_jobs[g_queued % MAX_REG_JOBS].line;
-    wcscpy(line, L"reg.exe");
-    for (int i = 1; i < n; ++i) {
-        wcscat(line, L" \"");
-        for (const wchar_t* c = w[i]; *c; ++c) {
-            // A quote inside the word, and the backslashes before a quote or the end, are escaped.
-            size_t slashes = 0;
-            while (c[slashes] == L'\\')
-                ++slashes;
-            if (slashes && (c[slashes] == L'"' || !c[slashes])) {
-                for (size_t k = 0; k < 2 * slashes; ++k)
-                    wcscat(line, L"\\");
-                c += slashes - 1;
-                continue;
-            }
-            if (*c == L'"') wcscat(line, L"\\");
-            wcsncat(line, c, 1);
-        }
-        wcscat(line, L"\"");
-    }
-    InterlockedIncrement((LONG*)&g_queued);
-    SetEvent(g_job_ready);
-    Answer("ok");
-}
-
-// Until every reg request has run; answers "ok N", then per request "CODE LINES" and its lines.
-static void RegWait(void) {
-    while (g_done < g_queued)
-        WaitForSingleObject(g_job_done, 50);
-    Answer("ok %d", g_done - g_reported);
-    for (; g_reported < g_done; ++g_reported) {
-        struct RegJob* job = &g_jobs[g_reported % MAX_REG_JOBS];
-        int lines = 0;
-        for (char* c = job->out; *c; ++c)
-            if (*c == '\n') ++lines;
-        printf("%lu %d\n", job->code, lines);
-        for (char* c = job->out; *c; ++c)
-            if (*c != '\r') putchar(*c);
-        free(job->out);
-    }
-    fflush(stdout);
-}
-
-static void Value(wchar_t** w, DWORD type) {
-    HKEY key;
-    if (RegCreateKeyExW(HKEY_CURRENT_USER, w[1], 0, NULL, 0, KEY_WRITE, NULL, &key, NULL) != ERROR_SUCCESS) {
-        Answer("error HKCU\\%ls", w[1]);
-        return;
-    }
-    if (!wcscmp(w[3], L"-")) {
-        RegDeleteValueW(key, w[2]);
-    } else if (type == REG_DWORD) {
-        DWORD v = (DWORD)wcstoul(w[3], NULL, 0);
-        RegSetValueExW(key, w[2], 0, REG_DWORD, (const BYTE*)&v, sizeof v);
-    } else {
-        RegSetValueExW(key, w[2], 0, REG_SZ, (const BYTE*)w[3], (DWORD)((wcslen(w[3]) + 1) * sizeof(wchar_t)));
-    }
-    RegCloseKey(key);
-    Answer("ok");
-}
-
 int wmain(void) {
+    // Requests come in UTF-8, whatever Wine's code pages.
+    char bytes[8192];
     wchar_t line[8192];
-    while (fgetws(line, 8192, stdin)) {
+    while (fgets(bytes, sizeof bytes, stdin)) {
+        if (!MultiByteToWideChar(CP_UTF8, 0, bytes, -1, line, 8192)) line[0] = 0;
         wchar_t* w[64];
         int n = 0;
         line[wcscspn(line, L"\r\n")] = 0;
@@ -462,6 +360,8 @@ int wmain(void) {
             RegWait();
         } else if (!wcscmp(cmd, L"dword") && n == 4) {
             Value(w, REG_DWORD);
+        } else if (!wcscmp(cmd, L"get") && n == 3) {
+            Get(w);
         } else if (!wcscmp(cmd, L"text") && n == 4) {
             Value(w, REG_SZ);
         } else if (!wcscmp(cmd, L"event") && n == 2) {

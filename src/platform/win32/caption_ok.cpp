@@ -1,7 +1,10 @@
 // The handheld draws an OK button in the caption of a dialog whose template has
 // WS_EX_CAPTIONOKBTN, and a tap on it sends the dialog IDOK. The desktop knows no such style: the
 // dialog would have no button at all. Such a dialog gets the desktop's close box instead, and the
-// close box (or Alt+F4) answers as the caption's OK would.
+// close box (or Alt+F4) answers as the caption's OK would. The desktop's dialog font is wider than
+// the handheld's, so such a dialog is also kept within the screen's work area, as it fits there on
+// the handheld, close box and all.
+#include <algorithm>
 #include <cstring>
 #include <vector>
 
@@ -16,11 +19,24 @@ struct Caller {
     LPARAM param;
 };
 
+void FitWorkArea(HWND hDlg) {
+    RECT area, box;
+    if (!SystemParametersInfoW(SPI_GETWORKAREA, 0, &area, 0) || !GetWindowRect(hDlg, &box)) return;
+    LONG width = std::min(box.right - box.left, area.right - area.left);
+    LONG height = std::min(box.bottom - box.top, area.bottom - area.top);
+    LONG left = std::clamp(box.left, area.left, area.right - width);
+    LONG top = std::clamp(box.top, area.top, area.bottom - height);
+    if (left != box.left || top != box.top || width != box.right - box.left || height != box.bottom - box.top)
+        SetWindowPos(hDlg, nullptr, left, top, width, height, SWP_NOZORDER | SWP_NOACTIVATE);
+}
+
 INT_PTR CALLBACK CaptionOkProc(HWND hDlg, UINT message, WPARAM wParam, LPARAM lParam) {
     if (message == WM_INITDIALOG) {
         auto* caller = reinterpret_cast<Caller*>(lParam);
         SetPropW(hDlg, kProcProperty, caller);
-        return caller->proc(hDlg, message, wParam, caller->param);
+        INT_PTR focus = caller->proc(hDlg, message, wParam, caller->param);
+        FitWorkArea(hDlg);
+        return focus;
     }
     auto* caller = static_cast<Caller*>(GetPropW(hDlg, kProcProperty));
     if (!caller) return FALSE;

@@ -1,5 +1,8 @@
 // One tray notification per click: the icon's window is subclassed, and its callback message is
-// let through only for a press.
+// let through only for a press. The desktop sends the notification from its own process, so it
+// can arrive while this thread waits inside a call of its own (a tick's Shell_NotifyIcon); there
+// it is posted instead, and the loop serves it once the handler that made the call is done, as a
+// tap waits in the queue on the handheld.
 #include <map>
 #include <set>
 
@@ -28,6 +31,10 @@ LRESULT CALLBACK OncePerClick(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam)
             case WM_LBUTTONDBLCLK:
             case WM_RBUTTONDOWN:
             case WM_RBUTTONDBLCLK:
+                if (InSendMessageEx(nullptr) != ISMEX_NOSEND) {
+                    PostMessageW(hwnd, msg, wParam, WM_LBUTTONDOWN);
+                    return 0;
+                }
                 lParam = WM_LBUTTONDOWN;
                 break;
             default:
