@@ -98,7 +98,7 @@ LONG RegistryStore::Impl::Find(RegKeyId base, const std::string& path, RegKeyId*
 RegistryStore::Impl::Known RegistryStore::Impl::Read(RegKeyId key, const std::string& fold) {
     Known read;
     if (const Held* h = HeldFor(key, fold)) {
-        if (h->type == Held::kErase) {
+        if (h->erase) {
             read.status = ERROR_FILE_NOT_FOUND;
         } else {
             read.type = h->type;

@@ -25,14 +25,14 @@ struct RegistryStore::Impl {
         std::vector<BYTE> data;
     };
 
-    // A value written or deleted (`type` kErase); kept when the resident loop finds another
-    // process holding the store, and made later, in order.
+    // A value written or deleted; kept when the resident loop finds another process holding the
+    // store, and made later, in order.
     struct Held {
-        static constexpr DWORD kErase = 0xFFFFFFFFu;
         RegKeyId key = 0;
         std::u16string name;
         std::string fold;
-        DWORD type = REG_NONE;
+        bool erase = false;
+        DWORD type = REG_NONE;  // any number, as written
         std::vector<BYTE> data;
     };
 

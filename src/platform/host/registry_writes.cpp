@@ -49,7 +49,7 @@ LONG RegistryStore::Impl::Make(const Held& h) {
         if (int rc = touch.Int(1, h.key).Int(2, FileTimeNow()).Step(); rc != SQLITE_DONE) return Failed(rc, true);
         if (sqlite3_changes(db.get()) == 0) return ERROR_KEY_DELETED;
     }
-    if (h.type == Held::kErase) {
+    if (h.erase) {
         Run d(delete_value);
         if (int rc = d.Int(1, h.key).Blob(2, h.fold).Step(); rc != SQLITE_DONE) return Failed(rc, true);
         // Another process may have deleted it in the meantime.
@@ -91,8 +91,8 @@ LONG RegistryStore::Impl::Write(Held h) {
             if (LONG e = Make(h)) return e;
             if (int rc = w.Done(); rc != SQLITE_DONE) return Failed(rc, true);
             if (resident)
-                last_values[{h.key, h.fold}] = h.type == Held::kErase ? Known{ERROR_FILE_NOT_FOUND, REG_NONE, {}}
-                                                                      : Known{ERROR_SUCCESS, h.type, std::move(h.data)};
+                last_values[{h.key, h.fold}] = h.erase ? Known{ERROR_FILE_NOT_FOUND, REG_NONE, {}}
+                                                       : Known{ERROR_SUCCESS, h.type, std::move(h.data)};
             return ERROR_SUCCESS;
         }
     }
@@ -113,13 +113,13 @@ LONG RegistryStore::Impl::Put(RegKeyId key, std::u16string_view name, const std:
         return ERROR_SUCCESS;
     if (known.status != ERROR_SUCCESS && known.status != ERROR_FILE_NOT_FOUND && known.status != ERROR_BUSY)
         return known.status;
-    return Write(Held{key, std::u16string(name), fold, type, {data, data + size}});
+    return Write(Held{key, std::u16string(name), fold, false, type, {data, data + size}});
 }
 
 LONG RegistryStore::Impl::Erase(RegKeyId key, const std::string& fold) {
     const Known known = Read(key, fold);
     if (known.status != ERROR_SUCCESS && known.status != ERROR_BUSY) return known.status;
-    return Write(Held{key, {}, fold, Held::kErase, {}});
+    return Write(Held{key, {}, fold, true, REG_NONE, {}});
 }
 
 LONG RegistryStore::SetValue(RegKeyId key, std::u16string_view name, DWORD type, const BYTE* data, std::size_t size) {
