@@ -240,24 +240,16 @@ std::vector<TraceEntry> Trace::Calls(std::string_view call) const {
 void Trace::Only(std::vector<std::string> calls) {
     only_ = std::move(calls);
     std::sort(only_.begin(), only_.end());
-    wanted_.Clear();
 }
 
 bool Trace::Wants(const char* call) const {
-    if (only_.empty()) return true;
-    return wanted_.Get(call, [&] { return std::binary_search(only_.begin(), only_.end(), std::string_view(call)); });
+    return only_.empty() || std::binary_search(only_.begin(), only_.end(), std::string_view(call));
 }
 
 std::size_t Trace::Begin(const char* call, Millis t) {
     TraceEntry& entry = entries_.emplace_back();
     entry.t = t;
     entry.call = call;
-    if (!spare_.empty()) {
-        entry.args = std::move(spare_.back());
-        spare_.pop_back();
-    } else {
-        entry.args.reserve(12);  // most calls record fewer, with their plain fields
-    }
     if (!keep_) {
         if (done_.size() + 1 == entries_.size())
             done_.push_back(0);
@@ -277,10 +269,6 @@ void Trace::Finish(std::size_t index) {
     if (done_.size() != entries_.size()) done_.resize(entries_.size(), 0);
     done_[index] = 1;
     while (!entries_.empty() && done_.back()) {
-        if (spare_.size() < 16) {
-            entries_.back().args.clear();
-            spare_.push_back(std::move(entries_.back().args));
-        }
         entries_.pop_back();
         done_.pop_back();
     }
@@ -291,26 +279,9 @@ const std::string* Trace::HandleName(std::uintptr_t handle) const {
     return it == names_.end() ? nullptr : &it->second;
 }
 
-void Trace::NameHandle(std::uintptr_t handle, std::string_view name) {
-    if (auto it = names_.find(handle); it != names_.end()) {
-        it->second.assign(name);
-        return;
-    }
-    if (spare_names_.empty()) {
-        names_.emplace(handle, name);
-        return;
-    }
-    Names::node_type node = std::move(spare_names_.back());
-    spare_names_.pop_back();
-    node.key() = handle;
-    node.mapped().assign(name);
-    names_.insert(std::move(node));
-}
+void Trace::NameHandle(std::uintptr_t handle, std::string_view name) { names_[handle].assign(name); }
 
-void Trace::ForgetHandle(std::uintptr_t handle) {
-    Names::node_type node = names_.extract(handle);
-    if (node && spare_names_.size() < 16) spare_names_.push_back(std::move(node));
-}
+void Trace::ForgetHandle(std::uintptr_t handle) { names_.erase(handle); }
 
 const std::vector<std::string_view>& Faults::Failable() {
     static const std::vector<std::string_view> names = {
@@ -334,28 +305,22 @@ bool Faults::FailNext(const std::string& call, int count, DWORD error, int skip)
     if (!std::binary_search(failable.begin(), failable.end(), std::string_view(call))) return false;
     if (count <= 0) {
         pending_.erase(call);
-        armed_.Clear();
         return true;
     }
     pending_[call] = {skip < 0 ? 0 : skip, count, error};
-    armed_.Clear();
     return true;
 }
 
 bool Faults::Take(const char* call, DWORD* error) {
-    if (pending_.empty()) return false;
-    if (!armed_.Get(call, [&] { return pending_.count(std::string_view(call)) != 0; })) return false;
     auto it = pending_.find(std::string_view(call));
+    if (it == pending_.end()) return false;
     Pending& p = it->second;
     if (p.skip > 0) {
         --p.skip;
         return false;
     }
     *error = p.error;
-    if (--p.count == 0) {
-        pending_.erase(it);
-        armed_.Clear();
-    }
+    if (--p.count == 0) pending_.erase(it);
     return true;
 }
 
@@ -479,25 +444,13 @@ ApiCall& ApiCall::NameKey(HKEY opened, HKEY base, const WCHAR* subkey) {
     if (!root && !known) return *this;
     const std::string_view base_name = root ? std::string_view(root) : std::string_view(*known);
     const std::u16string_view sub = subkey ? std::u16string_view(reinterpret_cast<const char16_t*>(subkey)) : u"";
-    // A tick opens the same key from the same base each time: the last path built is kept.
-    thread_local std::string last_base, path, rest;
-    thread_local std::u16string last_sub;
-    thread_local bool built = false;
-    if (!built || base_name != last_base || sub != last_sub) {
-        path.assign(base_name);
-        // Doubled and trailing separators name nothing.
-        rest.clear();
-        json::AppendUtf8(sub, rest);
-        std::size_t i = 0;
-        while (i < rest.size()) {
-            std::size_t end = rest.find('\\', i);
-            if (end == std::string::npos) end = rest.size();
-            if (end > i) path.append(1, '\\').append(rest, i, end - i);
-            i = end + 1;
-        }
-        last_base.assign(base_name);
-        last_sub.assign(sub);
-        built = true;
+    std::string path(base_name);
+    const std::string rest = json::Utf8(sub);
+    // Doubled and trailing separators name nothing.
+    for (std::size_t i = 0; i < rest.size();) {
+        std::size_t end = std::min(rest.find('\\', i), rest.size());
+        if (end > i) path.append(1, '\\').append(rest, i, end - i);
+        i = end + 1;
     }
     trace_->NameHandle(reinterpret_cast<std::uintptr_t>(opened), path);
     return *this;
