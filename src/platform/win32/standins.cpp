@@ -20,10 +20,10 @@ HANDLE g_backlight = nullptr;
 // Opened per access: another process may change the values between two calls.
 class StateKey {
 public:
-    explicit StateKey(const wchar_t* device) {
+    explicit StateKey(const wchar_t* device, HKEY root = HKEY_CURRENT_USER) {
         std::wstring path = L"Software\\Handheld\\";
         path += device;
-        if (RegCreateKeyExW(HKEY_CURRENT_USER, path.c_str(), 0, nullptr, 0, KEY_READ | KEY_WRITE, nullptr, &key_,
+        if (RegCreateKeyExW(root, path.c_str(), 0, nullptr, 0, KEY_READ | KEY_WRITE, nullptr, &key_,
                             nullptr) != ERROR_SUCCESS)
             key_ = nullptr;
     }
@@ -156,9 +156,9 @@ BOOL GetSystemPowerStatusEx(PSYSTEM_POWER_STATUS_EX pstatus, BOOL fUpdate) {
     SYSTEM_POWER_STATUS real{};
     if (!GetSystemPowerStatus(&real)) real.ACLineStatus = AC_LINE_UNKNOWN;
     *pstatus = SYSTEM_POWER_STATUS_EX{};
-    StateKey power(L"Power");
-    pstatus->ACLineStatus =
-        power.Has(L"ACLineStatus") ? static_cast<BYTE>(power.Get(L"ACLineStatus")) : real.ACLineStatus;
+    // Where the virtual handheld keeps its AC line.
+    StateKey power(L"Power", HKEY_LOCAL_MACHINE);
+    pstatus->ACLineStatus = power.Has(L"ACLine") ? static_cast<BYTE>(power.Get(L"ACLine")) : real.ACLineStatus;
     pstatus->BatteryFlag = real.BatteryFlag;
     pstatus->BatteryLifePercent = real.BatteryLifePercent;
     pstatus->BatteryLifeTime = real.BatteryLifeTime;
