@@ -1,6 +1,7 @@
 // The record of every platform call the system makes, and the switch that makes calls fail: one
 // definition for both platforms. The host records in its seam, Win32 in a thin layer around the
-// desktop's calls (platform/win32/traced_*.cpp); each supplies the two hooks at the end.
+// desktop's calls (platform/win32/traced_*.cpp), both through the describer of each call
+// (calls.h); each supplies the two hooks at the end.
 //
 // A call is a record of typed values: its Win32 arguments by their names, the facts it reports
 // (out-parameters), and its result. Beside the Win32 names, the calls a reader looks for most carry
