@@ -3,7 +3,7 @@
  * the next 1.5 s tick, and two small reads of the registry file's header (one a turn: the tick's,
  * and the look the log takes after it). Nothing else.
  *
- *   tick_floor FILE     (FILE: any file to read; tick_cpu.sh gives it a registry) */
+ *   tick_floor FILE     (FILE: any file to read; resident.sh gives it a registry) */
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/socket.h>

@@ -1,7 +1,7 @@
 #!/bin/sh
 # The memory a running headless pelorn touches in its steady ticks, mapping by mapping: after
 # 1.5 s asleep each page is a likely TLB miss and its lines likely cache misses, so fewer pages
-# (code: tools/pelorn/hot_symbols.txt) make a cheaper tick.
+# make a cheaper tick.
 #
 #   bench/tick_pages.sh [PELORN] [TICKS]     (defaults: build/tools/pelorn, 2; run as root)
 #

@@ -1,4 +1,5 @@
 #include "res/host_resources.h"
+// What res/pelorn.rc says, for the virtual handheld (tests/app/resources_test.cpp holds them together).
 
 #include "res/resource.h"
 

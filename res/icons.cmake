@@ -1,18 +1,12 @@
-# The application's icons, compiled into the host build: every icon file below becomes a byte
-# array in a generated source, so the virtual handheld loads the very files the resource script
-# names for the Win32 build.
+# The application's icons, compiled into the host build: every icon the resource script
+# (pelorn.rc) names becomes a byte array in a generated source, under its id from resource.h, so
+# the virtual handheld loads the very files the Win32 build does.
 #
 #   include(${CMAKE_CURRENT_SOURCE_DIR}/icons.cmake)
 #   pelorn_embed_icons(<target>)
 #
 # adds that source to <target>; it defines std::map<UINT, std::vector<BYTE>> EmbeddedIcons().
 # Run as a script (cmake -DOUTPUT=<file> -DICONS=<id>=<path>,... -P icons.cmake) it writes it.
-
-set(PELORN_ICONS
-  128=app.ico
-  130=gps_on_a.ico
-  131=gps_on_b.ico
-  132=gps_off.ico)
 
 if(CMAKE_SCRIPT_MODE_FILE)
   string(REPLACE "," ";" icons "${ICONS}")
@@ -47,18 +41,30 @@ if(CMAKE_SCRIPT_MODE_FILE)
 endif()
 
 set(PELORN_ICONS_SCRIPT ${CMAKE_CURRENT_LIST_FILE})
-set(PELORN_ICONS_DIR ${CMAKE_CURRENT_LIST_DIR}/icons)
+set(PELORN_RES_DIR ${CMAKE_CURRENT_LIST_DIR})
 
 function(pelorn_embed_icons target)
   set(output ${CMAKE_CURRENT_BINARY_DIR}/embedded_icons.cpp)
+  set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${PELORN_RES_DIR}/pelorn.rc ${PELORN_RES_DIR}/resource.h)
+  file(STRINGS ${PELORN_RES_DIR}/resource.h defines REGEX "^#define [A-Z_0-9]+ [0-9]+$")
+  file(STRINGS ${PELORN_RES_DIR}/pelorn.rc icons REGEX "^[A-Z_0-9]+ ICON \"")
   set(files "")
   set(spec "")
-  foreach(entry IN LISTS PELORN_ICONS)
-    string(REPLACE "=" ";" pair "${entry}")
-    list(GET pair 0 id)
-    list(GET pair 1 name)
-    list(APPEND files ${PELORN_ICONS_DIR}/${name})
-    list(APPEND spec "${id}=${PELORN_ICONS_DIR}/${name}")
+  foreach(line IN LISTS icons)
+    string(REGEX MATCH "^([A-Z_0-9]+) ICON \"([^\"]+)\"" _ "${line}")
+    set(symbol ${CMAKE_MATCH_1})
+    set(path ${PELORN_RES_DIR}/${CMAKE_MATCH_2})
+    set(id "")
+    foreach(define IN LISTS defines)
+      if(define MATCHES "^#define ${symbol} ([0-9]+)$")
+        set(id ${CMAKE_MATCH_1})
+      endif()
+    endforeach()
+    if(id STREQUAL "")
+      message(FATAL_ERROR "pelorn.rc: icon ${symbol} has no number in resource.h")
+    endif()
+    list(APPEND files ${path})
+    list(APPEND spec "${id}=${path}")
   endforeach()
   string(REPLACE ";" "," spec "${spec}")
   add_custom_command(

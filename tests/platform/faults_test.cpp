@@ -3,7 +3,6 @@
 #include <string>
 #include <vector>
 
-#include "platform/trace/literal_cache.h"
 #include "support/device_test.h"
 
 namespace {
@@ -59,34 +58,6 @@ TEST_F(FaultsTest, ACallMadeWhileOthersWereArmedFailsOnceArmedItself) {
     EXPECT_EQ(14, RegOpenKeyEx(HKEY_CURRENT_USER, u"Software", 0, 0, &key));
     ASSERT_EQ(ERROR_SUCCESS, RegOpenKeyEx(HKEY_CURRENT_USER, u"Software", 0, 0, &key));
     RegCloseKey(key);
-}
-
-// Answers kept by the address of a call's literal: far more literals than the table has room
-// for each get their own answer, in whatever order they are asked.
-TEST(LiteralCacheTest, EachLiteralKeepsItsOwnAnswerWhenManyShareTheTable) {
-    std::vector<std::string> names;  // stand-ins for call sites' literals
-    for (int i = 0; i < 1000; ++i)
-        names.push_back("Call" + std::to_string(i));
-    tracing::LiteralCache<int> cache;
-    int answered = 0;
-    auto ask = [&](int i) {
-        return cache.Get(names[i].c_str(), [&] {
-            ++answered;
-            return i;
-        });
-    };
-    for (int i = 0; i < 1000; ++i)
-        ASSERT_EQ(i, ask(i));
-    for (int i = 999; i >= 0; i -= 3)
-        ASSERT_EQ(i, ask(i));
-    answered = 0;
-    EXPECT_EQ(7, ask(7));
-    EXPECT_EQ(7, ask(7));
-    EXPECT_LE(answered, 1);  // the second from the table
-    cache.Clear();
-    answered = 0;
-    EXPECT_EQ(7, ask(7));
-    EXPECT_EQ(1, answered);  // asked anew
 }
 
 }  // namespace

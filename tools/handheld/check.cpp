@@ -23,7 +23,7 @@ int CheckMain(int argc, char** argv) {
     }
     try {
         OnDevice on;
-        host::RegistryStore& registry = host::Handheld::Current().registry();
+        host::RegistryStore& registry = on.device().registry();
         std::string damage = registry.CheckWhole();
         if (damage.empty()) {
             std::cout << "ok\n";

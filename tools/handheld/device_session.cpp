@@ -13,7 +13,9 @@
 
 namespace handheld {
 
-OnDevice::OnDevice() {
+namespace {
+
+host::Handheld& Boot() {
     // A folder we may not enter would otherwise look like a device yet to be made.
     std::string folder = tools::DeviceFolderToBoot(tools::ChosenDevice());
     struct stat st {};
@@ -23,8 +25,12 @@ OnDevice::OnDevice() {
     host::BootOptions options;
     options.folder = folder;
     options.virtual_clock = false;  // beside a system running in real time
-    host::Handheld::Boot(options);
+    return host::Handheld::Boot(options);
 }
+
+}  // namespace
+
+OnDevice::OnDevice() : device_(Boot()) {}
 
 OnDevice::~OnDevice() { host::Handheld::PowerOff(); }
 

@@ -1,6 +1,10 @@
 // The device a command of the command line acts on, as another program on it would.
 #pragma once
 
+namespace host {
+class Handheld;
+}
+
 namespace handheld {
 
 // The device named by --device or PELORN_DEVICE (or the default one, tools/common/device_choice.h), switched on in this
@@ -12,6 +16,11 @@ public:
     ~OnDevice();
     OnDevice(const OnDevice&) = delete;
     OnDevice& operator=(const OnDevice&) = delete;
+
+    host::Handheld& device() const { return device_; }
+
+private:
+    host::Handheld& device_;
 };
 
 }  // namespace handheld

@@ -56,7 +56,7 @@ int PortsMain(int argc, char** argv) {
     }
     try {
         OnDevice on;
-        host::SerialPorts& serial = host::Handheld::Current().serial();
+        host::SerialPorts& serial = on.device().serial();
         for (const auto& [port, path] : changes) {
             if (path == "none") {
                 serial.Unmap(port);

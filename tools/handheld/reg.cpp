@@ -12,7 +12,7 @@
 #include "handheld/reg_command.h"
 #include "handheld/reg_tree.h"
 #include "handheld/text.h"
-#include "platform/host/handheld.h"
+#include "platform/host/device_error.h"
 
 namespace handheld {
 namespace {

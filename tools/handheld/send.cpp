@@ -145,7 +145,7 @@ int SendMain(int argc, char** argv) {
     }
     try {
         OnDevice on;
-        host::Handheld& device = host::Handheld::Current();
+        host::Handheld& device = on.device();
         std::optional<DWORD> window = tools::PublishedWindow(device);
         // A Pelorn whose start-up has not published its window yet: the message has nowhere to go.
         const bool published = window && *window && host::WindowOwner(device.folder(), tools::WindowOf(*window));

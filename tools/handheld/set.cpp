@@ -65,7 +65,7 @@ int SetMain(int argc, char** argv) {
     }
     try {
         OnDevice on;
-        host::Handheld& device = host::Handheld::Current();
+        host::Handheld& device = on.device();
         if (ac) device.power().SetAcLine(*ac);
         if (drive) device.gpio().DrivePin38(pin38);
         return 0;

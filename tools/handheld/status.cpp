@@ -40,7 +40,7 @@ int StatusMain(int argc, char** argv) {
     }
     try {
         OnDevice on;
-        nlohmann::ordered_json status = tools::DeviceStatus(host::Handheld::Current(), [](const std::string& note) {
+        nlohmann::ordered_json status = tools::DeviceStatus(on.device(), [](const std::string& note) {
             std::cerr << "handheld status: " << note << "\n";
         });
         if (json)

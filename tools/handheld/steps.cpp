@@ -11,7 +11,6 @@
 #include "handheld/player.h"
 #include "handheld/text.h"
 #include "platform/host/shell.h"
-#include "platform/host/shell_impl.h"
 #include "platform/host/windows.h"
 
 namespace handheld {
@@ -33,9 +32,8 @@ std::string Hex(const std::string& bytes) {
 
 // The system adds one icon, so it sits in the tray's rightmost slot, as the host's tray lays it out.
 bool OnIcon(int x) {
-    int left =
-        host::kScreenWidth - host::kTrayRightMargin - host::kTraySlot + (host::kTraySlot - host::kTrayIconSize) / 2;
-    return x >= left && x < left + host::kTrayIconSize;
+    RECT icon = host::TraySlotIcon(0);
+    return x >= icon.left && x < icon.right;
 }
 
 Json Describe(const Step& s, const std::string& folder) {

@@ -2,10 +2,9 @@
 #include "platform/host/comm_port.h"
 #include "platform/host/handheld.h"
 #include "platform/host/trace.h"
+#include "platform/trace/calls.h"
 
 using host::ApiCall;
-using tracing::DcbFields;
-using tracing::TimeoutFields;
 
 namespace {
 
@@ -23,21 +22,18 @@ BOOL BadParameter(ApiCall& c) {
 }  // namespace
 
 BOOL GetCommState(HANDLE h, LPDCB dcb) {
-    ApiCall c("GetCommState");
-    c.ArgPtr("hFile", h);
+    tracing::GetCommStateCall c(h);
     if (DWORD e; c.Injected(&e)) return c.Result(FALSE);
     auto port = PortOf(h);
     if (!port) return c.Result(FALSE);
     if (!dcb) return BadParameter(c);
     port->GetState(dcb);
-    if (c.on()) DcbFields(c, *dcb);
+    c.State(*dcb);
     return c.Result(TRUE);
 }
 
 BOOL SetCommState(HANDLE h, LPDCB dcb) {
-    ApiCall c("SetCommState");
-    c.ArgPtr("hFile", h);
-    if (dcb && c.on()) DcbFields(c, *dcb);
+    tracing::SetCommStateCall c(h, dcb);
     if (DWORD e; c.Injected(&e)) return c.Result(FALSE);
     auto port = PortOf(h);
     if (!port) return c.Result(FALSE);
@@ -46,21 +42,18 @@ BOOL SetCommState(HANDLE h, LPDCB dcb) {
 }
 
 BOOL GetCommTimeouts(HANDLE h, LPCOMMTIMEOUTS timeouts) {
-    ApiCall c("GetCommTimeouts");
-    c.ArgPtr("hFile", h);
+    tracing::GetCommTimeoutsCall c(h);
     if (DWORD e; c.Injected(&e)) return c.Result(FALSE);
     auto port = PortOf(h);
     if (!port) return c.Result(FALSE);
     if (!timeouts) return BadParameter(c);
     port->GetTimeouts(timeouts);
-    if (c.on()) TimeoutFields(c, *timeouts);
+    c.Timeouts(*timeouts);
     return c.Result(TRUE);
 }
 
 BOOL SetCommTimeouts(HANDLE h, LPCOMMTIMEOUTS timeouts) {
-    ApiCall c("SetCommTimeouts");
-    c.ArgPtr("hFile", h);
-    if (timeouts && c.on()) TimeoutFields(c, *timeouts);
+    tracing::SetCommTimeoutsCall c(h, timeouts);
     if (DWORD e; c.Injected(&e)) return c.Result(FALSE);
     auto port = PortOf(h);
     if (!port) return c.Result(FALSE);
@@ -69,8 +62,7 @@ BOOL SetCommTimeouts(HANDLE h, LPCOMMTIMEOUTS timeouts) {
 }
 
 BOOL SetCommMask(HANDLE h, DWORD mask) {
-    ApiCall c("SetCommMask");
-    c.ArgPtr("hFile", h).ArgHex("dwEvtMask", mask);
+    tracing::SetCommMaskCall c(h, mask);
     if (DWORD e; c.Injected(&e)) return c.Result(FALSE);
     auto port = PortOf(h);
     if (!port) return c.Result(FALSE);
@@ -78,32 +70,29 @@ BOOL SetCommMask(HANDLE h, DWORD mask) {
 }
 
 BOOL WaitCommEvent(HANDLE h, LPDWORD mask, LPOVERLAPPED overlapped) {
-    ApiCall c("WaitCommEvent");
-    c.ArgPtr("hFile", h).ArgPtr("lpOverlapped", overlapped);
+    tracing::WaitCommEventCall c(h, overlapped);
     if (DWORD e; c.Injected(&e)) return c.Result(FALSE);
     auto port = PortOf(h);
     if (!port) return c.Result(FALSE);
     if (!mask) return BadParameter(c);
     BOOL ok = port->Wait(mask);
-    if (ok) c.ArgHex("EvtMask", *mask);
+    if (ok) c.Event(*mask);
     return c.Result(ok);
 }
 
 BOOL GetCommModemStatus(HANDLE h, LPDWORD status) {
-    ApiCall c("GetCommModemStatus");
-    c.ArgPtr("hFile", h);
+    tracing::GetCommModemStatusCall c(h);
     if (DWORD e; c.Injected(&e)) return c.Result(FALSE);
     auto port = PortOf(h);
     if (!port) return c.Result(FALSE);
     if (!status) return BadParameter(c);
     port->ModemStatus(status);
-    c.ArgHex("ModemStat", *status);
+    c.Status(*status);
     return c.Result(TRUE);
 }
 
 BOOL EscapeCommFunction(HANDLE h, DWORD func) {
-    ApiCall c("EscapeCommFunction");
-    c.ArgPtr("hFile", h).Arg("dwFunc", func);
+    tracing::EscapeCommFunctionCall c(h, func);
     if (DWORD e; c.Injected(&e)) return c.Result(FALSE);
     auto port = PortOf(h);
     if (!port) return c.Result(FALSE);

@@ -9,7 +9,7 @@
 #include <cstdio>
 #include <cstring>
 
-#include "platform/host/handheld.h"
+#include "platform/host/device_error.h"
 
 namespace host {
 namespace {

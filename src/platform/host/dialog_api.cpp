@@ -2,12 +2,10 @@
 #include "platform/host/handheld.h"
 #include "platform/host/resources.h"
 #include "platform/host/trace.h"
+#include "platform/trace/calls.h"
 #include "platform/host/window_manager_impl.h"
 
-using host::ApiCall;
-using host::TraceValue;
 using host::WM;
-namespace json = host::json;
 
 namespace {
 
@@ -29,8 +27,7 @@ LRESULT CALLBACK StaticProc(HWND h, UINT msg, WPARAM wp, LPARAM lp) { return ::D
 }  // namespace
 
 int MessageBox(HWND owner, LPCWSTR text, LPCWSTR caption, UINT type) {
-    ApiCall c("MessageBox");
-    c.ArgPtr("hWnd", owner).ArgW("lpText", text).ArgW("lpCaption", caption).ArgHex("uType", type);
+    tracing::MessageBoxCall c(owner, text, caption, type);
     if (DWORD e; c.Injected(&e)) return c.Result(0);
     auto& d = WM();
     if (owner && !d.Get(owner)) {
@@ -52,8 +49,7 @@ int MessageBox(HWND owner, LPCWSTR text, LPCWSTR caption, UINT type) {
 }
 
 INT_PTR DialogBoxParam(HINSTANCE, LPCWSTR name, HWND owner, DLGPROC proc, LPARAM param) {
-    ApiCall c("DialogBoxParam");
-    c.Arg("lpTemplateName", TraceValue::Text(json::Utf8(host::ResourceName(name)))).ArgPtr("hWndParent", owner);
+    tracing::DialogBoxParamCall c(name, owner);
     if (DWORD e; c.Injected(&e)) return c.Result<INT_PTR>(-1);
     auto& d = WM();
     const host::ResourceTable* res = d.dev.resources();
@@ -115,8 +111,7 @@ INT_PTR DialogBoxParam(HINSTANCE, LPCWSTR name, HWND owner, DLGPROC proc, LPARAM
 }
 
 BOOL EndDialog(HWND dlg, INT_PTR result) {
-    ApiCall c("EndDialog");
-    c.ArgPtr("hDlg", dlg).Arg("nResult", static_cast<std::int64_t>(result));
+    tracing::EndDialogCall c(dlg, result);
     auto* w = WM().Get(dlg);
     if (!w || !w->info.dialog) {
         SetLastError(ERROR_INVALID_WINDOW_HANDLE);

@@ -5,6 +5,7 @@
 #include "platform/host/objects.h"
 #include "platform/host/power.h"
 #include "platform/host/trace.h"
+#include "platform/trace/calls.h"
 
 namespace host {
 
@@ -68,13 +69,10 @@ void Events::Signal(EventObject& event, Millis t) {
 
 }  // namespace host
 
-using host::ApiCall;
 using host::Handheld;
 
 HANDLE CreateEvent(LPSECURITY_ATTRIBUTES lpEventAttributes, BOOL bManualReset, BOOL bInitialState, LPCWSTR lpName) {
-    ApiCall c("CreateEvent");
-    c.ArgPtr("lpEventAttributes", lpEventAttributes).Arg("bManualReset", bManualReset);
-    c.Arg("bInitialState", bInitialState).ArgW("lpName", lpName);
+    tracing::CreateEventCall c(lpEventAttributes, bManualReset, bInitialState, lpName);
     if (DWORD e; c.Injected(&e)) return c.Result<HANDLE>(nullptr);
     std::u16string name = lpName ? lpName : u"";
     if (name.size() > 260) {
@@ -86,13 +84,12 @@ HANDLE CreateEvent(LPSECURITY_ATTRIBUTES lpEventAttributes, BOOL bManualReset, B
     auto event = device.power().events().Open(name, bManualReset != FALSE, bInitialState != FALSE, &existed);
     HANDLE h = device.handles().Add(std::move(event));
     SetLastError(existed ? ERROR_ALREADY_EXISTS : ERROR_SUCCESS);
-    c.Out("existed", host::TraceValue::Bool(existed));
+    c.Existed(existed);
     return c.Result(h);
 }
 
 BOOL SetEvent(HANDLE hEvent) {
-    ApiCall c("SetEvent");
-    c.ArgPtr("hEvent", hEvent);
+    tracing::SetEventCall c(hEvent);
     if (DWORD e; c.Injected(&e)) return c.Result(FALSE);
     Handheld& device = Handheld::Current();
     auto event = device.handles().GetAs<host::EventObject>(hEvent);
@@ -101,7 +98,7 @@ BOOL SetEvent(HANDLE hEvent) {
         return c.Result(FALSE);
     }
     // Which event it was, so that a trace alone tells the signals apart.
-    if (c.on() && !event->name.empty()) c.Out("name", host::TraceValue::Text(host::json::Utf8(event->name)));
+    if (c.on() && !event->name.empty()) c.Signalled(host::json::Utf8(event->name));
     device.power().events().Signal(*event, device.clock().Now());
     return c.Result(TRUE);
 }

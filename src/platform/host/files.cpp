@@ -5,6 +5,7 @@
 #include "platform/host/handheld.h"
 #include "platform/host/objects.h"
 #include "platform/host/trace.h"
+#include "platform/trace/calls.h"
 
 namespace host {
 
@@ -44,7 +45,6 @@ bool IsDeviceName(const std::u16string& s, const char* prefix) {
 }  // namespace
 }  // namespace host
 
-using host::ApiCall;
 using host::Handheld;
 
 namespace {
@@ -53,10 +53,7 @@ host::HandleTable& Handles() { return Handheld::Current().handles(); }
 
 HANDLE CreateFile(LPCWSTR name, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES sa, DWORD disposition, DWORD flags,
                   HANDLE templ) {
-    ApiCall c("CreateFile");
-    c.ArgW("lpFileName", name).ArgHex("dwDesiredAccess", access).ArgHex("dwShareMode", share);
-    c.ArgPtr("lpSecurityAttributes", sa).Arg("dwCreationDisposition", disposition);
-    c.ArgHex("dwFlagsAndAttributes", flags).ArgPtr("hTemplateFile", templ).NamesResult(name);
+    tracing::CreateFileCall c(name, access, share, sa, disposition, flags, templ);
     if (DWORD e; c.Injected(&e)) return c.Result(INVALID_HANDLE_VALUE);
     std::u16string device = name ? name : u"";
     DWORD error = ERROR_FILE_NOT_FOUND;
@@ -76,8 +73,7 @@ HANDLE CreateFile(LPCWSTR name, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES
 }
 
 BOOL CloseHandle(HANDLE h) {
-    ApiCall c("CloseHandle");
-    c.ArgPtr("hObject", h).ForgetName(h);
+    tracing::CloseHandleCall c(h);
     if (DWORD e; c.Injected(&e)) return c.Result(FALSE);
     auto object = Handles().Get(h);
     if (!object) {
@@ -91,8 +87,7 @@ BOOL CloseHandle(HANDLE h) {
 }
 
 BOOL ReadFile(HANDLE h, LPVOID buffer, DWORD size, LPDWORD read, LPOVERLAPPED overlapped) {
-    ApiCall c("ReadFile");
-    c.ArgPtr("hFile", h).Arg("nNumberOfBytesToRead", size).ArgPtr("lpOverlapped", overlapped);
+    tracing::ReadFileCall c(h, size, overlapped);
     if (read) *read = 0;
     if (DWORD e; c.Injected(&e)) return c.Result(FALSE);
     auto device = Handles().GetAs<host::FileDevice>(h);
@@ -103,14 +98,12 @@ BOOL ReadFile(HANDLE h, LPVOID buffer, DWORD size, LPDWORD read, LPOVERLAPPED ov
     DWORD n = 0;
     BOOL ok = device->Read(buffer, size, &n);
     if (read) *read = n;
-    c.ArgBytes("data", buffer, n);
+    c.Read(buffer, n);
     return c.Result(ok);
 }
 
 BOOL WriteFile(HANDLE h, LPCVOID buffer, DWORD size, LPDWORD written, LPOVERLAPPED overlapped) {
-    ApiCall c("WriteFile");
-    c.ArgPtr("hFile", h).ArgBytes("lpBuffer", buffer, size);
-    c.Arg("nNumberOfBytesToWrite", size).ArgPtr("lpOverlapped", overlapped);
+    tracing::WriteFileCall c(h, buffer, size, overlapped);
     if (written) *written = 0;
     if (DWORD e; c.Injected(&e)) return c.Result(FALSE);
     auto device = Handles().GetAs<host::FileDevice>(h);
@@ -126,11 +119,7 @@ BOOL WriteFile(HANDLE h, LPCVOID buffer, DWORD size, LPDWORD written, LPOVERLAPP
 
 BOOL DeviceIoControl(HANDLE h, DWORD code, LPVOID in, DWORD in_size, LPVOID out, DWORD out_size, LPDWORD returned,
                      LPOVERLAPPED overlapped) {
-    ApiCall c("DeviceIoControl");
-    c.ArgPtr("hDevice", h).Arg("dwIoControlCode", code);
-    c.ArgBytes("lpInBuffer", in, in ? in_size : 0);
-    c.Arg("nInBufferSize", in_size).ArgMem("lpOutBuffer", out).Arg("nOutBufferSize", out_size);
-    c.ArgMem("lpBytesReturned", returned).ArgPtr("lpOverlapped", overlapped);
+    tracing::DeviceIoControlCall c(h, code, in, in_size, out, out_size, returned, overlapped);
     if (DWORD e; c.Injected(&e)) return c.Result(FALSE);
     auto device = Handles().GetAs<host::FileDevice>(h);
     if (!device) {

@@ -6,6 +6,7 @@
 #include "platform/host/handheld.h"
 #include "platform/host/hardware_settings.h"
 #include "platform/host/trace.h"
+#include "platform/trace/calls.h"
 
 namespace host {
 namespace {
@@ -114,16 +115,15 @@ std::uint32_t GpioOffset(volatile ULONG* reg, const char* call) {
 }  // namespace
 
 ULONG READ_REGISTER_ULONG(volatile ULONG* Register) {
-    host::ApiCall c("GpioRead");
+    tracing::GpioReadCall c;
     std::uint32_t offset = GpioOffset(Register, "READ_REGISTER_ULONG");
     ULONG value = host::Handheld::Current().gpio().Read(offset);
-    c.ArgHex("offset", offset).ArgHex("Value", value);
+    c.Read(offset, value);
     return c.Result(value);
 }
 
 void WRITE_REGISTER_ULONG(volatile ULONG* Register, ULONG Value) {
-    host::ApiCall c("GpioWrite");
     std::uint32_t offset = GpioOffset(Register, "WRITE_REGISTER_ULONG");
-    c.ArgHex("offset", offset).ArgHex("Value", Value);
+    tracing::GpioWriteCall c(offset, Value);
     host::Handheld::Current().gpio().Write(offset, Value);
 }

@@ -11,6 +11,7 @@
 #include <string_view>
 
 #include "platform/host/clock.h"
+#include "platform/host/device_error.h"
 #include "platform/host/objects.h"
 #include "platform/host/trace.h"
 
@@ -25,12 +26,6 @@ class SerialPorts;
 class Endpoint;
 class DeviceFolder;
 struct ResourceTable;
-
-// A device folder that cannot be used: not creatable, damaged, or not a handheld's.
-class DeviceError : public std::runtime_error {
-public:
-    using std::runtime_error::runtime_error;
-};
 
 // The person at the handheld. Whichever message loop is innermost asks the user what happens
 // next when it has nothing to do: a scripted user (tests, scenarios) presses OK, taps, waits; the

@@ -33,13 +33,7 @@ HKEY KeyTable::Add(RegKeyId key) {
     do {
         v = g_next_key.fetch_add(4);
     } while (ReservedKeyValue(v) || keys_.count(v));
-    if (spare_.empty()) {
-        keys_.emplace(v, key);
-    } else {
-        spare_.key() = v;
-        spare_.mapped() = key;
-        keys_.insert(std::move(spare_));
-    }
+    keys_.emplace(v, key);
     return reinterpret_cast<HKEY>(v);
 }
 
@@ -53,10 +47,7 @@ bool KeyTable::Find(HKEY h, RegKeyId* key) const {
 
 bool KeyTable::Remove(HKEY h) {
     std::lock_guard<std::mutex> lock(mu_);
-    Keys::node_type entry = keys_.extract(reinterpret_cast<std::uintptr_t>(h));
-    if (entry.empty()) return false;
-    spare_ = std::move(entry);
-    return true;
+    return keys_.erase(reinterpret_cast<std::uintptr_t>(h)) > 0;
 }
 
 }  // namespace host

@@ -6,12 +6,8 @@
 namespace host {
 namespace {
 
-// The path of a group's key, in a buffer kept for the next call: the devices ask every tick.
-const std::u16string& GroupPath(std::u16string_view group) {
-    static thread_local std::u16string path;
-    path.assign(u"Software\\Handheld\\").append(group);
-    return path;
-}
+// The path of a group's key.
+std::u16string GroupPath(std::u16string_view group) { return std::u16string(u"Software\\Handheld\\").append(group); }
 
 std::optional<RegValue> Stored(RegistryStore& registry, HKEY root, std::u16string_view path, std::u16string_view name) {
     RegKeyId key = 0;

@@ -8,11 +8,9 @@
 #include "platform/host/resources.h"
 #include "platform/host/shell_impl.h"
 #include "platform/host/trace.h"
+#include "platform/trace/calls.h"
 
-using host::ApiCall;
 using host::ShellImpl;
-using host::TraceValue;
-namespace json = host::json;
 
 namespace host {
 namespace {
@@ -55,13 +53,7 @@ Found IconFileOf(const Table& table, UINT id, std::vector<std::uint8_t>* bytes) 
 }  // namespace host
 
 HANDLE LoadImage(HINSTANCE hInst, LPCWSTR name, UINT type, int cx, int cy, UINT fuLoad) {
-    ApiCall c("LoadImage");
-    c.ArgPtr("hInst", hInst);
-    if (IS_INTRESOURCE(name))
-        c.Arg("name", static_cast<std::int64_t>(reinterpret_cast<ULONG_PTR>(name)));
-    else
-        c.ArgW("name", name);
-    c.Arg("type", type).Arg("cx", cx).Arg("cy", cy).ArgHex("fuLoad", fuLoad);
+    tracing::LoadImageCall c(hInst, name, type, cx, cy, fuLoad);
     if (DWORD e; c.Injected(&e)) return c.Result<HANDLE>(nullptr);
     auto fail = [&](DWORD error) {
         SetLastError(error);
@@ -91,7 +83,7 @@ HANDLE LoadImage(HINSTANCE hInst, LPCWSTR name, UINT type, int cx, int cy, UINT 
     try {
         image = host::DecodeIco(file.data(), file.size(), cx, cy);
     } catch (const std::runtime_error& e) {
-        c.Out("problem", TraceValue::Text(e.what()));
+        c.Problem(e.what());
         return fail(host::kErrorInvalidData);
     }
     std::uint32_t handle = s.next_icon;

@@ -1,14 +1,12 @@
 // Popup menus: made, filled, checked, tracked and destroyed.
 #include "platform/host/shell_impl.h"
 #include "platform/host/trace.h"
+#include "platform/trace/calls.h"
 
-using host::ApiCall;
 using host::ShellImpl;
-using host::TraceValue;
-namespace json = host::json;
 
 HMENU CreatePopupMenu() {
-    ApiCall c("CreatePopupMenu");
+    tracing::CreatePopupMenuCall c;
     if (DWORD e; c.Injected(&e)) return c.Result<HMENU>(nullptr);
     auto& s = ShellImpl();
     std::uint32_t handle = s.next_menu;
@@ -18,12 +16,7 @@ HMENU CreatePopupMenu() {
 }
 
 BOOL AppendMenu(HMENU hMenu, UINT uFlags, UINT_PTR uIDNewItem, LPCWSTR lpNewItem) {
-    ApiCall c("AppendMenu");
-    c.ArgPtr("hMenu", hMenu).ArgHex("uFlags", uFlags).Arg("uIDNewItem", static_cast<std::int64_t>(uIDNewItem));
-    if (uFlags & MF_SEPARATOR)
-        c.ArgPtr("lpNewItem", lpNewItem);
-    else
-        c.ArgW("lpNewItem", lpNewItem);
+    tracing::AppendMenuCall c(hMenu, uFlags, uIDNewItem, lpNewItem);
     if (DWORD e; c.Injected(&e)) return c.Result(FALSE);
     auto* menu = ShellImpl().GetMenu(hMenu);
     if (!menu) {
@@ -46,8 +39,7 @@ BOOL AppendMenu(HMENU hMenu, UINT uFlags, UINT_PTR uIDNewItem, LPCWSTR lpNewItem
 
 DWORD CheckMenuItem(HMENU hMenu, UINT uIDCheckItem, UINT uCheck) {
     constexpr DWORD kNoSuchItem = 0xFFFFFFFF;
-    ApiCall c("CheckMenuItem");
-    c.ArgPtr("hMenu", hMenu).Arg("uIDCheckItem", uIDCheckItem).ArgHex("uCheck", uCheck);
+    tracing::CheckMenuItemCall c(hMenu, uIDCheckItem, uCheck);
     if (DWORD e; c.Injected(&e)) return c.Result(kNoSuchItem);
     auto* menu = ShellImpl().GetMenu(hMenu);
     if (!menu) {
@@ -71,8 +63,7 @@ DWORD CheckMenuItem(HMENU hMenu, UINT uIDCheckItem, UINT uCheck) {
 }
 
 BOOL DestroyMenu(HMENU hMenu) {
-    ApiCall c("DestroyMenu");
-    c.ArgPtr("hMenu", hMenu);
+    tracing::DestroyMenuCall c(hMenu);
     if (DWORD e; c.Injected(&e)) return c.Result(FALSE);
     auto& s = ShellImpl();
     if (!s.GetMenu(hMenu)) {
@@ -88,9 +79,7 @@ BOOL DestroyMenu(HMENU hMenu) {
 BOOL IsMenu(HMENU hMenu) { return ShellImpl().GetMenu(hMenu) ? TRUE : FALSE; }
 
 BOOL TrackPopupMenu(HMENU hMenu, UINT uFlags, int x, int y, int nReserved, HWND hWnd, const RECT* prcRect) {
-    ApiCall c("TrackPopupMenu");
-    c.ArgPtr("hMenu", hMenu).ArgHex("uFlags", uFlags).Arg("x", x).Arg("y", y).Arg("nReserved", nReserved);
-    c.ArgPtr("hWnd", hWnd).ArgPtr("prcRect", prcRect);
+    tracing::TrackPopupMenuCall c(hMenu, uFlags, x, y, nReserved, hWnd, prcRect);
     if (DWORD e; c.Injected(&e)) return c.Result(FALSE);
     auto& s = ShellImpl();
     auto& wm = s.dev.windows();
@@ -115,13 +104,13 @@ BOOL TrackPopupMenu(HMENU hMenu, UINT uFlags, int x, int y, int nReserved, HWND 
     host::OpenMenu open{hMenu, hWnd, uFlags, m.rect, 0};
     open.modal = wm.OpenModal(std::move(m));
     s.tracking = host::Shell::Impl::Tracking{open, std::nullopt};
-    c.Out("rect", TraceValue::List({open.rect.left, open.rect.top, open.rect.right, open.rect.bottom}));
+    c.Shown(open.rect);
 
     wm.RunModal(open.modal);
     wm.CloseModal(open.modal);  // still open when WM_QUIT ended the loop
     std::optional<UINT> chosen = s.tracking->chosen;
     s.tracking.reset();
-    c.Out("chosen", chosen ? TraceValue::Int(*chosen) : TraceValue::Null());
+    c.Chosen(chosen);
 
     if (uFlags & TPM_RETURNCMD) return c.Result(static_cast<BOOL>(chosen.value_or(0)));
     // The command arrives once the menu is gone, through the owner's queue.

@@ -7,6 +7,7 @@
 #include "platform/host/endpoint.h"
 #include "platform/host/handheld.h"
 #include "platform/host/trace.h"
+#include "platform/trace/calls.h"
 #include "platform/host/window_manager_impl.h"
 
 namespace host {
@@ -175,8 +176,7 @@ void WindowManager::Impl::RunModal(const std::function<bool()>& closed) {
 using host::WM;
 
 LRESULT SendMessage(HWND h, UINT msg, WPARAM wp, LPARAM lp) {
-    host::ApiCall c("SendMessage");
-    c.ArgPtr("hWnd", h).ArgHex("Msg", msg).Arg("wParam", static_cast<std::int64_t>(wp)).Arg("lParam", lp);
+    tracing::MessageCall c(tracing::Call::kSendMessage, h, msg, wp, lp);
     if (DWORD e; c.Injected(&e)) return c.Result<LRESULT>(0);
     auto& d = WM();
     if (!d.Get(h)) {
@@ -190,8 +190,7 @@ LRESULT SendMessage(HWND h, UINT msg, WPARAM wp, LPARAM lp) {
 }
 
 BOOL PostMessage(HWND h, UINT msg, WPARAM wp, LPARAM lp) {
-    host::ApiCall c("PostMessage");
-    c.ArgPtr("hWnd", h).ArgHex("Msg", msg).Arg("wParam", static_cast<std::int64_t>(wp)).Arg("lParam", lp);
+    tracing::MessageCall c(tracing::Call::kPostMessage, h, msg, wp, lp);
     if (DWORD e; c.Injected(&e)) return c.Result(FALSE);
     auto& d = WM();
     if (h && !d.Get(h)) {
@@ -242,15 +241,12 @@ LRESULT DispatchMessage(const MSG* msg) {
 }
 
 void PostQuitMessage(int code) {
-    host::ApiCall c("PostQuitMessage");
-    c.Arg("nExitCode", code);
+    tracing::PostQuitMessageCall c(code);
     WM().quit_code = code;
 }
 
 UINT_PTR SetTimer(HWND h, UINT_PTR id, UINT elapse, TIMERPROC proc) {
-    host::ApiCall c("SetTimer");
-    c.ArgPtr("hWnd", h).Arg("nIDEvent", static_cast<std::int64_t>(id)).Arg("uElapse", elapse);
-    c.ArgMem("lpTimerFunc", reinterpret_cast<const void*>(proc));
+    tracing::SetTimerCall c(h, id, elapse, reinterpret_cast<const void*>(proc));
     if (DWORD e; c.Injected(&e)) return c.Result<UINT_PTR>(0);
     auto& d = WM();
     if (!d.Get(h)) {
@@ -263,14 +259,11 @@ UINT_PTR SetTimer(HWND h, UINT_PTR id, UINT elapse, TIMERPROC proc) {
 }
 
 BOOL KillTimer(HWND h, UINT_PTR id) {
-    host::ApiCall c("KillTimer");
-    c.ArgPtr("hWnd", h).Arg("uIDEvent", static_cast<std::int64_t>(id));
     auto& d = WM();
     const auto key = std::make_pair(host::WindowManager::Impl::Id(h), id);
-    if (c.on()) {
-        auto it = d.timers.find(key);
-        c.Out("ms", it == d.timers.end() ? host::TraceValue::Null() : host::TraceValue::Int(it->second.period));
-    }
+    auto timer = d.timers.find(key);
+    tracing::KillTimerCall c(h, id,
+                             timer == d.timers.end() ? std::nullopt : std::optional<std::int64_t>(timer->second.period));
     if (!d.timers.erase(key)) {
         SetLastError(ERROR_INVALID_PARAMETER);
         return c.Result(FALSE);
@@ -280,8 +273,7 @@ BOOL KillTimer(HWND h, UINT_PTR id) {
 }
 
 void Sleep(DWORD ms) {
-    host::ApiCall c("Sleep");
-    c.Arg("dwMilliseconds", ms);
+    tracing::SleepCall c(ms);
     host::Clock& clock = host::Handheld::Current().clock();
     clock.BeforeWait();
     clock.SleepFor(ms);

@@ -4,8 +4,8 @@
 #include "platform/host/handheld.h"
 #include "platform/host/resources.h"
 #include "platform/host/trace.h"
+#include "platform/trace/calls.h"
 
-using host::ApiCall;
 using host::Handheld;
 
 HMODULE GetModuleHandle(LPCWSTR name) {
@@ -25,8 +25,7 @@ DWORD GetModuleFileName(HMODULE, LPWSTR buf, DWORD size) {
 }
 
 int LoadString(HINSTANCE, UINT id, LPWSTR buf, int max) {
-    ApiCall c("LoadString");
-    c.Arg("uID", id).Arg("cchBufferMax", max);
+    tracing::LoadStringCall c(id, max);
     if (DWORD e; c.Injected(&e)) return c.Result(0);
     const host::ResourceTable* res = Handheld::Current().resources();
     const std::u16string* text = nullptr;

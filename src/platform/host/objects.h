@@ -60,12 +60,8 @@ public:
     bool Remove(HKEY h);
 
 private:
-    using Keys = std::unordered_map<std::uintptr_t, RegKeyId>;
     mutable std::mutex mu_;
-    Keys keys_;
-    // The last closed key's entry, for the next Add: the monitor opens and closes a key every
-    // tick, and would otherwise wake the allocator each time.
-    Keys::node_type spare_;
+    std::unordered_map<std::uintptr_t, RegKeyId> keys_;
 };
 
 // Device namespace: "COMn:" and "BKL1:" are opened by their own modules. Each returns the opened

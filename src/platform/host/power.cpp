@@ -9,6 +9,7 @@
 #include "platform/host/handheld.h"
 #include "platform/host/hardware_settings.h"
 #include "platform/host/trace.h"
+#include "platform/trace/calls.h"
 
 namespace host {
 namespace {
@@ -94,32 +95,23 @@ BOOL PowerDevices::HalIoControl(DWORD code, void* in, DWORD in_size, void* out, 
 
 }  // namespace host
 
-using host::ApiCall;
 using host::Handheld;
-using host::TraceValue;
 
 BOOL GetSystemPowerStatusEx(PSYSTEM_POWER_STATUS_EX pstatus, BOOL fUpdate) {
-    ApiCall c("GetSystemPowerStatusEx");
-    c.ArgMem("pstatus", pstatus).Arg("fUpdate", fUpdate);
+    tracing::GetSystemPowerStatusExCall c(pstatus, fUpdate);
     if (DWORD e; c.Injected(&e)) return c.Result(FALSE);
     if (!pstatus) {
         SetLastError(ERROR_INVALID_PARAMETER);
         return c.Result(FALSE);
     }
     *pstatus = Handheld::Current().power().PowerStatus(fUpdate != FALSE);
-    if (c.on()) {
-        c.Out("ACLineStatus", pstatus->ACLineStatus);
-        c.Out("BatteryFlag", pstatus->BatteryFlag);
-        c.Out("BatteryLifePercent", pstatus->BatteryLifePercent);
-    }
+    if (c.on()) c.Status(pstatus->ACLineStatus, pstatus->BatteryFlag, pstatus->BatteryLifePercent);
     return c.Result(TRUE);
 }
 
 BOOL KernelIoControl(DWORD dwIoControlCode, LPVOID lpInBuf, DWORD nInBufSize, LPVOID lpOutBuf, DWORD nOutBufSize,
                      LPDWORD lpBytesReturned) {
-    ApiCall c("KernelIoControl");
-    c.Arg("dwIoControlCode", dwIoControlCode).ArgPtr("lpInBuf", lpInBuf).Arg("nInBufSize", nInBufSize);
-    c.ArgMem("lpOutBuf", lpOutBuf).Arg("nOutBufSize", nOutBufSize).ArgMem("lpBytesReturned", lpBytesReturned);
+    tracing::KernelIoControlCall c(dwIoControlCode, lpInBuf, nInBufSize, lpOutBuf, nOutBufSize, lpBytesReturned);
     if (DWORD e; c.Injected(&e)) return c.Result(FALSE);
     DWORD error = ERROR_SUCCESS;
     if (!Handheld::Current().power().HalIoControl(dwIoControlCode, lpInBuf, nInBufSize, lpOutBuf, nOutBufSize,

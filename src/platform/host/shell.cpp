@@ -5,6 +5,12 @@
 
 namespace host {
 
+RECT TraySlotIcon(int from_right) {
+    LONG left = kScreenWidth - kTrayRightMargin - (from_right + 1) * kTraySlot + (kTraySlot - kTrayIconSize) / 2;
+    LONG top = kScreenHeight - kTaskbarHeight + (kTaskbarHeight - kTrayIconSize) / 2;
+    return RECT{left, top, left + kTrayIconSize, top + kTrayIconSize};
+}
+
 int ShownLength(const std::u16string& text) {
     int n = 0;
     for (std::size_t i = 0; i < text.size(); ++i) {

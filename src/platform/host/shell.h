@@ -59,6 +59,10 @@ constexpr int kMenuTextMargin = 12;
 // Tray icons sit at the right end of the taskbar in the order they were added, kTraySlot pixels
 // apart.
 constexpr int kTraySlot = 20;
+constexpr int kTrayIconSize = 16;
+constexpr int kTrayRightMargin = 4;
+// Where the tray shows the icon `from_right` slots from its right end (0: the rightmost).
+RECT TraySlotIcon(int from_right);
 
 class Shell {
 public:

@@ -20,8 +20,6 @@ constexpr std::uint32_t kFirstMenu = 0x00D00000;
 constexpr DWORD kErrorInvalidData = 13;                             // ERROR_INVALID_DATA
 constexpr DWORD kErrorPopupAlreadyActive = 1446;                    // ERROR_POPUP_ALREADY_ACTIVE
 constexpr UINT kUnsupportedItemTypes = 0x0004 | 0x0100 | MF_POPUP;  // MF_BITMAP, MF_OWNERDRAW
-constexpr int kTrayIconSize = 16;
-constexpr int kTrayRightMargin = 4;
 
 inline std::uint32_t Value(const void* h) { return static_cast<std::uint32_t>(reinterpret_cast<ULONG_PTR>(h)); }
 template <class H>
@@ -73,10 +71,7 @@ struct Shell::Impl {
     std::optional<RECT> TrayRect(HWND window, UINT id) const {
         for (std::size_t i = 0; i < tray.size(); ++i) {
             if (tray[i].window != window || tray[i].id != id) continue;
-            LONG left = kScreenWidth - kTrayRightMargin - static_cast<LONG>(tray.size() - i) * kTraySlot +
-                        (kTraySlot - kTrayIconSize) / 2;
-            LONG top = kScreenHeight - kTaskbarHeight + (kTaskbarHeight - kTrayIconSize) / 2;
-            return RECT{left, top, left + kTrayIconSize, top + kTrayIconSize};
+            return TraySlotIcon(static_cast<int>(tray.size() - i - 1));
         }
         return std::nullopt;
     }

@@ -4,11 +4,9 @@
 
 #include "platform/host/shell_impl.h"
 #include "platform/host/trace.h"
+#include "platform/trace/calls.h"
 
-using host::ApiCall;
 using host::ShellImpl;
-using host::TraceValue;
-namespace json = host::json;
 
 namespace {
 
@@ -30,19 +28,13 @@ void Apply(host::TrayIcon& t, const NOTIFYICONDATA& d, const host::Shell& shell)
 }  // namespace
 
 BOOL Shell_NotifyIcon(DWORD dwMessage, PNOTIFYICONDATA lpData) {
-    ApiCall c("Shell_NotifyIcon");
-    c.Arg("dwMessage", dwMessage);
     auto& s = ShellImpl();
     const host::Shell& shell = s.dev.shell();
-    if (!lpData) {
-        c.ArgPtr("lpData", nullptr);
-    } else if (c.on()) {
-        c.Arg("cbSize", lpData->cbSize).Arg("hWnd", lpData->hWnd.value).Arg("uID", lpData->uID);
-        c.ArgHex("uFlags", lpData->uFlags).ArgHex("uCallbackMessage", lpData->uCallbackMessage);
-        c.Arg("hIcon", lpData->hIcon.value);
+    tracing::ShellNotifyIconCall c(dwMessage, lpData);
+    if (lpData && c.on()) {
         auto resource = shell.IconResourceId(host::As<HICON>(lpData->hIcon.value));
-        c.Out("icon", resource ? TraceValue::Int(*resource) : TraceValue::Null());
-        if (lpData->uFlags & NIF_TIP) c.Arg("szTip", TraceValue::Text(json::Utf8(Tip(*lpData))));
+        c.Fields({lpData->cbSize, lpData->hWnd.value, lpData->uID, lpData->uFlags, lpData->uCallbackMessage,
+                  lpData->hIcon.value, resource ? std::optional<std::int64_t>(*resource) : std::nullopt, Tip(*lpData)});
     }
     if (DWORD e; c.Injected(&e)) return c.Result(FALSE);
     if (!lpData) {
@@ -80,14 +72,13 @@ BOOL Shell_NotifyIcon(DWORD dwMessage, PNOTIFYICONDATA lpData) {
 }
 
 BOOL GetCursorPos(LPPOINT lpPoint) {
-    ApiCall c("GetCursorPos");
-    c.ArgMem("lpPoint", lpPoint);
+    tracing::GetCursorPosCall c(lpPoint);
     if (DWORD e; c.Injected(&e)) return c.Result(FALSE);
     if (!lpPoint) {
         SetLastError(ERROR_INVALID_PARAMETER);
         return c.Result(FALSE);
     }
     *lpPoint = ShellImpl().cursor;
-    c.Out("x", lpPoint->x).Out("y", lpPoint->y);
+    c.Position(lpPoint->x, lpPoint->y);
     return c.Result(TRUE);
 }

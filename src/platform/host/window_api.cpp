@@ -4,9 +4,9 @@
 #include "platform/host/endpoint.h"
 #include "platform/host/handheld.h"
 #include "platform/host/trace.h"
+#include "platform/trace/calls.h"
 #include "platform/host/window_manager_impl.h"
 
-using host::ApiCall;
 using host::WindowManager;
 using host::WM;
 
@@ -63,8 +63,7 @@ HWND host::CreateWindowImpl(DWORD ex_style, const std::u16string& cls, WNDPROC p
 }
 
 WORD RegisterClass(const WNDCLASS* wc) {
-    ApiCall c("RegisterClass");
-    c.ArgW("lpszClassName", wc ? wc->lpszClassName : nullptr);
+    tracing::RegisterClassCall c(wc ? wc->lpszClassName : nullptr);
     if (DWORD e; c.Injected(&e)) return c.Result<WORD>(0);
     if (!wc || !wc->lpszClassName || !wc->lpfnWndProc) {
         SetLastError(ERROR_INVALID_PARAMETER);
@@ -85,8 +84,7 @@ WORD RegisterClass(const WNDCLASS* wc) {
 }
 
 BOOL UnregisterClass(LPCWSTR name, HINSTANCE) {
-    ApiCall c("UnregisterClass");
-    c.ArgW("lpClassName", name);
+    tracing::UnregisterClassCall c(name);
     auto& d = WM();
     if (!name || !d.classes.erase(host::Lower(name))) {
         SetLastError(1411);  // ERROR_CLASS_DOES_NOT_EXIST
@@ -108,9 +106,7 @@ BOOL GetClassInfo(HINSTANCE, LPCWSTR name, WNDCLASS* out) {
 
 HWND CreateWindowEx(DWORD ex_style, LPCWSTR cls, LPCWSTR title, DWORD style, int x, int y, int cx, int cy, HWND parent,
                     HMENU, HINSTANCE, LPVOID param) {
-    ApiCall c("CreateWindowEx");
-    c.ArgHex("dwExStyle", ex_style).ArgW("lpClassName", cls).ArgW("lpWindowName", title).ArgHex("dwStyle", style);
-    c.Arg("x", x).Arg("y", y).Arg("nWidth", cx).Arg("nHeight", cy).ArgPtr("hWndParent", parent);
+    tracing::CreateWindowExCall c(ex_style, cls, title, style, x, y, cx, cy, parent);
     if (DWORD e; c.Injected(&e)) return c.Result<HWND>(nullptr);
     auto& d = WM();
     auto it = cls ? d.classes.find(host::Lower(cls)) : d.classes.end();
@@ -132,8 +128,7 @@ HWND CreateWindowEx(DWORD ex_style, LPCWSTR cls, LPCWSTR title, DWORD style, int
 }
 
 BOOL DestroyWindow(HWND h) {
-    ApiCall c("DestroyWindow");
-    c.ArgPtr("hWnd", h);
+    tracing::WindowCall c(tracing::Call::kDestroyWindow, h);
     auto& d = WM();
     auto* w = d.Get(h);
     if (!w || w->destroying) {
@@ -162,8 +157,7 @@ BOOL DestroyWindow(HWND h) {
 BOOL IsWindow(HWND h) { return WM().Get(h) ? TRUE : FALSE; }
 
 BOOL ShowWindow(HWND h, int cmd) {
-    ApiCall c("ShowWindow");
-    c.ArgPtr("hWnd", h).Arg("nCmdShow", cmd);
+    tracing::ShowWindowCall c(h, cmd);
     auto& d = WM();
     auto* w = d.Get(h);
     if (!w) {
@@ -187,8 +181,7 @@ BOOL IsWindowVisible(HWND h) {
 }
 
 BOOL SetForegroundWindow(HWND h) {
-    ApiCall c("SetForegroundWindow");
-    c.ArgPtr("hWnd", h);
+    tracing::WindowCall c(tracing::Call::kSetForegroundWindow, h);
     auto& d = WM();
     if (!d.Get(h)) {
         SetLastError(ERROR_INVALID_WINDOW_HANDLE);
@@ -199,8 +192,7 @@ BOOL SetForegroundWindow(HWND h) {
 }
 
 HWND SetActiveWindow(HWND h) {
-    ApiCall c("SetActiveWindow");
-    c.ArgPtr("hWnd", h);
+    tracing::WindowCall c(tracing::Call::kSetActiveWindow, h);
     auto& d = WM();
     if (h && !d.Get(h)) {
         SetLastError(ERROR_INVALID_WINDOW_HANDLE);
@@ -264,8 +256,7 @@ BOOL MoveWindow(HWND h, int x, int y, int cx, int cy, BOOL) {
 }
 
 BOOL SetWindowPos(HWND h, HWND, int x, int y, int cx, int cy, UINT flags) {
-    ApiCall c("SetWindowPos");
-    c.ArgPtr("hWnd", h).Arg("X", x).Arg("Y", y).Arg("cx", cx).Arg("cy", cy).ArgHex("uFlags", flags);
+    tracing::SetWindowPosCall c(h, x, y, cx, cy, flags);
     auto& d = WM();
     auto* w = d.Get(h);
     if (!w) {

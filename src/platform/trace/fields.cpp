@@ -192,16 +192,10 @@ const char* RootKeyName(HKEY key) {
 }
 
 void AddPlainFields(TraceEntry& entry, const Trace& trace) {
-    // An entry's call is its call site's own literal (Trace::Begin): its rule is looked up by name
-    // once for each literal.
-    thread_local LiteralCache<Rule> by_literal;
-    Rule rule = by_literal.Get(entry.call.data(), [&]() -> Rule {
-        auto it = Rules().find(entry.call);
-        return it == Rules().end() ? nullptr : it->second;
-    });
-    if (!rule) return;
+    auto it = Rules().find(entry.call);
+    if (it == Rules().end()) return;
     Deriver d(entry, trace);
-    rule(d);
+    it->second(d);
 }
 
 }  // namespace tracing

@@ -8,125 +8,10 @@
 
 #include <nlohmann/json.hpp>
 
+#include "platform/trace/calls.h"
 #include "platform/trace/trace.h"
 
 namespace tracing {
-
-namespace json {
-
-void AppendUtf8(char32_t c, std::string& out) {
-    if (c < 0x80) {
-        out += static_cast<char>(c);
-    } else if (c < 0x800) {
-        out += static_cast<char>(0xC0 | (c >> 6));
-        out += static_cast<char>(0x80 | (c & 0x3F));
-    } else if (c < 0x10000) {
-        out += static_cast<char>(0xE0 | (c >> 12));
-        out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (c & 0x3F));
-    } else {
-        out += static_cast<char>(0xF0 | (c >> 18));
-        out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
-        out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (c & 0x3F));
-    }
-}
-
-void AppendUtf8(std::u16string_view s, std::string& out) {
-    // Most text is ASCII: copied a run at a time.
-    char run[64];
-    for (std::size_t i = 0; i < s.size();) {
-        std::size_t n = 0;
-        while (i < s.size() && n < sizeof run && s[i] < 0x80)
-            run[n++] = static_cast<char>(s[i++]);
-        out.append(run, n);
-        if (i == s.size() || s[i] < 0x80) continue;
-        std::uint32_t c = s[i++];
-        if (c >= 0xD800 && c < 0xDC00 && i < s.size() && s[i] >= 0xDC00 && s[i] < 0xE000) {
-            c = 0x10000 + ((c - 0xD800) << 10) + (s[i] - 0xDC00);
-            ++i;
-        } else if (c >= 0xD800 && c < 0xE000) {
-            c = 0xFFFD;  // a lone surrogate has no UTF-8 form
-        }
-        AppendUtf8(static_cast<char32_t>(c), out);
-    }
-}
-
-std::string Utf8(std::u16string_view s) {
-    std::string out;
-    AppendUtf8(s, out);
-    return out;
-}
-
-std::u16string Utf16(std::string_view utf8) {
-    std::u16string out;
-    for (std::size_t i = 0; i < utf8.size();) {
-        auto c = static_cast<unsigned char>(utf8[i]);
-        std::uint32_t cp = 0xFFFD;
-        int extra = c < 0x80 ? 0 : (c >> 5) == 6 ? 1 : (c >> 4) == 14 ? 2 : (c >> 3) == 30 ? 3 : -1;
-        if (extra >= 0 && i + extra < utf8.size()) {
-            cp = extra == 0 ? c : c & (0x3F >> extra);
-            for (int k = 1; k <= extra; ++k) {
-                auto more = static_cast<unsigned char>(utf8[i + k]);
-                if ((more & 0xC0) != 0x80) {
-                    cp = 0xFFFD;
-                    extra = k - 1;
-                    break;
-                }
-                cp = (cp << 6) | (more & 0x3F);
-            }
-        } else {
-            extra = 0;
-        }
-        // Overlong forms, surrogates and numbers past U+10FFFF are malformed too.
-        static const std::uint32_t kLeast[] = {0, 0x80, 0x800, 0x10000};
-        if (cp < kLeast[extra] || (cp >= 0xD800 && cp < 0xE000) || cp > 0x10FFFF) cp = 0xFFFD;
-        i += extra + 1;
-        if (cp >= 0x10000) {
-            cp -= 0x10000;
-            out += static_cast<char16_t>(0xD800 + (cp >> 10));
-            out += static_cast<char16_t>(0xDC00 + (cp & 0x3FF));
-        } else {
-            out += static_cast<char16_t>(cp);
-        }
-    }
-    return out;
-}
-
-std::string EscapedText(const void* data, std::size_t n) {
-    std::string out;
-    if (!data) return out;
-    auto* p = static_cast<const unsigned char*>(data);
-    out.reserve(n);
-    for (std::size_t i = 0; i < n; ++i) {
-        unsigned char c = p[i];
-        switch (c) {
-            case '\\':
-                out += "\\\\";
-                break;
-            case '\r':
-                out += "\\r";
-                break;
-            case '\n':
-                out += "\\n";
-                break;
-            case '\t':
-                out += "\\t";
-                break;
-            default:
-                if (c >= 0x20 && c < 0x7F) {
-                    out += static_cast<char>(c);
-                } else {
-                    char buf[8];
-                    std::snprintf(buf, sizeof buf, "\\x%02X", c);
-                    out += buf;
-                }
-        }
-    }
-    return out;
-}
-
-}  // namespace json
 
 TraceValue TraceValue::Bytes(const void* data, std::size_t n) {
     if (!data) return Null();
@@ -240,24 +125,16 @@ std::vector<TraceEntry> Trace::Calls(std::string_view call) const {
 void Trace::Only(std::vector<std::string> calls) {
     only_ = std::move(calls);
     std::sort(only_.begin(), only_.end());
-    wanted_.Clear();
 }
 
 bool Trace::Wants(const char* call) const {
-    if (only_.empty()) return true;
-    return wanted_.Get(call, [&] { return std::binary_search(only_.begin(), only_.end(), std::string_view(call)); });
+    return only_.empty() || std::binary_search(only_.begin(), only_.end(), std::string_view(call));
 }
 
 std::size_t Trace::Begin(const char* call, Millis t) {
     TraceEntry& entry = entries_.emplace_back();
     entry.t = t;
     entry.call = call;
-    if (!spare_.empty()) {
-        entry.args = std::move(spare_.back());
-        spare_.pop_back();
-    } else {
-        entry.args.reserve(12);  // most calls record fewer, with their plain fields
-    }
     if (!keep_) {
         if (done_.size() + 1 == entries_.size())
             done_.push_back(0);
@@ -277,10 +154,6 @@ void Trace::Finish(std::size_t index) {
     if (done_.size() != entries_.size()) done_.resize(entries_.size(), 0);
     done_[index] = 1;
     while (!entries_.empty() && done_.back()) {
-        if (spare_.size() < 16) {
-            entries_.back().args.clear();
-            spare_.push_back(std::move(entries_.back().args));
-        }
         entries_.pop_back();
         done_.pop_back();
     }
@@ -291,41 +164,18 @@ const std::string* Trace::HandleName(std::uintptr_t handle) const {
     return it == names_.end() ? nullptr : &it->second;
 }
 
-void Trace::NameHandle(std::uintptr_t handle, std::string_view name) {
-    if (auto it = names_.find(handle); it != names_.end()) {
-        it->second.assign(name);
-        return;
-    }
-    if (spare_names_.empty()) {
-        names_.emplace(handle, name);
-        return;
-    }
-    Names::node_type node = std::move(spare_names_.back());
-    spare_names_.pop_back();
-    node.key() = handle;
-    node.mapped().assign(name);
-    names_.insert(std::move(node));
-}
+void Trace::NameHandle(std::uintptr_t handle, std::string_view name) { names_[handle].assign(name); }
 
-void Trace::ForgetHandle(std::uintptr_t handle) {
-    Names::node_type node = names_.extract(handle);
-    if (node && spare_names_.size() < 16) spare_names_.push_back(std::move(node));
-}
+void Trace::ForgetHandle(std::uintptr_t handle) { names_.erase(handle); }
 
 const std::vector<std::string_view>& Faults::Failable() {
-    static const std::vector<std::string_view> names = {
-        "AppendMenu",      "CheckMenuItem",   "CloseHandle",        "CreateEvent",
-        "CreateFile",      "CreatePopupMenu", "CreateWindowEx",     "DestroyMenu",
-        "DeviceIoControl", "DialogBoxParam",  "EscapeCommFunction", "GetCommModemStatus",
-        "GetCommState",    "GetCommTimeouts", "GetCursorPos",       "GetSystemPowerStatusEx",
-        "KernelIoControl", "LoadImage",       "LoadString",         "MessageBox",
-        "PostMessage",     "ReadFile",        "RegCloseKey",        "RegCreateKeyEx",
-        "RegDeleteKey",    "RegDeleteValue",  "RegEnumKeyEx",       "RegEnumValue",
-        "RegOpenKeyEx",    "RegQueryValueEx", "RegSetValueEx",      "RegisterClass",
-        "SendMessage",     "SetCommMask",     "SetCommState",       "SetCommTimeouts",
-        "SetEvent",        "SetTimer",        "Shell_NotifyIcon",   "TrackPopupMenu",
-        "WaitCommEvent",   "WriteFile",
-    };
+    static const std::vector<std::string_view> names = [] {
+        std::vector<std::string_view> out;
+        for (const CallInfo& call : AllCalls())
+            if (call.fails) out.push_back(call.name);
+        std::sort(out.begin(), out.end());
+        return out;
+    }();
     return names;
 }
 
@@ -334,28 +184,22 @@ bool Faults::FailNext(const std::string& call, int count, DWORD error, int skip)
     if (!std::binary_search(failable.begin(), failable.end(), std::string_view(call))) return false;
     if (count <= 0) {
         pending_.erase(call);
-        armed_.Clear();
         return true;
     }
     pending_[call] = {skip < 0 ? 0 : skip, count, error};
-    armed_.Clear();
     return true;
 }
 
 bool Faults::Take(const char* call, DWORD* error) {
-    if (pending_.empty()) return false;
-    if (!armed_.Get(call, [&] { return pending_.count(std::string_view(call)) != 0; })) return false;
     auto it = pending_.find(std::string_view(call));
+    if (it == pending_.end()) return false;
     Pending& p = it->second;
     if (p.skip > 0) {
         --p.skip;
         return false;
     }
     *error = p.error;
-    if (--p.count == 0) {
-        pending_.erase(it);
-        armed_.Clear();
-    }
+    if (--p.count == 0) pending_.erase(it);
     return true;
 }
 
@@ -479,25 +323,13 @@ ApiCall& ApiCall::NameKey(HKEY opened, HKEY base, const WCHAR* subkey) {
     if (!root && !known) return *this;
     const std::string_view base_name = root ? std::string_view(root) : std::string_view(*known);
     const std::u16string_view sub = subkey ? std::u16string_view(reinterpret_cast<const char16_t*>(subkey)) : u"";
-    // A tick opens the same key from the same base each time: the last path built is kept.
-    thread_local std::string last_base, path, rest;
-    thread_local std::u16string last_sub;
-    thread_local bool built = false;
-    if (!built || base_name != last_base || sub != last_sub) {
-        path.assign(base_name);
-        // Doubled and trailing separators name nothing.
-        rest.clear();
-        json::AppendUtf8(sub, rest);
-        std::size_t i = 0;
-        while (i < rest.size()) {
-            std::size_t end = rest.find('\\', i);
-            if (end == std::string::npos) end = rest.size();
-            if (end > i) path.append(1, '\\').append(rest, i, end - i);
-            i = end + 1;
-        }
-        last_base.assign(base_name);
-        last_sub.assign(sub);
-        built = true;
+    std::string path(base_name);
+    const std::string rest = json::Utf8(sub);
+    // Doubled and trailing separators name nothing.
+    for (std::size_t i = 0; i < rest.size();) {
+        std::size_t end = std::min(rest.find('\\', i), rest.size());
+        if (end > i) path.append(1, '\\').append(rest, i, end - i);
+        i = end + 1;
     }
     trace_->NameHandle(reinterpret_cast<std::uintptr_t>(opened), path);
     return *this;

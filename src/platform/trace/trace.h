@@ -1,6 +1,7 @@
 // The record of every platform call the system makes, and the switch that makes calls fail: one
 // definition for both platforms. The host records in its seam, Win32 in a thin layer around the
-// desktop's calls (platform/win32/traced_*.cpp); each supplies the two hooks at the end.
+// desktop's calls (platform/win32/traced_*.cpp), both through the describer of each call
+// (calls.h); each supplies the two hooks at the end.
 //
 // A call is a record of typed values: its Win32 arguments by their names, the facts it reports
 // (out-parameters), and its result. Beside the Win32 names, the calls a reader looks for most carry
@@ -30,7 +31,6 @@
 #include <utility>
 #include <vector>
 
-#include "platform/trace/literal_cache.h"
 #include "platform/win32api.h"
 
 namespace tracing {
@@ -138,17 +138,9 @@ private:
     std::ostream* out_ = nullptr;
     Observer observer_;
     std::vector<std::string> only_;  // sorted
-    // Wants' answers: each call site asks with its own literal, many times a second.
-    mutable LiteralCache<bool> wanted_;
     std::vector<TraceEntry> entries_;
     std::vector<char> done_;  // finished, while not kept
-    // Argument lists of entries let go, kept for the next calls: a long run records millions.
-    std::vector<std::vector<std::pair<std::string_view, TraceValue>>> spare_;
-    // Handles come and go with every key a tick opens: their map nodes, names' buffers included,
-    // are kept for the next ones.
-    using Names = std::unordered_map<std::uintptr_t, std::string>;
-    Names names_;
-    std::vector<Names::node_type> spare_names_;
+    std::unordered_map<std::uintptr_t, std::string> names_;
 };
 
 // "HKEY_LOCAL_MACHINE", ... for the predefined roots; null for any other key.
@@ -173,10 +165,7 @@ public:
     // True (and the error) when the call should fail now; consumes one failure. `call` is the
     // call site's own literal.
     bool Take(const char* call, DWORD* error);
-    void Clear() {
-        pending_.clear();
-        armed_.Clear();
-    }
+    void Clear() { pending_.clear(); }
 
 private:
     struct Pending {
@@ -185,8 +174,6 @@ private:
         DWORD error;
     };
     std::map<std::string, Pending, std::less<>> pending_;
-    // Whether pending_ holds the call: every system call asks.
-    LiteralCache<bool> armed_;
 };
 
 // Records one platform call. Usage:

@@ -4,7 +4,8 @@
 //   Gpio       GPLR0, GPLR1  pin levels (DWORD); Writes: "offset=value" log of register writes
 //   Backlight  Level, Requests  the last level sent to "BKL1:" and how many requests came
 //   Hal        IoControlCode, Input, Calls  the last KernelIoControl and how many came
-//   Power      ACLineStatus  when present, overrides the real AC line status
+//   Power      ACLine  when present, overrides the real AC line status; under HKEY_LOCAL_MACHINE,
+//              where the virtual handheld keeps it too
 //   Trace      File, Fail  switch the trace and faults on, as PELORN_TRACE and PELORN_FAIL do
 #pragma once
 

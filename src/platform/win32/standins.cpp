@@ -7,8 +7,6 @@
 // Below, the names mean the desktop's own calls; the handheld-only calls record themselves.
 #include "platform/win32/traced.h"
 
-using tracing::ApiCall;
-using tracing::TraceValue;
 
 namespace {
 
@@ -22,10 +20,10 @@ HANDLE g_backlight = nullptr;
 // Opened per access: another process may change the values between two calls.
 class StateKey {
 public:
-    explicit StateKey(const wchar_t* device) {
+    explicit StateKey(const wchar_t* device, HKEY root = HKEY_CURRENT_USER) {
         std::wstring path = L"Software\\Handheld\\";
         path += device;
-        if (RegCreateKeyExW(HKEY_CURRENT_USER, path.c_str(), 0, nullptr, 0, KEY_READ | KEY_WRITE, nullptr, &key_,
+        if (RegCreateKeyExW(root, path.c_str(), 0, nullptr, 0, KEY_READ | KEY_WRITE, nullptr, &key_,
                             nullptr) != ERROR_SUCCESS)
             key_ = nullptr;
     }
@@ -95,8 +93,8 @@ ULONG READ_REGISTER_ULONG(volatile ULONG* Register) {
     StateKey gpio(L"Gpio");
     ULONG value = offset == 0x00 ? gpio.Get(L"GPLR0") : offset == 0x04 ? gpio.Get(L"GPLR1") : 0;
     if (!win32trace::On()) return value;
-    ApiCall c("GpioRead");
-    c.ArgHex("offset", offset).ArgHex("Value", value);
+    tracing::GpioReadCall c;
+    c.Read(offset, value);
     return c.Result(value);
 }
 
@@ -106,7 +104,7 @@ void WRITE_REGISTER_ULONG(volatile ULONG* Register, ULONG Value) {
         *Register = Value;
         return;
     }
-    if (win32trace::On()) ApiCall("GpioWrite").ArgHex("offset", offset).ArgHex("Value", Value);
+    if (win32trace::On()) tracing::GpioWriteCall{offset, Value};
     StateKey gpio(L"Gpio");
     wchar_t entry[32];
     swprintf(entry, sizeof entry / sizeof entry[0], L"%02X=%08lX", static_cast<unsigned>(offset), Value);
@@ -132,11 +130,9 @@ void WRITE_REGISTER_ULONG(volatile ULONG* Register, ULONG Value) {
 
 BOOL KernelIoControl(DWORD dwIoControlCode, LPVOID lpInBuf, DWORD nInBufSize, LPVOID lpOutBuf, DWORD nOutBufSize,
                      LPDWORD lpBytesReturned) {
-    std::optional<ApiCall> c;
+    std::optional<tracing::KernelIoControlCall> c;
     if (win32trace::On()) {
-        c.emplace("KernelIoControl");
-        c->Arg("dwIoControlCode", dwIoControlCode).ArgPtr("lpInBuf", lpInBuf).Arg("nInBufSize", nInBufSize);
-        c->ArgMem("lpOutBuf", lpOutBuf).Arg("nOutBufSize", nOutBufSize).ArgMem("lpBytesReturned", lpBytesReturned);
+        c.emplace(dwIoControlCode, lpInBuf, nInBufSize, lpOutBuf, nOutBufSize, lpBytesReturned);
         if (DWORD e; c->Injected(&e)) return c->Result(FALSE);
     }
     StateKey hal(L"Hal");
@@ -148,10 +144,9 @@ BOOL KernelIoControl(DWORD dwIoControlCode, LPVOID lpInBuf, DWORD nInBufSize, LP
 }
 
 BOOL GetSystemPowerStatusEx(PSYSTEM_POWER_STATUS_EX pstatus, BOOL fUpdate) {
-    std::optional<ApiCall> c;
+    std::optional<tracing::GetSystemPowerStatusExCall> c;
     if (win32trace::On()) {
-        c.emplace("GetSystemPowerStatusEx");
-        c->ArgMem("pstatus", pstatus).Arg("fUpdate", fUpdate);
+        c.emplace(pstatus, fUpdate);
         if (DWORD e; c->Injected(&e)) return c->Result(FALSE);
     }
     if (!pstatus) {
@@ -161,17 +156,15 @@ BOOL GetSystemPowerStatusEx(PSYSTEM_POWER_STATUS_EX pstatus, BOOL fUpdate) {
     SYSTEM_POWER_STATUS real{};
     if (!GetSystemPowerStatus(&real)) real.ACLineStatus = AC_LINE_UNKNOWN;
     *pstatus = SYSTEM_POWER_STATUS_EX{};
-    StateKey power(L"Power");
-    pstatus->ACLineStatus =
-        power.Has(L"ACLineStatus") ? static_cast<BYTE>(power.Get(L"ACLineStatus")) : real.ACLineStatus;
+    // Where the virtual handheld keeps its AC line.
+    StateKey power(L"Power", HKEY_LOCAL_MACHINE);
+    pstatus->ACLineStatus = power.Has(L"ACLine") ? static_cast<BYTE>(power.Get(L"ACLine")) : real.ACLineStatus;
     pstatus->BatteryFlag = real.BatteryFlag;
     pstatus->BatteryLifePercent = real.BatteryLifePercent;
     pstatus->BatteryLifeTime = real.BatteryLifeTime;
     pstatus->BatteryFullLifeTime = real.BatteryFullLifeTime;
     if (!c) return TRUE;
-    c->Out("ACLineStatus", TraceValue::Int(pstatus->ACLineStatus));
-    c->Out("BatteryFlag", TraceValue::Int(pstatus->BatteryFlag));
-    c->Out("BatteryLifePercent", TraceValue::Int(pstatus->BatteryLifePercent));
+    c->Status(pstatus->ACLineStatus, pstatus->BatteryFlag, pstatus->BatteryLifePercent);
     return c->Result(TRUE);
 }
 

@@ -3,6 +3,7 @@
 #pragma once
 
 #define PELORN_REAL_CALLS
+#include "platform/trace/calls.h"
 #include "platform/trace/trace.h"
 #include "platform/win32/seam.h"
 

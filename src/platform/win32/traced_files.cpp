@@ -5,8 +5,6 @@
 
 #include "platform/win32/traced.h"
 
-using tracing::ApiCall;
-using tracing::TraceValue;
 using win32trace::On;
 
 namespace {
@@ -22,11 +20,8 @@ HANDLE WINAPI TracedCreateFile(LPCWSTR lpFileName, DWORD dwDesiredAccess, DWORD 
     if (!On())
         return PelornCreateFile(lpFileName, dwDesiredAccess, dwShareMode, lpSecurityAttributes, dwCreationDisposition,
                                 dwFlagsAndAttributes, hTemplateFile);
-    ApiCall c("CreateFile");
-    c.ArgW("lpFileName", lpFileName).ArgHex("dwDesiredAccess", dwDesiredAccess).ArgHex("dwShareMode", dwShareMode);
-    c.ArgPtr("lpSecurityAttributes", lpSecurityAttributes).Arg("dwCreationDisposition", dwCreationDisposition);
-    c.ArgHex("dwFlagsAndAttributes", dwFlagsAndAttributes).ArgPtr("hTemplateFile", hTemplateFile);
-    c.NamesResult(lpFileName);
+    tracing::CreateFileCall c(lpFileName, dwDesiredAccess, dwShareMode, lpSecurityAttributes, dwCreationDisposition,
+                              dwFlagsAndAttributes, hTemplateFile);
     if (DWORD e; c.Injected(&e)) return c.Result(INVALID_HANDLE_VALUE);
     return c.Result(PelornCreateFile(lpFileName, dwDesiredAccess, dwShareMode, lpSecurityAttributes,
                                      dwCreationDisposition, dwFlagsAndAttributes, hTemplateFile));
@@ -34,8 +29,7 @@ HANDLE WINAPI TracedCreateFile(LPCWSTR lpFileName, DWORD dwDesiredAccess, DWORD 
 
 BOOL WINAPI TracedCloseHandle(HANDLE hObject) {
     if (!On()) return CloseHandle(hObject);
-    ApiCall c("CloseHandle");
-    c.ArgPtr("hObject", hObject).ForgetName(hObject);
+    tracing::CloseHandleCall c(hObject);
     if (DWORD e; c.Injected(&e)) return c.Result(FALSE);
     g_events.erase(hObject);
     return c.Result(CloseHandle(hObject));
@@ -44,23 +38,20 @@ BOOL WINAPI TracedCloseHandle(HANDLE hObject) {
 BOOL WINAPI TracedReadFile(HANDLE hFile, LPVOID lpBuffer, DWORD nNumberOfBytesToRead, LPDWORD lpNumberOfBytesRead,
                            LPOVERLAPPED lpOverlapped) {
     if (!On()) return ReadFile(hFile, lpBuffer, nNumberOfBytesToRead, lpNumberOfBytesRead, lpOverlapped);
-    ApiCall c("ReadFile");
-    c.ArgPtr("hFile", hFile).Arg("nNumberOfBytesToRead", nNumberOfBytesToRead).ArgPtr("lpOverlapped", lpOverlapped);
+    tracing::ReadFileCall c(hFile, nNumberOfBytesToRead, lpOverlapped);
     if (lpNumberOfBytesRead) *lpNumberOfBytesRead = 0;
     if (DWORD e; c.Injected(&e)) return c.Result(FALSE);
     DWORD n = 0;
     LPDWORD read = lpNumberOfBytesRead ? lpNumberOfBytesRead : &n;
     BOOL ok = ReadFile(hFile, lpBuffer, nNumberOfBytesToRead, read, lpOverlapped);
-    c.ArgBytes("data", lpBuffer, *read);
+    c.Read(lpBuffer, *read);
     return c.Result(ok);
 }
 
 BOOL WINAPI TracedWriteFile(HANDLE hFile, LPCVOID lpBuffer, DWORD nNumberOfBytesToWrite, LPDWORD lpNumberOfBytesWritten,
                             LPOVERLAPPED lpOverlapped) {
     if (!On()) return WriteFile(hFile, lpBuffer, nNumberOfBytesToWrite, lpNumberOfBytesWritten, lpOverlapped);
-    ApiCall c("WriteFile");
-    c.ArgPtr("hFile", hFile).ArgBytes("lpBuffer", lpBuffer, nNumberOfBytesToWrite);
-    c.Arg("nNumberOfBytesToWrite", nNumberOfBytesToWrite).ArgPtr("lpOverlapped", lpOverlapped);
+    tracing::WriteFileCall c(hFile, lpBuffer, nNumberOfBytesToWrite, lpOverlapped);
     if (lpNumberOfBytesWritten) *lpNumberOfBytesWritten = 0;
     if (DWORD e; c.Injected(&e)) return c.Result(FALSE);
     return c.Result(WriteFile(hFile, lpBuffer, nNumberOfBytesToWrite, lpNumberOfBytesWritten, lpOverlapped));
@@ -72,11 +63,8 @@ BOOL WINAPI TracedDeviceIoControl(HANDLE hDevice, DWORD dwIoControlCode, LPVOID 
     if (!On())
         return PelornDeviceIoControl(hDevice, dwIoControlCode, lpInBuffer, nInBufferSize, lpOutBuffer, nOutBufferSize,
                                      lpBytesReturned, lpOverlapped);
-    ApiCall c("DeviceIoControl");
-    c.ArgPtr("hDevice", hDevice).Arg("dwIoControlCode", dwIoControlCode);
-    c.ArgBytes("lpInBuffer", lpInBuffer, lpInBuffer ? nInBufferSize : 0);
-    c.Arg("nInBufferSize", nInBufferSize).ArgMem("lpOutBuffer", lpOutBuffer).Arg("nOutBufferSize", nOutBufferSize);
-    c.ArgMem("lpBytesReturned", lpBytesReturned).ArgPtr("lpOverlapped", lpOverlapped);
+    tracing::DeviceIoControlCall c(hDevice, dwIoControlCode, lpInBuffer, nInBufferSize, lpOutBuffer, nOutBufferSize,
+                                   lpBytesReturned, lpOverlapped);
     if (DWORD e; c.Injected(&e)) return c.Result(FALSE);
     return c.Result(PelornDeviceIoControl(hDevice, dwIoControlCode, lpInBuffer, nInBufferSize, lpOutBuffer,
                                           nOutBufferSize, lpBytesReturned, lpOverlapped));
@@ -84,74 +72,64 @@ BOOL WINAPI TracedDeviceIoControl(HANDLE hDevice, DWORD dwIoControlCode, LPVOID 
 
 BOOL WINAPI TracedGetCommState(HANDLE hFile, LPDCB lpDCB) {
     if (!On()) return GetCommState(hFile, lpDCB);
-    ApiCall c("GetCommState");
-    c.ArgPtr("hFile", hFile);
+    tracing::GetCommStateCall c(hFile);
     if (DWORD e; c.Injected(&e)) return c.Result(FALSE);
     BOOL ok = GetCommState(hFile, lpDCB);
-    if (ok && c.on()) tracing::DcbFields(c, *lpDCB);
+    if (ok) c.State(*lpDCB);
     return c.Result(ok);
 }
 
 BOOL WINAPI TracedSetCommState(HANDLE hFile, LPDCB lpDCB) {
     if (!On()) return SetCommState(hFile, lpDCB);
-    ApiCall c("SetCommState");
-    c.ArgPtr("hFile", hFile);
-    if (lpDCB && c.on()) tracing::DcbFields(c, *lpDCB);
+    tracing::SetCommStateCall c(hFile, lpDCB);
     if (DWORD e; c.Injected(&e)) return c.Result(FALSE);
     return c.Result(SetCommState(hFile, lpDCB));
 }
 
 BOOL WINAPI TracedGetCommTimeouts(HANDLE hFile, LPCOMMTIMEOUTS lpCommTimeouts) {
     if (!On()) return GetCommTimeouts(hFile, lpCommTimeouts);
-    ApiCall c("GetCommTimeouts");
-    c.ArgPtr("hFile", hFile);
+    tracing::GetCommTimeoutsCall c(hFile);
     if (DWORD e; c.Injected(&e)) return c.Result(FALSE);
     BOOL ok = GetCommTimeouts(hFile, lpCommTimeouts);
-    if (ok && c.on()) tracing::TimeoutFields(c, *lpCommTimeouts);
+    if (ok) c.Timeouts(*lpCommTimeouts);
     return c.Result(ok);
 }
 
 BOOL WINAPI TracedSetCommTimeouts(HANDLE hFile, LPCOMMTIMEOUTS lpCommTimeouts) {
     if (!On()) return SetCommTimeouts(hFile, lpCommTimeouts);
-    ApiCall c("SetCommTimeouts");
-    c.ArgPtr("hFile", hFile);
-    if (lpCommTimeouts && c.on()) tracing::TimeoutFields(c, *lpCommTimeouts);
+    tracing::SetCommTimeoutsCall c(hFile, lpCommTimeouts);
     if (DWORD e; c.Injected(&e)) return c.Result(FALSE);
     return c.Result(SetCommTimeouts(hFile, lpCommTimeouts));
 }
 
 BOOL WINAPI TracedSetCommMask(HANDLE hFile, DWORD dwEvtMask) {
     if (!On()) return SetCommMask(hFile, dwEvtMask);
-    ApiCall c("SetCommMask");
-    c.ArgPtr("hFile", hFile).ArgHex("dwEvtMask", dwEvtMask);
+    tracing::SetCommMaskCall c(hFile, dwEvtMask);
     if (DWORD e; c.Injected(&e)) return c.Result(FALSE);
     return c.Result(SetCommMask(hFile, dwEvtMask));
 }
 
 BOOL WINAPI TracedWaitCommEvent(HANDLE hFile, LPDWORD lpEvtMask, LPOVERLAPPED lpOverlapped) {
     if (!On()) return PelornWaitCommEvent(hFile, lpEvtMask, lpOverlapped);
-    ApiCall c("WaitCommEvent");
-    c.ArgPtr("hFile", hFile).ArgPtr("lpOverlapped", lpOverlapped);
+    tracing::WaitCommEventCall c(hFile, lpOverlapped);
     if (DWORD e; c.Injected(&e)) return c.Result(FALSE);
     BOOL ok = PelornWaitCommEvent(hFile, lpEvtMask, lpOverlapped);
-    if (ok) c.ArgHex("EvtMask", *lpEvtMask);
+    if (ok) c.Event(*lpEvtMask);
     return c.Result(ok);
 }
 
 BOOL WINAPI TracedGetCommModemStatus(HANDLE hFile, LPDWORD lpModemStat) {
     if (!On()) return GetCommModemStatus(hFile, lpModemStat);
-    ApiCall c("GetCommModemStatus");
-    c.ArgPtr("hFile", hFile);
+    tracing::GetCommModemStatusCall c(hFile);
     if (DWORD e; c.Injected(&e)) return c.Result(FALSE);
     BOOL ok = GetCommModemStatus(hFile, lpModemStat);
-    if (ok) c.ArgHex("ModemStat", *lpModemStat);
+    if (ok) c.Status(*lpModemStat);
     return c.Result(ok);
 }
 
 BOOL WINAPI TracedEscapeCommFunction(HANDLE hFile, DWORD dwFunc) {
     if (!On()) return EscapeCommFunction(hFile, dwFunc);
-    ApiCall c("EscapeCommFunction");
-    c.ArgPtr("hFile", hFile).Arg("dwFunc", dwFunc);
+    tracing::EscapeCommFunctionCall c(hFile, dwFunc);
     if (DWORD e; c.Injected(&e)) return c.Result(FALSE);
     return c.Result(EscapeCommFunction(hFile, dwFunc));
 }
@@ -159,14 +137,12 @@ BOOL WINAPI TracedEscapeCommFunction(HANDLE hFile, DWORD dwFunc) {
 HANDLE WINAPI TracedCreateEvent(LPSECURITY_ATTRIBUTES lpEventAttributes, BOOL bManualReset, BOOL bInitialState,
                                 LPCWSTR lpName) {
     if (!On()) return CreateEventW(lpEventAttributes, bManualReset, bInitialState, lpName);
-    ApiCall c("CreateEvent");
-    c.ArgPtr("lpEventAttributes", lpEventAttributes).Arg("bManualReset", bManualReset);
-    c.Arg("bInitialState", bInitialState).ArgW("lpName", lpName);
+    tracing::CreateEventCall c(lpEventAttributes, bManualReset, bInitialState, lpName);
     if (DWORD e; c.Injected(&e)) return c.Result<HANDLE>(nullptr);
     HANDLE h = CreateEventW(lpEventAttributes, bManualReset, bInitialState, lpName);
     if (h) {
         DWORD error = GetLastError();
-        c.Out("existed", TraceValue::Bool(error == ERROR_ALREADY_EXISTS));
+        c.Existed(error == ERROR_ALREADY_EXISTS);
         if (c.on() && lpName && *lpName) g_events[h] = tracing::Wide(lpName).text;
         SetLastError(error);
     }
@@ -175,10 +151,9 @@ HANDLE WINAPI TracedCreateEvent(LPSECURITY_ATTRIBUTES lpEventAttributes, BOOL bM
 
 BOOL WINAPI TracedSetEvent(HANDLE hEvent) {
     if (!On()) return SetEvent(hEvent);
-    ApiCall c("SetEvent");
-    c.ArgPtr("hEvent", hEvent);
+    tracing::SetEventCall c(hEvent);
     if (DWORD e; c.Injected(&e)) return c.Result(FALSE);
     BOOL ok = SetEvent(hEvent);
-    if (auto it = g_events.find(hEvent); ok && it != g_events.end()) c.Out("name", TraceValue::Text(it->second));
+    if (auto it = g_events.find(hEvent); ok && it != g_events.end()) c.Signalled(it->second);
     return c.Result(ok);
 }

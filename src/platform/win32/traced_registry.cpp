@@ -2,31 +2,14 @@
 // own names, an in-out count as passed ("lpcbData") and as returned ("*lpcbData").
 #include "platform/win32/traced.h"
 
-using tracing::ApiCall;
-using tracing::TraceValue;
 using win32trace::On;
-
-namespace {
-
-void Count(ApiCall& c, const char* name, const DWORD* count) {
-    c.Arg(name, count ? TraceValue::Int(*count) : TraceValue::Null());
-}
-
-// The value's type and size as the call reports them, also when it ran short of room.
-void TypeAndSize(ApiCall& c, LONG r, DWORD type, const DWORD* size) {
-    if (r == ERROR_SUCCESS || r == ERROR_MORE_DATA)
-        c.Out("lpType", TraceValue::Int(type)).Out("*lpcbData", TraceValue::Int(size ? *size : 0));
-}
-
-}  // namespace
 
 LONG WINAPI TracedRegOpenKeyEx(HKEY hKey, LPCWSTR lpSubKey, DWORD ulOptions, REGSAM samDesired, PHKEY phkResult) {
     if (!On()) return PelornRegOpenKeyEx(hKey, lpSubKey, ulOptions, samDesired, phkResult);
-    ApiCall c("RegOpenKeyEx");
-    c.ArgKey("hKey", hKey).ArgW("lpSubKey", lpSubKey).Arg("ulOptions", ulOptions).ArgHex("samDesired", samDesired);
+    tracing::RegOpenKeyExCall c(hKey, lpSubKey, ulOptions, samDesired);
     if (DWORD e; c.Injected(&e)) return c.Result(static_cast<LONG>(e));
     LONG r = PelornRegOpenKeyEx(hKey, lpSubKey, ulOptions, samDesired, phkResult);
-    if (r == ERROR_SUCCESS && c.on()) c.ArgKey("phkResult", *phkResult).NameKey(*phkResult, hKey, lpSubKey);
+    if (r == ERROR_SUCCESS && c.on()) c.Opened(*phkResult, hKey, lpSubKey);
     return c.Result(r);
 }
 
@@ -36,58 +19,47 @@ LONG WINAPI TracedRegCreateKeyEx(HKEY hKey, LPCWSTR lpSubKey, DWORD Reserved, LP
     if (!On())
         return RegCreateKeyExW(hKey, lpSubKey, Reserved, lpClass, dwOptions, samDesired, lpSecurityAttributes,
                                phkResult, lpdwDisposition);
-    ApiCall c("RegCreateKeyEx");
-    c.ArgKey("hKey", hKey).ArgW("lpSubKey", lpSubKey).Arg("Reserved", Reserved).ArgW("lpClass", lpClass);
-    c.Arg("dwOptions", dwOptions).ArgHex("samDesired", samDesired).ArgPtr("lpSecurityAttributes", lpSecurityAttributes);
+    tracing::RegCreateKeyExCall c(hKey, lpSubKey, Reserved, lpClass, dwOptions, samDesired, lpSecurityAttributes);
     if (DWORD e; c.Injected(&e)) return c.Result(static_cast<LONG>(e));
     DWORD disposition = 0;
     LPDWORD reported = lpdwDisposition ? lpdwDisposition : &disposition;
     LONG r = RegCreateKeyExW(hKey, lpSubKey, Reserved, lpClass, dwOptions, samDesired, lpSecurityAttributes, phkResult,
                              reported);
-    if (r == ERROR_SUCCESS && c.on())
-        c.ArgKey("phkResult", *phkResult)
-            .Out("lpdwDisposition", TraceValue::Int(*reported))
-            .NameKey(*phkResult, hKey, lpSubKey);
+    if (r == ERROR_SUCCESS && c.on()) c.Created(*phkResult, *reported, hKey, lpSubKey);
     return c.Result(r);
 }
 
 LONG WINAPI TracedRegQueryValueEx(HKEY hKey, LPCWSTR lpValueName, LPDWORD lpReserved, LPDWORD lpType, LPBYTE lpData,
                                   LPDWORD lpcbData) {
     if (!On()) return RegQueryValueExW(hKey, lpValueName, lpReserved, lpType, lpData, lpcbData);
-    ApiCall c("RegQueryValueEx");
-    c.ArgKey("hKey", hKey).ArgW("lpValueName", lpValueName).ArgPtr("lpReserved", lpReserved);
-    Count(c, "lpcbData", lpcbData);
+    tracing::RegQueryValueExCall c(hKey, lpValueName, lpReserved, lpcbData);
     if (DWORD e; c.Injected(&e)) return c.Result(static_cast<LONG>(e));
     DWORD type = 0, size = 0;
     LPDWORD sizes = lpcbData || lpData ? lpcbData : &size;
     LONG r = RegQueryValueExW(hKey, lpValueName, lpReserved, lpType ? lpType : &type, lpData, sizes);
-    if (r == ERROR_SUCCESS && lpData) c.ArgBytes("lpData", lpData, *sizes);
-    TypeAndSize(c, r, lpType ? *lpType : type, sizes);
+    if (r == ERROR_SUCCESS && lpData) c.Data(lpData, *sizes);
+    c.TypeAndSize(r, lpType ? *lpType : type, sizes ? *sizes : 0);
     return c.Result(r);
 }
 
 LONG WINAPI TracedRegSetValueEx(HKEY hKey, LPCWSTR lpValueName, DWORD Reserved, DWORD dwType, const BYTE* lpData,
                                 DWORD cbData) {
     if (!On()) return RegSetValueExW(hKey, lpValueName, Reserved, dwType, lpData, cbData);
-    ApiCall c("RegSetValueEx");
-    c.ArgKey("hKey", hKey).ArgW("lpValueName", lpValueName).Arg("Reserved", Reserved).Arg("dwType", dwType);
-    c.ArgBytes("lpData", lpData, cbData).Arg("cbData", cbData);
+    tracing::RegSetValueExCall c(hKey, lpValueName, Reserved, dwType, lpData, cbData);
     if (DWORD e; c.Injected(&e)) return c.Result(static_cast<LONG>(e));
     return c.Result(RegSetValueExW(hKey, lpValueName, Reserved, dwType, lpData, cbData));
 }
 
 LONG WINAPI TracedRegDeleteValue(HKEY hKey, LPCWSTR lpValueName) {
     if (!On()) return RegDeleteValueW(hKey, lpValueName);
-    ApiCall c("RegDeleteValue");
-    c.ArgKey("hKey", hKey).ArgW("lpValueName", lpValueName);
+    tracing::RegDeleteValueCall c(hKey, lpValueName);
     if (DWORD e; c.Injected(&e)) return c.Result(static_cast<LONG>(e));
     return c.Result(RegDeleteValueW(hKey, lpValueName));
 }
 
 LONG WINAPI TracedRegDeleteKey(HKEY hKey, LPCWSTR lpSubKey) {
     if (!On()) return RegDeleteKeyW(hKey, lpSubKey);
-    ApiCall c("RegDeleteKey");
-    c.ArgKey("hKey", hKey).ArgW("lpSubKey", lpSubKey);
+    tracing::RegDeleteKeyCall c(hKey, lpSubKey);
     if (DWORD e; c.Injected(&e)) return c.Result(static_cast<LONG>(e));
     return c.Result(RegDeleteKeyW(hKey, lpSubKey));
 }
@@ -96,42 +68,33 @@ LONG WINAPI TracedRegEnumKeyEx(HKEY hKey, DWORD dwIndex, LPWSTR lpName, LPDWORD 
                                LPWSTR lpClass, LPDWORD lpcchClass, PFILETIME lpftLastWriteTime) {
     if (!On())
         return RegEnumKeyExW(hKey, dwIndex, lpName, lpcchName, lpReserved, lpClass, lpcchClass, lpftLastWriteTime);
-    ApiCall c("RegEnumKeyEx");
-    c.ArgKey("hKey", hKey).Arg("dwIndex", dwIndex);
-    Count(c, "lpcchName", lpcchName);
-    c.ArgPtr("lpReserved", lpReserved).ArgPtr("lpClass", lpClass);
-    Count(c, "lpcchClass", lpcchClass);
+    tracing::RegEnumKeyExCall c(hKey, dwIndex, lpcchName, lpReserved, lpClass, lpcchClass);
     if (DWORD e; c.Injected(&e)) return c.Result(static_cast<LONG>(e));
     LONG r = RegEnumKeyExW(hKey, dwIndex, lpName, lpcchName, lpReserved, lpClass, lpcchClass, lpftLastWriteTime);
-    if (r == ERROR_SUCCESS) c.ArgW("lpName", lpName).Out("*lpcchName", TraceValue::Int(*lpcchName));
+    if (r == ERROR_SUCCESS) c.Name(lpName, *lpcchName);
     return c.Result(r);
 }
 
 LONG WINAPI TracedRegEnumValue(HKEY hKey, DWORD dwIndex, LPWSTR lpValueName, LPDWORD lpcchValueName, LPDWORD lpReserved,
                                LPDWORD lpType, LPBYTE lpData, LPDWORD lpcbData) {
     if (!On()) return RegEnumValueW(hKey, dwIndex, lpValueName, lpcchValueName, lpReserved, lpType, lpData, lpcbData);
-    ApiCall c("RegEnumValue");
-    c.ArgKey("hKey", hKey).Arg("dwIndex", dwIndex);
-    Count(c, "lpcchValueName", lpcchValueName);
-    c.ArgPtr("lpReserved", lpReserved);
-    Count(c, "lpcbData", lpcbData);
+    tracing::RegEnumValueCall c(hKey, dwIndex, lpcchValueName, lpReserved, lpcbData);
     if (DWORD e; c.Injected(&e)) return c.Result(static_cast<LONG>(e));
     DWORD type = 0, size = 0;
     LPDWORD sizes = lpcbData || lpData ? lpcbData : &size;
     LONG r =
         RegEnumValueW(hKey, dwIndex, lpValueName, lpcchValueName, lpReserved, lpType ? lpType : &type, lpData, sizes);
     if (r == ERROR_SUCCESS) {
-        c.ArgW("lpValueName", lpValueName).Out("*lpcchValueName", TraceValue::Int(*lpcchValueName));
-        if (lpData) c.ArgBytes("lpData", lpData, *sizes);
+        c.Name(lpValueName, *lpcchValueName);
+        if (lpData) c.Data(lpData, *sizes);
     }
-    TypeAndSize(c, r, lpType ? *lpType : type, sizes);
+    c.TypeAndSize(r, lpType ? *lpType : type, sizes ? *sizes : 0);
     return c.Result(r);
 }
 
 LONG WINAPI TracedRegCloseKey(HKEY hKey) {
     if (!On()) return RegCloseKey(hKey);
-    ApiCall c("RegCloseKey");
-    c.ArgKey("hKey", hKey).ForgetName(hKey);
+    tracing::RegCloseKeyCall c(hKey);
     if (DWORD e; c.Injected(&e)) return c.Result(static_cast<LONG>(e));
     return c.Result(RegCloseKey(hKey));
 }

@@ -8,8 +8,6 @@
 
 #include "platform/win32/desktop.h"
 
-using tracing::ApiCall;
-using tracing::TraceValue;
 using win32trace::On;
 
 namespace {
@@ -28,20 +26,15 @@ BOOL NotifyIcon(DWORD dwMessage, PNOTIFYICONDATAW lpData) {
 
 BOOL WINAPI TracedShell_NotifyIcon(DWORD dwMessage, PNOTIFYICONDATAW lpData) {
     if (!On()) return NotifyIcon(dwMessage, lpData);
-    ApiCall c("Shell_NotifyIcon");
-    c.Arg("dwMessage", dwMessage);
-    if (!lpData) {
-        c.ArgPtr("lpData", nullptr);
-    } else if (c.on()) {
-        c.Arg("cbSize", lpData->cbSize).ArgPtr("hWnd", lpData->hWnd).Arg("uID", lpData->uID);
-        c.ArgHex("uFlags", lpData->uFlags).ArgHex("uCallbackMessage", lpData->uCallbackMessage);
-        c.ArgPtr("hIcon", lpData->hIcon);
+    tracing::ShellNotifyIconCall c(dwMessage, lpData);
+    if (lpData && c.on()) {
         auto icon = g_icons.find(lpData->hIcon);
-        c.Out("icon", icon == g_icons.end() ? TraceValue::Null() : TraceValue::Int(icon->second));
-        if (lpData->uFlags & NIF_TIP) {
-            const WCHAR* tip = lpData->szTip;
-            c.ArgW("szTip", std::wstring(tip, std::find(tip, tip + std::size(lpData->szTip), L'\0')).c_str());
-        }
+        const auto* tip = reinterpret_cast<const char16_t*>(lpData->szTip);
+        c.Fields({lpData->cbSize, static_cast<std::int64_t>(reinterpret_cast<std::intptr_t>(lpData->hWnd)), lpData->uID,
+                  lpData->uFlags, lpData->uCallbackMessage,
+                  static_cast<std::int64_t>(reinterpret_cast<std::intptr_t>(lpData->hIcon)),
+                  icon == g_icons.end() ? std::nullopt : std::optional<std::int64_t>(icon->second),
+                  std::u16string_view(tip, std::find(tip, tip + std::size(lpData->szTip), u'\0') - tip)});
     }
     if (DWORD e; c.Injected(&e)) return c.Result(FALSE);
     return c.Result(NotifyIcon(dwMessage, lpData));
@@ -49,45 +42,37 @@ BOOL WINAPI TracedShell_NotifyIcon(DWORD dwMessage, PNOTIFYICONDATAW lpData) {
 
 BOOL WINAPI TracedGetCursorPos(LPPOINT lpPoint) {
     if (!On()) return GetCursorPos(lpPoint);
-    ApiCall c("GetCursorPos");
-    c.ArgMem("lpPoint", lpPoint);
+    tracing::GetCursorPosCall c(lpPoint);
     if (DWORD e; c.Injected(&e)) return c.Result(FALSE);
     BOOL ok = GetCursorPos(lpPoint);
-    if (ok) c.Out("x", TraceValue::Int(lpPoint->x)).Out("y", TraceValue::Int(lpPoint->y));
+    if (ok) c.Position(lpPoint->x, lpPoint->y);
     return c.Result(ok);
 }
 
 HMENU WINAPI TracedCreatePopupMenu() {
     if (!On()) return CreatePopupMenu();
-    ApiCall c("CreatePopupMenu");
+    tracing::CreatePopupMenuCall c;
     if (DWORD e; c.Injected(&e)) return c.Result<HMENU>(nullptr);
     return c.Result(CreatePopupMenu());
 }
 
 BOOL WINAPI TracedAppendMenu(HMENU hMenu, UINT uFlags, UINT_PTR uIDNewItem, LPCWSTR lpNewItem) {
     if (!On()) return AppendMenuW(hMenu, uFlags, uIDNewItem, lpNewItem);
-    ApiCall c("AppendMenu");
-    c.ArgPtr("hMenu", hMenu).ArgHex("uFlags", uFlags).Arg("uIDNewItem", static_cast<std::int64_t>(uIDNewItem));
-    if (uFlags & MF_SEPARATOR)
-        c.ArgPtr("lpNewItem", lpNewItem);
-    else
-        c.ArgW("lpNewItem", lpNewItem);
+    tracing::AppendMenuCall c(hMenu, uFlags, uIDNewItem, lpNewItem);
     if (DWORD e; c.Injected(&e)) return c.Result(FALSE);
     return c.Result(AppendMenuW(hMenu, uFlags, uIDNewItem, lpNewItem));
 }
 
 DWORD WINAPI TracedCheckMenuItem(HMENU hMenu, UINT uIDCheckItem, UINT uCheck) {
     if (!On()) return CheckMenuItem(hMenu, uIDCheckItem, uCheck);
-    ApiCall c("CheckMenuItem");
-    c.ArgPtr("hMenu", hMenu).Arg("uIDCheckItem", uIDCheckItem).ArgHex("uCheck", uCheck);
+    tracing::CheckMenuItemCall c(hMenu, uIDCheckItem, uCheck);
     if (DWORD e; c.Injected(&e)) return c.Result<DWORD>(0xFFFFFFFF);
     return c.Result(CheckMenuItem(hMenu, uIDCheckItem, uCheck));
 }
 
 BOOL WINAPI TracedDestroyMenu(HMENU hMenu) {
     if (!On()) return DestroyMenu(hMenu);
-    ApiCall c("DestroyMenu");
-    c.ArgPtr("hMenu", hMenu);
+    tracing::DestroyMenuCall c(hMenu);
     if (DWORD e; c.Injected(&e)) return c.Result(FALSE);
     return c.Result(DestroyMenu(hMenu));
 }
@@ -95,22 +80,14 @@ BOOL WINAPI TracedDestroyMenu(HMENU hMenu) {
 BOOL WINAPI TracedTrackPopupMenu(HMENU hMenu, UINT uFlags, int x, int y, int nReserved, HWND hWnd,
                                  const RECT* prcRect) {
     if (!On()) return desktop::TrackPopupMenu(hMenu, uFlags, x, y, nReserved, hWnd, prcRect);
-    ApiCall c("TrackPopupMenu");
-    c.ArgPtr("hMenu", hMenu).ArgHex("uFlags", uFlags).Arg("x", x).Arg("y", y).Arg("nReserved", nReserved);
-    c.ArgPtr("hWnd", hWnd).ArgPtr("prcRect", prcRect);
+    tracing::TrackPopupMenuCall c(hMenu, uFlags, x, y, nReserved, hWnd, prcRect);
     if (DWORD e; c.Injected(&e)) return c.Result(FALSE);
     return c.Result(desktop::TrackPopupMenu(hMenu, uFlags, x, y, nReserved, hWnd, prcRect));
 }
 
 HANDLE WINAPI TracedLoadImage(HINSTANCE hInst, LPCWSTR name, UINT type, int cx, int cy, UINT fuLoad) {
     if (!On()) return LoadImageW(hInst, name, type, cx, cy, fuLoad);
-    ApiCall c("LoadImage");
-    c.ArgPtr("hInst", hInst);
-    if (IS_INTRESOURCE(name))
-        c.Arg("name", static_cast<std::int64_t>(reinterpret_cast<ULONG_PTR>(name)));
-    else
-        c.ArgW("name", name);
-    c.Arg("type", type).Arg("cx", cx).Arg("cy", cy).ArgHex("fuLoad", fuLoad);
+    tracing::LoadImageCall c(hInst, name, type, cx, cy, fuLoad);
     if (DWORD e; c.Injected(&e)) return c.Result<HANDLE>(nullptr);
     HANDLE image = LoadImageW(hInst, name, type, cx, cy, fuLoad);
     if (image && type == IMAGE_ICON && IS_INTRESOURCE(name) && c.on())
@@ -120,8 +97,7 @@ HANDLE WINAPI TracedLoadImage(HINSTANCE hInst, LPCWSTR name, UINT type, int cx, 
 
 int WINAPI TracedLoadString(HINSTANCE hInstance, UINT uID, LPWSTR lpBuffer, int cchBufferMax) {
     if (!On()) return LoadStringW(hInstance, uID, lpBuffer, cchBufferMax);
-    ApiCall c("LoadString");
-    c.Arg("uID", uID).Arg("cchBufferMax", cchBufferMax);
+    tracing::LoadStringCall c(uID, cchBufferMax);
     if (DWORD e; c.Injected(&e)) return c.Result(0);
     return c.Result(LoadStringW(hInstance, uID, lpBuffer, cchBufferMax));
 }
