@@ -33,6 +33,13 @@ grep -qx 'ExecStart=/usr/bin/pelorn --headless' "$unit" || fail "the unit does n
 sed "s|^ExecStart=/usr/bin/|ExecStart=$usr/bin/|" "$unit" >"$work/pelorn.service"  # as systemd reads it, staged
 if command -v systemd-analyze >/dev/null; then
     systemd-analyze verify --man=no "$work/pelorn.service" || fail "systemd-analyze finds fault with the unit"
+    # Rated as a user's manager would rate it, without one running: it needs a runtime folder only.
+    export XDG_RUNTIME_DIR=${XDG_RUNTIME_DIR:-$work/run} && mkdir -p -m 0700 "$XDG_RUNTIME_DIR"
+    rating=$(systemd-analyze security --user --offline=true --no-pager "$work/pelorn.service" 2>&1) ||
+        fail "systemd-analyze security: $rating"
+    exposure=$(sed -n 's/^→ Overall exposure level for pelorn.service: \([0-9.]*\) .*/\1/p' <<<"$rating")
+    awk -v e="$exposure" 'BEGIN { exit !(e != "" && e <= 4.0) }' || fail "the unit's exposure is ${exposure:-unknown}: $rating"
+    grep -qx 'StateDirectory=pelorn' "$unit" || fail "the unit does not keep the device folder writable"
 fi
 
 (cd "$work" && cpack --config "$build/CPackConfig.cmake" -B "$work/deb" >"$work/cpack.log" 2>&1) || fail "$(cat "$work/cpack.log")"
