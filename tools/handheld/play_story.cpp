@@ -111,6 +111,7 @@ private:
         if (!s_.moments.empty() && !s_.moments.back().what.empty()) s_.moments.push_back({t, {}, {}});
         auto [name, rest] = Split(step);
         if (name == "start") {
+            s_.process.push_back({t, kStarted, "start"});
             Say(t, "the system starts");
         } else if (name == "tap") {
             Say(t, "tap at column " + rest);
@@ -123,8 +124,10 @@ private:
             Say(t, "OK pressed");
             Close(s_.boxes, t);
         } else if (name == "send") {
+            s_.process.push_back({t, kSent, "send " + rest});
             Say(t, "another program sends " + rest);
         } else if (name == "signal") {
+            s_.process.push_back({t, kSent, "SIG" + rest});
             Say(t, "SIG" + rest + " to the system's process");
         } else if (name == "power") {
             std::int64_t status = rest == "battery" ? 0 : rest == "online" ? 1 : 255;
@@ -203,6 +206,7 @@ private:
             // The process ends: its modal loops give up, whatever they showed.
             Close(s_.boxes, t);
             Close(s_.menus, t);
+            s_.process.push_back({t, kEnded, "close"});
             Say(t, "the system's process ends");
         }
     }
@@ -210,10 +214,11 @@ private:
     void Written(std::int64_t t, const std::string& name, const json& r) {
         std::int64_t value = Number(r, "data");
         if (name == "BatteryTimeout") {
-            Set(s_.backlight_timeout, t, value, std::to_string(value) + " s");
+            Set(s_.backlight_timeout, t, value, TimeoutLabel(value));
             backlight_timeout_ = value;
         } else if (name == "BattSuspendTimeout") {
-            Set(s_.suspend_timeout, t, value, std::to_string(value) + " s");
+            Set(s_.suspend_timeout, t, value, TimeoutLabel(value));
+            Set(s_.profile, t, profile_ == "GPS", profile_);
             Say(t, profile_ + " profile applied: backlight off after " +
                        (backlight_timeout_ ? std::to_string(*backlight_timeout_) + " s" : "?") + ", suspend after " +
                        std::to_string(value) + " s");
@@ -273,6 +278,8 @@ std::string SummaryText(const Story& story) {
     }
     return out;
 }
+
+std::string TimeoutLabel(std::int64_t seconds) { return seconds == 0 ? "never" : std::to_string(seconds) + " s"; }
 
 std::uint32_t IconColour(std::int64_t id) {
     static const std::map<UINT, std::vector<BYTE>> icons = EmbeddedIcons();
