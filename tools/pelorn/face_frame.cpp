@@ -13,6 +13,14 @@ Frame::Frame(int cols, int rows)
       cells_(static_cast<std::size_t>(cols_) * rows_),
       hits_(cells_.size()) {}
 
+void Frame::Clear() {
+    std::fill(cells_.begin(), cells_.end(), Cell{});
+    std::fill(hits_.begin(), hits_.end(), Hit{});
+    screen_col = screen_row = screen_cols = screen_rows = 0;
+    scale = 0;
+    too_small = false;
+}
+
 std::u32string Decode(const std::string& s) {
     std::u32string out;
     for (std::size_t i = 0; i < s.size();) {

@@ -523,9 +523,14 @@ private:
 
 Frame Render(const FaceState& state, int cols, int rows) {
     Frame frame(cols, rows);
-    if (cols <= 0 || rows <= 0) return frame;
-    Renderer(state, frame).Draw();
+    Render(state, frame);
     return frame;
+}
+
+void Render(const FaceState& state, Frame& frame) {
+    frame.Clear();
+    if (frame.cols() <= 0 || frame.rows() <= 0) return;
+    Renderer(state, frame).Draw();
 }
 
 }  // namespace pelorn
