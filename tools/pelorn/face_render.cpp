@@ -51,7 +51,8 @@ Rgb Over(std::uint32_t argb, Rgb under) {
 }
 
 Rgb Dim(Rgb c, double f) {
-    auto d = [f](std::uint8_t v) { return static_cast<std::uint8_t>(std::lround(v * f)); };
+    // Rounded half up, as lround rounds a value that cannot be negative, without its call.
+    auto d = [f](std::uint8_t v) { return static_cast<std::uint8_t>(v * f + 0.5); };
     return Rgb{d(c.r), d(c.g), d(c.b)};
 }
 
@@ -314,7 +315,7 @@ private:
             }
         }
 
-        if (s_.backlight_present) {
+        if (s_.backlight_present && s_.backlight_level < 10) {  // at 10 the screen is as bright as it gets
             double f = 0.3 + 0.7 * std::min<DWORD>(s_.backlight_level, 10) / 10.0;
             for (int r = 0; r < h; ++r)
                 for (int c = 0; c < w; ++c) {
