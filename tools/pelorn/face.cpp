@@ -17,6 +17,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <stdexcept>
+#include <type_traits>
 
 #include "common/control.h"
 #include "platform/host/gpio.h"
@@ -485,6 +486,9 @@ void Face::Draw(bool force) {
     spare_ = std::move(before);
 }
 
+// A row unchanged is one comparison of its bytes.
+static_assert(std::has_unique_object_representations_v<Cell>);
+
 void Face::Paint(const Frame* before) {
     const Frame& f = *frame_;
     std::string truecolour;
@@ -495,6 +499,8 @@ void Face::Paint(const Frame* before) {
         // ncurses may print unchanged cells between the changes of a row, to move along it: the
         // pictures from the row's first change to its last are painted again; the rest keep theirs.
         int first = 0, last = f.cols() - 1;
+        if (before && f.cols() > 0 && std::memcmp(&before->At(0, r), &f.At(0, r), sizeof(Cell) * f.cols()) == 0)
+            continue;
         if (before) {
             while (first <= last && before->At(first, r) == f.At(first, r))
                 ++first;
