@@ -101,14 +101,14 @@ TEST(ReceiverTest, AKilledReceiversTerminalIsNeverTheDevicesAndAVanishedLineCost
         std::this_thread::sleep_for(std::chrono::seconds(2));
         EXPECT_LT(CpuSeconds(pelorn.pid()) - before, 0.2) << "pelorn spins on a hung-up line";
     }
-    EXPECT_EQ("COM1 none (process " + std::to_string(dead) + ", which kept its terminal, has ended)\n",
-              Handheld(device, {"ports"}).out);
-
-    // The next program to get the dead receiver's terminal hears nothing of the device.
+    // The next program to get the dead receiver's terminal, free once pelorn has closed it, hears
+    // nothing of the device.
     std::list<pelorn_test::Pty> held;
     while (held.size() < 64 && (held.empty() || held.back().path() != pts))
         held.emplace_back();
     ASSERT_EQ(pts, held.back().path()) << "another program took the terminal first";
+    EXPECT_EQ("COM1 none (process " + std::to_string(dead) + ", which kept its terminal, has ended)\n",
+              Handheld(device, {"ports"}).out);
     pelorn_test::PelornProcess pelorn(device);
     auto up = [](const std::string& s) {
         return s.find("\"running\":true") != std::string::npos && pelorn_test::JsonNumber(s, "window");
