@@ -5,7 +5,7 @@
 set -euo pipefail
 
 needed=(cmake g++ make pkg-config libsqlite3-dev libgtest-dev libgmock-dev libbenchmark-dev libncurses-dev tmux
-        nlohmann-json3-dev groff-base man-db dpkg-dev librsvg2-bin)
+        nlohmann-json3-dev groff-base man-db dpkg-dev librsvg2-bin lintian systemd file)
 missing=()
 for pkg in "${needed[@]}" "$@"; do
   if ! dpkg-query -W -f='${Status}' "$pkg" 2>/dev/null | grep -q "install ok installed"; then

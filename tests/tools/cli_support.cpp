@@ -198,6 +198,12 @@ int HandheldProcess::Stop() {
     return ExitStatus(status);
 }
 
+void HandheldProcess::Kill() {
+    kill(pid_, SIGKILL);
+    waitpid(pid_, nullptr, 0);
+    pid_ = -1;
+}
+
 std::string HandheldProcess::Output() const { return Contents(out_); }
 
 std::string HandheldProcess::Errors() const { return Contents(out_ + ".err"); }

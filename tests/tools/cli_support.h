@@ -69,6 +69,9 @@ public:
 
     // Interrupts it (SIGINT, as Ctrl-C) and waits: its exit status, -1 when it did not exit normally.
     int Stop();
+    // Kills it outright (SIGKILL), as a crash would, and waits for its end.
+    void Kill();
+    pid_t pid() const { return pid_; }
     std::string Output() const;
     std::string Errors() const;
 

@@ -340,19 +340,21 @@ TEST(PlayTest, TheTimelineDrawsEachLaneAndARendererShowsIt) {
     // The renderer draws the whole picture at the size it declares, and finds every lane in it.
     int rc = std::system(("rsvg-convert -o " + folder + "/tour.png " + svg + " 2>" + folder + "/err").c_str());
     ASSERT_EQ(0, rc) << "rsvg-convert (librsvg2-bin, installed by scripts/deps.sh) failed";
-    EXPECT_EQ(std::make_pair(1180u, 420u), PngSize(folder + "/tour.png"));
-    EXPECT_NE(std::string::npos, picture.find("width=\"1180\" height=\"420\""));
+    EXPECT_EQ(std::make_pair(1180u, 678u), PngSize(folder + "/tour.png"));
+    EXPECT_NE(std::string::npos, picture.find("width=\"1180\" height=\"678\""));
     struct Lane {
         const char* id;
         const char* name;
         const char* shows;  // one piece of it, as a pointer over it tells
     } lanes[] = {
+        {"process", "start, close, sends", "send close at 24.98 s"},
         {"icon", "tray icon", "tray icon dark green square from 3.18 s to 4.68 s"},
         {"pin21", "pin 21", "pin 21 high from 3.28 s to 10.78 s"},
         {"pin38", "pin 38", "pin 38 high from 12.38 s to 13.88 s"},
         {"ac", "AC line", "AC line online from 6.28 s to 7.78 s"},
+        {"profile", "profile in force", "profile GPS from 4.68 s to 12.18 s"},
         {"backlight", "backlight level", "backlight level 10 from 4.68 s to 7.68 s"},
-        {"backlight-timeout", "backlight off after", "backlight off after 0 s from 4.68 s to 12.18 s"},
+        {"backlight-timeout", "backlight off after", "backlight off after never from 4.68 s to 12.18 s"},
         {"suspend-timeout", "suspend after", "suspend after 180 s from 1.68 s to 4.68 s"},
         {"events", "events set", "event PowerManager/ReloadActivityTimeouts at 1.68 s"},
         {"boxes", "message boxes", "box &quot;Shell_NotifyIcon Failure&quot; from 19.68 s to 19.88 s"},
@@ -371,6 +373,25 @@ TEST(PlayTest, TheTimelineDrawsEachLaneAndARendererShowsIt) {
         EXPECT_NE(std::string::npos, group.find(std::string("<title>") + lane.shows + "</title>")) << lane.id;
     }
     EXPECT_NE(std::string::npos, picture.find("fill=\"#006e00\"")) << "icon 130 in its colour";
+    auto group = [&picture](const std::string& id) {
+        std::size_t at = picture.find("<g id=\"" + id + "\">");
+        return at == std::string::npos ? "" : picture.substr(at, picture.find("</g>", at) - at);
+    };
+    EXPECT_NE(std::string::npos, picture.find("<title>start at 24.98 s</title>")) << "the second process";
+    EXPECT_NE(std::string::npos, picture.find("<title>close at 24.98 s</title>"));
+    for (const char* pin : {"pin21", "pin38"})
+        EXPECT_TRUE(group(pin).find(">high</text>") != std::string::npos &&
+                    group(pin).find(">low</text>") != std::string::npos)
+            << pin;
+    EXPECT_NE(std::string::npos, group("time").find(">time (s)</text>"));
+    EXPECT_EQ(std::string::npos, picture.find(" 0 s from ")) << "a time-out of 0 is never";
+    // The legend keys every lane's colours and marks, the icons the scenario showed among them.
+    std::string legend = group("legend");
+    for (const char* key : {">start<", ">close (the process ends)<", ">another program's send or signal<",
+                            ">130: dark green square<", ">battery<", ">online<", ">GPS<", ">standard<", ">never<",
+                            ">event<", ">box shown until answered<", ">menu open until chosen<"})
+        EXPECT_NE(std::string::npos, legend.find(key)) << key;
+    EXPECT_EQ(0, std::system(("rsvg-convert --export-id=legend -o " + folder + "/legend.png " + svg).c_str()));
     pelorn_test::RemoveTree(folder);
 }
 

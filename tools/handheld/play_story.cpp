@@ -129,6 +129,7 @@ private:
         if (!s_.moments.empty() && !s_.moments.back().what.empty()) s_.moments.push_back({t, {}, {}});
         auto [name, rest] = Split(step);
         if (name == "start") {
+            s_.process.push_back({t, kStarted, "start"});
             Say(t, "the system starts");
         } else if (name == "tap") {
             Say(t, "tap at column " + rest);
@@ -141,8 +142,10 @@ private:
             Say(t, "OK pressed");
             Close(s_.boxes, t);
         } else if (name == "send") {
+            s_.process.push_back({t, kSent, "send " + rest});
             Say(t, "another program sends " + rest + Answered(rest, result));
         } else if (name == "signal") {
+            s_.process.push_back({t, kSent, "SIG" + rest});
             Say(t, "SIG" + rest + " to the system's process");
         } else if (name == "power") {
             std::int64_t status = rest == "battery" ? 0 : rest == "online" ? 1 : 255;
@@ -221,6 +224,7 @@ private:
             // The process ends: its modal loops give up, whatever they showed.
             Close(s_.boxes, t);
             Close(s_.menus, t);
+            s_.process.push_back({t, kEnded, "close"});
             Say(t, "the system's process ends");
         }
     }
@@ -228,10 +232,11 @@ private:
     void Written(std::int64_t t, const std::string& name, const json& r) {
         std::int64_t value = Number(r, "data");
         if (name == "BatteryTimeout") {
-            Set(s_.backlight_timeout, t, value, std::to_string(value) + " s");
+            Set(s_.backlight_timeout, t, value, TimeoutLabel(value));
             backlight_timeout_ = value;
         } else if (name == "BattSuspendTimeout") {
-            Set(s_.suspend_timeout, t, value, std::to_string(value) + " s");
+            Set(s_.suspend_timeout, t, value, TimeoutLabel(value));
+            Set(s_.profile, t, profile_ == "GPS", profile_);
             auto timeout = [](std::int64_t s) { return tools::TimeoutWords(static_cast<DWORD>(s), 1); };
             Say(t, profile_ + " profile applied: backlight off " +
                        (backlight_timeout_ ? timeout(*backlight_timeout_) : "?") + ", suspend " + timeout(value));
@@ -291,6 +296,8 @@ std::string SummaryText(const Story& story) {
     }
     return out;
 }
+
+std::string TimeoutLabel(std::int64_t seconds) { return seconds == 0 ? "never" : std::to_string(seconds) + " s"; }
 
 std::uint32_t IconColour(std::int64_t id) {
     static const std::map<UINT, std::vector<BYTE>> icons = EmbeddedIcons();

@@ -11,6 +11,12 @@
 
 namespace handheld {
 
+// What the process lane marks.
+enum ProcessMark { kStarted = 0, kEnded = 1, kSent = 2 };
+
+// A time-out as the lanes label it: seconds, or "never" for 0.
+std::string TimeoutLabel(std::int64_t seconds);
+
 struct Story {
     // A lane holds values from a time on; a value holds until the next one.
     struct Change {
@@ -36,6 +42,8 @@ struct Story {
     std::vector<Change> backlight;          // the level sent to BKL1:
     std::vector<Change> backlight_timeout;  // seconds, as written to BatteryTimeout
     std::vector<Change> suspend_timeout;    // seconds, as written to BattSuspendTimeout
+    std::vector<Change> profile;            // the profile last applied: 1 GPS, 0 standard
+    std::vector<Change> process;            // value: a ProcessMark; label: what happened
     std::vector<Change> events;             // each named event set; label: its name
     std::vector<Span> boxes;                // message boxes and dialogs, from shown to answered
     std::vector<Span> menus;

@@ -14,6 +14,20 @@ constexpr int kPlotWidth = 1000;
 constexpr int kLaneHeight = 34;
 constexpr int kTop = 40;
 constexpr int kAxisHeight = 40;
+constexpr int kLegendRow = 20;
+
+// A legend's key: a lane's colour or mark, and what it means.
+struct Key {
+    enum Shape { kBlock, kMark, kLine } shape;
+    std::string colour;
+    std::string text;
+};
+struct LegendRow {
+    std::string lane;
+    std::vector<Key> keys;
+};
+
+constexpr char kLevelColour[] = "#1f4e9e";
 
 std::string Escaped(const std::string& text) {
     std::string out;
@@ -102,6 +116,10 @@ public:
             // The top leaves room for the value written above the line.
             return y_ + kLaneHeight - 7 - frac * (kLaneHeight - 23);
         };
+        if (!numbers)  // a pin: its two levels named beside the lane
+            for (std::int64_t v : {top, std::int64_t{0}})
+                Add("<text x=\"" + Num(kLabelWidth - 4) + "\" y=\"" + Num(level(v) + 3) +
+                    "\" font-size=\"9\" text-anchor=\"end\" fill=\"#1f4e9e\">" + (v ? "high" : "low") + "</text>");
         for (std::size_t i = 0; i < lane.size(); ++i) {
             std::int64_t to = i + 1 < lane.size() ? lane[i + 1].t : end_;
             double y = level(lane[i].value);
@@ -116,18 +134,18 @@ public:
                     "</text>");
         }
         if (!points.empty())
-            Add("<polyline points=\"" + points + "\" fill=\"none\" stroke=\"#1f4e9e\" stroke-width=\"2\"/>");
+            Add("<polyline points=\"" + points + "\" fill=\"none\" stroke=\"" + kLevelColour +
+                "\" stroke-width=\"2\"/>");
     }
 
-    // Moments: a mark each.
-    void Marks(const std::vector<Story::Change>& lane, const std::string& what) {
-        for (const Story::Change& c : lane) {
-            bool backlight = c.label.find("BackLight") != std::string::npos;
-            Add("<rect x=\"" + Num(X(c.t) - (backlight ? 2 : 0)) + "\" y=\"" + Num(y_ + 5) +
-                "\" width=\"2\" height=\"" + Num(kLaneHeight - 10) + "\" fill=\"" +
-                (backlight ? "#c07000" : "#7030a0") + "\"><title>" +
-                Escaped(what + " " + c.label + " at " + Seconds(c.t)) + "</title></rect>");
-        }
+    // Moments: a mark each, in the colour `fill` gives it; marks of different values at one moment
+    // stand side by side (a start just left of a close, a send just right of it).
+    void Marks(const std::vector<Story::Change>& lane, const std::string& what,
+               std::string (*fill)(const Story::Change&)) {
+        for (const Story::Change& c : lane)
+            Add("<rect x=\"" + Num(X(c.t) - 1 + 3.0 * static_cast<double>(c.value - 1)) + "\" y=\"" + Num(y_ + 5) +
+                "\" width=\"2\" height=\"" + Num(kLaneHeight - 10) + "\" fill=\"" + fill(c) + "\"><title>" +
+                Escaped((what.empty() ? "" : what + " ") + c.label + " at " + Seconds(c.t)) + "</title></rect>");
     }
 
     void Spans(const std::vector<Story::Span>& spans, const std::string& fill, const std::string& what) {
@@ -136,8 +154,35 @@ public:
                   what + " " + s.label + " from " + Seconds(s.from) + " to " + Seconds(s.to.value_or(end_)));
     }
 
+    // One row of keys a lane, under the time axis.
+    void Legend(const std::vector<LegendRow>& rows) {
+        double y = kTop + lanes_ * kLaneHeight + kAxisHeight;
+        legend_ = "<g id=\"legend\">\n";
+        legend_ += "  <text x=\"8\" y=\"" + Num(y + 14) + "\" font-size=\"13\" font-weight=\"bold\">legend</text>\n";
+        for (const LegendRow& row : rows) {
+            y += kLegendRow;
+            legend_ += "  <text x=\"8\" y=\"" + Num(y + 14) + "\" font-size=\"12\">" + Escaped(row.lane) + "</text>\n";
+            double x = kLabelWidth;
+            for (const Key& k : row.keys) {
+                if (k.shape == Key::kLine)
+                    legend_ += "  <line x1=\"" + Num(x) + "\" y1=\"" + Num(y + 10) + "\" x2=\"" + Num(x + 16) +
+                               "\" y2=\"" + Num(y + 10) + "\" stroke=\"" + k.colour + "\" stroke-width=\"2\"/>\n";
+                else
+                    legend_ += "  <rect x=\"" + Num(k.shape == Key::kMark ? x + 7 : x) + "\" y=\"" + Num(y + 3) +
+                               "\" width=\"" + (k.shape == Key::kMark ? "2" : "16") + "\" height=\"14\" fill=\"" +
+                               k.colour + "\" stroke=\"#555\" stroke-width=\"" + (k.shape == Key::kMark ? "0" : "0.5") +
+                               "\"/>\n";
+                legend_ += "  <text x=\"" + Num(x + 20) + "\" y=\"" + Num(y + 14) + "\" font-size=\"11\">" +
+                           Escaped(k.text) + "</text>\n";
+                x += 28 + 6.5 * static_cast<double>(k.text.size());
+            }
+        }
+        legend_ += "</g>\n";
+        legend_height_ = static_cast<int>(rows.size() + 1) * kLegendRow + 10;
+    }
+
     std::string Finish(const std::string& title) {
-        int height = kTop + lanes_ * kLaneHeight + kAxisHeight;
+        int height = kTop + lanes_ * kLaneHeight + kAxisHeight + legend_height_;
         int width = kLabelWidth + kPlotWidth + 30;
         std::string axis;
         // A tick every 1, 2 or 5 times a power of ten seconds, about ten across.
@@ -157,13 +202,14 @@ public:
             axis += "<text x=\"" + Num(X(t)) + "\" y=\"" + Num(base + 20) +
                     "\" font-size=\"11\" text-anchor=\"middle\">" + std::to_string(t / 1000) + " s</text>\n";
         }
+        axis += "<text x=\"8\" y=\"" + Num(base + 20) + "\" font-size=\"13\">time (s)</text>\n";
         axis += "</g>\n";
         return "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"" +
                std::to_string(width) + "\" height=\"" + std::to_string(height) + "\" viewBox=\"0 0 " +
                std::to_string(width) + " " + std::to_string(height) +
                "\" font-family=\"sans-serif\">\n<rect width=\"100%\" height=\"100%\" fill=\"#fff\"/>\n"
                "<text x=\"8\" y=\"24\" font-size=\"16\">" +
-               Escaped(title) + "</text>\n" + out_ + axis + "</svg>\n";
+               Escaped(title) + "</text>\n" + out_ + axis + legend_ + "</svg>\n";
     }
 
 private:
@@ -178,13 +224,48 @@ private:
     int lanes_ = 0;
     double y_ = 0;
     std::string out_;
+    std::string legend_;
+    int legend_height_ = 0;
 };
 
 std::string IconFill(const Story::Change& c) { return Hex(IconColour(c.value)); }
 
-std::string AcFill(const Story::Change& c) { return c.value == 1 ? "#7fb2ff" : c.value == 0 ? "#ffd27f" : "#cccccc"; }
+// The lanes' colours, each with what it means (the legend's keys).
+constexpr const char* kAcColours[][2] = {{"#ffd27f", "battery"}, {"#7fb2ff", "online"}, {"#cccccc", "unknown"}};
+constexpr const char* kTimeoutColours[][2] = {{"#c8e6c9", "after so many seconds"}, {"#f2b8b8", "never"}};
+constexpr const char* kProfileColours[][2] = {{"#d9c7f0", "standard"}, {"#8fd19e", "GPS"}};
+constexpr const char* kEventColours[][2] = {{"#7030a0", "event"}, {"#c07000", "backlight event"}};
+constexpr const char* kProcessColours[][2] = {
+    {"#2e8b57", "start"}, {"#c00000", "close (the process ends)"}, {"#1f4e9e", "another program's send or signal"}};
+constexpr char kBoxColour[] = "#fff3a0", kMenuColour[] = "#d0e8ff";
 
-std::string TimeoutFill(const Story::Change& c) { return c.value == 0 ? "#f2b8b8" : "#c8e6c9"; }
+std::string AcFill(const Story::Change& c) { return kAcColours[c.value == 0 ? 0 : c.value == 1 ? 1 : 2][0]; }
+std::string TimeoutFill(const Story::Change& c) { return kTimeoutColours[c.value == 0][0]; }
+std::string ProfileFill(const Story::Change& c) { return kProfileColours[c.value == 1][0]; }
+std::string EventFill(const Story::Change& c) {
+    return kEventColours[c.label.find("BackLight") != std::string::npos][0];
+}
+std::string ProcessFill(const Story::Change& c) { return kProcessColours[std::clamp<std::int64_t>(c.value, 0, 2)][0]; }
+
+template <std::size_t N>
+std::vector<Key> Keys(const char* const (&colours)[N][2], Key::Shape shape = Key::kBlock) {
+    std::vector<Key> keys;
+    for (const auto& c : colours)
+        keys.push_back({shape, c[0], c[1]});
+    return keys;
+}
+
+// The icon lane's key: each picture the scenario showed, once.
+std::vector<Key> IconKeys(const Story& story) {
+    std::vector<Key> keys;
+    for (const Story::Change& c : story.icon) {
+        if (c.value == 0) continue;
+        Key k{Key::kBlock, Hex(IconColour(c.value)), std::to_string(c.value) + ": " + c.label};
+        if (std::none_of(keys.begin(), keys.end(), [&](const Key& o) { return o.text == k.text; })) keys.push_back(k);
+    }
+    if (keys.empty()) keys.push_back({Key::kBlock, "#ffffff", "none shown"});
+    return keys;
+}
 
 std::int64_t Highest(const std::vector<Story::Change>& lane) {
     std::int64_t top = 0;
@@ -197,6 +278,9 @@ std::int64_t Highest(const std::vector<Story::Change>& lane) {
 
 std::string TimelineSvg(const Story& story, const std::string& title) {
     Picture p(story);
+    p.Begin("process", "start, close, sends");
+    p.Marks(story.process, "", ProcessFill);
+    p.End();
     p.Begin("icon", "tray icon");
     p.Blocks(story.icon, "tray icon", IconFill, true);
     p.End();
@@ -209,6 +293,9 @@ std::string TimelineSvg(const Story& story, const std::string& title) {
     p.Begin("ac", "AC line");
     p.Blocks(story.ac_line, "AC line", AcFill);
     p.End();
+    p.Begin("profile", "profile in force");
+    p.Blocks(story.profile, "profile", ProfileFill);
+    p.End();
     p.Begin("backlight", "backlight level");
     p.Steps(story.backlight, std::max<std::int64_t>(Highest(story.backlight), 1), "backlight level", true);
     p.End();
@@ -219,14 +306,25 @@ std::string TimelineSvg(const Story& story, const std::string& title) {
     p.Blocks(story.suspend_timeout, "suspend after", TimeoutFill);
     p.End();
     p.Begin("events", "events set");
-    p.Marks(story.events, "event");
+    p.Marks(story.events, "event", EventFill);
     p.End();
     p.Begin("boxes", "message boxes");
-    p.Spans(story.boxes, "#fff3a0", "box");
+    p.Spans(story.boxes, kBoxColour, "box");
     p.End();
     p.Begin("menus", "menus");
-    p.Spans(story.menus, "#d0e8ff", "menu");
+    p.Spans(story.menus, kMenuColour, "menu");
     p.End();
+    p.Legend({
+        {"start, close, sends", Keys(kProcessColours, Key::kMark)},
+        {"tray icon", IconKeys(story)},
+        {"pins, backlight level", {{Key::kLine, kLevelColour, "level: up high (brighter), down low"}}},
+        {"AC line", Keys(kAcColours)},
+        {"profile in force", Keys(kProfileColours)},
+        {"time-outs", Keys(kTimeoutColours)},
+        {"events set", Keys(kEventColours, Key::kMark)},
+        {"boxes, menus",
+         {{Key::kBlock, kBoxColour, "box shown until answered"}, {Key::kBlock, kMenuColour, "menu open until chosen"}}},
+    });
     return p.Finish(title);
 }
 

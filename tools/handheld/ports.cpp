@@ -35,7 +35,8 @@ int PortsMain(int argc, char** argv) {
                   << "Maps serial ports of the device in PELORN_DEVICE to a terminal (a device path such as\n"
                      "/dev/ttyUSB0 or /dev/pts/3), to the built-in simulated receiver (sim), or to nothing\n"
                      "(none: the port does not exist). Without arguments, lists the mapped ports. The\n"
-                     "system meets a new mapping when it next opens the port.\n";
+                     "system meets a new mapping when it next opens the port. A port mapped by a program\n"
+                     "that keeps the terminal (handheld receiver) exists only while that program runs.\n";
         return 0;
     }
     std::vector<std::pair<int, std::string>> changes;
@@ -68,9 +69,16 @@ int PortsMain(int argc, char** argv) {
                           << ": opens only once it does\n";
         }
         if (changes.empty())
-            for (int port = 0; port <= 9; ++port)
-                if (std::string path = serial.Mapping(port); !path.empty())
-                    std::cout << "COM" << port << " " << path << "\n";
+            for (int port = 0; port <= 9; ++port) {
+                std::string path = serial.Mapping(port);
+                long owner = serial.Owner(port);
+                if (!path.empty())
+                    std::cout << "COM" << port << " " << path
+                              << (owner ? " (while process " + std::to_string(owner) + " runs)" : "") << "\n";
+                else if (owner)
+                    std::cout << "COM" << port << " none (process " << owner
+                              << ", which kept its terminal, has ended)\n";
+            }
         return 0;
     } catch (const host::DeviceError& e) {
         std::cerr << "handheld ports: " << e.what() << "\n";

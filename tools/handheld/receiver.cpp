@@ -99,6 +99,9 @@ public:
         }
     }
 
+    // How many bytes reached the system's side of the line.
+    unsigned long long fed() const { return fed_; }
+
 private:
     bool Done() const { return !loop_ && offset_ >= said_.size(); }
 
@@ -114,6 +117,7 @@ private:
             if (listening) {
                 ssize_t w = write(master, said_.data() + offset_, n);
                 if (w < 0 && errno != EAGAIN) return;  // the line is gone
+                if (w > 0) fed_ += static_cast<unsigned long long>(w);
             }
             // What the system did not take in time is lost, as on a real line.
             offset_ += n;
@@ -136,6 +140,7 @@ private:
     bool loop_;
     std::optional<Clock::time_point> start_;  // when the system first opened the port
     unsigned long long sent_ = 0;
+    unsigned long long fed_ = 0;
     std::size_t offset_ = 0;
 };
 
@@ -150,7 +155,9 @@ int ReceiverMain(int argc, char** argv) {
                      "opens the port; what comes while the port is closed is lost. --loop plays the log\n"
                      "again and again; without it the receiver falls silent at its end. What the system\n"
                      "writes to the receiver (the reset sentence) is printed as it arrives. Runs until\n"
-                     "interrupted, then maps COM1 back to what it was.\n";
+                     "interrupted, then says how many bytes the system was fed and maps COM1 back to\n"
+                     "what it was. COM1 names the receiver as its owner: killed outright, it leaves a\n"
+                     "port that does not exist, never a terminal another program may get next.\n";
         return 0;
     }
     std::string log;
@@ -200,17 +207,22 @@ int ReceiverMain(int argc, char** argv) {
     signal(SIGPIPE, SIG_IGN);
 
     std::string before;
+    long before_owner = 0;
     try {
         Pty pty;
         {
             OnDevice on;
             host::SerialPorts& serial = host::Handheld::Current().serial();
             before = serial.Mapping(1);
-            serial.Map(1, pty.path);
+            before_owner = before.empty() ? 0 : serial.Owner(1);
+            // Ours while we live: killed, we leave no mapping to a terminal someone else may get.
+            serial.Map(1, pty.path, static_cast<long>(getpid()));
         }
         std::cerr << "handheld receiver: COM1 is " << pty.path << "; " << log << " plays at " << baud
                   << " baud once the system opens it\n";
-        Receiver(said, baud, loop).Run(pty);
+        Receiver receiver(said, baud, loop);
+        receiver.Run(pty);
+        std::cerr << "handheld receiver: fed " << receiver.fed() << " bytes of " << log << " to the system\n";
         OnDevice on;
         host::SerialPorts& serial = host::Handheld::Current().serial();
         // Someone else may have mapped the port since: theirs stays.
@@ -218,7 +230,7 @@ int ReceiverMain(int argc, char** argv) {
             if (before.empty())
                 serial.Unmap(1);
             else
-                serial.Map(1, before);
+                serial.Map(1, before, before_owner);
         }
         return 0;
     } catch (const host::DeviceError& e) {

@@ -17,6 +17,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <stdexcept>
+#include <type_traits>
 
 #include "common/control.h"
 #include "platform/host/gpio.h"
@@ -168,6 +169,9 @@ Face::Face(host::Handheld& device) : device_(device), term_(std::make_unique<Ter
     nonl();
     keypad(stdscr, TRUE);
     nodelay(stdscr, TRUE);
+    // Keys are read when the loop wakes for them: an update goes out whole, in one write, rather
+    // than flushed before every look for typed-ahead keys.
+    typeahead(-1);
     set_escdelay(25);
     curs_set(0);
     // NO_COLOR set to anything but empty: no colour at all, pictures included.
@@ -469,35 +473,69 @@ void Face::Draw(bool force) {
     s.help = help_;
     if (!force && shown_ && *shown_ == s && frame_ && frame_->cols() == COLS && frame_->rows() == LINES) return;
     shown_ = std::move(s);
+    // Drawn into the frame before the one on the screen, when it has the size: no new cells a tick.
     std::unique_ptr<Frame> before = std::move(frame_);
-    frame_ = std::make_unique<Frame>(Render(*shown_, COLS, LINES));
+    if (spare_ && spare_->cols() == COLS && spare_->rows() == LINES)
+        frame_ = std::move(spare_);
+    else
+        frame_ = std::make_unique<Frame>(COLS, LINES);
+    Render(*shown_, *frame_);
     // After a forced redraw ncurses paints every cell, and every picture cell is painted again.
     const bool same_size = before && before->cols() == frame_->cols() && before->rows() == frame_->rows();
     Paint(force || !same_size ? nullptr : before.get());
+    spare_ = std::move(before);
 }
+
+// A row unchanged is one comparison of its bytes.
+static_assert(std::has_unique_object_representations_v<Cell>);
 
 void Face::Paint(const Frame* before) {
     const Frame& f = *frame_;
     std::string truecolour;
+    // Where the picture's own output stands, and its colours: a run of cells needs them once.
+    int at_row = -1, at_col = -1;
+    std::optional<std::pair<Rgb, Rgb>> colours;
     for (int r = 0; r < f.rows(); ++r) {
-        // ncurses may print unchanged cells of a row it updates, to move along it: the pictures
-        // of such a row are painted again; rows it leaves alone keep theirs.
-        bool row_kept = before != nullptr;
-        for (int c = 0; row_kept && c < f.cols(); ++c)
-            row_kept = before->At(c, r) == f.At(c, r);
-        for (int c = 0; c < f.cols(); ++c) {
+        // ncurses may print unchanged cells between the changes of a row, to move along it: the
+        // pictures from the row's first change to its last are painted again; the rest keep theirs.
+        int first = 0, last = f.cols() - 1;
+        if (before && f.cols() > 0 && std::memcmp(&before->At(0, r), &f.At(0, r), sizeof(Cell) * f.cols()) == 0)
+            continue;
+        if (before) {
+            while (first <= last && before->At(first, r) == f.At(first, r))
+                ++first;
+            while (last >= first && before->At(last, r) == f.At(last, r))
+                --last;
+        }
+        for (int c = first; c <= last; ++c) {
             const Cell& cell = f.At(c, r);
-            int pair = term_->colour ? alloc_pair(Nearest(cell.fg), Nearest(cell.bg)) : 0;
-            if (pair < 0) pair = 0;
-            wchar_t text[2] = {static_cast<wchar_t>(cell.ch), L'\0'};
-            cchar_t cc;
-            setcchar(&cc, text, cell.bold ? A_BOLD : A_NORMAL, static_cast<short>(pair), &pair);
-            mvwadd_wch(stdscr, r, c, &cc);
-            if (term_->truecolour && cell.picture && !row_kept) {
+            // Only cells that change reach ncurses: the others are on the screen already, and
+            // matching their colours and having ncurses compare them costs more than a tick. A
+            // picture in true colour is drawn by us alone once on the screen: ncurses would only
+            // draw it in the nearest colours first.
+            bool changed = !before || !(before->At(c, r) == cell);
+            if (changed && !(before && term_->truecolour && cell.picture)) {
+                int pair = term_->colour ? alloc_pair(Nearest(cell.fg), Nearest(cell.bg)) : 0;
+                if (pair < 0) pair = 0;
+                wchar_t text[2] = {static_cast<wchar_t>(cell.ch), L'\0'};
+                cchar_t cc;
+                setcchar(&cc, text, cell.bold ? A_BOLD : A_NORMAL, static_cast<short>(pair), &pair);
+                mvwadd_wch(stdscr, r, c, &cc);
+            }
+            if (term_->truecolour && cell.picture) {
                 char seq[96];
-                std::snprintf(seq, sizeof seq, "\033[%d;%dH\033[0;38;2;%d;%d;%d;48;2;%d;%d;%dm", r + 1, c + 1,
-                              cell.fg.r, cell.fg.g, cell.fg.b, cell.bg.r, cell.bg.g, cell.bg.b);
-                truecolour += seq;
+                if (r != at_row || c != at_col) {
+                    std::snprintf(seq, sizeof seq, "\033[%d;%dH", r + 1, c + 1);
+                    truecolour += seq;
+                }
+                if (!colours || colours->first != cell.fg || colours->second != cell.bg) {
+                    std::snprintf(seq, sizeof seq, "\033[0;38;2;%d;%d;%d;48;2;%d;%d;%dm", cell.fg.r, cell.fg.g,
+                                  cell.fg.b, cell.bg.r, cell.bg.g, cell.bg.b);
+                    truecolour += seq;
+                    colours = std::make_pair(cell.fg, cell.bg);
+                }
+                at_row = r;
+                at_col = c + 1;
                 char utf8[8];
                 std::mbstate_t state{};
                 std::size_t n = std::wcrtomb(utf8, static_cast<wchar_t>(cell.ch), &state);

@@ -69,6 +69,8 @@ struct Cell {
 class Frame {
 public:
     Frame(int cols, int rows);
+    // Every cell blank and without a hit again, keeping the storage.
+    void Clear();
     int cols() const { return cols_; }
     int rows() const { return rows_; }
     Cell& At(int col, int row) { return cells_[Index(col, row)]; }
@@ -107,6 +109,8 @@ constexpr int kMinCols = 74;
 constexpr int kMinRows = 24;
 
 Frame Render(const FaceState& state, int cols, int rows);
+// The same into `frame`, cleared first: a face redrawing every tick reuses its frames.
+void Render(const FaceState& state, Frame& frame);
 
 // What a click on a cell with that hit does, as the person would do it: taps the tray icon,
 // chooses the item, taps beside the menu, presses OK. False when it did nothing.
@@ -152,7 +156,8 @@ private:
     std::deque<Key> pending_;
     std::optional<FaceState> shown_;
     std::unique_ptr<Frame> frame_;
-    int menu_id_ = 0;  // the menu the selection belongs to
+    std::unique_ptr<Frame> spare_;  // the frame before, drawn over next time
+    int menu_id_ = 0;               // the menu the selection belongs to
     int selected_ = -1;
     std::string com1_sent_, com1_received_;
     std::string note_;

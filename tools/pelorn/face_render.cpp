@@ -52,7 +52,8 @@ Rgb Over(std::uint32_t argb, Rgb under) {
 }
 
 Rgb Dim(Rgb c, double f) {
-    auto d = [f](std::uint8_t v) { return static_cast<std::uint8_t>(std::lround(v * f)); };
+    // Rounded half up, as lround rounds a value that cannot be negative, without its call.
+    auto d = [f](std::uint8_t v) { return static_cast<std::uint8_t>(v * f + 0.5); };
     return Rgb{d(c.r), d(c.g), d(c.b)};
 }
 
@@ -315,7 +316,7 @@ private:
             }
         }
 
-        if (s_.backlight_present) {
+        if (s_.backlight_present && s_.backlight_level < 10) {  // at 10 the screen is as bright as it gets
             double f = 0.3 + 0.7 * std::min<DWORD>(s_.backlight_level, 10) / 10.0;
             for (int r = 0; r < h; ++r)
                 for (int c = 0; c < w; ++c) {
@@ -522,9 +523,14 @@ private:
 
 Frame Render(const FaceState& state, int cols, int rows) {
     Frame frame(cols, rows);
-    if (cols <= 0 || rows <= 0) return frame;
-    Renderer(state, frame).Draw();
+    Render(state, frame);
     return frame;
+}
+
+void Render(const FaceState& state, Frame& frame) {
+    frame.Clear();
+    if (frame.cols() <= 0 || frame.rows() <= 0) return;
+    Renderer(state, frame).Draw();
 }
 
 }  // namespace pelorn

@@ -2,6 +2,8 @@
 // reached and left each port.
 #include "platform/host/serial.h"
 
+#include <unistd.h>
+
 #include <algorithm>
 
 #include "platform/host/comm_port.h"
@@ -22,6 +24,9 @@ std::u16string ValueName(int port) {
         name += static_cast<char16_t>(c);
     return name;
 }
+
+// The process that keeps the mapping's terminal alive, when it gave one.
+std::u16string OwnerName(int port) { return ValueName(port) + u"Owner"; }
 
 }  // namespace
 
@@ -55,23 +60,34 @@ RegKeyId PortsKey(RegistryStore& reg) {
 
 // The registry is read and written through the store, not the seam: these are the device's own
 // reads, which neither the trace nor injected faults may see.
-void SerialPorts::Map(int port, const std::string& path) {
+void SerialPorts::Map(int port, const std::string& path, long owner) {
     RegistryStore& reg = registry_;
     RegKeyId key = PortsKey(reg);
     std::vector<BYTE> data = PathValue(path);
-    if (reg.SetValue(key, ValueName(port), REG_SZ, data.data(), data.size()) != ERROR_SUCCESS)
-        throw DeviceError("cannot write the serial port mapping to " + reg.file());
+    LONG r = reg.SetValue(key, ValueName(port), REG_SZ, data.data(), data.size());
+    if (r == ERROR_SUCCESS && owner > 0) {
+        std::vector<BYTE> pid = DwordData(static_cast<DWORD>(owner));
+        r = reg.SetValue(key, OwnerName(port), REG_DWORD, pid.data(), pid.size());
+    } else if (r == ERROR_SUCCESS) {
+        r = reg.DeleteValue(key, OwnerName(port));
+        if (r == ERROR_FILE_NOT_FOUND) r = ERROR_SUCCESS;
+    }
+    if (r != ERROR_SUCCESS) throw DeviceError("cannot write the serial port mapping to " + reg.file());
 }
 
 void SerialPorts::Unmap(int port) {
     RegistryStore& reg = registry_;
-    LONG r = reg.DeleteValue(PortsKey(reg), ValueName(port));
-    if (r != ERROR_SUCCESS && r != ERROR_FILE_NOT_FOUND)
-        throw DeviceError("cannot write the serial port mapping to " + reg.file());
+    RegKeyId key = PortsKey(reg);
+    for (const std::u16string& name : {ValueName(port), OwnerName(port)}) {
+        LONG r = reg.DeleteValue(key, name);
+        if (r != ERROR_SUCCESS && r != ERROR_FILE_NOT_FOUND)
+            throw DeviceError("cannot write the serial port mapping to " + reg.file());
+    }
 }
 
 // A device whose ports were never mapped has the factory's wiring: the simulated receiver on
-// COM1 and nothing else. Once the Ports key exists, only its values count.
+// COM1 and nothing else. Once the Ports key exists, only its values count. A terminal whose owner
+// has died is gone with it, though its number may already serve another program: no mapping.
 std::string SerialPorts::Mapping(int port) const {
     RegistryStore& reg = registry_;
     RegKeyId key = 0;
@@ -81,7 +97,19 @@ std::string SerialPorts::Mapping(int port) const {
     if (reg.GetValue(key, ValueName(port), &value) != ERROR_SUCCESS ||
         (value.type != REG_SZ && value.type != REG_EXPAND_SZ))
         return {};
+    long owner = Owner(port);
+    if (owner > 0 && owner != static_cast<long>(getpid()) && !ProcessAlive(static_cast<pid_t>(owner))) return {};
     return json::Utf8(StringOf(value.data));
+}
+
+long SerialPorts::Owner(int port) const {
+    RegistryStore& reg = registry_;
+    RegKeyId key = 0;
+    RegValue value;
+    if (reg.OpenKey(RegistryStore::Root(HKEY_LOCAL_MACHINE), kPortsKey, &key) != ERROR_SUCCESS ||
+        reg.GetValue(key, OwnerName(port), &value) != ERROR_SUCCESS || value.type != REG_DWORD)
+        return 0;
+    return static_cast<long>(DwordOf(value.data).value_or(0));
 }
 
 std::vector<PortWrite> SerialPorts::Writes(int port) const {

@@ -2,7 +2,8 @@
 //
 // The handheld's registry says what each port is: HKEY_LOCAL_MACHINE\Software\Handheld\Ports,
 // value "COMn" (REG_SZ), a device path such as /dev/ttyUSB0 or /dev/pts/3, or "sim" for the
-// built-in receiver. A new device maps COM1 to "sim". A port without a mapping, or whose path
+// built-in receiver; "COMnOwner" (REG_DWORD), when present, the process that keeps the path alive.
+// A new device maps COM1 to "sim". A port without a mapping, whose owner has died, or whose path
 // cannot be opened as a terminal, does not exist.
 //
 // Time on a port is the handheld's clock. A wait on the simulated receiver moves the virtual clock
@@ -60,12 +61,16 @@ public:
     SerialPorts(const SerialPorts&) = delete;
     SerialPorts& operator=(const SerialPorts&) = delete;
 
-    // Writes the registry mapping of COM`port`: a device path, or "sim".
-    void Map(int port, const std::string& path);
+    // Writes the registry mapping of COM`port`: a device path, or "sim". An `owner` (a process
+    // id, written beside it as COMnOwner) keeps the path alive: once it has died the port does
+    // not exist, so a terminal number handed to another program is never opened as this port.
+    void Map(int port, const std::string& path, long owner = 0);
     // Removes the mapping: the port no longer exists.
     void Unmap(int port);
-    // The mapping, empty when there is none.
+    // The mapping, empty when there is none or its owner has died.
     std::string Mapping(int port) const;
+    // The process the mapping names as its owner; 0 for none.
+    long Owner(int port) const;
 
     // What reached the line of COM`port` since the handheld was switched on, write by write.
     std::vector<PortWrite> Writes(int port) const;

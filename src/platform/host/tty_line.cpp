@@ -69,14 +69,18 @@ public:
         int timeout = span < 0 ? -1 : static_cast<int>(std::min<Millis>(span, INT_MAX));
         auto started = std::chrono::steady_clock::now();
         pollfd p{fd_, POLLIN, 0};
-        int n;
-        do {
-            n = ::poll(&p, 1, timeout);
-        } while (n < 0 && errno == EINTR);
-        bool readable = n > 0 && (p.revents & POLLIN);
-        bool gone = n > 0 && !readable;  // hung up: nothing more will come
+        int n = 0;
+        // A hung-up terminal polls ready for ever (POLLIN with POLLHUP, reads of nothing): once
+        // seen it is a closed line, waited on as the clock says, never polled again.
+        if (!gone_) {
+            do {
+                n = ::poll(&p, 1, timeout);
+            } while (n < 0 && errno == EINTR);
+            gone_ = n < 0 || (n > 0 && (p.revents & (POLLHUP | POLLERR | POLLNVAL)));
+        }
+        bool readable = !gone_ && n > 0 && (p.revents & POLLIN);
         if (!virtual_clock) {
-            if (gone) clock_.AdvanceTo(deadline == kForever ? now + 1000 : deadline);
+            if (gone_) clock_.AdvanceTo(deadline == kForever ? now + 1000 : deadline);
             return;
         }
         if (readable) {
@@ -85,7 +89,7 @@ public:
             clock_.AdvanceTo(std::min(deadline, now + static_cast<Millis>(spent.count())));
         } else if (deadline != kForever) {
             clock_.AdvanceTo(deadline);  // quiet for the grace period: quiet to the end
-        } else if (gone) {
+        } else if (gone_) {
             throw Deadlock("a wait without end on a serial line whose other end has gone");
         }
     }
@@ -193,6 +197,7 @@ public:
 
 private:
     int fd_;
+    bool gone_ = false;  // the other end hung up
     Clock& clock_;
     const Millis* grace_;
 };
