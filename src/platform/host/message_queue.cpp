@@ -7,8 +7,8 @@
 #include "platform/host/endpoint.h"
 #include "platform/host/handheld.h"
 #include "platform/host/trace.h"
-#include "platform/trace/calls.h"
 #include "platform/host/window_manager_impl.h"
+#include "platform/trace/calls.h"
 
 namespace host {
 
@@ -123,6 +123,8 @@ void WindowManager::Impl::Idle(std::optional<Millis> deadline) {
         QuietCalls quiet(dev);
         if (dev.user().Act()) return;
     }
+    // What the user's turn read or wrote is done with too, before the device sleeps.
+    dev.clock().BeforeWait();
     Millis next = NextTimerDue();
     if (deadline) next = std::min(next, *deadline);
     if (dev.clock().IsVirtual()) {
@@ -262,8 +264,8 @@ BOOL KillTimer(HWND h, UINT_PTR id) {
     auto& d = WM();
     const auto key = std::make_pair(host::WindowManager::Impl::Id(h), id);
     auto timer = d.timers.find(key);
-    tracing::KillTimerCall c(h, id,
-                             timer == d.timers.end() ? std::nullopt : std::optional<std::int64_t>(timer->second.period));
+    tracing::KillTimerCall c(
+        h, id, timer == d.timers.end() ? std::nullopt : std::optional<std::int64_t>(timer->second.period));
     if (!d.timers.erase(key)) {
         SetLastError(ERROR_INVALID_PARAMETER);
         return c.Result(FALSE);

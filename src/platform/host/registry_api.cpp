@@ -1,10 +1,7 @@
-// The Reg* functions of the seam.
+// The Reg* functions of the seam, recorded through the traced calls' describers.
 //
-// Trace records carry the arguments under their Win32 names. Out-parameters appear after the
-// call under their own names (phkResult, lpdwDisposition, lpType, lpData, lpName, ...); an
-// in-out count is recorded as passed under its name and as returned under "*name" (lpcbData
-// and *lpcbData). Out-parameters of a failing call are left as they were, except that
-// ERROR_MORE_DATA reports the type and the size needed, as Win32 does.
+// Out-parameters of a failing call are left as they were, except that ERROR_MORE_DATA reports the
+// type and the size needed, as Win32 does.
 //
 // Access masks are not checked: the handheld does not check them either.
 
@@ -15,24 +12,16 @@
 #include "platform/host/registry_store.h"
 #include "platform/host/seam.h"
 #include "platform/host/trace.h"
+#include "platform/trace/calls.h"
 
 namespace {
 
-using host::ApiCall;
 using host::RegistryStore;
 using host::RegKeyId;
-using host::TraceValue;
-namespace json = host::json;
 
 host::KeyTable& Table() { return host::Handheld::Current().keys(); }
 
 RegistryStore& Store() { return host::Handheld::Current().registry(); }
-
-// Roots are sign-extended on 64-bit; the trace names them by their 32-bit values.
-HKEY Traced(HKEY h) {
-    if (!RegistryStore::Root(h)) return h;
-    return reinterpret_cast<HKEY>(static_cast<ULONG_PTR>(static_cast<std::uint32_t>(reinterpret_cast<ULONG_PTR>(h))));
-}
 
 LONG Resolve(HKEY h, RegKeyId* key) {
     if (RegKeyId root = RegistryStore::Root(h)) {
@@ -45,25 +34,10 @@ LONG Resolve(HKEY h, RegKeyId* key) {
 
 std::u16string_view View(const WCHAR* s) { return s ? std::u16string_view(s) : std::u16string_view(); }
 
-// Values read are handed through here, so that the monitor's reads allocate nothing.
-thread_local host::RegValue t_value;
-
-void AddCount(ApiCall& c, const char* name, const DWORD* count) {
-    if (!c.on()) return;
-    if (count)
-        c.Arg(name, std::int64_t{*count});
-    else
-        c.Arg(name, TraceValue::Null());
-}
-
 }  // namespace
 
 LONG RegOpenKeyEx(HKEY hKey, LPCWSTR lpSubKey, DWORD ulOptions, REGSAM samDesired, PHKEY phkResult) {
-    ApiCall c("RegOpenKeyEx");
-    c.ArgKey("hKey", Traced(hKey))
-        .ArgW("lpSubKey", lpSubKey)
-        .Arg("ulOptions", ulOptions)
-        .ArgHex("samDesired", samDesired);
+    tracing::RegOpenKeyExCall c(hKey, lpSubKey, ulOptions, samDesired);
     if (DWORD e; c.Injected(&e)) return c.Result(static_cast<LONG>(e));
     if (!phkResult) return c.Result(ERROR_INVALID_PARAMETER);
     RegistryStore& store = Store();
@@ -78,15 +52,13 @@ LONG RegOpenKeyEx(HKEY hKey, LPCWSTR lpSubKey, DWORD ulOptions, REGSAM samDesire
         result = Table().Add(key);
     }
     *phkResult = result;
-    if (c.on()) c.ArgKey("phkResult", Traced(result)).NameKey(result, hKey, lpSubKey);
+    if (c.on()) c.Opened(result, hKey, lpSubKey);
     return c.Result(ERROR_SUCCESS);
 }
 
 LONG RegCreateKeyEx(HKEY hKey, LPCWSTR lpSubKey, DWORD Reserved, LPWSTR lpClass, DWORD dwOptions, REGSAM samDesired,
                     LPSECURITY_ATTRIBUTES lpSecurityAttributes, PHKEY phkResult, LPDWORD lpdwDisposition) {
-    ApiCall c("RegCreateKeyEx");
-    c.ArgKey("hKey", Traced(hKey)).ArgW("lpSubKey", lpSubKey).Arg("Reserved", Reserved).ArgW("lpClass", lpClass);
-    c.Arg("dwOptions", dwOptions).ArgHex("samDesired", samDesired).ArgPtr("lpSecurityAttributes", lpSecurityAttributes);
+    tracing::RegCreateKeyExCall c(hKey, lpSubKey, Reserved, lpClass, dwOptions, samDesired, lpSecurityAttributes);
     if (DWORD e; c.Injected(&e)) return c.Result(static_cast<LONG>(e));
     if (!phkResult) return c.Result(ERROR_BADKEY);
     if (Reserved) return c.Result(ERROR_INVALID_PARAMETER);
@@ -100,22 +72,19 @@ LONG RegCreateKeyEx(HKEY hKey, LPCWSTR lpSubKey, DWORD Reserved, LPWSTR lpClass,
     DWORD disposition = created ? REG_CREATED_NEW_KEY : REG_OPENED_EXISTING_KEY;
     *phkResult = result;
     if (lpdwDisposition) *lpdwDisposition = disposition;
-    if (c.on())
-        c.ArgKey("phkResult", Traced(result)).Out("lpdwDisposition", disposition).NameKey(result, hKey, lpSubKey);
+    if (c.on()) c.Created(result, disposition, hKey, lpSubKey);
     return c.Result(ERROR_SUCCESS);
 }
 
 LONG RegQueryValueEx(HKEY hKey, LPCWSTR lpValueName, LPDWORD lpReserved, LPDWORD lpType, LPBYTE lpData,
                      LPDWORD lpcbData) {
-    ApiCall c("RegQueryValueEx");
-    c.ArgKey("hKey", Traced(hKey)).ArgW("lpValueName", lpValueName).ArgPtr("lpReserved", lpReserved);
-    AddCount(c, "lpcbData", lpcbData);
+    tracing::RegQueryValueExCall c(hKey, lpValueName, lpReserved, lpcbData);
     if (DWORD e; c.Injected(&e)) return c.Result(static_cast<LONG>(e));
     if ((lpData && !lpcbData) || lpReserved) return c.Result(ERROR_INVALID_PARAMETER);
     RegistryStore& store = Store();
     RegKeyId key = 0;
     if (LONG r = Resolve(hKey, &key)) return c.Result(r);
-    host::RegValue& v = t_value;
+    host::RegValue v;
     if (LONG r = store.GetValue(key, View(lpValueName), &v)) return c.Result(r);
     auto size = static_cast<DWORD>(v.data.size());
     LONG status = ERROR_SUCCESS;
@@ -124,21 +93,19 @@ LONG RegQueryValueEx(HKEY hKey, LPCWSTR lpValueName, LPDWORD lpReserved, LPDWORD
             status = ERROR_MORE_DATA;
         } else {
             if (size) std::memcpy(lpData, v.data.data(), size);
-            c.ArgBytes("lpData", lpData, size);
+            c.Data(lpData, size);
             const host::Handheld& device = host::Handheld::Current();
             if (device.value_reads() && !device.quiet()) device.value_reads()(View(lpValueName), lpData, size);
         }
     }
     if (lpType) *lpType = v.type;
     if (lpcbData) *lpcbData = size;
-    if (c.on()) c.Out("lpType", v.type).Out("*lpcbData", size);
+    c.TypeAndSize(status, v.type, size);
     return c.Result(status);
 }
 
 LONG RegSetValueEx(HKEY hKey, LPCWSTR lpValueName, DWORD Reserved, DWORD dwType, const BYTE* lpData, DWORD cbData) {
-    ApiCall c("RegSetValueEx");
-    c.ArgKey("hKey", Traced(hKey)).ArgW("lpValueName", lpValueName).Arg("Reserved", Reserved).Arg("dwType", dwType);
-    c.ArgBytes("lpData", lpData, cbData).Arg("cbData", cbData);
+    tracing::RegSetValueExCall c(hKey, lpValueName, Reserved, dwType, lpData, cbData);
     if (DWORD e; c.Injected(&e)) return c.Result(static_cast<LONG>(e));
     if (!lpData && cbData) return c.Result(ERROR_NOACCESS);
     RegistryStore& store = Store();
@@ -148,8 +115,7 @@ LONG RegSetValueEx(HKEY hKey, LPCWSTR lpValueName, DWORD Reserved, DWORD dwType,
 }
 
 LONG RegDeleteValue(HKEY hKey, LPCWSTR lpValueName) {
-    ApiCall c("RegDeleteValue");
-    c.ArgKey("hKey", Traced(hKey)).ArgW("lpValueName", lpValueName);
+    tracing::RegDeleteValueCall c(hKey, lpValueName);
     if (DWORD e; c.Injected(&e)) return c.Result(static_cast<LONG>(e));
     RegistryStore& store = Store();
     RegKeyId key = 0;
@@ -158,8 +124,7 @@ LONG RegDeleteValue(HKEY hKey, LPCWSTR lpValueName) {
 }
 
 LONG RegDeleteKey(HKEY hKey, LPCWSTR lpSubKey) {
-    ApiCall c("RegDeleteKey");
-    c.ArgKey("hKey", Traced(hKey)).ArgW("lpSubKey", lpSubKey);
+    tracing::RegDeleteKeyCall c(hKey, lpSubKey);
     if (DWORD e; c.Injected(&e)) return c.Result(static_cast<LONG>(e));
     if (!lpSubKey) return c.Result(ERROR_INVALID_PARAMETER);
     RegistryStore& store = Store();
@@ -171,11 +136,7 @@ LONG RegDeleteKey(HKEY hKey, LPCWSTR lpSubKey) {
 
 LONG RegEnumKeyEx(HKEY hKey, DWORD dwIndex, LPWSTR lpName, LPDWORD lpcchName, LPDWORD lpReserved, LPWSTR lpClass,
                   LPDWORD lpcchClass, void* lpftLastWriteTime) {
-    ApiCall c("RegEnumKeyEx");
-    c.ArgKey("hKey", Traced(hKey)).Arg("dwIndex", dwIndex);
-    AddCount(c, "lpcchName", lpcchName);
-    c.ArgPtr("lpReserved", lpReserved).ArgPtr("lpClass", lpClass);
-    AddCount(c, "lpcchClass", lpcchClass);
+    tracing::RegEnumKeyExCall c(hKey, dwIndex, lpcchName, lpReserved, lpClass, lpcchClass);
     if (DWORD e; c.Injected(&e)) return c.Result(static_cast<LONG>(e));
     if (lpReserved || !lpName || !lpcchName) return c.Result(ERROR_INVALID_PARAMETER);
     RegistryStore& store = Store();
@@ -197,24 +158,20 @@ LONG RegEnumKeyEx(HKEY hKey, DWORD dwIndex, LPWSTR lpName, LPDWORD lpcchName, LP
         DWORD parts[2] = {static_cast<DWORD>(written), static_cast<DWORD>(written >> 32)};  // FILETIME
         std::memcpy(lpftLastWriteTime, parts, sizeof parts);
     }
-    c.ArgW("lpName", lpName).Out("*lpcchName", TraceValue::Int(static_cast<std::int64_t>(name.size())));
+    c.Name(lpName, name.size());
     return c.Result(ERROR_SUCCESS);
 }
 
 LONG RegEnumValue(HKEY hKey, DWORD dwIndex, LPWSTR lpValueName, LPDWORD lpcchValueName, LPDWORD lpReserved,
                   LPDWORD lpType, LPBYTE lpData, LPDWORD lpcbData) {
-    ApiCall c("RegEnumValue");
-    c.ArgKey("hKey", Traced(hKey)).Arg("dwIndex", dwIndex);
-    AddCount(c, "lpcchValueName", lpcchValueName);
-    c.ArgPtr("lpReserved", lpReserved);
-    AddCount(c, "lpcbData", lpcbData);
+    tracing::RegEnumValueCall c(hKey, dwIndex, lpcchValueName, lpReserved, lpcbData);
     if (DWORD e; c.Injected(&e)) return c.Result(static_cast<LONG>(e));
     if (lpReserved || !lpValueName || !lpcchValueName || (lpData && !lpcbData))
         return c.Result(ERROR_INVALID_PARAMETER);
     RegistryStore& store = Store();
     RegKeyId key = 0;
     if (LONG r = Resolve(hKey, &key)) return c.Result(r);
-    host::RegValue& v = t_value;
+    host::RegValue v;
     if (LONG r = store.EnumValue(key, dwIndex, &v)) return c.Result(r);
     auto size = static_cast<DWORD>(v.data.size());
     LONG status = ERROR_SUCCESS;
@@ -225,19 +182,17 @@ LONG RegEnumValue(HKEY hKey, DWORD dwIndex, LPWSTR lpValueName, LPDWORD lpcchVal
         lpValueName[v.name.size()] = 0;
         *lpcchValueName = static_cast<DWORD>(v.name.size());
         if (lpData && size) std::memcpy(lpData, v.data.data(), size);
-        c.ArgW("lpValueName", lpValueName)
-            .Out("*lpcchValueName", TraceValue::Int(static_cast<std::int64_t>(v.name.size())));
-        if (lpData) c.ArgBytes("lpData", lpData, size);
+        c.Name(lpValueName, v.name.size());
+        if (lpData) c.Data(lpData, size);
     }
     if (lpType) *lpType = v.type;
     if (lpcbData) *lpcbData = size;
-    if (c.on()) c.Out("lpType", v.type).Out("*lpcbData", size);
+    c.TypeAndSize(status, v.type, size);
     return c.Result(status);
 }
 
 LONG RegCloseKey(HKEY hKey) {
-    ApiCall c("RegCloseKey");
-    c.ArgKey("hKey", Traced(hKey)).ForgetName(hKey);
+    tracing::RegCloseKeyCall c(hKey);
     if (DWORD e; c.Injected(&e)) return c.Result(static_cast<LONG>(e));
     if (RegistryStore::Root(hKey)) return c.Result(ERROR_SUCCESS);
     if (!hKey || !Table().Remove(hKey)) return c.Result(ERROR_INVALID_HANDLE);

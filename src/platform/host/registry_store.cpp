@@ -7,6 +7,7 @@ namespace host {
 RegistryStore::Impl::Impl(const DeviceFolder& device) : file(device.PathOf("registry.db")), folder(device) {
     OpenStore(folder, file, db);
     Prepare(begin, "BEGIN IMMEDIATE");
+    Prepare(begin_read, "BEGIN");
     Prepare(commit, "COMMIT");
     Prepare(rollback, "ROLLBACK");
     Prepare(savepoint, "SAVEPOINT call");
@@ -57,6 +58,18 @@ void RegistryStore::Impl::EndWalk() {
     if (!cursor.walking) return;
     sqlite3_reset(value_walk.get());
     cursor.walking = false;
+}
+
+// The loop's turn reads the registry as one snapshot: consistent within the turn, and one read
+// lock of the log for all its reads rather than one a statement.
+void RegistryStore::Impl::Snapshot() {
+    if (resident && !reading && !writing && Run(begin_read).Step() == SQLITE_DONE) reading = true;
+}
+
+void RegistryStore::Impl::EndRead() {
+    if (!reading) return;
+    Run(commit).Step();
+    reading = false;
 }
 
 LONG RegistryStore::Impl::PathOf(RegKeyId key, std::string* out) {

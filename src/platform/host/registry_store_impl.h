@@ -41,7 +41,7 @@ struct RegistryStore::Impl {
     std::mutex mu;
     Connection db;  // first in, last out: statements are finalized before it closes
 
-    Statement begin, commit, rollback, savepoint, release, rollback_to, data_version;
+    Statement begin, begin_read, commit, rollback, savepoint, release, rollback_to, data_version;
     Statement key_exists, key_path, key_parent, find_key, find_key_under, insert_key, touch_key;
     Statement has_children, delete_key, delete_key_values, child_at;
     Statement delete_subtree_values, delete_subtree;
@@ -61,13 +61,17 @@ struct RegistryStore::Impl {
     // Any other use of the store first ends an open walk: its read would hold this connection's
     // snapshot of the file.
     struct Access {
-        explicit Access(Impl& s) : lock(s.mu) { s.EndWalk(); }
+        explicit Access(Impl& s) : lock(s.mu) {
+            s.EndWalk();
+            s.Snapshot();
+        }
         std::lock_guard<std::mutex> lock;
     };
 
     // The resident loop (CommitAtWaits): writes stay in one transaction until the loop waits.
     bool resident = false;
-    bool writing = false;       // a transaction of this connection is open
+    bool reading = false;       // the loop's turn reads one snapshot, until it writes or waits
+    bool writing = false;       // a write transaction of this connection is open
     std::uint64_t commits = 0;  // this process's own commits, which data_version does not count
     std::vector<Held> held;     // in the order they were made
     HeldWrites held_observer;
@@ -87,6 +91,8 @@ struct RegistryStore::Impl {
     explicit Impl(const DeviceFolder& folder);
     void Prepare(Statement& s, const char* sql);
     void EndWalk();
+    void Snapshot();
+    void EndRead();
 
     LONG KeyExists(RegKeyId key);
     LONG PathOf(RegKeyId key, std::string* out);

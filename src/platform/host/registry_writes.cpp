@@ -8,6 +8,7 @@ namespace host {
 
 WriteScope::WriteScope(RegistryStore::Impl& s) : s_(s) {
     s.EndWalk();
+    s.EndRead();
     nested_ = s.writing;
     rc_ = Run(nested_ ? s.savepoint : s.begin).Step();
     open_ = rc_ == SQLITE_DONE;
@@ -33,6 +34,7 @@ int WriteScope::Done() {
 }
 
 int RegistryStore::Impl::CommitOpen() {
+    EndRead();
     if (!writing) return SQLITE_DONE;
     int rc = Run(commit).Step();
     if (rc != SQLITE_DONE && !sqlite3_get_autocommit(db.get())) Run(rollback).Step();
