@@ -169,8 +169,9 @@ void RegistryStore::CommitAtWaits() {
 
 LONG RegistryStore::Commit() {
     Impl& s = *impl_;
-    Impl::Access access(s);
-    if (!s.resident) return ERROR_SUCCESS;
+    std::lock_guard<std::mutex> lock(s.mu);
+    s.EndWalk();
+    if (!s.resident || (!s.reading && !s.writing && s.held.empty())) return ERROR_SUCCESS;
     LONG r = s.FlushHeld();
     int rc = s.CommitOpen();
     if (rc != SQLITE_DONE) return Failed(rc, true);
