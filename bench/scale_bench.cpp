@@ -14,7 +14,7 @@
 #include <string>
 #include <vector>
 
-#include "handheld/reg_command.h"
+#include "handheld/reg/reg_command.h"
 #include "on_temporary_device.h"
 #include "platform/host/device_folder.h"
 #include "platform/host/handheld.h"

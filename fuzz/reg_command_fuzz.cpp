@@ -7,8 +7,8 @@
 #include <string>
 #include <vector>
 
-#include "handheld/reg_command.h"
-#include "handheld/reg_syntax.h"
+#include "handheld/reg/reg_command.h"
+#include "handheld/reg/reg_syntax.h"
 #include "handheld/text.h"
 
 namespace {

@@ -9,7 +9,7 @@
 #include <cstdlib>
 #include <string>
 
-#include "handheld/reg_file.h"
+#include "handheld/reg/reg_file.h"
 #include "platform/host/registry_store.h"
 
 namespace {

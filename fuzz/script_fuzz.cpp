@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "handheld/script.h"
+#include "handheld/play/script.h"
 
 namespace {
 

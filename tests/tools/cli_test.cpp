@@ -17,7 +17,7 @@
 #include <tuple>
 #include <vector>
 
-#include "handheld/reg_command.h"
+#include "handheld/reg/reg_command.h"
 #include "handheld/text.h"
 #include "platform/host/handheld.h"
 #include "platform/host/registry_store.h"

@@ -9,7 +9,7 @@
 #include <sstream>
 #include <stdexcept>
 
-#include "handheld/script.h"
+#include "handheld/play/script.h"
 #include "tools/scenario_support.h"
 
 namespace {

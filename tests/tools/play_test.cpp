@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "handheld/play.h"
+#include "handheld/play/play.h"
 #include "support/device_test.h"
 #include "tools/cli_support.h"
 

@@ -6,7 +6,7 @@
 #include <fstream>
 #include <sstream>
 
-#include "handheld/play.h"
+#include "handheld/play/play.h"
 
 namespace pelorn_test {
 

@@ -9,8 +9,8 @@
 #include <string>
 #include <vector>
 
-#include "handheld/day_process.h"
-#include "handheld/simulate.h"
+#include "handheld/simulate/day_process.h"
+#include "handheld/simulate/simulate.h"
 
 namespace {
 

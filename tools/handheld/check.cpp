@@ -1,6 +1,7 @@
 // `handheld check`: reads the whole registry file of the device and says whether it is sound.
 #include <iostream>
 
+#include "handheld/commands.h"
 #include "handheld/device_session.h"
 #include "handheld/text.h"
 #include "platform/host/handheld.h"

@@ -6,6 +6,7 @@
 
 #include "common/device_view.h"
 #include "gpsport/firmware.h"
+#include "handheld/commands.h"
 #include "handheld/device_session.h"
 #include "handheld/text.h"
 #include "platform/host/handheld.h"

@@ -1,4 +1,4 @@
-// handheld: the virtual handheld's command line. One subcommand per .cpp, listed here.
+// handheld: the virtual handheld's command line, its commands listed here.
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
@@ -7,20 +7,10 @@
 #include <vector>
 
 #include "common/device_choice.h"
-#include "handheld/play.h"
-#include "handheld/simulate.h"
-
-namespace handheld {
-int RegMain(int argc, char** argv);       // reg.cpp
-int SendMain(int argc, char** argv);      // send.cpp
-int SetMain(int argc, char** argv);       // set.cpp
-int PortsMain(int argc, char** argv);     // ports.cpp
-int StatusMain(int argc, char** argv);    // status.cpp
-int CheckMain(int argc, char** argv);     // check.cpp
-int ReceiverMain(int argc, char** argv);  // receiver.cpp
-int ProfileMain(int argc, char** argv);   // profile.cpp
-int FirmwareMain(int argc, char** argv);  // firmware.cpp
-}  // namespace handheld
+#include "handheld/commands.h"
+#include "handheld/play/play.h"
+#include "handheld/reg/reg.h"
+#include "handheld/simulate/simulate.h"
 
 namespace {
 
@@ -31,8 +21,8 @@ struct Command {
 };
 
 const Command kCommands[] = {
-    {"play", "run a scenario script on a fresh temporary device", handheld::PlayCommand},
-    {"steps", "print a scenario's steps as parsed, for another platform's player", handheld::StepsCommand},
+    {"play", "run a scenario script on a fresh temporary device", handheld::PlayMain},
+    {"steps", "print a scenario's steps as parsed, for another platform's player", handheld::StepsMain},
     {"reg", "query or change the device's registry, as reg.exe does", handheld::RegMain},
     {"send", "send show, hide, reset, close or about to the system's window", handheld::SendMain},
     {"set", "set the AC line or the hardware's hold on pin 38", handheld::SetMain},
@@ -42,7 +32,7 @@ const Command kCommands[] = {
     {"firmware", "the receiver's firmware version as recorded, or read on COM1 now", handheld::FirmwareMain},
     {"check", "read the whole registry file and say whether it is sound", handheld::CheckMain},
     {"receiver", "a receiver on COM1 playing a recorded NMEA log to the running system", handheld::ReceiverMain},
-    {"simulate", "random days from seeds on temporary devices, invariants checked", handheld::SimulateCommand},
+    {"simulate", "random days from seeds on temporary devices, invariants checked", handheld::SimulateMain},
 };
 
 // The steps from one word to the other, letter by letter.

@@ -8,6 +8,7 @@
 #include <utility>
 #include <vector>
 
+#include "handheld/commands.h"
 #include "handheld/device_session.h"
 #include "handheld/text.h"
 #include "platform/host/handheld.h"

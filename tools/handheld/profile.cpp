@@ -9,6 +9,7 @@
 
 #include "common/device_view.h"
 #include "common/device_words.h"
+#include "handheld/commands.h"
 #include "handheld/device_session.h"
 #include "handheld/text.h"
 #include "platform/host/handheld.h"

@@ -15,6 +15,7 @@
 #include <stdexcept>
 #include <string>
 
+#include "handheld/commands.h"
 #include "handheld/device_session.h"
 #include "handheld/text.h"
 #include "platform/host/handheld.h"

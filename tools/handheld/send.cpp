@@ -12,6 +12,7 @@
 #include <thread>
 
 #include "common/control.h"
+#include "handheld/commands.h"
 #include "handheld/device_session.h"
 #include "handheld/text.h"
 #include "platform/host/endpoint.h"

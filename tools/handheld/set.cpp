@@ -3,6 +3,7 @@
 #include <optional>
 #include <string>
 
+#include "handheld/commands.h"
 #include "handheld/device_session.h"
 #include "handheld/text.h"
 #include "platform/host/gpio.h"

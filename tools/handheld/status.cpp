@@ -4,6 +4,7 @@
 #include <string>
 
 #include "common/status.h"
+#include "handheld/commands.h"
 #include "handheld/device_session.h"
 #include "handheld/text.h"
 #include "platform/host/handheld.h"
@@ -40,9 +41,8 @@ int StatusMain(int argc, char** argv) {
     }
     try {
         OnDevice on;
-        nlohmann::ordered_json status = tools::DeviceStatus(on.device(), [](const std::string& note) {
-            std::cerr << "handheld status: " << note << "\n";
-        });
+        nlohmann::ordered_json status = tools::DeviceStatus(
+            on.device(), [](const std::string& note) { std::cerr << "handheld status: " << note << "\n"; });
         if (json)
             std::cout << status.dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace) << "\n";
         else

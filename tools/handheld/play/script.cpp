@@ -1,11 +1,11 @@
-#include "handheld/script.h"
+#include "handheld/play/script.h"
 
 #include <algorithm>
 #include <cctype>
 #include <cstdlib>
 
 #include "common/control.h"
-#include "handheld/reg_command.h"
+#include "handheld/reg/reg_command.h"
 #include "platform/host/endpoint.h"
 #include "platform/host/trace.h"
 

@@ -1,9 +1,9 @@
-#include "handheld/day_checker.h"
+#include "handheld/simulate/day_checker.h"
 
 #include <algorithm>
 #include <sstream>
 
-#include "handheld/day_generator.h"
+#include "handheld/simulate/day_generator.h"
 #include "platform/host/gpio.h"
 #include "platform/host/power.h"
 #include "platform/host/shell.h"

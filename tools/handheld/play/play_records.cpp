@@ -1,4 +1,4 @@
-#include "handheld/play_records.h"
+#include "handheld/play/play_records.h"
 
 #include <nlohmann/json.hpp>
 

@@ -1,6 +1,6 @@
 // `handheld play`: a script's steps on the scenario engine (player.h), with the trace and what
 // `reg query` steps print written out as they happen.
-#include "handheld/play.h"
+#include "handheld/play/play.h"
 
 #include <cerrno>
 #include <cstring>
@@ -9,10 +9,10 @@
 #include <optional>
 #include <sstream>
 
-#include "handheld/play_records.h"
-#include "handheld/play_story.h"
-#include "handheld/player.h"
-#include "handheld/script.h"
+#include "handheld/play/play_records.h"
+#include "handheld/play/play_story.h"
+#include "handheld/play/player.h"
+#include "handheld/play/script.h"
 #include "handheld/text.h"
 #include "platform/host/windows.h"
 
@@ -144,7 +144,7 @@ int PlayScript(const std::string& text, const std::string& name, const std::stri
     return rc;
 }
 
-int PlayCommand(int argc, char** argv) {
+int PlayMain(int argc, char** argv) {
     std::string script, timeline;
     bool summary = false, as_returned = false;
     for (int i = 1; i < argc; ++i) {

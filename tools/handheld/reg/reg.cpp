@@ -9,8 +9,9 @@
 #include <vector>
 
 #include "handheld/device_session.h"
-#include "handheld/reg_command.h"
-#include "handheld/reg_tree.h"
+#include "handheld/reg/reg.h"
+#include "handheld/reg/reg_command.h"
+#include "handheld/reg/reg_tree.h"
 #include "handheld/text.h"
 #include "platform/host/device_error.h"
 

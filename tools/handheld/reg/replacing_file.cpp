@@ -1,4 +1,4 @@
-#include "handheld/replacing_file.h"
+#include "handheld/reg/replacing_file.h"
 
 #include <fcntl.h>
 #include <limits.h>

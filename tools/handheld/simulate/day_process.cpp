@@ -1,4 +1,4 @@
-#include "handheld/day_process.h"
+#include "handheld/simulate/day_process.h"
 
 #include <sys/wait.h>
 #include <unistd.h>

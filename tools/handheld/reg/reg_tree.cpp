@@ -1,7 +1,7 @@
 // A key's tree through the seam's Reg* functions: its subkeys and values, and the reads that fail.
-#include "handheld/reg_tree.h"
+#include "handheld/reg/reg_tree.h"
 
-#include "handheld/reg_display.h"
+#include "handheld/reg/reg_display.h"
 #include "handheld/text.h"
 #include "platform/host/registry_store.h"
 

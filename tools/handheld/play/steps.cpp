@@ -7,8 +7,8 @@
 #include <nlohmann/json.hpp>
 
 #include "common/control.h"
-#include "handheld/play.h"
-#include "handheld/player.h"
+#include "handheld/play/play.h"
+#include "handheld/play/player.h"
 #include "handheld/text.h"
 #include "platform/host/shell.h"
 #include "platform/host/windows.h"
@@ -65,7 +65,7 @@ Json Describe(const Step& s, const std::string& folder) {
 
 }  // namespace
 
-int StepsCommand(int argc, char** argv) {
+int StepsMain(int argc, char** argv) {
     const char usage[] =
         "usage: handheld steps [--help] SCRIPT\n"
         "Prints the steps of the scenario SCRIPT as `handheld play` reads them, one JSON\n"

@@ -8,7 +8,7 @@
 #include <string_view>
 #include <vector>
 
-#include "handheld/reg_command.h"
+#include "handheld/reg/reg_command.h"
 
 namespace handheld::reg {
 

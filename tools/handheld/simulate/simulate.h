@@ -7,8 +7,8 @@
 #include <string>
 #include <vector>
 
-#include "handheld/day_checker.h"
-#include "handheld/day_generator.h"
+#include "handheld/simulate/day_checker.h"
+#include "handheld/simulate/day_generator.h"
 
 namespace handheld {
 
@@ -36,6 +36,6 @@ DayResult CheckScript(const std::vector<std::string>& lines, const std::string& 
 std::vector<std::string> Shrink(const std::vector<std::string>& lines, int step, int budget,
                                 const std::function<bool(const std::vector<std::string>&)>& fails);
 
-int SimulateCommand(int argc, char** argv);
+int SimulateMain(int argc, char** argv);
 
 }  // namespace handheld

@@ -1,5 +1,5 @@
 // reg.exe's command line: roots, type names, switches, numbers, and the bytes /d stands for.
-#include "handheld/reg_syntax.h"
+#include "handheld/reg/reg_syntax.h"
 
 #include <algorithm>
 #include <cstdio>

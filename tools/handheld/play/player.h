@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "handheld/script.h"
+#include "handheld/play/script.h"
 #include "platform/host/handheld.h"
 
 namespace handheld {

@@ -1,5 +1,5 @@
 // The reg commands (add, delete, query, export, import), each change in one transaction.
-#include "handheld/reg_command.h"
+#include "handheld/reg/reg_command.h"
 
 #include <cerrno>
 #include <cstring>
@@ -8,11 +8,11 @@
 #include <unistd.h>
 #include <optional>
 
-#include "handheld/reg_display.h"
-#include "handheld/reg_file.h"
-#include "handheld/reg_syntax.h"
-#include "handheld/reg_tree.h"
-#include "handheld/replacing_file.h"
+#include "handheld/reg/reg_display.h"
+#include "handheld/reg/reg_file.h"
+#include "handheld/reg/reg_syntax.h"
+#include "handheld/reg/reg_tree.h"
+#include "handheld/reg/replacing_file.h"
 #include "handheld/text.h"
 #include "platform/host/handheld.h"
 #include "platform/host/registry_store.h"

@@ -2,10 +2,10 @@
 #include <algorithm>
 #include <optional>
 
-#include "handheld/reg_file.h"
+#include "handheld/reg/reg_file.h"
 
 #include <functional>
-#include "handheld/reg_syntax.h"
+#include "handheld/reg/reg_syntax.h"
 #include "handheld/text.h"
 #include "platform/host/reg_data.h"
 

@@ -1,7 +1,7 @@
 // A scenario is the person at the handheld and the programs around it. The steps are the
 // device's User: whichever message loop is innermost and idle asks for the next one, so a step
 // such as `ok` answers the box that loop is showing, and nested modal loops need no threads.
-#include "handheld/player.h"
+#include "handheld/play/player.h"
 
 #include <ftw.h>
 #include <stdlib.h>
@@ -16,7 +16,7 @@
 #include "common/control.h"
 #include "common/device_view.h"
 #include "frame/main_frame.h"
-#include "handheld/reg_command.h"
+#include "handheld/reg/reg_command.h"
 #include "handheld/text.h"
 #include "platform/host/gpio.h"
 #include "platform/host/power.h"

@@ -4,7 +4,7 @@
 #include <algorithm>
 #include <cstdio>
 
-#include "handheld/play_story.h"
+#include "handheld/play/play_story.h"
 
 namespace handheld {
 namespace {

@@ -4,7 +4,7 @@
 #include <ostream>
 #include <string>
 
-#include "handheld/script.h"
+#include "handheld/play/script.h"
 
 namespace handheld {
 
@@ -16,10 +16,10 @@ namespace handheld {
 int PlayScript(const std::string& text, const std::string& name, const std::string& folder, std::ostream& out,
                std::ostream& err, bool as_returned = false);
 
-int PlayCommand(int argc, char** argv);
+int PlayMain(int argc, char** argv);
 
 // `handheld steps`: the script's steps as the parser reads them, one JSON object a line, for a
 // player outside this program (the Win32 player under Wine).
-int StepsCommand(int argc, char** argv);
+int StepsMain(int argc, char** argv);
 
 }  // namespace handheld

@@ -1,4 +1,4 @@
-#include "handheld/simulate.h"
+#include "handheld/simulate/simulate.h"
 
 #include <dirent.h>
 #include <sys/stat.h>
@@ -11,7 +11,7 @@
 #include <iostream>
 #include <sstream>
 
-#include "handheld/day_process.h"
+#include "handheld/simulate/day_process.h"
 #include "handheld/text.h"
 #include "platform/host/windows.h"
 
@@ -204,7 +204,7 @@ std::vector<std::string> Shrink(const std::vector<std::string>& lines, int step,
     return best;
 }
 
-int SimulateCommand(int argc, char** argv) {
+int SimulateMain(int argc, char** argv) {
     std::uint64_t first = 1;
     long long seeds = 1;
     double hours = 24;

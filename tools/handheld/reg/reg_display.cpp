@@ -1,10 +1,10 @@
 // Values and errors as reg.exe prints them.
-#include "handheld/reg_display.h"
+#include "handheld/reg/reg_display.h"
 
 #include <cinttypes>
 #include <cstdio>
 
-#include "handheld/reg_syntax.h"
+#include "handheld/reg/reg_syntax.h"
 #include "handheld/text.h"
 #include "platform/host/reg_data.h"
 #include "platform/host/registry_store.h"

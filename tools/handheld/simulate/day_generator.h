@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "handheld/player.h"
+#include "handheld/play/player.h"
 #include "platform/host/registry_store.h"
 
 namespace handheld {

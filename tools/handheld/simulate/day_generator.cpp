@@ -1,4 +1,4 @@
-#include "handheld/day_generator.h"
+#include "handheld/simulate/day_generator.h"
 
 #include <algorithm>
 #include <cstdio>

@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "handheld/player.h"
+#include "handheld/play/player.h"
 #include "platform/host/trace.h"
 
 namespace handheld {

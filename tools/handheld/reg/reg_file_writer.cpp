@@ -3,8 +3,8 @@
 #include <cstdio>
 #include <optional>
 
-#include "handheld/reg_file.h"
-#include "handheld/reg_tree.h"
+#include "handheld/reg/reg_file.h"
+#include "handheld/reg/reg_tree.h"
 #include "platform/host/reg_data.h"
 
 namespace handheld::reg {

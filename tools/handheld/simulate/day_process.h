@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "handheld/simulate.h"
+#include "handheld/simulate/simulate.h"
 
 namespace handheld {
 

@@ -1,4 +1,4 @@
-#include "handheld/play_story.h"
+#include "handheld/play/play_story.h"
 
 #include <cstdio>
 #include <nlohmann/json.hpp>
