@@ -119,8 +119,8 @@ Windows Registry Editor Version 5.00
 [HKEY_CURRENT_USER\Software\Wine\Explorer\Desktops]
 "Default"="240x320"
 
-[HKEY_CURRENT_USER\Software\Handheld\Power]
-"ACLineStatus"=dword:00000000
+[HKEY_LOCAL_MACHINE\Software\Handheld\Power]
+"ACLine"=dword:00000000
 EOF
 wine reg import "$(wine winepath -w "$work/device.reg")" >/dev/null
 # A plain profile lacks the keys every handheld has; the package's system_keys.reg provides them.

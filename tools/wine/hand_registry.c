@@ -186,8 +186,11 @@ void RegWait(void) {
 
 void Value(wchar_t** w, DWORD type) {
     HKEY key;
-    if (RegCreateKeyExW(HKEY_CURRENT_USER, w[1], 0, NULL, 0, KEY_WRITE, NULL, &key, NULL) != ERROR_SUCCESS) {
-        Answer("error HKCU\\%ls", w[1]);
+    // Under HKCU, unless the path says HKLM\ (where the AC line's stand-in lives, as on the host).
+    HKEY root = wcsncmp(w[1], L"HKLM\\", 5) ? HKEY_CURRENT_USER : HKEY_LOCAL_MACHINE;
+    const wchar_t* path = root == HKEY_LOCAL_MACHINE ? w[1] + 5 : w[1];
+    if (RegCreateKeyExW(root, path, 0, NULL, 0, KEY_WRITE, NULL, &key, NULL) != ERROR_SUCCESS) {
+        Answer("error %ls", w[1]);
         return;
     }
     if (!wcscmp(w[3], L"-")) {

@@ -54,8 +54,8 @@ DESKTOP_REG = r"""Windows Registry Editor Version 5.00
 
 [HKEY_LOCAL_MACHINE\System\CurrentControlSet\Control\Power\Timeouts]
 
-[HKEY_CURRENT_USER\Software\Handheld\Power]
-"ACLineStatus"=dword:00000000
+[HKEY_LOCAL_MACHINE\Software\Handheld\Power]
+"ACLine"=dword:00000000
 
 [HKEY_CURRENT_USER\Software\Handheld\Gpio]
 "GPLR1"=dword:00000000
@@ -409,7 +409,7 @@ class Player:
                 raise StepError(s["line"], "reg: " + answer)
             self.reg.append((s["line"], args[0].lower() == "query"))
         elif kind == "power":
-            self.ask("dword", r"Software\Handheld\Power", "ACLineStatus",
+            self.ask("dword", r"HKLM\Software\Handheld\Power", "ACLine",
                      {"battery": 0, "online": 1, "unknown": 255}[args[0]])
         elif kind == "pin38":
             # The stand-in's pin reads as last set: the hardware's hold and its release are one.
