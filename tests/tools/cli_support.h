@@ -67,6 +67,7 @@ public:
     HandheldProcess(const HandheldProcess&) = delete;
     HandheldProcess& operator=(const HandheldProcess&) = delete;
 
+    pid_t pid() const { return pid_; }
     // Interrupts it (SIGINT, as Ctrl-C) and waits: its exit status, -1 when it did not exit normally.
     int Stop();
     std::string Output() const;
