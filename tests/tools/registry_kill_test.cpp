@@ -7,6 +7,7 @@
 #include <chrono>
 #include <cstdlib>
 #include <fstream>
+#include <memory>
 #include <regex>
 #include <string>
 #include <thread>
@@ -61,15 +62,27 @@ protected:
                whole(count("a    REG_SZ    old"), kTree - count("\\\\Tree\\\\T[0-9]+\n"), kTree, "gone");
     }
 
+    // `handheld ARGS` run with `fault`, once it has stopped itself; empty if it ended first.
+    std::unique_ptr<pelorn_test::HandheldProcess> StoppedWriter(const std::vector<std::string>& args,
+                                                                const std::string& fault) {
+        setenv("PELORN_REGISTRY_FAULT", fault.c_str(), 1);
+        auto writer = std::make_unique<pelorn_test::HandheldProcess>(Device(), args, root_ + "/writer.out");
+        unsetenv("PELORN_REGISTRY_FAULT");
+        for (int status = 0; !Stopped(writer->pid());) {
+            if (waitpid(writer->pid(), &status, WNOHANG) == writer->pid()) return nullptr;
+            std::this_thread::sleep_for(std::chrono::milliseconds(2));
+        }
+        return writer;
+    }
+    static bool Stopped(pid_t pid) {
+        std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
+        std::string text((std::istreambuf_iterator<char>(stat)), std::istreambuf_iterator<char>());
+        std::size_t end = text.rfind(')');
+        return end != std::string::npos && end + 2 < text.size() && text[end + 2] == 'T';
+    }
+
     std::string root_;
 };
-
-bool Stopped(pid_t pid) {
-    std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
-    std::string text((std::istreambuf_iterator<char>(stat)), std::istreambuf_iterator<char>());
-    std::size_t end = text.rfind(')');
-    return end != std::string::npos && end + 2 < text.size() && text[end + 2] == 'T';
-}
 
 // The writer stopped at its Nth write; another process reads then; the writer is killed; an
 // opener (itself killed at its first write, or with no room to write) meets what it left.
@@ -90,18 +103,12 @@ TEST_F(RegistryKillTest, AWriterKilledAtItsNthWriteLeavesEveryKeyWhollyOldOrNew)
             SCOPED_TRACE(w.args[1] + " stopped at write " + std::to_string(n));
             pelorn_test::RemoveTree(Device());
             ASSERT_EQ(0, Handheld(Device(), {"reg", "import", root_ + "/old.reg"}).exit);
-            setenv("PELORN_REGISTRY_FAULT", ("stop-at-write=" + std::to_string(n)).c_str(), 1);
-            pelorn_test::HandheldProcess writer(Device(), w.args, root_ + "/writer.out");
-            unsetenv("PELORN_REGISTRY_FAULT");
-            int status = 0;
-            bool ended = false;
-            while (!Stopped(writer.pid()) && !(ended = waitpid(writer.pid(), &status, WNOHANG) == writer.pid()))
-                std::this_thread::sleep_for(std::chrono::milliseconds(2));
-            ASSERT_FALSE(ended) << "the writer made fewer than " << n << " writes";
+            auto writer = StoppedWriter(w.args, "stop-at-write=" + std::to_string(n));
+            ASSERT_TRUE(writer) << "the writer made fewer than " << n << " writes";
 
             std::string state = State();
             EXPECT_TRUE(state == "old old old" || state == w.after) << state;
-            kill(writer.pid(), SIGKILL);
+            kill(writer->pid(), SIGKILL);
 
             Ran opener;
             const std::vector<std::string> add = {"reg", "add", "HKCU\\Other", "/v", "y", "/d", "1", "/f"};
@@ -126,6 +133,57 @@ TEST_F(RegistryKillTest, AWriterKilledAtItsNthWriteLeavesEveryKeyWhollyOldOrNew)
             EXPECT_TRUE(state == "old old old" || state == w.after) << state;
         }
     }
+}
+
+// An import stopped inside its commit, as by Ctrl-Z, holds nobody: the running system ticks on,
+// its writes are kept until the importer is gone, and a status answers at once.
+TEST_F(RegistryKillTest, AWriterStoppedInItsCommitHoldsNeitherTheSystemNorAStatus) {
+    ASSERT_EQ(0, Handheld(Device(), {"reg", "import", root_ + "/old.reg"}).exit);
+    pelorn_test::PelornProcess pelorn(Device(), -1, "", {"--headless", "--verbose"});
+    ASSERT_EQ(0, Handheld(Device(), {"set", "pin38=high"}).exit);
+    // A receiver that says nothing: the icon blinks, a frame a tick.
+    auto lines = [&](const std::string& pattern, std::size_t from) {
+        std::vector<double> times;
+        std::string log = pelorn.Output().substr(std::min(from, pelorn.Output().size()));
+        std::regex re(" +([0-9]+\\.[0-9]+)  " + pattern);
+        for (auto it = std::sregex_iterator(log.begin(), log.end(), re); it != std::sregex_iterator(); ++it)
+            times.push_back(std::stod((*it)[1]));
+        return times;
+    };
+    for (int i = 0; i < 200 && lines("tray: icon 131", 0).empty(); ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    ASSERT_FALSE(lines("tray: icon 131", 0).empty()) << pelorn.Output();
+
+    auto writer = StoppedWriter({"reg", "import", root_ + "/new.reg"}, "stop-at-sync=2");
+    ASSERT_TRUE(writer);
+    const std::size_t from = pelorn.Output().size();
+    auto asked = std::chrono::steady_clock::now();
+    Ran status = Handheld(Device(), {"status"});
+    // Well under the two seconds a command waits for a lock: it waited for none.
+    EXPECT_LT(std::chrono::steady_clock::now() - asked, std::chrono::seconds(1));
+    EXPECT_EQ(0, status.exit) << status.err;
+    EXPECT_EQ(0u, status.out.find("Pelorn         = running")) << status.out;
+    std::this_thread::sleep_for(std::chrono::milliseconds(4700));
+    std::vector<double> ticks = lines("tray: icon 13[01]", from);
+    ASSERT_GE(ticks.size(), 3u) << pelorn.Output();
+    for (std::size_t i = 1; i < ticks.size(); ++i)
+        EXPECT_NEAR(1.5, ticks[i] - ticks[i - 1], 0.1) << pelorn.Output();
+    // Hidden, the system takes STD and writes its time-outs, which wait for the importer.
+    ASSERT_EQ(0, Handheld(Device(), {"send", "hide"}).exit);
+    for (int i = 0; i < 100 && lines("time-out written: BattSuspendTimeout = 180 s", from).empty(); ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    ASSERT_TRUE(Stopped(writer->pid()));
+    kill(writer->pid(), SIGKILL);
+    for (int i = 0; i < 100 && lines("registry free", from).empty(); ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+
+    const std::string held = "registry busy \\(process " + std::to_string(writer->pid()) + " holds it\\)";
+    EXPECT_EQ(1u, lines(held, from).size()) << pelorn.Output();
+    EXPECT_EQ(1u, lines("registry free: the writes kept are committed", from).size()) << pelorn.Output();
+    Ran profile = Handheld(Device(), {"status"});
+    EXPECT_NE(std::string::npos, profile.out.find("backlight off after 30 s, suspend after 180 s")) << profile.out;
+    const std::string state = State();
+    EXPECT_TRUE(state == "old old old" || state == "new old old") << state;
 }
 
 }  // namespace
