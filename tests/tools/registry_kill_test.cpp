@@ -163,6 +163,10 @@ TEST_F(RegistryKillTest, AWriterStoppedInItsCommitHoldsNeitherTheSystemNorAStatu
     EXPECT_LT(std::chrono::steady_clock::now() - asked, std::chrono::seconds(1));
     EXPECT_EQ(0, status.exit) << status.err;
     EXPECT_EQ(0u, status.out.find("Pelorn         = running")) << status.out;
+    // A command that must write waits its two seconds, then names the holder.
+    Ran set = Handheld(Device(), {"set", "ac=online"});
+    EXPECT_EQ(1, set.exit);
+    EXPECT_NE(std::string::npos, set.err.find("process " + std::to_string(writer->pid()) + " holds it")) << set.err;
     std::this_thread::sleep_for(std::chrono::milliseconds(4700));
     std::vector<double> ticks = lines("tray: icon 13[01]", from);
     ASSERT_GE(ticks.size(), 3u) << pelorn.Output();

@@ -41,10 +41,12 @@ void SetHardwareDword(RegistryStore& registry, std::u16string_view group, std::u
     }
     bool created = false;
     std::vector<BYTE> data = DwordData(*value);
-    if (registry.CreateKey(RegistryStore::Root(HKEY_LOCAL_MACHINE), GroupPath(group), &key, &created) !=
-            ERROR_SUCCESS ||
-        registry.SetValue(key, name, REG_DWORD, data.data(), data.size()) != ERROR_SUCCESS)
-        throw DeviceError("cannot keep a hardware setting in " + registry.file());
+    LONG r = registry.CreateKey(RegistryStore::Root(HKEY_LOCAL_MACHINE), GroupPath(group), &key, &created);
+    if (r == ERROR_SUCCESS) r = registry.SetValue(key, name, REG_DWORD, data.data(), data.size());
+    if (r == ERROR_SUCCESS) return;
+    std::string holder = r == ERROR_BUSY ? registry.WriteLockHolder() : "";
+    throw DeviceError("cannot keep a hardware setting in " + registry.file() +
+                      (r != ERROR_BUSY ? "" : holder.empty() ? ": it is busy" : ": it is busy, " + holder + " holds it"));
 }
 
 void HardwareSetting::Refresh(RegistryStore& registry) {
