@@ -74,7 +74,8 @@ Console::Console(host::Handheld& device, std::FILE* out, bool verbose)
     trace.Enable(true);
     // Once when the loop's writes are first kept for another process, once when they are in.
     device_.registry().ObserveHeldWrites([this](std::size_t kept, const std::string& holder) {
-        Line(kept ? "registry busy (" + (holder.empty() ? std::string("another process holds it") : holder + " holds it") +
+        Line(kept ? "registry busy (" +
+                        (holder.empty() ? std::string("another process holds it") : holder + " holds it") +
                         "): its writes are kept and committed when it is free"
                   : "registry free: the writes kept are committed");
     });

@@ -46,7 +46,9 @@ void SetHardwareDword(RegistryStore& registry, std::u16string_view group, std::u
     if (r == ERROR_SUCCESS) return;
     std::string holder = r == ERROR_BUSY ? registry.WriteLockHolder() : "";
     throw DeviceError("cannot keep a hardware setting in " + registry.file() +
-                      (r != ERROR_BUSY ? "" : holder.empty() ? ": it is busy" : ": it is busy, " + holder + " holds it"));
+                      (r != ERROR_BUSY  ? ""
+                       : holder.empty() ? ": it is busy"
+                                        : ": it is busy, " + holder + " holds it"));
 }
 
 void HardwareSetting::Refresh(RegistryStore& registry) {

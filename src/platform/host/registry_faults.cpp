@@ -118,11 +118,11 @@ void InstallFaults() {
         g_vfs.zName = "pelorn-faults";
         g_vfs.szOsFile = static_cast<int>(sizeof(File)) + g_real->szOsFile;
         g_vfs.xOpen = Open;
-        g_methods = sqlite3_io_methods{3,          Close,     xRead,       Write,     xTruncate,
-                                       Sync,       xFileSize, xLock,       xUnlock,   xCheckReservedLock,
-                                       xFileControl, xSectorSize, xDeviceCharacteristics,
-                                       xShmMap,    xShmLock,  xShmBarrier, xShmUnmap, xFetch,
-                                       xUnfetch};
+        // clang-format off
+        g_methods = sqlite3_io_methods{3, Close, xRead, Write, xTruncate, Sync, xFileSize, xLock, xUnlock,
+                                       xCheckReservedLock, xFileControl, xSectorSize, xDeviceCharacteristics,
+                                       xShmMap, xShmLock, xShmBarrier, xShmUnmap, xFetch, xUnfetch};
+        // clang-format on
         sqlite3_vfs_register(&g_vfs, 1);
     });
 }
