@@ -120,7 +120,8 @@ Ran HandheldAtTerminal(const std::string& folder, const std::vector<std::string>
     return Ran{ExitStatus(status), terminal.Heard().substr(from), ""};
 }
 
-PelornProcess::PelornProcess(const std::string& folder, int as_user, const std::string& cwd)
+PelornProcess::PelornProcess(const std::string& folder, int as_user, const std::string& cwd,
+                             const std::vector<std::string>& args)
     : log_((cwd.empty() || folder[0] == '/' ? "" : cwd + "/") + folder + ".log") {
     pid_ = fork();
     if (pid_ < 0) throw std::runtime_error("fork failed");
@@ -128,7 +129,7 @@ PelornProcess::PelornProcess(const std::string& folder, int as_user, const std::
         if (!freopen(log_.c_str(), "w", stdout) || !freopen(log_.c_str(), "a", stderr)) _exit(126);
         BecomeUser(as_user);
         if (!cwd.empty() && chdir(cwd.c_str()) != 0) _exit(126);
-        Exec(PelornExe(), {}, folder);
+        Exec(PelornExe(), args, folder);
     }
 }
 

@@ -39,11 +39,12 @@ Ran Program(const std::string& exe, const std::vector<std::string>& args, const 
 Ran HandheldAtTerminal(const std::string& folder, const std::vector<std::string>& args, Pty& terminal,
                        const std::string& answer);
 
-// `pelorn --new` on the device in `folder` (from `cwd` when given, as `as_user` as for Handheld), its
-// output kept in <folder>.log.
+// `pelorn --new ARGS...` on the device in `folder` (from `cwd` when given, as `as_user` as for Handheld),
+// its output kept in <folder>.log.
 class PelornProcess {
 public:
-    explicit PelornProcess(const std::string& folder, int as_user = -1, const std::string& cwd = "");
+    explicit PelornProcess(const std::string& folder, int as_user = -1, const std::string& cwd = "",
+                           const std::vector<std::string>& args = {});
     ~PelornProcess();  // asks it to close (SIGTERM), then kills it if it does not
     PelornProcess(const PelornProcess&) = delete;
     PelornProcess& operator=(const PelornProcess&) = delete;
@@ -67,6 +68,7 @@ public:
     HandheldProcess(const HandheldProcess&) = delete;
     HandheldProcess& operator=(const HandheldProcess&) = delete;
 
+    pid_t pid() const { return pid_; }
     // Interrupts it (SIGINT, as Ctrl-C) and waits: its exit status, -1 when it did not exit normally.
     int Stop();
     // Kills it outright (SIGKILL), as a crash would, and waits for its end.

@@ -72,6 +72,13 @@ Console::Console(host::Handheld& device, std::FILE* out, bool verbose)
     trace.Only({"RegSetValueEx"});
     trace.Observe([this](const host::TraceEntry& e) { Saw(e); });
     trace.Enable(true);
+    // Once when the loop's writes are first kept for another process, once when they are in.
+    device_.registry().ObserveHeldWrites([this](std::size_t kept, const std::string& holder) {
+        Line(kept ? "registry busy (" +
+                        (holder.empty() ? std::string("another process holds it") : holder + " holds it") +
+                        "): its writes are kept and committed when it is free"
+                  : "registry free: the writes kept are committed");
+    });
     // Read and set on every tick: watched where they happen, at the cost of a call, and not traced.
     device_.ObserveValueReads([this](std::u16string_view name, const BYTE* data, DWORD size) {
         // What another program set, as the tick reads it before clearing it.
@@ -103,6 +110,7 @@ Console::~Console() {
     if (host::Endpoint* endpoint = device_.endpoint()) endpoint->ObserveRequests(nullptr);
     device_.power().ObserveBacklightLevels(nullptr);
     device_.ObserveValueReads(nullptr);
+    device_.registry().ObserveHeldWrites(nullptr);
     host::Trace& trace = device_.trace();
     trace.Enable(false);
     trace.Observe(nullptr);

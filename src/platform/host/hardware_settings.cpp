@@ -42,12 +42,11 @@ void SetHardwareDword(RegistryStore& registry, std::u16string_view group, std::u
         if (r == ERROR_SUCCESS) r = registry.SetValue(key, name, REG_DWORD, data.data(), data.size());
     }
     if (r == ERROR_SUCCESS) return;
-    if (r == ERROR_BUSY) {
-        std::string holder = registry.WriteLockHolder();
-        throw DeviceError("cannot keep a hardware setting in " + registry.file() + ": it is in use" +
-                          (holder.empty() ? std::string() : " by " + holder) + "; try again");
-    }
-    throw DeviceError("cannot keep a hardware setting in " + registry.file());
+    std::string holder = r == ERROR_BUSY ? registry.WriteLockHolder() : "";
+    throw DeviceError("cannot keep a hardware setting in " + registry.file() +
+                      (r != ERROR_BUSY  ? ""
+                       : holder.empty() ? ": it is busy"
+                                        : ": it is busy, " + holder + " holds it"));
 }
 
 void HardwareSetting::Refresh(RegistryStore& registry) {

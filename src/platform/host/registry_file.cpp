@@ -11,6 +11,7 @@
 #include <cstring>
 #include <vector>
 
+#include "platform/host/registry_faults.h"
 #include "platform/host/registry_names.h"
 
 namespace host::regdb {
@@ -279,6 +280,7 @@ std::string WriteLockHolder(const DeviceFolder& folder) {
 }
 
 void OpenStore(const DeviceFolder& folder, const std::string& file, Connection& db) {
+    InstallFaults();
     RemoveLeftovers(folder);
     // Checked before SQLite opens anything, so that a file refused here gets nothing beside it.
     bool exists = folder.CheckFile("registry.db");
@@ -308,6 +310,10 @@ void OpenStore(const DeviceFolder& folder, const std::string& file, Connection& 
         sqlite3_busy_timeout(db.get(), kCommandWaitMs);
     }
     Exec(db, file, "PRAGMA synchronous = FULL; PRAGMA mmap_size = 0");
+    // SQLite's checkpoint on closing takes the file's exclusive lock, and a closing process
+    // stopped there (Ctrl-Z) would keep every other one from reading. RegistryStore closes with
+    // a checkpoint that holds writers only, and none when another process is in the way.
+    sqlite3_db_config(db.get(), SQLITE_DBCONFIG_NO_CKPT_ON_CLOSE, 1, nullptr);
 }
 
 std::string CheckWhole(Connection& db) {

@@ -1,5 +1,8 @@
 #include "platform/host/registry_store.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+
 #include "platform/host/registry_store_impl.h"
 
 namespace host {
@@ -149,7 +152,21 @@ const RegistryStore::Impl::Held* RegistryStore::Impl::HeldFor(RegKeyId key, cons
 
 RegistryStore::RegistryStore(const DeviceFolder& folder) : impl_(std::make_unique<Impl>(folder)) {}
 
-RegistryStore::~RegistryStore() = default;
+RegistryStore::~RegistryStore() {
+    // The log's pages go home and the log is emptied, so that the next process to open the
+    // store has nothing to read back; readers go on meanwhile, and nobody is waited for.
+    Impl& s = *impl_;
+    std::lock_guard<std::mutex> lock(s.mu);
+    if (s.writing) return;
+    s.EndWalk();
+    sqlite3_busy_timeout(s.db.get(), 0);
+    if (s.commits > 0) sqlite3_wal_checkpoint_v2(s.db.get(), nullptr, SQLITE_CHECKPOINT_TRUNCATE, nullptr, nullptr);
+    // An empty log is SQLite's to remove, with its index, when the last process closes: that
+    // takes the exclusive lock only for as long as it takes to remove two files.
+    struct stat st {};
+    if (fstatat(s.folder.fd(), "registry.db-wal", &st, AT_SYMLINK_NOFOLLOW) == 0 && st.st_size == 0)
+        sqlite3_db_config(s.db.get(), SQLITE_DBCONFIG_NO_CKPT_ON_CLOSE, 0, nullptr);
+}
 
 void RegistryStore::SoleWriter() {
     // Nobody to share the file with: the connection keeps its lock from one transaction to the

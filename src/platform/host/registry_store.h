@@ -7,9 +7,13 @@
 // loop and the programs beside it (a status, an import, a reg query) share the file, and the loop
 // must never wait for them. With the log a reader never waits for a writer: it reads the last
 // commit, even while a writer is stopped half-way through its own. A commit is one sync of the
-// log; the pages go home at checkpoints, which SQLite runs as the log grows and when the last
-// connection closes. A writer killed at any point leaves frames without a commit mark, which the
-// next reader ignores: every key is wholly as before or wholly as after. Nothing here ever
+// log (two when it starts the log afresh, whose header is synced first). The pages go home at
+// checkpoints, which SQLite runs as the log grows, and which a process that wrote runs as it
+// closes unless another process is in its way. SQLite's own checkpoint on closing is off: it holds
+// the file's exclusive lock, so that a process stopped in it (Ctrl-Z) would keep every other from
+// reading; ours holds writers only, and SQLite removes the log, once empty, when the last process
+// closes. A writer killed at any point leaves frames without a commit mark, which the next reader
+// ignores: every key is wholly as before or wholly as after. Nothing here ever
 // deletes, cuts or rewrites the log, its index or a journal; only SQLite does.
 //
 // The index (-shm) is mapped by every process that has the store open. It is kept twice over
