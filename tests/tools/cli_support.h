@@ -73,7 +73,6 @@ public:
     int Stop();
     // Kills it outright (SIGKILL), as a crash would, and waits for its end.
     void Kill();
-    pid_t pid() const { return pid_; }
     std::string Output() const;
     std::string Errors() const;
 
