@@ -5,8 +5,9 @@
 #
 # 64 (the default): an x86-64 program under 64-bit Wine, in $PELORN_WIN32_BUILD or build-win32.
 # 32: an i686 program under 32-bit Wine (a 32-bit prefix), in $PELORN_WIN32_BUILD or
-# build-win32-i686. The Wine tests end with "N passed, M failed"; the 64-bit run then plays every
-# scenario on both players and ends with "compare: N same, M differ".
+# build-win32-i686. One harness, the Win32 player (tools/wine/play.py): a few scenarios untraced,
+# held against the host's records; taps timed against ticks; and in the 64-bit run every scenario
+# on both players, ending with "compare: N same, M differ".
 set -euo pipefail
 cd "$(dirname "$0")/.."
 width=${1:-64}
@@ -34,15 +35,20 @@ esac
 cmake -S win32 -B "$build" -DCMAKE_TOOLCHAIN_FILE="$PWD/cmake/$toolchain.cmake" >/dev/null
 cmake --build "$build" -j"$(nproc)"
 # Preloaded into Wine's own processes, so built for Wine's width.
-$cc -shared -fPIC -O2 -Wall -Wextra -o "$build/modem_lines.so" tests/win32/linux/modem_lines.c -ldl
+$cc -shared -fPIC -O2 -Wall -Wextra -o "$build/modem_lines.so" tools/wine/modem_lines.c -ldl
 
 host_build=${PELORN_HOST_BUILD:-build}
 [ -f "$host_build/CMakeCache.txt" ] || cmake -S . -B "$host_build" -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 cmake --build "$host_build" -j"$(nproc)" --target handheld >/dev/null
 
-echo "Wine tests, $width-bit program"
+echo "Win32 player, $width-bit program"
 status=0
-tests/win32/wine_tests.sh "$build" || status=1
+# Recording off, as on a handheld: what the port, the stand-ins and the desktop saw against the
+# host's records of the same scenarios; photographs of each box before its OK in the build folder.
+rm -rf "$build/screenshots" && mkdir -p "$build/screenshots"
+PELORN_PLAY_SHOTS=$build/screenshots python3 tools/wine/play.py --handheld "$host_build/tools/handheld" --untraced \
+  "$build" tests/win32/first-start-tour.play tests/scenarios/corpus/{send-about,firmware-silent,com1-absent,tick-on-enables,menu-gps-on}.play \
+  || status=1
 
 # Taps that land while a tick talks to the tray: the player fails when one is served inside it.
 for run in 1 2 3; do
@@ -57,12 +63,18 @@ done
 # time, each pair of traces normalised by tools/wine/differences.json. Only in the 64-bit run:
 # the comparison takes most of the 15 minutes the Win32 part may take.
 if [ "$width" = 64 ]; then
-  scenarios=(examples/scenarios/*.play tests/scenarios/close-in-modal/*.play tests/scenarios/corpus/*.play)
+  scenarios=(examples/scenarios/*.play tests/scenarios/close-in-modal/*.play tests/scenarios/corpus/*.play
+             tests/win32/first-start-tour.play)
   existing=()
   for s in "${scenarios[@]}"; do [ -f "$s" ] && existing+=("$s"); done
   echo "Both players, ${#existing[@]} scenarios"
   rm -rf "$build/compare"
   python3 tools/wine/compare.py --handheld "$host_build/tools/handheld" --jobs 2 --keep "$build/compare" \
     "$build" "${existing[@]}" || status=1
+else
+  # Recording on: the same scenarios, each record held against its effect.
+  python3 tools/wine/play.py --handheld "$host_build/tools/handheld" "$build" tests/win32/first-start-tour.play \
+    tests/scenarios/corpus/{send-about,firmware-silent,com1-absent,tick-on-enables,menu-gps-on}.play >/dev/null \
+    && echo "the same scenarios, traced: every record as its effect" || status=1
 fi
 exit $status

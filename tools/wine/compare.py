@@ -223,7 +223,18 @@ def compare(host_text, wine_text, table):
             return compared, "reg query %d:\n  host:\n%s\n  Win32:\n%s" % (i + 1, indent(hq), indent(wq))
     if len(host_queries) != len(wine_queries):
         return compared, "reg query: %d on the host, %d on Win32" % (len(host_queries), len(wine_queries))
+    host_results = answers(host_text)
+    for line, result in answers(wine_text).items():  # sends that returned before a box or menu waited
+        if host_results.get(line) != result:
+            return compared, "the send on line %d answered %s on the host, %s on Win32" % (
+                line, host_results.get(line), result)
     return compared, None
+
+
+def answers(text):
+    """What each send step's message returned, by the step's line."""
+    steps = (json.loads(line) for line in text.splitlines() if line.startswith('{"step"') or '"step":' in line[:30])
+    return {r["line"]: r["result"] for r in steps if "step" in r and "result" in r}
 
 
 def indent(text):

@@ -4,8 +4,14 @@ scenario's records against the effects another party sees.
 - COM1: the pseudo-terminal's line speed after each SetCommState that succeeded is the record's
   BaudRate, and the bytes that reach the receiver's end are those of the WriteFile records to
   COM1: that succeeded, in order.
-- BKL1:: the backlight stand-in counted as many requests as DeviceIoControl records to BKL1:
-  succeeded, and holds the level of the last one.
+- COM1's modem lines: DTR and RTS end as the SetCommState and EscapeCommFunction records that
+  succeeded leave them (modem_lines.so logs what Wine did to them).
+- The stand-ins: the backlight counted as many requests as DeviceIoControl records to BKL1:
+  succeeded and holds the level of the last one; the HAL's KernelIoControl likewise; the GPIO
+  block got the GpioWrite records' writes, in order.
+- The tray holds the icon as the last Shell_NotifyIcon add or delete that succeeded left it; the
+  main window, shown and activated by another program, hides itself; an ended process's exit
+  code is its PostQuitMessage's; dialogs and boxes end with the codes the records give them.
 - Taps: a tap's menu runs in the loop, never inside another call (a tick's Shell_NotifyIcon).
 - Boxes and menus: what the hand saw on the desktop (a box's caption and text, a menu's corners)
   is what the MessageBox and TrackPopupMenu records asked for.
@@ -37,6 +43,12 @@ class Effects:
         self.taps = 0
         self.nested = []  # the calls taps were served inside
         self.tap_at = None  # when the latest tap's handler began, on its process's clock
+        self.hal = []  # the (code, input) of the KernelIoControl records that succeeded
+        self.gpio = []  # the GpioWrite records' writes, as the stand-in logs them
+        self.lines = {"DTR": False, "RTS": False}  # as the records leave them
+        self.icon = 0  # the tray holds the icon, as the records say
+        self.exit_code = 0
+        self.dialogs = []  # how each dialog and box ended (EndDialog, or the box's answer)
         self.lock = threading.Lock()
         self.stop = False
         self.reader = threading.Thread(target=self.read, daemon=True)
@@ -55,6 +67,8 @@ class Effects:
 
     def new_process(self):
         self.tap_at = None
+        self.icon = 0
+        self.exit_code = 0
 
     def record(self, r):
         """A record as the program wrote it, when the player reads it."""
@@ -68,6 +82,7 @@ class Effects:
             self.nested.append(call)
             self.tap_at = None
         if call == "SetCommState" and ok:
+            self.lines = {"DTR": r.get("fDtrControl") == 1, "RTS": r.get("fRtsControl") == 1}
             speed = SPEEDS.get(termios.tcgetattr(self.slave)[5])
             if speed != r.get("BaudRate"):
                 self.problems.append("COM1 runs at %s baud, SetCommState asked for %s" % (speed, r.get("BaudRate")))
@@ -76,6 +91,18 @@ class Effects:
                 self.written += bytes.fromhex(r.get("lpBuffer") or "")
         elif call == "DeviceIoControl" and r.get("device") == "BKL1:" and ok:
             self.backlight.append(r["in"][1])
+        elif call == "KernelIoControl" and ok:
+            self.hal.append((r["dwIoControlCode"], r["lpInBuf"]))
+        elif call == "GpioWrite":
+            self.gpio.append("%02X=%08X" % (int(r["offset"], 16), int(r["Value"], 16)))
+        elif call == "EscapeCommFunction" and ok and r.get("dwFunc") in (3, 4, 5, 6):
+            self.lines["RTS" if r["dwFunc"] < 5 else "DTR"] = r["dwFunc"] in (3, 5)
+        elif call == "Shell_NotifyIcon" and ok and r.get("op") in ("add", "delete"):
+            self.icon = int(r["op"] == "add")
+        if (call == "EndDialog" and ok) or (call == "MessageBox" and not r.get("injected")):
+            self.dialogs.append(r["nResult"] if call == "EndDialog" else r.get("result"))
+        if call == "PostQuitMessage":
+            self.exit_code = r.get("nExitCode", 0)
         elif call == "MessageBox":
             self.box_record(r)
         elif call == "TrackPopupMenu" and not r.get("injected"):
@@ -117,8 +144,10 @@ class Effects:
         self.stop = True
         self.reader.join()
 
-    def finish(self, stand_in):
-        """`stand_in`: the backlight stand-in's "REQUESTS LEVEL". The problems found."""
+    def finish(self, seen):
+        """What the hand and the modem log saw at the end: "backlight" (REQUESTS, LEVEL), "hal"
+        (CALLS, CODE, INPUT), "gpio" (the writes' text), "lines" (the log's lines), "exit" (the
+        process's exit code, when it ended), "tray" and "visible" (when it runs). The problems found."""
         self.close()
         if bytes(self.received) != bytes(self.written):
             self.problems.append("COM1's receiver got %r, WriteFile records say %r" % (
@@ -126,10 +155,21 @@ class Effects:
         if self.nested:
             self.problems.append("%d of %d taps served inside %s" % (
                 len(self.nested), self.taps, ", ".join(sorted(set(self.nested)))))
-        for seen in self.boxes:
-            self.problems.append("the desktop showed the box %r, no MessageBox asked for it" % seen)
-        expected = "%d %d" % (len(self.backlight), self.backlight[-1] if self.backlight else 0)
-        if stand_in != expected:
-            self.problems.append("BKL1: received (requests, level) %s, DeviceIoControl records say %s" % (
-                stand_in, expected))
+        for seen_box in self.boxes:
+            self.problems.append("the desktop showed the box %r, no MessageBox asked for it" % seen_box)
+        last_hal = self.hal[-1] if self.hal else (0, 0)
+        expected = {"backlight": (len(self.backlight), self.backlight[-1] if self.backlight else 0),
+                    "hal": (len(self.hal),) + last_hal, "gpio": " ".join(self.gpio),
+                    "lines": self.lines, "exit": self.exit_code, "tray": self.icon, "visible": 0,
+                    "dialogs": self.dialogs}
+        lines = {"DTR": False, "RTS": False}
+        for line in seen.pop("lines", []):
+            what, *names = line.split()
+            for name in lines:
+                if what == "set" or name in names:
+                    lines[name] = name in names and what != "lower"
+        seen["lines"] = lines
+        for what, value in seen.items():
+            if value != expected[what]:
+                self.problems.append("%s: %s seen, the records say %s" % (what, value, expected[what]))
         return self.problems

@@ -206,9 +206,18 @@ void Value(wchar_t** w, DWORD type) {
 }
 
 
-// A REG_DWORD under HKCU\KEY, 0 when absent.
+// A value under HKCU\KEY as text: a REG_DWORD in decimal (0 when absent), a REG_SZ as it is.
 void Get(wchar_t** w) {
-    DWORD value = 0, size = sizeof value;
-    RegGetValueW(HKEY_CURRENT_USER, w[1], w[2], RRF_RT_REG_DWORD, NULL, &value, &size);
-    Answer("ok %lu", value);
+    wchar_t text[4096] = L"";
+    DWORD size = sizeof text - sizeof text[0], type = 0;
+    if (RegGetValueW(HKEY_CURRENT_USER, w[1], w[2], RRF_RT_REG_DWORD | RRF_RT_REG_SZ, &type, text, &size) !=
+            ERROR_SUCCESS || type == REG_DWORD) {
+        DWORD value = 0;
+        if (type == REG_DWORD) memcpy(&value, text, sizeof value);
+        Answer("ok %lu", value);
+        return;
+    }
+    char out[8192];
+    WideCharToMultiByte(CP_UTF8, 0, text, -1, out, sizeof out, NULL, NULL);
+    Answer("ok %s", out);
 }

@@ -1,16 +1,23 @@
 #!/usr/bin/env python3
 """The Win32 player: a `handheld play` scenario against Pelorn.exe under Wine, on the real clock.
 
-    tools/wine/play.py [--handheld PATH] BUILD SCRIPT
+    tools/wine/play.py [--handheld PATH] [--untraced] BUILD SCRIPT...
 
 BUILD holds Pelorn.exe, play_hand.exe and modem_lines.so (scripts/test-win32.sh builds them).
 The script is read by `handheld steps` (the one parser of the language); the steps are carried out
 by play_hand.exe inside Wine (clicks, boxes, messages, the registry) and here (COM1's other end, a
 pseudo-terminal, and the clock). Prints the trace Pelorn writes (PELORN_TRACE) and what `reg query`
-steps print, as `handheld play` does; exits 1 on a step that cannot be carried out.
+steps print, as `handheld play` does; exits 1 on a step that cannot be carried out, or when what
+the Win32 layer did differs from what the records say (tools/wine/effects.py).
+
+--untraced runs the program with recording off, as it runs on a handheld, and holds what the
+desktop, the port and the stand-ins saw against the host's records of the same scenario
+(`handheld play --as-returned`), with the About box's end code from Wine's own dialog log. It
+prints a line per scenario that passed; a scenario with `fail` steps cannot be played so.
+PELORN_PLAY_SHOTS=DIR photographs the screen into DIR before each `ok`.
 
 The machine is one Xvfb display, one Wine prefix set up as a handheld's registry is, and COM1
-mapped to a pseudo-terminal; every scenario starts from the prefix's registry as it was set up.
+mapped to a pseudo-terminal (machine.py); every scenario starts from the prefix's registry as it was set up.
 
 Time: the virtual clock's steps take no time and a wait ends when its time is up. Here a step
 takes what Wine takes, so the player keeps the scenario's clock as the virtual one would read it:
@@ -23,130 +30,23 @@ has been quiet for QUIET_MS, so that a tick that fell due meanwhile is served fi
 import json
 import os
 import shutil
-import socket
 import subprocess
 import sys
 import tempfile
-import termios
 import threading
 import time
-import tty
 
 import effects
+from machine import Com1, Machine, windows_path
 
 TIMER_SLACK_MS = 25
 QUIET_MS = 60
 QUIET_AFTER_SLEEP_MS = 300  # more than the tray takes to answer a tick's Shell_NotifyIcon
-BYTE_SECONDS = 10 / 4800  # 8N1 at 4800 baud
-SCREEN = (240, 320)
 TAP_ROW = 307  # the taskbar's middle row, as the host's stylus taps it
-DESKTOP_REG = r"""Windows Registry Editor Version 5.00
-
-[HKEY_CURRENT_USER\Software\Wine\Explorer]
-"Desktop"="Default"
-
-[HKEY_CURRENT_USER\Software\Wine\Explorer\Desktops]
-"Default"="%dx%d"
-
-[HKEY_CURRENT_USER\Software\MicroSoft\Shell]
-
-[HKEY_CURRENT_USER\ControlPanel\Backlight]
-
-[HKEY_LOCAL_MACHINE\System\CurrentControlSet\Control\Power\Timeouts]
-
-[HKEY_LOCAL_MACHINE\Software\Handheld\Power]
-"ACLine"=dword:00000000
-
-[HKEY_CURRENT_USER\Software\Handheld\Gpio]
-"GPLR1"=dword:00000000
-""" % SCREEN
-
-
 class StepError(Exception):
     def __init__(self, line, message):
         super().__init__(message)
         self.line = line
-
-
-def windows_path(path):
-    return "Z:" + os.path.abspath(path).replace("/", "\\")
-
-
-class Machine:
-    """A display, a prefix and a pseudo-terminal for COM1, made once and reset for each scenario."""
-
-    def __init__(self, build, work):
-        self.build = os.path.abspath(build)
-        self.work = work = os.path.abspath(work)
-        os.makedirs(work, exist_ok=True)
-        self.prefix = os.path.join(work, "prefix")
-        self.wine = os.environ.get("PELORN_WINE", shutil.which("wine64") or "/usr/lib/wine/wine64")
-        server = os.environ.get("PELORN_WINESERVER", "/usr/lib/wine/wineserver64")
-        self.env = dict(os.environ, WINEPREFIX=self.prefix, WINESERVER=server, WINEDEBUG="-all",
-                        WINEDLLOVERRIDES="winemenubuilder.exe=d;mscoree=;mshtml=", LC_ALL="C.UTF-8",
-                        PELORN_MODEM_LOG=os.path.join(work, "modem.log"))
-        self.log = open(os.path.join(work, "wine.log"), "ab")
-        display = os.path.join(work, "display")
-        if os.path.exists(display):
-            os.remove(display)
-        self.xvfb = subprocess.Popen(["bash", "-c", 'exec Xvfb -displayfd 3 -screen 0 800x600x24 -nolisten tcp 3>"$0"',
-                                      display], stderr=self.log)
-        for _ in range(100):
-            if os.path.exists(display) and os.path.getsize(display):
-                break
-            time.sleep(0.1)
-        with open(display) as f:
-            self.env["DISPLAY"] = ":" + f.read().strip()
-        self.master, slave = os.openpty()
-        tty.setraw(slave)
-        self.slave = slave
-        self.pty = os.ttyname(slave)
-        self.nodevice = os.path.join(work, "nodevice")
-        if os.path.exists(self.nodevice):
-            os.remove(self.nodevice)
-        socket.socket(socket.AF_UNIX).bind(self.nodevice)  # open(2) fails on it: no device
-        self.snapshot = os.path.join(work, "snapshot")
-        if not os.path.isdir(self.snapshot):  # a machine's prefix is set up once
-            self.run("wineboot", "-i")
-            reg = os.path.join(work, "device.reg")
-            with open(reg, "w") as f:
-                f.write(DESKTOP_REG)
-            self.run("reg", "import", windows_path(reg))
-            self.server("-k")
-            self.server("-w")
-            os.makedirs(self.snapshot + ".tmp", exist_ok=True)
-            for name in ("system.reg", "user.reg", "userdef.reg"):
-                shutil.copy2(os.path.join(self.prefix, name), self.snapshot + ".tmp")
-            os.rename(self.snapshot + ".tmp", self.snapshot)
-
-    def run(self, *args):
-        return subprocess.run([self.wine, *args], env=self.env, stdout=subprocess.PIPE, stderr=self.log,
-                              check=False).stdout.decode(errors="replace")
-
-    def server(self, flag):
-        subprocess.run([self.env["WINESERVER"], flag], env=self.env, stderr=self.log, check=False)
-
-    def reset(self):
-        """The registry as set up, COM1 on the pseudo-terminal, nothing left unread on it."""
-        self.server("-k")
-        self.server("-w")
-        for name in os.listdir(self.snapshot):
-            shutil.copy2(os.path.join(self.snapshot, name), self.prefix)
-        # Wine makes the port's link from this when its services start.
-        self.run("reg", "add", r"HKLM\Software\Wine\Ports", "/v", "COM1", "/d", self.pty, "/f")
-        self.map_com1(self.pty)
-        termios.tcflush(self.slave, termios.TCIOFLUSH)
-
-    def map_com1(self, target):
-        link = os.path.join(self.prefix, "dosdevices", "com1")
-        if os.path.lexists(link):
-            os.remove(link)
-        os.symlink(target, link)
-
-    def close(self):
-        self.server("-k")
-        self.xvfb.kill()
-        self.xvfb.wait()
 
 
 class Output:
@@ -261,57 +161,16 @@ class Trace(threading.Thread):
             return self.last
 
 
-class Com1(threading.Thread):
-    """The receiver's end of COM1: the scenario's bytes at 4800 baud, from the moment the program
-    opens the port, as the virtual handheld's receiver sends them."""
-
-    def __init__(self, master, slave):
-        super().__init__(daemon=True)
-        self.master = master
-        self.slave = slave
-        self.cond = threading.Condition()
-        self.queue = bytearray()
-        self.open = False
-        self.stop = False
-
-    def give(self, data):
-        with self.cond:
-            self.queue += data
-            self.cond.notify()
-
-    def silent(self):
-        with self.cond:
-            self.queue.clear()
-
-    def opened(self, is_open):
-        with self.cond:
-            self.open = is_open
-            if not is_open:
-                # What the program did not read goes with the port, as on the handheld.
-                self.queue.clear()
-                termios.tcflush(self.slave, termios.TCIFLUSH)
-            self.cond.notify()
-
-    def run(self):
-        next_at = 0.0
-        while True:
-            with self.cond:
-                while not self.stop and not (self.open and self.queue):
-                    self.cond.wait()
-                if self.stop:
-                    return
-                byte = bytes(self.queue[:1])
-                del self.queue[:1]
-            now = time.monotonic()
-            next_at = max(next_at, now)
-            time.sleep(max(0.0, next_at - now))
-            os.write(self.master, byte)
-            next_at += BYTE_SECONDS
-
-
 class Player:
-    def __init__(self, machine, out):
+    def __init__(self, machine, out, host=None):
+        """`host`: the host's records of the scenario, to play it untraced against them."""
         self.m = machine
+        self.host = host and [r for r in host if "call" in r]
+        # Untraced, the clock follows the host's: when each step began there, and when it ended.
+        self.host_at = {r["line"]: r["t"] for r in host or () if "step" in r}
+        waits = [r["t"] + int(r["step"].split()[1]) for r in host or () if r.get("step", "").startswith("wait")]
+        self.host_end = max([r["t"] for r in host or ()] + waits + [0])
+        self.host_anchor = None  # the host's time when the clock was last set
         self.output = Output(out)
         self.trace = Trace(self.output)
         self.com1 = Com1(machine.master, machine.slave)
@@ -327,6 +186,18 @@ class Player:
                                      stdin=subprocess.PIPE, stdout=subprocess.PIPE, stderr=machine.log)
         self.trace.start()
         self.com1.start()
+        if host is not None:
+            threading.Thread(target=self.watch_com1, daemon=True).start()
+
+    def watch_com1(self):
+        """Untraced, no record tells when the program opens COM1: the pseudo-terminal does."""
+        was = False
+        while not self.com1.stop:
+            now = self.m.com1_open()
+            if now != was:
+                self.com1.opened(now)
+                was = now
+            time.sleep(0.005)
 
     def ask(self, *words):
         self.hand.stdin.write(("\t".join(str(w) for w in words) + "\n").encode())
@@ -336,9 +207,18 @@ class Player:
             raise RuntimeError("play_hand.exe ended")
         return answer
 
+    def follow_host(self, host_t):
+        """Untraced: until the host's time HOST_T, counted from the end of the latest start-up."""
+        if self.host_anchor is not None:
+            time.sleep(max(0.0, self.clock + (host_t - self.host_anchor) / 1000 - time.monotonic()))
+
     def after_start(self):
         """Start-up is over: the clock reads the program's latest record, so that its timers,
         set at the end of start-up, fall due as on the virtual clock."""
+        if self.host is not None:
+            self.clock = time.monotonic()
+            self.host_anchor = None
+            return
         latest = self.trace.latest()
         if latest is not None:
             self.clock = max(self.clock, latest)
@@ -350,6 +230,8 @@ class Player:
         the trace has been quiet for QUIET_MS."""
         # A timer falls due during a step only while the program sleeps in it; the tick it
         # starts then may wait on Wine's tray for longer than QUIET_MS.
+        if self.host is not None:
+            return
         self.trace.latest()
         quiet = (QUIET_AFTER_SLEEP_MS if self.trace.slept > slept else QUIET_MS) / 1000
         limit = time.monotonic() + 2
@@ -392,8 +274,11 @@ class Player:
                 self.ask("settle")
                 return
             state = self.ask("state")
-            if state != "ok running":
-                if state == "ok exited":
+            if state == "ok running window" and self.host is not None:
+                self.ask("settle")  # until the loop (or a box's) takes messages
+                return
+            if not state.startswith("ok running"):
+                if state.startswith("ok exited"):
                     self.running = False
                 return
             time.sleep(0.005)
@@ -401,6 +286,10 @@ class Player:
 
     def step(self, s):
         kind, args = s["step"], s["args"]
+        if self.host is not None and s["line"] in self.host_at:
+            self.follow_host(self.host_at[s["line"]])
+            if self.host_anchor is None and kind != "start":
+                self.host_anchor = self.host_at[s["line"]]
         if kind in ("send", "tap", "pick", "ok", "signal") and any(not query for _, query in self.reg):
             self.collect_reg()  # the program must see what the registry steps before wrote
         if kind == "reg":
@@ -425,6 +314,8 @@ class Player:
                 self.com1.silent()
             else:
                 self.com1.give(bytes.fromhex(s["bytes"]))
+        elif kind == "fail" and self.host is not None:
+            raise StepError(s["line"], "fail: faults need the recording on")
         elif kind == "fail":
             fault = args[0] + ":" + (args[1] if len(args) > 1 else "1")
             if self.running and not self.trace.quitting:
@@ -439,14 +330,19 @@ class Player:
             self.collect_reg()
             self.trace.follow(path)
             self.event = "PelornPlayFaults%d" % self.started
-            self.ask("text", r"Software\Handheld\Trace", "Fail", "-")
-            answer = self.ask("start", windows_path(os.path.join(self.m.build, "Pelorn.exe")), windows_path(path), ",".join(self.faults) or "-", self.event)
+            traced = self.host is None
+            if traced:  # faults named before a start: Trace\Fail, read at start
+                self.ask("text", r"Software\Handheld\Trace", "Fail", ",".join(self.faults) or "-")
+            answer = self.ask("start", windows_path(os.path.join(self.m.build, "Pelorn.exe")),
+                              windows_path(path) if traced else "-", "-", self.event if traced else "-")
             if not answer.startswith("ok"):
                 raise StepError(s["line"], "start: " + answer)
             self.faults = []
             self.running = True
             self.started_up(s)
             self.after_start()
+        elif kind == "wait" and self.host is not None:
+            self.collect_reg()
         elif kind == "wait":
             self.collect_reg()
             self.clock += int(args[0]) / 1000
@@ -456,8 +352,15 @@ class Player:
             if kind == "tap":
                 answer = self.ask("tap", "icon" if s["icon"] else args[0], TAP_ROW)
             elif kind == "pick":
+                menu = self.trace.menu
+                if self.host is not None:  # the host's menu as the tap made it
+                    for r in self.host:
+                        if r["t"] > self.host_at.get(s["line"], 0):
+                            break
+                        menu = [] if r["call"] == "CreatePopupMenu" else menu + [r.get("lpNewItem")] \
+                            if r["call"] == "AppendMenu" else menu
                 items = [None if i is None else i.replace("&&", "\0").replace("&", "").replace("\0", "&")
-                         for i in self.trace.menu]
+                         for i in menu]
                 if s["none"]:
                     answer = self.ask("pick")
                 elif args[0] not in items:
@@ -469,19 +372,54 @@ class Player:
             elif kind == "signal":
                 answer = self.ask("close")
             else:
+                if os.environ.get("PELORN_PLAY_SHOTS"):  # what the person sees before pressing OK
+                    time.sleep(0.5)  # the box paints in its own time
+                    subprocess.run(["import", "-window", "root", os.path.join(os.environ["PELORN_PLAY_SHOTS"], "%s-%d.png" % (
+                        os.path.basename(self.script), s["line"]))], env=self.m.env, check=False)
                 answer = self.ask("ok")
             if not answer.startswith("ok"):
                 raise StepError(s["line"], kind + ": " + answer[6:])
             seen = answer[3:]
-            if kind == "tap" and seen:
+            if kind == "tap" and seen and self.host is None:  # untraced, the host's column is the tap's
                 self.effects.seen_menu(tuple(int(v) for v in seen.split()))
             elif kind == "ok" and seen.split("\t")[1:2] != [""]:
                 self.effects.seen_box(seen)
+            elif kind == "send" and seen:  # it returned before a box or menu waited
+                self.output.record(json.dumps({"step": "send", "line": s["line"], "result": int(seen)}))
             self.after_program(slept)
         else:
             raise StepError(s["line"], "the Win32 player has no step " + kind)
 
+    def seen(self):
+        """What the stand-ins, the modem lines, the process and the desktop show at the end."""
+        def get(key, *names):
+            return tuple(int(self.ask("get", "Software\\Handheld\\" + key, n)[3:]) for n in names)
+        writes = self.ask("get", r"Software\Handheld\Gpio", "Writes")[3:]
+        with open(self.m.env["PELORN_MODEM_LOG"]) as f:
+            seen = {"backlight": get("Backlight", "Requests", "Level"),
+                    "hal": get("Hal", "Calls", "IoControlCode", "Input"),
+                    "gpio": "" if writes == "0" else writes, "lines": f.read().splitlines()}
+        if self.host is not None:
+            ended = False  # a new process's first call follows the last one's PostQuitMessage
+            for r in self.host:
+                if r["call"] == "LoadString" and ended:
+                    self.effects.new_process()
+                ended = (ended or r["call"] == "PostQuitMessage") and r["call"] != "LoadString"
+                self.effects.record(r)
+            with open(self.m.log_path, errors="replace") as f:
+                f.seek(self.m.log_start)
+                seen["dialogs"] = [int(line.split()[-1]) for line in f if "trace:dialog:EndDialog" in line]
+        state = self.ask("state")
+        self.end = time.monotonic()
+        if state.startswith("ok exited"):
+            seen["exit"] = int(state.split()[2])
+        elif state.startswith("ok running"):
+            seen["tray"] = int(self.ask("tray")[3:])
+            seen["visible"] = int(self.ask("show")[3:])
+        return seen
+
     def play(self, steps):
+        self.end = None
         self.clock = self.begun = time.monotonic()
         try:
             for s in steps:
@@ -491,23 +429,23 @@ class Player:
                     sys.stderr.write("%.3f line %d %s: %.0f ms\n" % (began - self.begun, s["line"], s["step"],
                                                                     (time.monotonic() - began) * 1000))
             self.collect_reg()
+            if self.host is not None:
+                self.follow_host(self.host_end + TIMER_SLACK_MS * 4)
             # The program goes on until it waits for the person again, or its process ends.
             if self.running:
                 self.ask("settle")
                 limit = time.monotonic() + 2
-                while time.monotonic() < limit and self.ask("state") == "ok running" and \
+                while time.monotonic() < limit and self.ask("state").startswith("ok running") and \
                         (self.trace.latest() or 0) > time.monotonic() - 0.2:
                     time.sleep(0.02)
             self.trace.latest()
-            backlight = [self.ask("get", r"Software\Handheld\Backlight", name)[3:] for name in ("Requests", "Level")]
-            problems = self.effects.finish(" ".join(backlight))
+            problems = self.effects.finish(self.seen())
             if problems:
                 raise StepError(steps[-1]["line"] if steps else 0, "; ".join(problems))
         finally:
-            # The end of the script ends the process: nothing it does after is shown.
-            end = time.monotonic()
             self.effects.close()
-            self.trace.drain(end)
+            # The end of the script ends the process: nothing it does after is shown.
+            self.trace.drain(self.end)
             self.ask("end")
             self.trace.stop = True
             self.com1.stop = True
@@ -523,7 +461,12 @@ def steps_of(handheld, script):
     return [json.loads(line) for line in done.stdout.splitlines()]
 
 
-def play(machine, handheld, script, out, err):
+def host_records(handheld, script):
+    done = subprocess.run([handheld, "play", "--as-returned", script], stdout=subprocess.PIPE, text=True)
+    return [json.loads(line) for line in done.stdout.splitlines()]
+
+
+def play(machine, handheld, script, out, err, untraced=False):
     """Runs one scenario on the machine; 0, or 1 on a step that could not be carried out."""
     try:
         steps = steps_of(handheld, script)
@@ -531,7 +474,8 @@ def play(machine, handheld, script, out, err):
         err.write(str(e) + "\n")
         return 1
     machine.reset()
-    player = Player(machine, out)
+    player = Player(machine, out, host_records(handheld, script) if untraced else None)
+    player.script = script
     try:
         player.play(steps)
     except StepError as e:
@@ -541,17 +485,29 @@ def play(machine, handheld, script, out, err):
 
 
 def main(argv):
-    handheld = "build/tools/handheld"
-    if len(argv) > 2 and argv[1] == "--handheld":
-        handheld = argv[2]
-        argv = argv[:1] + argv[3:]
-    if len(argv) != 3:
-        sys.stderr.write("usage: tools/wine/play.py [--handheld PATH] BUILD SCRIPT\n")
+    args = argv[1:]
+    handheld, untraced = "build/tools/handheld", False
+    while args and args[0].startswith("--"):
+        if args[0] == "--handheld" and len(args) > 1:
+            handheld, args = args[1], args[2:]
+        elif args[0] == "--untraced":
+            untraced, args = True, args[1:]
+        else:
+            break
+    if len(args) < 2:
+        sys.stderr.write("usage: tools/wine/play.py [--handheld PATH] [--untraced] BUILD SCRIPT...\n")
         return 2
     work = tempfile.mkdtemp(prefix="wine-play-")
-    machine = Machine(argv[1], work)
+    machine = Machine(args[0], work)
+    status = 0
     try:
-        return play(machine, handheld, argv[2], sys.stdout, sys.stderr)
+        for script in args[1:]:
+            failed = play(machine, handheld, script, open(os.devnull, "w") if untraced else sys.stdout,
+                          sys.stderr, untraced)
+            if untraced and not failed:
+                print("%s: untraced, as the host's records say" % script)
+            status |= failed
+        return status
     finally:
         machine.close()
         shutil.rmtree(work, ignore_errors=True)

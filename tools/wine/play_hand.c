@@ -6,18 +6,23 @@
 // request are separated by tabs.
 //
 //   start EXE TRACE FAILS EVENT   a new Pelorn process, traced to TRACE, with PELORN_FAIL=FAILS
-//                                 ("-": none) and PELORN_FAIL_EVENT=EVENT
-//   state                         "ok exited", "ok modal" (a box, dialog or menu waits), "ok running"
+//                                 and PELORN_FAIL_EVENT=EVENT ("-": none of it)
+//   state                         "ok exited CODE", "ok modal" (a box, dialog or menu waits),
+//                                 "ok running window" (GPSHDL names a window), "ok running"
 //   settle                        until Pelorn's thread takes a message again
-//   send MSG WPARAM               SendMessage to the window GPSHDL names, until it returns or a
-//                                 box, dialog or menu of Pelorn's waits
+//   send MSG WPARAM               SendMessage to the window GPSHDL names, until it returns
+//                                 ("ok RESULT") or a box, dialog or menu of Pelorn's waits ("ok")
 //   close                         WM_CLOSE posted to Pelorn's main window, as a signal does
 //   tap X Y                       a click at X, Y of the desktop; "icon" for X: on Pelorn's icon
 //   pick INDEX COUNT | pick       a click on item INDEX of the open menu's COUNT, or beside it
-//   ok                            OK on the box Pelorn shows, or the close box of a dialog without
-//                                 an OK button: "ok CAPTION<TAB>TEXT<TAB>ICON" as the box showed them
+//   ok                            OK on the box Pelorn shows, or a click on the close box of a
+//                                 dialog without an OK button (an error when it is off the screen):
+//                                 "ok CAPTION<TAB>TEXT<TAB>ICON" as the box showed them
 //   (tap answers "ok LEFT TOP RIGHT BOTTOM" when a menu opened: its rectangle on the desktop)
-//   get KEY NAME                  a REG_DWORD under HKCU\KEY: "ok VALUE"
+//   get KEY NAME                  a REG_DWORD or REG_SZ under HKCU\KEY: "ok VALUE"
+//   tray                          "ok 1" when the tray holds Pelorn's icon, "ok 0"
+//   show                          shows and activates Pelorn's main window, as a task switcher
+//                                 does: "ok 1" while it is still visible after, "ok 0"
 //   reg ARGS...                   reg.exe ARGS, queued: the requests run in turn on their own
 //                                 (the usual add and delete at once, as the registry API)
 //   regwait                       until all have run: "ok N", then per request "CODE LINES" and
@@ -102,9 +107,11 @@ static void Settle(void) {
 }
 
 static void Start(wchar_t** w) {
-    SetEnvironmentVariableW(L"PELORN_TRACE", w[2]);
+    SetEnvironmentVariableW(L"PELORN_TRACE", wcscmp(w[2], L"-") ? w[2] : NULL);
+    // Untraced, Wine's own log of dialogs tells how each ended.
+    SetEnvironmentVariableW(L"WINEDEBUG", wcscmp(w[2], L"-") ? L"-all" : L"-all,+dialog");
     SetEnvironmentVariableW(L"PELORN_FAIL", wcscmp(w[3], L"-") ? w[3] : NULL);
-    SetEnvironmentVariableW(L"PELORN_FAIL_EVENT", w[4]);
+    SetEnvironmentVariableW(L"PELORN_FAIL_EVENT", wcscmp(w[4], L"-") ? w[4] : NULL);
     STARTUPINFOW si;
     memset(&si, 0, sizeof si);
     si.cb = sizeof si;
@@ -127,8 +134,7 @@ struct Sent {
 
 static DWORD WINAPI SendThread(LPVOID p) {
     struct Sent* s = p;
-    SendMessageW(s->hwnd, s->msg, s->wparam, 0);
-    return 0;
+    return (DWORD)SendMessageW(s->hwnd, s->msg, s->wparam, 0);
 }
 
 // Until the thread ends or Pelorn waits in a box or menu.
@@ -169,8 +175,12 @@ static void Send(wchar_t** w) {
     int before = Modals();
     HANDLE thread = CreateThread(NULL, 0, SendThread, &s, 0, NULL);
     Await(thread, before);
+    DWORD result = 0;
+    if (WaitForSingleObject(thread, 0) == WAIT_OBJECT_0 && GetExitCodeThread(thread, &result))
+        Answer("ok %lu", result);
+    else
+        Answer("ok");
     CloseHandle(thread);
-    Answer("ok");
 }
 
 static void Click(int x, int y) {
@@ -232,6 +242,17 @@ static void Tap(wchar_t** w) {
         side = -side;
         x = (r.left + r.right) / 2 + side * (GetSystemMetrics(SM_CXDOUBLECLK) / 2 + 1);
         y = (r.top + r.bottom) / 2;
+        // The pointer comes over the icon before it taps: hovering opens nothing.
+        int cx = GetSystemMetrics(SM_CXVIRTUALSCREEN), cy = GetSystemMetrics(SM_CYVIRTUALSCREEN);
+        INPUT in[3];
+        memset(in, 0, sizeof in);
+        for (int i = 0; i < 3; ++i) {
+            in[i].type = INPUT_MOUSE;
+            in[i].mi.dx = ((x + (i - 1) * 3) * 65536 + cx / 2) / cx;
+            in[i].mi.dy = ((y + 2 - i * 2) * 65536 + cy / 2) / cy;
+            in[i].mi.dwFlags = MOUSEEVENTF_ABSOLUTE | MOUSEEVENTF_MOVE;
+        }
+        SendInput(3, in, sizeof in[0]);
     } else {
         x = _wtoi(w[1]);
     }
@@ -289,12 +310,26 @@ static void Ok(void) {
     GetDlgItemTextW(box, 0xFFFF, text, 1024);
     HWND icon = GetDlgItem(box, 0x440);
     BOOL has_icon = icon && IsWindowVisible(icon) && SendMessageW(icon, STM_GETICON, 0, 0);
-    // A box's OK button, or the close box of a dialog that has none.
+    // A box's OK button, or a click on the close box of a dialog that has none, where the
+    // screen shows it.
     HWND ok = GetDlgItem(box, IDOK);
-    if (ok)
+    if (ok) {
         PostMessageW(box, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), (LPARAM)ok);
-    else
-        PostMessageW(box, WM_SYSCOMMAND, SC_CLOSE, 0);
+    } else {
+        RECT r = {0, 0, 0, 0};
+        GetWindowRect(box, &r);
+        int y = r.top + GetSystemMetrics(SM_CYFIXEDFRAME) + GetSystemMetrics(SM_CYCAPTION) / 2, x;
+        int right = r.right < GetSystemMetrics(SM_CXSCREEN) ? r.right : GetSystemMetrics(SM_CXSCREEN);
+        for (x = right - 1; x >= r.left; --x)
+            if (SendMessageW(box, WM_NCHITTEST, 0, MAKELPARAM(x, y)) == HTCLOSE) break;
+        if (x < r.left || y < 0) {
+            Answer("error the dialog's close box is not on the screen");
+            return;
+        }
+        int left = x;
+        while (left > r.left && SendMessageW(box, WM_NCHITTEST, 0, MAKELPARAM(left - 1, y)) == HTCLOSE) --left;
+        Click((left + x) / 2, y);
+    }
     for (DWORD waited = 0; waited < WAIT_LIMIT_MS && IsWindow(box); waited += 5)
         Sleep(5);
     Settle();
@@ -304,6 +339,25 @@ static void Ok(void) {
     out[used++] = '\t';
     WideCharToMultiByte(CP_UTF8, 0, text, -1, out + used, 3000, NULL, NULL);
     Answer("ok %s\t%d", out, has_icon);
+}
+
+static BOOL TrayHoldsIcon(void) {
+    // The tray answers a change to an icon only while it holds one with that window and id.
+    NOTIFYICONDATAW data;
+    memset(&data, 0, sizeof data);
+    data.cbSize = sizeof data;
+    data.hWnd = Find(NULL, L"Pelorn");
+    data.uID = TRAY_ICON_UID;
+    return data.hWnd && Shell_NotifyIconW(NIM_MODIFY, &data);
+}
+
+static void Show(void) {
+    // From another window: one that is active already gets no activation when shown.
+    HWND main = Find(NULL, L"Pelorn"), tray = FindWindowW(L"Shell_TrayWnd", NULL);
+    if (tray) SetForegroundWindow(tray);
+    if (main) ShowWindow(main, SW_SHOWNORMAL), SetForegroundWindow(main);
+    Settle();
+    Answer("ok %d", main && IsWindowVisible(main));
 }
 
 // As a signal does: WM_CLOSE to the main window, even before GPSHDL names it. Sent rather than
@@ -340,7 +394,14 @@ int wmain(void) {
         if (!wcscmp(cmd, L"start") && n == 5) {
             Start(w);
         } else if (!wcscmp(cmd, L"state")) {
-            Answer(!Running() ? "ok exited" : Modal() ? "ok modal" : "ok running");
+            DWORD code = 0;
+            if (!Running() && g_pelorn.hProcess) GetExitCodeProcess(g_pelorn.hProcess, &code);
+            if (!Running()) Answer("ok exited %lu", code);
+            else Answer(Modal() ? "ok modal" : IsWindow(Published()) ? "ok running window" : "ok running");
+        } else if (!wcscmp(cmd, L"tray")) {
+            Answer("ok %d", TrayHoldsIcon());
+        } else if (!wcscmp(cmd, L"show")) {
+            Show();
         } else if (!wcscmp(cmd, L"settle")) {
             Settle();
             Answer("ok");
