@@ -87,6 +87,14 @@ LONG RegistryStore::Impl::PathOf(RegKeyId key, std::string* out) {
     return ERROR_SUCCESS;
 }
 
+// The key at `path`: `base` itself, or one below it.
+LONG RegistryStore::Impl::Open(RegKeyId base, bool below, const std::string& path, RegKeyId* key) {
+    if (below) return Find(base, path, key);
+    if (LONG r = KeyExists(base)) return r;
+    *key = base;
+    return ERROR_SUCCESS;
+}
+
 // Finds the key at `path` below `base`.
 LONG RegistryStore::Impl::Find(RegKeyId base, const std::string& path, RegKeyId* key) {
     LONG r = ERROR_SUCCESS;
@@ -206,14 +214,9 @@ LONG RegistryStore::OpenKey(RegKeyId base, std::u16string_view subkey, RegKeyId*
     std::string path;
     if (LONG r = Split(subkey, &names)) return r;
     if (LONG r = s.PathOf(base, &path)) return r;
-    if (names.empty()) {
-        if (LONG r = s.KeyExists(base)) return r;
-        *key = base;
-        return ERROR_SUCCESS;
-    }
     for (auto name : names)
         AppendComponent(&path, name);
-    return s.Find(base, path, key);
+    return s.Open(base, !names.empty(), path, key);
 }
 
 LONG RegistryStore::CreateKey(RegKeyId base, std::u16string_view subkey, RegKeyId* key, bool* created) {
@@ -230,8 +233,7 @@ LONG RegistryStore::CreateKey(RegKeyId base, std::u16string_view subkey, RegKeyI
     for (auto name : names)
         AppendComponent(&path, name);
     RegKeyId found = 0;
-    LONG r = names.empty() ? s.KeyExists(base) : s.Find(base, path, &found);
-    if (names.empty() && r == ERROR_SUCCESS) found = base;
+    LONG r = s.Open(base, !names.empty(), path, &found);
     if (r != ERROR_FILE_NOT_FOUND) {
         if (r == ERROR_SUCCESS) {
             *key = found;

@@ -96,6 +96,7 @@ struct RegistryStore::Impl {
 
     LONG KeyExists(RegKeyId key);
     LONG PathOf(RegKeyId key, std::string* out);
+    LONG Open(RegKeyId base, bool below, const std::string& path, RegKeyId* key);
     LONG Find(RegKeyId base, const std::string& path, RegKeyId* key);
     Known Read(RegKeyId key, const std::string& fold);
     const Held* HeldFor(RegKeyId key, const std::string& fold) const;
