@@ -49,6 +49,13 @@ using host::Handheld;
 
 namespace {
 host::HandleTable& Handles() { return Handheld::Current().handles(); }
+
+// The file or device `h` names; none, with ERROR_INVALID_HANDLE, when it names no such thing.
+auto DeviceOf(HANDLE h) {
+    auto device = Handles().GetAs<host::FileDevice>(h);
+    if (!device) SetLastError(ERROR_INVALID_HANDLE);
+    return device;
+}
 }  // namespace
 
 HANDLE CreateFile(LPCWSTR name, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES sa, DWORD disposition, DWORD flags,
@@ -90,11 +97,8 @@ BOOL ReadFile(HANDLE h, LPVOID buffer, DWORD size, LPDWORD read, LPOVERLAPPED ov
     tracing::ReadFileCall c(h, size, overlapped);
     if (read) *read = 0;
     if (DWORD e; c.Injected(&e)) return c.Result(FALSE);
-    auto device = Handles().GetAs<host::FileDevice>(h);
-    if (!device) {
-        SetLastError(ERROR_INVALID_HANDLE);
-        return c.Result(FALSE);
-    }
+    auto device = DeviceOf(h);
+    if (!device) return c.Result(FALSE);
     DWORD n = 0;
     BOOL ok = device->Read(buffer, size, &n);
     if (read) *read = n;
@@ -106,11 +110,8 @@ BOOL WriteFile(HANDLE h, LPCVOID buffer, DWORD size, LPDWORD written, LPOVERLAPP
     tracing::WriteFileCall c(h, buffer, size, overlapped);
     if (written) *written = 0;
     if (DWORD e; c.Injected(&e)) return c.Result(FALSE);
-    auto device = Handles().GetAs<host::FileDevice>(h);
-    if (!device) {
-        SetLastError(ERROR_INVALID_HANDLE);
-        return c.Result(FALSE);
-    }
+    auto device = DeviceOf(h);
+    if (!device) return c.Result(FALSE);
     DWORD n = 0;
     BOOL ok = device->Write(buffer, size, &n);
     if (written) *written = n;
@@ -121,11 +122,8 @@ BOOL DeviceIoControl(HANDLE h, DWORD code, LPVOID in, DWORD in_size, LPVOID out,
                      LPOVERLAPPED overlapped) {
     tracing::DeviceIoControlCall c(h, code, in, in_size, out, out_size, returned, overlapped);
     if (DWORD e; c.Injected(&e)) return c.Result(FALSE);
-    auto device = Handles().GetAs<host::FileDevice>(h);
-    if (!device) {
-        SetLastError(ERROR_INVALID_HANDLE);
-        return c.Result(FALSE);
-    }
+    auto device = DeviceOf(h);
+    if (!device) return c.Result(FALSE);
     DWORD n = 0;
     BOOL ok = device->IoControl(code, in, in_size, out, out_size, &n);
     if (returned) *returned = n;

@@ -207,13 +207,19 @@ RegKeyId RegistryStore::Root(HKEY root) {
     return 0;
 }
 
+// The names of `subkey` and the path of `base` they continue.
+LONG RegistryStore::Impl::Below(RegKeyId base, std::u16string_view subkey, std::vector<std::u16string_view>* names,
+                                std::string* path) {
+    if (LONG r = Split(subkey, names)) return r;
+    return PathOf(base, path);
+}
+
 LONG RegistryStore::OpenKey(RegKeyId base, std::u16string_view subkey, RegKeyId* key) {
     Impl& s = *impl_;
     Impl::Access access(s);
     std::vector<std::u16string_view> names;
     std::string path;
-    if (LONG r = Split(subkey, &names)) return r;
-    if (LONG r = s.PathOf(base, &path)) return r;
+    if (LONG r = s.Below(base, subkey, &names, &path)) return r;
     for (auto name : names)
         AppendComponent(&path, name);
     return s.Open(base, !names.empty(), path, key);
@@ -224,8 +230,7 @@ LONG RegistryStore::CreateKey(RegKeyId base, std::u16string_view subkey, RegKeyI
     Impl::Access access(s);
     std::vector<std::u16string_view> names;
     std::string path;
-    if (LONG r = Split(subkey, &names)) return r;
-    if (LONG r = s.PathOf(base, &path)) return r;
+    if (LONG r = s.Below(base, subkey, &names, &path)) return r;
     for (auto name : names)
         if (LONG r = CheckKeyName(name)) return r;
     if (Depth(path) + names.size() > kMaxKeyDepth) return ERROR_INVALID_PARAMETER;
