@@ -8,25 +8,28 @@ using host::ApiCall;
 
 namespace {
 
-std::shared_ptr<host::CommPort> PortOf(HANDLE h) {
+// The port a call is made on, once the call has taken any fault armed for it; none, with the
+// last error set, when `h` is no port or an out-parameter the call needs is missing.
+std::shared_ptr<host::CommPort> PortFor(ApiCall& c, HANDLE h, bool needed = true) {
+    if (DWORD e; c.Injected(&e)) return nullptr;
     auto port = host::Handheld::Current().handles().GetAs<host::CommPort>(h);
-    if (!port) SetLastError(ERROR_INVALID_HANDLE);
+    if (!port) {
+        SetLastError(ERROR_INVALID_HANDLE);
+        return nullptr;
+    }
+    if (!needed) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return nullptr;
+    }
     return port;
-}
-
-BOOL BadParameter(ApiCall& c) {
-    SetLastError(ERROR_INVALID_PARAMETER);
-    return c.Result(FALSE);
 }
 
 }  // namespace
 
 BOOL GetCommState(HANDLE h, LPDCB dcb) {
     tracing::GetCommStateCall c(h);
-    if (DWORD e; c.Injected(&e)) return c.Result(FALSE);
-    auto port = PortOf(h);
+    auto port = PortFor(c, h, dcb != nullptr);
     if (!port) return c.Result(FALSE);
-    if (!dcb) return BadParameter(c);
     port->GetState(dcb);
     c.State(*dcb);
     return c.Result(TRUE);
@@ -34,19 +37,15 @@ BOOL GetCommState(HANDLE h, LPDCB dcb) {
 
 BOOL SetCommState(HANDLE h, LPDCB dcb) {
     tracing::SetCommStateCall c(h, dcb);
-    if (DWORD e; c.Injected(&e)) return c.Result(FALSE);
-    auto port = PortOf(h);
+    auto port = PortFor(c, h, dcb != nullptr);
     if (!port) return c.Result(FALSE);
-    if (!dcb) return BadParameter(c);
     return c.Result(port->SetState(*dcb));
 }
 
 BOOL GetCommTimeouts(HANDLE h, LPCOMMTIMEOUTS timeouts) {
     tracing::GetCommTimeoutsCall c(h);
-    if (DWORD e; c.Injected(&e)) return c.Result(FALSE);
-    auto port = PortOf(h);
+    auto port = PortFor(c, h, timeouts != nullptr);
     if (!port) return c.Result(FALSE);
-    if (!timeouts) return BadParameter(c);
     port->GetTimeouts(timeouts);
     c.Timeouts(*timeouts);
     return c.Result(TRUE);
@@ -54,27 +53,22 @@ BOOL GetCommTimeouts(HANDLE h, LPCOMMTIMEOUTS timeouts) {
 
 BOOL SetCommTimeouts(HANDLE h, LPCOMMTIMEOUTS timeouts) {
     tracing::SetCommTimeoutsCall c(h, timeouts);
-    if (DWORD e; c.Injected(&e)) return c.Result(FALSE);
-    auto port = PortOf(h);
+    auto port = PortFor(c, h, timeouts != nullptr);
     if (!port) return c.Result(FALSE);
-    if (!timeouts) return BadParameter(c);
     return c.Result(port->SetTimeouts(*timeouts));
 }
 
 BOOL SetCommMask(HANDLE h, DWORD mask) {
     tracing::SetCommMaskCall c(h, mask);
-    if (DWORD e; c.Injected(&e)) return c.Result(FALSE);
-    auto port = PortOf(h);
+    auto port = PortFor(c, h);
     if (!port) return c.Result(FALSE);
     return c.Result(port->SetMask(mask));
 }
 
 BOOL WaitCommEvent(HANDLE h, LPDWORD mask, LPOVERLAPPED overlapped) {
     tracing::WaitCommEventCall c(h, overlapped);
-    if (DWORD e; c.Injected(&e)) return c.Result(FALSE);
-    auto port = PortOf(h);
+    auto port = PortFor(c, h, mask != nullptr);
     if (!port) return c.Result(FALSE);
-    if (!mask) return BadParameter(c);
     BOOL ok = port->Wait(mask);
     if (ok) c.Event(*mask);
     return c.Result(ok);
@@ -82,10 +76,8 @@ BOOL WaitCommEvent(HANDLE h, LPDWORD mask, LPOVERLAPPED overlapped) {
 
 BOOL GetCommModemStatus(HANDLE h, LPDWORD status) {
     tracing::GetCommModemStatusCall c(h);
-    if (DWORD e; c.Injected(&e)) return c.Result(FALSE);
-    auto port = PortOf(h);
+    auto port = PortFor(c, h, status != nullptr);
     if (!port) return c.Result(FALSE);
-    if (!status) return BadParameter(c);
     port->ModemStatus(status);
     c.Status(*status);
     return c.Result(TRUE);
@@ -93,8 +85,7 @@ BOOL GetCommModemStatus(HANDLE h, LPDWORD status) {
 
 BOOL EscapeCommFunction(HANDLE h, DWORD func) {
     tracing::EscapeCommFunctionCall c(h, func);
-    if (DWORD e; c.Injected(&e)) return c.Result(FALSE);
-    auto port = PortOf(h);
+    auto port = PortFor(c, h);
     if (!port) return c.Result(FALSE);
     return c.Result(port->Escape(func));
 }

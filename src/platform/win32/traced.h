@@ -14,4 +14,13 @@ extern bool g_on;
 // The one branch a call pays while the trace and faults are off.
 inline bool On() { return g_on; }
 
+// A call that records the arguments it is given and its result, and nothing else.
+template <class Describer, class F, class... A>
+BOOL Plain(F f, A... a) {
+    if (!On()) return f(a...);
+    Describer c(a...);
+    if (DWORD e; c.Injected(&e)) return c.Result(FALSE);
+    return c.Result(f(a...));
+}
+
 }  // namespace win32trace

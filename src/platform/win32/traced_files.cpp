@@ -80,10 +80,7 @@ BOOL WINAPI TracedGetCommState(HANDLE hFile, LPDCB lpDCB) {
 }
 
 BOOL WINAPI TracedSetCommState(HANDLE hFile, LPDCB lpDCB) {
-    if (!On()) return SetCommState(hFile, lpDCB);
-    tracing::SetCommStateCall c(hFile, lpDCB);
-    if (DWORD e; c.Injected(&e)) return c.Result(FALSE);
-    return c.Result(SetCommState(hFile, lpDCB));
+    return win32trace::Plain<tracing::SetCommStateCall>(SetCommState, hFile, lpDCB);
 }
 
 BOOL WINAPI TracedGetCommTimeouts(HANDLE hFile, LPCOMMTIMEOUTS lpCommTimeouts) {
@@ -96,17 +93,11 @@ BOOL WINAPI TracedGetCommTimeouts(HANDLE hFile, LPCOMMTIMEOUTS lpCommTimeouts) {
 }
 
 BOOL WINAPI TracedSetCommTimeouts(HANDLE hFile, LPCOMMTIMEOUTS lpCommTimeouts) {
-    if (!On()) return SetCommTimeouts(hFile, lpCommTimeouts);
-    tracing::SetCommTimeoutsCall c(hFile, lpCommTimeouts);
-    if (DWORD e; c.Injected(&e)) return c.Result(FALSE);
-    return c.Result(SetCommTimeouts(hFile, lpCommTimeouts));
+    return win32trace::Plain<tracing::SetCommTimeoutsCall>(SetCommTimeouts, hFile, lpCommTimeouts);
 }
 
 BOOL WINAPI TracedSetCommMask(HANDLE hFile, DWORD dwEvtMask) {
-    if (!On()) return SetCommMask(hFile, dwEvtMask);
-    tracing::SetCommMaskCall c(hFile, dwEvtMask);
-    if (DWORD e; c.Injected(&e)) return c.Result(FALSE);
-    return c.Result(SetCommMask(hFile, dwEvtMask));
+    return win32trace::Plain<tracing::SetCommMaskCall>(SetCommMask, hFile, dwEvtMask);
 }
 
 BOOL WINAPI TracedWaitCommEvent(HANDLE hFile, LPDWORD lpEvtMask, LPOVERLAPPED lpOverlapped) {
@@ -128,10 +119,7 @@ BOOL WINAPI TracedGetCommModemStatus(HANDLE hFile, LPDWORD lpModemStat) {
 }
 
 BOOL WINAPI TracedEscapeCommFunction(HANDLE hFile, DWORD dwFunc) {
-    if (!On()) return EscapeCommFunction(hFile, dwFunc);
-    tracing::EscapeCommFunctionCall c(hFile, dwFunc);
-    if (DWORD e; c.Injected(&e)) return c.Result(FALSE);
-    return c.Result(EscapeCommFunction(hFile, dwFunc));
+    return win32trace::Plain<tracing::EscapeCommFunctionCall>(EscapeCommFunction, hFile, dwFunc);
 }
 
 HANDLE WINAPI TracedCreateEvent(LPSECURITY_ATTRIBUTES lpEventAttributes, BOOL bManualReset, BOOL bInitialState,
