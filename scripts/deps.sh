@@ -25,5 +25,11 @@ for pkg in "${missing[@]}"; do
     $sudo dpkg --add-architecture "$arch"
   fi
 done
-$sudo apt-get update -qq
+# A mirror caught mid-sync fails one index now and then: try again, and then go on with the
+# indexes that came; the install below says so if what is needed is not among them.
+for attempt in 1 2 3; do
+  $sudo apt-get update -qq && break
+  echo "deps.sh: apt-get update failed (attempt $attempt of 3)" >&2
+  sleep $((attempt * 15))
+done
 $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}"

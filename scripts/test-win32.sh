@@ -11,16 +11,24 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 width=${1:-64}
+# Exit status 77: the packages this run needs could not be installed (a package mirror caught
+# mid-sync), so nothing was tested; scripts/test says so at its end.
+needs() {
+  scripts/deps.sh "$@" || {
+    echo "test-win32.sh $width: SKIPPED: the packages it needs could not be installed: $*" >&2
+    exit 77
+  }
+}
 case $width in
   64)
-    scripts/deps.sh g++-mingw-w64-x86-64-win32 wine wine64 fonts-wine xvfb python3 gcc xdotool imagemagick
+    needs g++-mingw-w64-x86-64-win32 wine wine64 fonts-wine xvfb python3 gcc xdotool imagemagick
     build=${PELORN_WIN32_BUILD:-build-win32}
     toolchain=mingw-w64-x86_64
     cc=gcc
     export PELORN_WINE=/usr/lib/wine/wine64 PELORN_WINESERVER=/usr/lib/wine/wineserver64 WINEARCH=win64
     ;;
   32)
-    scripts/deps.sh g++-mingw-w64-i686-win32 wine wine32:i386 fonts-wine xvfb python3 gcc-i686-linux-gnu libc6-dev-i386-cross xdotool imagemagick
+    needs g++-mingw-w64-i686-win32 wine wine32:i386 fonts-wine xvfb python3 gcc-i686-linux-gnu libc6-dev-i386-cross xdotool imagemagick
     build=${PELORN_WIN32_BUILD:-build-win32-i686}
     toolchain=mingw-w64-i686
     cc=i686-linux-gnu-gcc
