@@ -1,6 +1,6 @@
 #include "platform/host/hardware_settings.h"
 
-#include "platform/host/handheld.h"
+#include "platform/host/device_error.h"
 #include "platform/host/reg_data.h"
 
 namespace host {

@@ -8,7 +8,7 @@
 #include <string>
 
 #include "platform/host/device_folder.h"
-#include "platform/host/handheld.h"
+#include "platform/host/device_error.h"
 #include "platform/host/registry_store.h"
 
 namespace host::regdb {

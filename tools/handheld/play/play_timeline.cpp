@@ -73,16 +73,18 @@ public:
     }
     std::int64_t end() const { return end_; }
 
-    // A lane: its group, its name on the left, a faint band behind it.
-    void Begin(const std::string& id, const std::string& name) {
+    // A lane: its group, its name on the left, a faint band behind it, and what `draw` puts on it.
+    template <class Draw>
+    void Lane(const std::string& id, const std::string& name, Draw draw) {
         y_ = kTop + lanes_ * kLaneHeight;
         ++lanes_;
         out_ += "<g id=\"" + id + "\">\n";
         Add("<rect x=\"" + Num(kLabelWidth) + "\" y=\"" + Num(y_ + 2) + "\" width=\"" + Num(kPlotWidth) +
             "\" height=\"" + Num(kLaneHeight - 4) + "\" fill=\"" + (lanes_ % 2 ? "#f4f4f4" : "#ebebeb") + "\"/>");
         Add("<text x=\"8\" y=\"" + Num(y_ + kLaneHeight / 2 + 5) + "\" font-size=\"13\">" + Escaped(name) + "</text>");
+        draw();
+        out_ += "</g>\n";
     }
-    void End() { out_ += "</g>\n"; }
 
     // A block from..to in `fill`, with its label inside when it fits.
     void Block(std::int64_t from, std::int64_t to, const std::string& fill, const std::string& label,
@@ -278,42 +280,21 @@ std::int64_t Highest(const std::vector<Story::Change>& lane) {
 
 std::string TimelineSvg(const Story& story, const std::string& title) {
     Picture p(story);
-    p.Begin("process", "start, close, sends");
-    p.Marks(story.process, "", ProcessFill);
-    p.End();
-    p.Begin("icon", "tray icon");
-    p.Blocks(story.icon, "tray icon", IconFill, true);
-    p.End();
-    p.Begin("pin21", "pin 21");
-    p.Steps(story.pin21, 1, "pin 21", false);
-    p.End();
-    p.Begin("pin38", "pin 38");
-    p.Steps(story.pin38, 1, "pin 38", false);
-    p.End();
-    p.Begin("ac", "AC line");
-    p.Blocks(story.ac_line, "AC line", AcFill);
-    p.End();
-    p.Begin("profile", "profile in force");
-    p.Blocks(story.profile, "profile", ProfileFill);
-    p.End();
-    p.Begin("backlight", "backlight level");
-    p.Steps(story.backlight, std::max<std::int64_t>(Highest(story.backlight), 1), "backlight level", true);
-    p.End();
-    p.Begin("backlight-timeout", "backlight off after");
-    p.Blocks(story.backlight_timeout, "backlight off after", TimeoutFill);
-    p.End();
-    p.Begin("suspend-timeout", "suspend after");
-    p.Blocks(story.suspend_timeout, "suspend after", TimeoutFill);
-    p.End();
-    p.Begin("events", "events set");
-    p.Marks(story.events, "event", EventFill);
-    p.End();
-    p.Begin("boxes", "message boxes");
-    p.Spans(story.boxes, kBoxColour, "box");
-    p.End();
-    p.Begin("menus", "menus");
-    p.Spans(story.menus, kMenuColour, "menu");
-    p.End();
+    p.Lane("process", "start, close, sends", [&] { p.Marks(story.process, "", ProcessFill); });
+    p.Lane("icon", "tray icon", [&] { p.Blocks(story.icon, "tray icon", IconFill, true); });
+    p.Lane("pin21", "pin 21", [&] { p.Steps(story.pin21, 1, "pin 21", false); });
+    p.Lane("pin38", "pin 38", [&] { p.Steps(story.pin38, 1, "pin 38", false); });
+    p.Lane("ac", "AC line", [&] { p.Blocks(story.ac_line, "AC line", AcFill); });
+    p.Lane("profile", "profile in force", [&] { p.Blocks(story.profile, "profile", ProfileFill); });
+    p.Lane("backlight", "backlight level", [&] {
+        p.Steps(story.backlight, std::max<std::int64_t>(Highest(story.backlight), 1), "backlight level", true);
+    });
+    p.Lane("backlight-timeout", "backlight off after",
+           [&] { p.Blocks(story.backlight_timeout, "backlight off after", TimeoutFill); });
+    p.Lane("suspend-timeout", "suspend after", [&] { p.Blocks(story.suspend_timeout, "suspend after", TimeoutFill); });
+    p.Lane("events", "events set", [&] { p.Marks(story.events, "event", EventFill); });
+    p.Lane("boxes", "message boxes", [&] { p.Spans(story.boxes, kBoxColour, "box"); });
+    p.Lane("menus", "menus", [&] { p.Spans(story.menus, kMenuColour, "menu"); });
     p.Legend({
         {"start, close, sends", Keys(kProcessColours, Key::kMark)},
         {"tray icon", IconKeys(story)},
