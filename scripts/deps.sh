@@ -3,6 +3,7 @@
 # Extra packages may be named on the command line; NAME:ARCH (libsqlite3-dev:armel) adds ARCH to
 # dpkg's architectures first.
 set -euo pipefail
+cd "$(dirname "$0")/.."
 
 needed=(cmake g++ make pkg-config libsqlite3-dev libgtest-dev libgmock-dev libbenchmark-dev libncurses-dev tmux
         nlohmann-json3-dev groff-base man-db dpkg-dev librsvg2-bin lintian systemd file)
@@ -25,11 +26,5 @@ for pkg in "${missing[@]}"; do
     $sudo dpkg --add-architecture "$arch"
   fi
 done
-# A mirror caught mid-sync fails one index now and then: try again, and then go on with the
-# indexes that came; the install below says so if what is needed is not among them.
-for attempt in 1 2 3; do
-  $sudo apt-get update -qq && break
-  echo "deps.sh: apt-get update failed (attempt $attempt of 3)" >&2
-  sleep $((attempt * 15))
-done
+scripts/apt-update.sh
 $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}"

@@ -16,7 +16,7 @@ if [ ! -f "$sysroot/.unpacked" ]; then
   sudo=""
   [ "$(id -u)" -eq 0 ] || sudo="sudo"
   dpkg --print-foreign-architectures | grep -qx armel || $sudo dpkg --add-architecture armel
-  $sudo apt-get update -qq
+  scripts/apt-update.sh
   rm -rf "$sysroot"
   mkdir -p "$sysroot/debs"
   (cd "$sysroot/debs" && apt-get download -qq libsqlite3-dev:armel libncurses-dev:armel libgtest-dev:armel \
