@@ -207,38 +207,35 @@ RegKeyId RegistryStore::Root(HKEY root) {
     return 0;
 }
 
-// The names of `subkey` and the path of `base` they continue.
-LONG RegistryStore::Impl::Below(RegKeyId base, std::u16string_view subkey, std::vector<std::u16string_view>* names,
-                                std::string* path) {
-    if (LONG r = Split(subkey, names)) return r;
-    return PathOf(base, path);
+// The names of `subkey`, the path of `base` they continue, and the path they lead to.
+LONG RegistryStore::Impl::Below(RegKeyId base, std::u16string_view subkey, Subkey* out) {
+    if (LONG r = Split(subkey, &out->names)) return r;
+    if (LONG r = PathOf(base, &out->base_path)) return r;
+    out->path = out->base_path;
+    for (auto name : out->names)
+        AppendComponent(&out->path, name);
+    return ERROR_SUCCESS;
 }
 
 LONG RegistryStore::OpenKey(RegKeyId base, std::u16string_view subkey, RegKeyId* key) {
-    Impl& s = *impl_;
-    Impl::Access access(s);
-    std::vector<std::u16string_view> names;
-    std::string path;
-    if (LONG r = s.Below(base, subkey, &names, &path)) return r;
-    for (auto name : names)
-        AppendComponent(&path, name);
-    return s.Open(base, !names.empty(), path, key);
+    Impl::Access access(*impl_);
+    Impl::Subkey sub;
+    if (LONG r = impl_->Below(base, subkey, &sub)) return r;
+    return impl_->Open(base, !sub.names.empty(), sub.path, key);
 }
 
 LONG RegistryStore::CreateKey(RegKeyId base, std::u16string_view subkey, RegKeyId* key, bool* created) {
     Impl& s = *impl_;
     Impl::Access access(s);
-    std::vector<std::u16string_view> names;
-    std::string path;
-    if (LONG r = s.Below(base, subkey, &names, &path)) return r;
+    Impl::Subkey sub;
+    if (LONG r = s.Below(base, subkey, &sub)) return r;
+    const auto& names = sub.names;
     for (auto name : names)
         if (LONG r = CheckKeyName(name)) return r;
-    if (Depth(path) + names.size() > kMaxKeyDepth) return ERROR_INVALID_PARAMETER;
-    std::string prefix = path;
-    for (auto name : names)
-        AppendComponent(&path, name);
+    if (Depth(sub.base_path) + names.size() > kMaxKeyDepth) return ERROR_INVALID_PARAMETER;
+    std::string prefix = sub.base_path;
     RegKeyId found = 0;
-    LONG r = s.Open(base, !names.empty(), path, &found);
+    LONG r = s.Open(base, !names.empty(), sub.path, &found);
     if (r != ERROR_FILE_NOT_FOUND) {
         if (r == ERROR_SUCCESS) {
             *key = found;

@@ -96,7 +96,13 @@ struct RegistryStore::Impl {
 
     LONG KeyExists(RegKeyId key);
     LONG PathOf(RegKeyId key, std::string* out);
-    LONG Below(RegKeyId base, std::u16string_view subkey, std::vector<std::u16string_view>* names, std::string* path);
+    // A subkey named below a key.
+    struct Subkey {
+        std::vector<std::u16string_view> names;
+        std::string base_path;  // the key's
+        std::string path;       // the subkey's
+    };
+    LONG Below(RegKeyId base, std::u16string_view subkey, Subkey* out);
     LONG Open(RegKeyId base, bool below, const std::string& path, RegKeyId* key);
     LONG Find(RegKeyId base, const std::string& path, RegKeyId* key);
     Known Read(RegKeyId key, const std::string& fold);
