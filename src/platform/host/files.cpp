@@ -56,6 +56,19 @@ auto DeviceOf(HANDLE h) {
     if (!device) SetLastError(ERROR_INVALID_HANDLE);
     return device;
 }
+
+// A read or a write: the count moved is 0 until the device has moved something.
+template <class Call, class Move>
+BOOL Transfer(Call& c, HANDLE h, LPDWORD moved, Move move) {
+    if (moved) *moved = 0;
+    if (DWORD e; c.Injected(&e)) return c.Result(FALSE);
+    auto device = DeviceOf(h);
+    if (!device) return c.Result(FALSE);
+    DWORD n = 0;
+    BOOL ok = move(*device, &n);
+    if (moved) *moved = n;
+    return c.Result(ok);
+}
 }  // namespace
 
 HANDLE CreateFile(LPCWSTR name, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES sa, DWORD disposition, DWORD flags,
@@ -95,27 +108,16 @@ BOOL CloseHandle(HANDLE h) {
 
 BOOL ReadFile(HANDLE h, LPVOID buffer, DWORD size, LPDWORD read, LPOVERLAPPED overlapped) {
     tracing::ReadFileCall c(h, size, overlapped);
-    if (read) *read = 0;
-    if (DWORD e; c.Injected(&e)) return c.Result(FALSE);
-    auto device = DeviceOf(h);
-    if (!device) return c.Result(FALSE);
-    DWORD n = 0;
-    BOOL ok = device->Read(buffer, size, &n);
-    if (read) *read = n;
-    c.Read(buffer, n);
-    return c.Result(ok);
+    return Transfer(c, h, read, [&](host::FileDevice& device, DWORD* n) {
+        BOOL ok = device.Read(buffer, size, n);
+        c.Read(buffer, *n);
+        return ok;
+    });
 }
 
 BOOL WriteFile(HANDLE h, LPCVOID buffer, DWORD size, LPDWORD written, LPOVERLAPPED overlapped) {
     tracing::WriteFileCall c(h, buffer, size, overlapped);
-    if (written) *written = 0;
-    if (DWORD e; c.Injected(&e)) return c.Result(FALSE);
-    auto device = DeviceOf(h);
-    if (!device) return c.Result(FALSE);
-    DWORD n = 0;
-    BOOL ok = device->Write(buffer, size, &n);
-    if (written) *written = n;
-    return c.Result(ok);
+    return Transfer(c, h, written, [&](host::FileDevice& device, DWORD* n) { return device.Write(buffer, size, n); });
 }
 
 BOOL DeviceIoControl(HANDLE h, DWORD code, LPVOID in, DWORD in_size, LPVOID out, DWORD out_size, LPDWORD returned,
