@@ -6,8 +6,8 @@
 #
 # - CPU per tick, from /proc/PID/schedstat (nanoseconds on the CPU), in WINDOWS windows of SECONDS
 #   each, beside the floor: a C loop making only the system calls of a steady tick
-#   (bench/tick_floor.c) on the same registry file, measured in the same windows. Budget: the
-#   median of the windows' ratios (pelorn to floor, which share each window's load) at most 2.5.
+#   (bench/tick_floor.c), measured in the same windows. Budget: the median of the windows'
+#   ratios (pelorn to floor, which share each window's load) at most 2.5.
 # - Memory: the proportional set (Pss, from smaps_rollup: shared libraries counted by the share
 #   this process has of them, which is what it adds to the machine) at the end. Budget: 4 MiB.
 #   The peak resident set (VmHWM, the first start included, shared libraries whole) is printed.
@@ -26,9 +26,7 @@ trap 'exit 130' INT TERM
 cc -O2 -o "$folder/tick_floor" "$here/tick_floor.c"
 PELORN_DEVICE=$folder/device "$pelorn" --new --headless >"$folder/pelorn.log" &
 pid=$!
-# The floor reads the registry pelorn made.
-while [ ! -f "$folder/device/registry.db" ]; do sleep 0.1; done
-"$folder/tick_floor" "$folder/device/registry.db" &
+"$folder/tick_floor" "$folder/floor.lock" &
 floor_pid=$!
 sleep 5  # the first start: provisioning and the firmware query
 

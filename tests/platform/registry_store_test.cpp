@@ -15,6 +15,7 @@
 
 #include "platform/host/device_folder.h"
 #include "platform/host/handheld.h"
+#include "platform/host/hardware_settings.h"
 #include "platform/host/registry_store.h"
 #include "platform/host/trace.h"
 #include "support/device_test.h"
@@ -267,6 +268,22 @@ TEST_F(ResidentStoreTest, AWriteThatFindsTheStoreHeldIsKeptInOrderAndCommittedLa
     ASSERT_EQ(2u, told.size());
     EXPECT_EQ(0u, told[1].first);
     RegCloseKey(key);
+}
+
+TEST_F(ResidentStoreTest, AHardwareSettingAnotherProcessChangesShowsAtTheLoopsNextTurn) {
+    auto ac_line = [] {
+        SYSTEM_POWER_STATUS_EX s{};
+        EXPECT_TRUE(GetSystemPowerStatusEx(&s, TRUE));
+        return s.ACLineStatus;
+    };
+    host::RegistryStore other(device().device_folder());
+    for (BYTE level : {AC_LINE_ONLINE, AC_LINE_OFFLINE, AC_LINE_UNKNOWN}) {
+        SCOPED_TRACE(level);
+        ac_line();
+        Sleep(0);
+        host::SetHardwareDword(other, u"Power", u"ACLine", level);
+        EXPECT_EQ(level, ac_line());
+    }
 }
 
 TEST_F(RegistryStoreTest, AnotherProcessSeesACommittedValueAtOnce) {

@@ -185,9 +185,14 @@ void RegistryStore::SoleWriter() {
 std::optional<std::uint64_t> RegistryStore::Version() {
     Impl& s = *impl_;
     Impl::Access access(s);
-    Run q(s.data_version);
-    if (q.Step() != SQLITE_ROW) return std::nullopt;
-    return static_cast<std::uint64_t>(q.Int(0)) << 32 | (s.commits & 0xFFFFFFFFu);
+    // The pager counts every change to the file, this connection's own commits and the ones
+    // it finds when a read begins. Inside a transaction nothing else can change what it reads;
+    // outside one, a read is begun to look.
+    if (sqlite3_txn_state(s.db.get(), "main") == SQLITE_TXN_NONE && Run(s.data_version).Step() != SQLITE_ROW)
+        return std::nullopt;
+    unsigned int version = 0;
+    if (sqlite3_file_control(s.db.get(), "main", SQLITE_FCNTL_DATA_VERSION, &version) != SQLITE_OK) return std::nullopt;
+    return version;
 }
 
 const std::string& RegistryStore::file() const { return impl_->file; }
