@@ -5,9 +5,10 @@
 #   bench/resident.sh [PELORN] [WINDOWS] [SECONDS]   (defaults: build/tools/pelorn, 5, 15)
 #
 # - CPU per tick, from /proc/PID/schedstat (nanoseconds on the CPU), in WINDOWS windows of SECONDS
-#   each, beside the floor: a C loop making only the system calls of a steady tick
-#   (bench/tick_floor.c), measured in the same windows. Budget: the median of the windows'
-#   ratios (pelorn to floor, which share each window's load) at most 2.5.
+#   each, beside the floor: a C loop doing the least a steady tick must do, one wait and the
+#   tick's registry reads in one transaction, straight over SQLite (bench/tick_floor.c, on the
+#   same registry), measured in the same windows. Budget: the median of the windows' ratios
+#   (pelorn to floor, which share each window's load) at most 2.5.
 # - Memory: the proportional set (Pss, from smaps_rollup: shared libraries counted by the share
 #   this process has of them, which is what it adds to the machine) at the end. Budget: 4 MiB.
 #   The peak resident set (VmHWM, the first start included, shared libraries whole) is printed.
@@ -23,12 +24,13 @@ floor_pid=
 trap '[ -z "$floor_pid" ] || kill "$floor_pid" 2>/dev/null; cleanup' EXIT
 trap 'exit 130' INT TERM
 
-cc -O2 -o "$folder/tick_floor" "$here/tick_floor.c"
+cc -O2 -o "$folder/tick_floor" "$here/tick_floor.c" -lsqlite3
 PELORN_DEVICE=$folder/device "$pelorn" --new --headless >"$folder/pelorn.log" &
 pid=$!
-"$folder/tick_floor" "$folder/floor.lock" &
-floor_pid=$!
 sleep 5  # the first start: provisioning and the firmware query
+"$folder/tick_floor" "$folder/device/registry.db" &
+floor_pid=$!
+sleep 1
 
 oncpu() { cut -d' ' -f1 "/proc/$1/schedstat"; }
 switches() { awk '/^voluntary_ctxt_switches/ { print $2 }' "/proc/$1/status"; }
@@ -44,6 +46,10 @@ while [ "$i" -lt "$windows" ]; do
 done
 woken=$(($(switches "$pid") - s0))
 peak=$(awk '/^VmHWM/ { print $2 }' "/proc/$pid/status")
+# The floor maps SQLite too: it is gone before pelorn's share of the libraries is taken.
+kill "$floor_pid"
+wait "$floor_pid" 2>/dev/null || true
+floor_pid=
 pss=$(awk '/^Pss:/ { print $2 }' "/proc/$pid/smaps_rollup")
 
 awk -v windows="$windows" -v seconds="$seconds" -v ticks="$ticks" -v woken="$woken" -v peak="$peak" -v pss="$pss" '
