@@ -9,12 +9,12 @@
 namespace handheld {
 namespace {
 
-constexpr int kLabelWidth = 150;
-constexpr int kPlotWidth = 1000;
-constexpr int kLaneHeight = 34;
-constexpr int kTop = 40;
-constexpr int kAxisHeight = 40;
-constexpr int kLegendRow = 20;
+// Where things go, in pixels: the column of lane names, then the plot; below the title, one band
+// per lane, the time axis, and the legend's rows.
+struct Layout {
+    int label_width, plot_width, top, lane_height, axis_height, legend_row;
+};
+constexpr Layout kLayout{150, 1000, 40, 34, 40, 20};
 
 // A legend's key: a lane's colour or mark, and what it means.
 struct Key {
@@ -69,19 +69,21 @@ public:
     explicit Picture(const Story& story) : end_(std::max<std::int64_t>(story.end, 1)) {}
 
     double X(std::int64_t t) const {
-        return kLabelWidth + static_cast<double>(t) * kPlotWidth / static_cast<double>(end_);
+        return kLayout.label_width + static_cast<double>(t) * kLayout.plot_width / static_cast<double>(end_);
     }
     std::int64_t end() const { return end_; }
 
     // A lane: its group, its name on the left, a faint band behind it, and what `draw` puts on it.
     template <class Draw>
     void Lane(const std::string& id, const std::string& name, Draw draw) {
-        y_ = kTop + lanes_ * kLaneHeight;
+        y_ = kLayout.top + lanes_ * kLayout.lane_height;
         ++lanes_;
         out_ += "<g id=\"" + id + "\">\n";
-        Add("<rect x=\"" + Num(kLabelWidth) + "\" y=\"" + Num(y_ + 2) + "\" width=\"" + Num(kPlotWidth) +
-            "\" height=\"" + Num(kLaneHeight - 4) + "\" fill=\"" + (lanes_ % 2 ? "#f4f4f4" : "#ebebeb") + "\"/>");
-        Add("<text x=\"8\" y=\"" + Num(y_ + kLaneHeight / 2 + 5) + "\" font-size=\"13\">" + Escaped(name) + "</text>");
+        Add("<rect x=\"" + Num(kLayout.label_width) + "\" y=\"" + Num(y_ + 2) + "\" width=\"" +
+            Num(kLayout.plot_width) + "\" height=\"" + Num(kLayout.lane_height - 4) + "\" fill=\"" +
+            (lanes_ % 2 ? "#f4f4f4" : "#ebebeb") + "\"/>");
+        Add("<text x=\"8\" y=\"" + Num(y_ + kLayout.lane_height / 2 + 5) + "\" font-size=\"13\">" + Escaped(name) +
+            "</text>");
         draw();
         out_ += "</g>\n";
     }
@@ -91,11 +93,11 @@ public:
                const std::string& title) {
         double x0 = X(from), x1 = std::max(X(to), x0 + 2);
         Add("<rect x=\"" + Num(x0) + "\" y=\"" + Num(y_ + 6) + "\" width=\"" + Num(x1 - x0) + "\" height=\"" +
-            Num(kLaneHeight - 12) + "\" fill=\"" + fill + "\" stroke=\"#555\" stroke-width=\"0.5\"><title>" +
+            Num(kLayout.lane_height - 12) + "\" fill=\"" + fill + "\" stroke=\"#555\" stroke-width=\"0.5\"><title>" +
             Escaped(title) + "</title></rect>");
         if (!label.empty() && x1 - x0 > 7.0 * static_cast<double>(label.size()))
-            Add("<text x=\"" + Num(x0 + 3) + "\" y=\"" + Num(y_ + kLaneHeight / 2 + 4) + "\" font-size=\"11\">" +
-                Escaped(label) + "</text>");
+            Add("<text x=\"" + Num(x0 + 3) + "\" y=\"" + Num(y_ + kLayout.lane_height / 2 + 4) +
+                "\" font-size=\"11\">" + Escaped(label) + "</text>");
     }
 
     // Values that hold from one change to the next, as blocks.
@@ -116,11 +118,11 @@ public:
             double frac =
                 top > 0 ? static_cast<double>(std::clamp<std::int64_t>(v, 0, top)) / static_cast<double>(top) : 0;
             // The top leaves room for the value written above the line.
-            return y_ + kLaneHeight - 7 - frac * (kLaneHeight - 23);
+            return y_ + kLayout.lane_height - 7 - frac * (kLayout.lane_height - 23);
         };
         if (!numbers)  // a pin: its two levels named beside the lane
             for (std::int64_t v : {top, std::int64_t{0}})
-                Add("<text x=\"" + Num(kLabelWidth - 4) + "\" y=\"" + Num(level(v) + 3) +
+                Add("<text x=\"" + Num(kLayout.label_width - 4) + "\" y=\"" + Num(level(v) + 3) +
                     "\" font-size=\"9\" text-anchor=\"end\" fill=\"#1f4e9e\">" + (v ? "high" : "low") + "</text>");
         for (std::size_t i = 0; i < lane.size(); ++i) {
             std::int64_t to = i + 1 < lane.size() ? lane[i + 1].t : end_;
@@ -128,7 +130,7 @@ public:
             points += Num(X(lane[i].t)) + "," + Num(y) + " " + Num(X(to)) + "," + Num(y) + " ";
             std::string label = numbers ? std::to_string(lane[i].value) : lane[i].label;
             Add("<rect x=\"" + Num(X(lane[i].t)) + "\" y=\"" + Num(y_ + 2) + "\" width=\"" +
-                Num(std::max(X(to) - X(lane[i].t), 1.0)) + "\" height=\"" + Num(kLaneHeight - 4) +
+                Num(std::max(X(to) - X(lane[i].t), 1.0)) + "\" height=\"" + Num(kLayout.lane_height - 4) +
                 "\" fill=\"none\" pointer-events=\"all\"><title>" +
                 Escaped(what + " " + label + " from " + Seconds(lane[i].t) + " to " + Seconds(to)) + "</title></rect>");
             if (numbers && X(to) - X(lane[i].t) > 14)
@@ -146,7 +148,7 @@ public:
                std::string (*fill)(const Story::Change&)) {
         for (const Story::Change& c : lane)
             Add("<rect x=\"" + Num(X(c.t) - 1 + 3.0 * static_cast<double>(c.value - 1)) + "\" y=\"" + Num(y_ + 5) +
-                "\" width=\"2\" height=\"" + Num(kLaneHeight - 10) + "\" fill=\"" + fill(c) + "\"><title>" +
+                "\" width=\"2\" height=\"" + Num(kLayout.lane_height - 10) + "\" fill=\"" + fill(c) + "\"><title>" +
                 Escaped((what.empty() ? "" : what + " ") + c.label + " at " + Seconds(c.t)) + "</title></rect>");
     }
 
@@ -158,13 +160,13 @@ public:
 
     // One row of keys a lane, under the time axis.
     void Legend(const std::vector<LegendRow>& rows) {
-        double y = kTop + lanes_ * kLaneHeight + kAxisHeight;
+        double y = kLayout.top + lanes_ * kLayout.lane_height + kLayout.axis_height;
         legend_ = "<g id=\"legend\">\n";
         legend_ += "  <text x=\"8\" y=\"" + Num(y + 14) + "\" font-size=\"13\" font-weight=\"bold\">legend</text>\n";
         for (const LegendRow& row : rows) {
-            y += kLegendRow;
+            y += kLayout.legend_row;
             legend_ += "  <text x=\"8\" y=\"" + Num(y + 14) + "\" font-size=\"12\">" + Escaped(row.lane) + "</text>\n";
-            double x = kLabelWidth;
+            double x = kLayout.label_width;
             for (const Key& k : row.keys) {
                 if (k.shape == Key::kLine)
                     legend_ += "  <line x1=\"" + Num(x) + "\" y1=\"" + Num(y + 10) + "\" x2=\"" + Num(x + 16) +
@@ -180,12 +182,12 @@ public:
             }
         }
         legend_ += "</g>\n";
-        legend_height_ = static_cast<int>(rows.size() + 1) * kLegendRow + 10;
+        legend_height_ = static_cast<int>(rows.size() + 1) * kLayout.legend_row + 10;
     }
 
     std::string Finish(const std::string& title) {
-        int height = kTop + lanes_ * kLaneHeight + kAxisHeight + legend_height_;
-        int width = kLabelWidth + kPlotWidth + 30;
+        int height = kLayout.top + lanes_ * kLayout.lane_height + kLayout.axis_height + legend_height_;
+        int width = kLayout.label_width + kLayout.plot_width + 30;
         std::string axis;
         // A tick every 1, 2 or 5 times a power of ten seconds, about ten across.
         std::int64_t step = 1000;
@@ -194,12 +196,12 @@ public:
                 step = m * 1000;
                 break;
             }
-        int base = kTop + lanes_ * kLaneHeight;
+        int base = kLayout.top + lanes_ * kLayout.lane_height;
         axis += "<g id=\"time\">\n";
-        axis += "<line x1=\"" + Num(kLabelWidth) + "\" y1=\"" + Num(base + 2) + "\" x2=\"" +
-                Num(kLabelWidth + kPlotWidth) + "\" y2=\"" + Num(base + 2) + "\" stroke=\"#000\"/>\n";
+        axis += "<line x1=\"" + Num(kLayout.label_width) + "\" y1=\"" + Num(base + 2) + "\" x2=\"" +
+                Num(kLayout.label_width + kLayout.plot_width) + "\" y2=\"" + Num(base + 2) + "\" stroke=\"#000\"/>\n";
         for (std::int64_t t = 0; t <= end_; t += step) {
-            axis += "<line x1=\"" + Num(X(t)) + "\" y1=\"" + Num(kTop) + "\" x2=\"" + Num(X(t)) + "\" y2=\"" +
+            axis += "<line x1=\"" + Num(X(t)) + "\" y1=\"" + Num(kLayout.top) + "\" x2=\"" + Num(X(t)) + "\" y2=\"" +
                     Num(base + 6) + "\" stroke=\"#bbb\" stroke-width=\"0.5\"/>\n";
             axis += "<text x=\"" + Num(X(t)) + "\" y=\"" + Num(base + 20) +
                     "\" font-size=\"11\" text-anchor=\"middle\">" + std::to_string(t / 1000) + " s</text>\n";
