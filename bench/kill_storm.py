@@ -10,6 +10,7 @@ moments. Counts what no kill may cause, each of which must be 0:
 
   bench/kill_storm.py [BUILD] [KILLS]     (defaults: build, 500; PELORN_SEED=... replays the kills)
 """
+import atexit
 import os
 import random
 import re
@@ -117,6 +118,16 @@ kills_by = {}
 subprocess.run([handheld, "--new", "reg", "import", files[0]], env=env, check=True, capture_output=True)
 subprocess.run([handheld, "set", "pin38=high"], env=env, check=True, capture_output=True)
 roles = [Role("pelorn", 1), Role("writer1", 3), Role("writer2", 3), Role("importer", 4), Role("reader", 2)]
+
+
+def end_all():
+    for r in roles:
+        if r.proc is not None and r.proc.poll() is None:
+            r.proc.send_signal(signal.SIGKILL)
+            r.proc.wait()
+
+
+atexit.register(end_all)  # also when the storm itself fails: nothing of it runs on
 for r in roles:
     r.start()
 start = time.time()
@@ -133,10 +144,7 @@ while counts["kills"] < kills_wanted:
         counts["kills"] += 1
         kills_by[victim.name] = kills_by.get(victim.name, 0) + 1
         victim.poll()
-for r in roles:
-    if r.proc is not None:
-        r.proc.send_signal(signal.SIGKILL)
-        r.proc.wait()
+end_all()
 
 check = subprocess.run([handheld, "check"], env=env, capture_output=True, text=True)
 looked(check.stdout, check.stderr)
