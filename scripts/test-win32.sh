@@ -6,7 +6,8 @@
 # 64 (the default): an x86-64 program under 64-bit Wine, in $PELORN_WIN32_BUILD or build-win32.
 # 32: an i686 program under 32-bit Wine (a 32-bit prefix), in $PELORN_WIN32_BUILD or
 # build-win32-i686. One harness, the Win32 player (tools/wine/play.py): a few scenarios untraced,
-# held against the host's records; taps timed against ticks; and in the 64-bit run every scenario
+# held against the host's records; the README's desktop commands, as written, in a new profile;
+# taps timed against ticks; and in the 64-bit run every scenario
 # on both players, ending with "compare: N same, M differ".
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -57,6 +58,9 @@ rm -rf "$build/screenshots" && mkdir -p "$build/screenshots"
 PELORN_PLAY_SHOTS=$build/screenshots python3 tools/wine/play.py --handheld "$host_build/tools/handheld" --untraced \
   "$build" tests/win32/first-start-tour.play tests/scenarios/corpus/{send-about,firmware-silent,com1-absent,tick-on-enables,menu-gps-on}.play \
   || status=1
+
+# The README's lines for running Pelorn on a Wine desktop, as written, in a new profile.
+tools/wine/readme_commands.sh "$build" || status=1
 
 # Taps that land while a tick talks to the tray: the player fails when one is served inside it.
 for run in 1 2 3; do
