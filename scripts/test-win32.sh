@@ -7,8 +7,8 @@
 # 32: an i686 program under 32-bit Wine (a 32-bit prefix), in $PELORN_WIN32_BUILD or
 # build-win32-i686. One harness, the Win32 player (tools/wine/play.py): a few scenarios untraced,
 # held against the host's records; the README's desktop commands, as written, in a new profile;
-# taps timed against ticks; and in the 64-bit run every scenario
-# on both players, ending with "compare: N same, M differ".
+# taps timed against ticks; and in the 64-bit run every scenario on both players, ending with
+# "compare: N same, M differ".
 set -euo pipefail
 cd "$(dirname "$0")/.."
 width=${1:-64}
