@@ -223,7 +223,7 @@ class Player:
         if latest is not None:
             self.clock = max(self.clock, latest)
 
-    def after_program(self, slept):
+    def after_program(self, slept, line):
         """A step that the program answered: on the virtual clock it took only the time the
         program slept in it; Wine's own time to carry it out is not the scenario's. As on the
         virtual clock, what fell due meanwhile (a tick) is served before the next step: until
@@ -231,6 +231,10 @@ class Player:
         # A timer falls due during a step only while the program sleeps in it; the tick it
         # starts then may wait on Wine's tray for longer than QUIET_MS.
         if self.host is not None:
+            # Untraced, the host's records tell whether the program slept in the step; a tick
+            # due by its end is served before the next step's message, which would go first.
+            if self.host_slept(line):
+                time.sleep(QUIET_AFTER_SLEEP_MS / 1000)
             return
         self.trace.latest()
         quiet = (QUIET_AFTER_SLEEP_MS if self.trace.slept > slept else QUIET_MS) / 1000
@@ -240,6 +244,15 @@ class Player:
             self.trace.latest()
         self.clock += self.trace.slept - slept
         self.after_timer()
+
+    def host_slept(self, line):
+        """Whether the program slept in the step on LINE, by the host's records of it."""
+        begun = self.host_at.get(line)
+        if begun is None:
+            return False
+        following = [t for other, t in self.host_at.items() if other > line]
+        ended = min(following) if following else self.host_end + 1
+        return any(r["call"] == "Sleep" and begun <= r["t"] < ended for r in self.host)
 
     def after_timer(self):
         """A timer started in a step (start-up that an `ok` let finish): on the virtual clock it
@@ -386,7 +399,7 @@ class Player:
                 self.effects.seen_box(seen)
             elif kind == "send" and seen:  # it returned before a box or menu waited
                 self.output.record(json.dumps({"step": "send", "line": s["line"], "result": int(seen)}))
-            self.after_program(slept)
+            self.after_program(slept, s["line"])
         else:
             raise StepError(s["line"], "the Win32 player has no step " + kind)
 
