@@ -168,7 +168,7 @@ RegistryStore::~RegistryStore() {
     if (s.writing) return;
     s.EndWalk();
     sqlite3_busy_timeout(s.db.get(), 0);
-    if (s.commits > 0) sqlite3_wal_checkpoint_v2(s.db.get(), nullptr, SQLITE_CHECKPOINT_TRUNCATE, nullptr, nullptr);
+    if (s.committed) sqlite3_wal_checkpoint_v2(s.db.get(), nullptr, SQLITE_CHECKPOINT_TRUNCATE, nullptr, nullptr);
     // An empty log is SQLite's to remove, with its index, when the last process closes: that
     // takes the exclusive lock only for as long as it takes to remove two files.
     struct stat st {};

@@ -72,7 +72,7 @@ struct RegistryStore::Impl {
     bool resident = false;
     bool reading = false;       // the loop's turn reads one snapshot, until it writes or waits
     bool writing = false;       // a write transaction of this connection is open
-    std::uint64_t commits = 0;  // this process's own commits
+    bool committed = false;  // this process has written to the file
     std::vector<Held> held;     // in the order they were made
     HeldWrites held_observer;
     // What the resident loop last read, by key and folded name (values) or by base and folded

@@ -39,7 +39,7 @@ int RegistryStore::Impl::CommitOpen() {
     int rc = Run(commit).Step();
     if (rc != SQLITE_DONE && !sqlite3_get_autocommit(db.get())) Run(rollback).Step();
     writing = false;
-    if (rc == SQLITE_DONE) ++commits;
+    if (rc == SQLITE_DONE) committed = true;
     return rc;
 }
 
