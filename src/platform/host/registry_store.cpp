@@ -6,6 +6,22 @@
 #include "platform/host/registry_store_impl.h"
 
 namespace host {
+namespace {
+
+// In the loop, a read that another process keeps from being made now is answered as the same
+// read was last answered; a read that was made is kept as that answer.
+template <class Answer>
+const Answer* LastAnswer(std::map<std::pair<RegKeyId, std::string>, Answer>& last, std::pair<RegKeyId, std::string> at,
+                         LONG status, const Answer& now) {
+    if (status == ERROR_BUSY) {
+        auto it = last.find(at);
+        return it == last.end() ? nullptr : &it->second;
+    }
+    if (status == ERROR_SUCCESS || status == ERROR_FILE_NOT_FOUND) last[std::move(at)] = now;
+    return nullptr;
+}
+
+}  // namespace
 
 RegistryStore::Impl::Impl(const DeviceFolder& device) : file(device.PathOf("registry.db")), folder(device) {
     OpenStore(folder, file, db);
@@ -109,12 +125,10 @@ LONG RegistryStore::Impl::Find(RegKeyId base, const std::string& path, RegKeyId*
         if (e != ERROR_SUCCESS) r = e;
     }
     if (!resident) return r;
-    auto last = last_keys.find({base, path});
-    if (r == ERROR_BUSY && last != last_keys.end()) {
-        *key = last->second;
+    if (const RegKeyId* last = LastAnswer(last_keys, {base, path}, r, r == ERROR_SUCCESS ? *key : 0)) {
+        *key = *last;
         return *key ? ERROR_SUCCESS : ERROR_FILE_NOT_FOUND;
     }
-    if (r == ERROR_SUCCESS || r == ERROR_FILE_NOT_FOUND) last_keys[{base, path}] = r == ERROR_SUCCESS ? *key : 0;
     return r;
 }
 
@@ -146,9 +160,7 @@ RegistryStore::Impl::Known RegistryStore::Impl::Read(RegKeyId key, const std::st
         if (r != ERROR_SUCCESS) read.status = r;
     }
     if (!resident) return read;
-    auto last = last_values.find({key, fold});
-    if (read.status == ERROR_BUSY && last != last_values.end()) return last->second;
-    if (read.status == ERROR_SUCCESS || read.status == ERROR_FILE_NOT_FOUND) last_values[{key, fold}] = read;
+    if (const Known* last = LastAnswer(last_values, {key, fold}, read.status, read)) return *last;
     return read;
 }
 
